@@ -1,0 +1,61 @@
+// I/O errors as values, and the abstract blocking byte streams that the
+// frame codec, the console sinks and the pipe connection share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/result.h"
+
+namespace sorvane {
+
+enum class IoErrorKind {
+  InvalidInput,   // the caller asked for something impossible ("frame too large")
+  InvalidData,    // the bytes read make no sense ("unknown frame", JSON errors)
+  UnexpectedEof,  // the stream ended where more was needed
+  BrokenPipe,     // the other end went away
+  Interrupted,    // a signal interrupted the call; retried by write_all/read_exact
+  WriteZero,      // a write made no progress ("failed to write whole buffer")
+  Os,             // any other system error; text carries " (os error N)"
+};
+
+struct IoError {
+  IoErrorKind kind;
+  std::string text;
+};
+
+template <class T>
+using IoResult = Result<T, IoError>;
+
+using ByteSpan = std::span<const std::uint8_t>;
+using MutableByteSpan = std::span<std::uint8_t>;
+
+inline ByteSpan as_bytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// A blocking source of bytes. read_some returns 0 only at end of stream.
+class ByteReader {
+ public:
+  virtual ~ByteReader() = default;
+  virtual IoResult<std::size_t> read_some(MutableByteSpan buffer) = 0;
+};
+
+// A blocking sink of bytes. write_some returns how many bytes were taken.
+class ByteWriter {
+ public:
+  virtual ~ByteWriter() = default;
+  virtual IoResult<std::size_t> write_some(ByteSpan bytes) = 0;
+};
+
+// Writes every byte, retrying on interruption; a write that takes nothing
+// fails with "failed to write whole buffer".
+IoResult<void> write_all(ByteWriter& writer, ByteSpan bytes);
+
+// The text of a system error: the system's message, " (os error N)".
+// Implemented per platform (strerror / FormatMessageW).
+IoError os_error(int code);
+
+}  // namespace sorvane

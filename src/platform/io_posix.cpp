@@ -1,0 +1,14 @@
+#include <cstring>
+
+#include "platform/io.h"
+
+namespace sorvane {
+
+IoError os_error(int code) {
+  IoErrorKind kind = IoErrorKind::Os;
+  if (code == EINTR) kind = IoErrorKind::Interrupted;
+  if (code == EPIPE) kind = IoErrorKind::BrokenPipe;
+  return {kind, std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")"};
+}
+
+}  // namespace sorvane

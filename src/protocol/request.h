@@ -1,0 +1,47 @@
+// The one request of a run and its compact JSON envelope.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "platform/native_string.h"
+#include "platform/result.h"
+
+namespace sorvane {
+
+inline constexpr int kProtocolVersion = 2;
+
+struct Request {
+  struct List {
+    std::optional<std::string> query;
+  };
+  struct Exec {
+    std::string host;
+    std::string command;
+  };
+  struct Upload {
+    std::string host;
+    NativePath source;  // absolute
+    std::string destination;
+  };
+  struct Download {
+    std::string host;
+    std::string source;
+    NativePath destination;  // absolute
+  };
+  struct Activate {};
+
+  std::variant<List, Exec, Upload, Download, Activate> member;
+};
+
+// {"version":2,"request":{...}} as compact UTF-8 JSON without a trailing
+// newline; fails with "path contains invalid UTF-8 characters" for a local
+// path that is not valid Unicode.
+Result<std::string, std::string> encode_request(const Request& request);
+
+// JSON string literal (with quotes) using the request escaping rules:
+// \" \\ \b \t \n \f \r, other controls as \u00xx, everything else raw.
+std::string json_quote(std::string_view utf8);
+
+}  // namespace sorvane
