@@ -19,3 +19,12 @@ NativePath data_dir();
 std::string pipe_name(const NativePath& data_dir);
 
 }  // namespace sorvane
+
+namespace sorvane {
+
+// The platform address of a pipe name: on Windows the name itself; on POSIX
+// a Unix-domain socket path in the runtime directory ($XDG_RUNTIME_DIR, else
+// $TMPDIR, else /tmp) named by the part after "\\.\pipe\".
+NativePath endpoint_address(std::string_view pipe_name);
+
+}  // namespace sorvane
