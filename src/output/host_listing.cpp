@@ -1,0 +1,125 @@
+#include "output/host_listing.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "output/pretty_json.h"
+#include "text/unicode.h"
+
+namespace sorvane {
+namespace {
+
+constexpr std::size_t kColumns = 5;
+using Row = std::array<std::string, kColumns>;
+
+constexpr std::string_view kNoMatchingHost = "没有匹配的主机\n";
+constexpr std::string_view kColumnGap = "  ";
+
+// Absent texts are printed as null, never left out.
+void optional_string(PrettyJsonWriter& json, const std::optional<std::string>& value) {
+  if (value) {
+    json.string(*value);
+  } else {
+    json.null();
+  }
+}
+
+std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
+  PrettyJsonWriter json;
+  json.begin_array();
+  for (const HostInfo& host : hosts) {
+    json.begin_object();
+    json.key("id");
+    json.string(host.id);
+    json.key("name");
+    json.string(host.name);
+    json.key("group");
+    optional_string(json, host.group);
+    json.key("user");
+    json.string(host.user);
+    json.key("host");
+    json.string(host.host);
+    json.key("port");
+    json.number(host.port);
+    json.key("os");
+    // The key as received: scripts get the raw value, not the display name.
+    optional_string(json, host.os);
+    json.end_object();
+  }
+  json.end_array();
+  std::string text = json.take();
+  text += '\n';
+  return text;
+}
+
+Row table_row(const HostInfo& host) {
+  // IPv6 addresses stay unbracketed: the cell is for reading, not parsing.
+  std::string address = host.user + "@" + host.host + ":" + std::to_string(host.port);
+  return {host.id, host.name, host.group.value_or(""), std::move(address),
+          std::string(os_display_name(host.os.value_or("")))};
+}
+
+std::string format_table_line(const Row& row, const std::array<std::size_t, kColumns>& widths) {
+  std::string line;
+  for (std::size_t column = 0; column < kColumns; ++column) {
+    if (column > 0) line += kColumnGap;
+    line += row[column];
+    line.append(widths[column] - text::display_width(row[column]), ' ');
+  }
+  // Drops the padding of empty last columns and any white space the last
+  // cell itself ends with.
+  std::string trimmed(text::trim_trailing_white_space(line));
+  trimmed += '\n';
+  return trimmed;
+}
+
+std::string format_hosts_table(const std::vector<HostInfo>& hosts) {
+  std::vector<Row> rows;
+  rows.reserve(hosts.size() + 1);
+  rows.push_back({"ID", "名称", "分组", "地址", "系统"});
+  for (const HostInfo& host : hosts) rows.push_back(table_row(host));
+
+  std::array<std::size_t, kColumns> widths{};
+  for (const Row& row : rows) {
+    for (std::size_t column = 0; column < kColumns; ++column) {
+      widths[column] = std::max(widths[column], text::display_width(row[column]));
+    }
+  }
+
+  std::string text;
+  for (const Row& row : rows) text += format_table_line(row, widths);
+  return text;
+}
+
+}  // namespace
+
+std::string_view os_display_name(std::string_view key) {
+  static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
+      {"ubuntu", "Ubuntu"},        {"debian", "Debian"},
+      {"fedora", "Fedora"},        {"rhel", "Red Hat"},
+      {"centos", "CentOS"},        {"rocky", "Rocky Linux"},
+      {"almalinux", "AlmaLinux"},  {"arch", "Arch Linux"},
+      {"alpine", "Alpine Linux"},  {"suse", "openSUSE"},
+      {"gentoo", "Gentoo"},        {"kali", "Kali Linux"},
+      {"manjaro", "Manjaro"},      {"raspbian", "Raspberry Pi OS"},
+      {"linux", "Linux"},          {"macos", "macOS"},
+      {"windows", "Windows"},      {"freebsd", "FreeBSD"},
+      {"openbsd", "OpenBSD"},      {"netbsd", "NetBSD"},
+  };
+  for (const auto& [known_key, shown] : kNames) {
+    if (known_key == key) return shown;
+  }
+  return {};
+}
+
+IoResult<void> print_hosts(const std::vector<HostInfo>& hosts, OutputStreams& streams) {
+  if (streams.json) return streams.out.write_all(format_hosts_json(hosts));
+  // An empty result is a message for the person, not table output.
+  if (hosts.empty()) return streams.err.write_all(kNoMatchingHost);
+  return streams.out.write_all(format_hosts_table(hosts));
+}
+
+}  // namespace sorvane

@@ -1,0 +1,22 @@
+// The `list` result: an aligned table for people, or JSON for programs.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "output/console_sink.h"
+#include "platform/io.h"
+#include "protocol/reply.h"
+
+namespace sorvane {
+
+// The name shown for an operating-system key ("rhel" -> "Red Hat"); empty
+// for anything that is not exactly one of the known keys, case included.
+std::string_view os_display_name(std::string_view key);
+
+// JSON on `out` when streams.json is set; otherwise the table on `out`, or
+// "no matching host" on `err` for an empty list. Each stream gets one write,
+// whose failure is returned.
+IoResult<void> print_hosts(const std::vector<HostInfo>& hosts, OutputStreams& streams);
+
+}  // namespace sorvane
