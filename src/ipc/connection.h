@@ -25,7 +25,9 @@ ToolError to_tool_error(const ConnectError& error);
 // A plain synchronous byte stream in both directions.
 class PipeConnection : public ByteReader, public ByteWriter {
  public:
-  class Handle;  // the platform's RAII owner
+  // The platform's RAII owner of the open pipe or socket.
+  class Handle : public ByteReader, public ByteWriter {};
+
   explicit PipeConnection(std::unique_ptr<Handle> handle);
   PipeConnection(PipeConnection&&) noexcept;
   PipeConnection& operator=(PipeConnection&&) noexcept;
@@ -41,5 +43,37 @@ class PipeConnection : public ByteReader, public ByteWriter {
 // Opens `pipe_name` (the \\.\pipe\ form; other platforms map it to their
 // own endpoint), waiting while it is busy, and checks its owner.
 Result<PipeConnection, ConnectError> connect(std::string_view pipe_name);
+
+// ---- The decisions of connect(), apart from the operating system ----
+
+inline constexpr int BUSY_WAITS = 5;
+inline constexpr int BUSY_WAIT_MS = 1000;
+
+// What a failed open means.
+enum class OpenFailure { Busy, NotRunning, Denied, Other };
+
+// The operating system's side of connect(). Error codes are the system's own
+// (GetLastError values on Windows, errno elsewhere).
+class PipeSystem {
+ public:
+  virtual ~PipeSystem() = default;
+  virtual Result<std::unique_ptr<PipeConnection::Handle>, int> open(std::string_view pipe_name) = 0;
+  virtual OpenFailure classify(int error_code) const = 0;
+  // Waits up to `milliseconds` for a free instance; the result does not matter.
+  virtual void wait_busy(std::string_view pipe_name, int milliseconds) = 0;
+  // Whether the pipe's owner is the current user (or an accepted group).
+  virtual Result<bool, int> owner_accepted(PipeConnection::Handle& handle) = 0;
+};
+
+// The real operating system.
+PipeSystem& system_pipes();
+
+// connect() over any PipeSystem: opens with up to BUSY_WAITS waits while
+// busy (none when missing), then checks the owner; a refused pipe is closed
+// before anything is written.
+Result<PipeConnection, ConnectError> connect_with(PipeSystem& system, std::string_view pipe_name);
+
+// The Windows classification of open errors (system error codes).
+OpenFailure classify_windows_open_error(unsigned long error_code);
 
 }  // namespace sorvane

@@ -3,12 +3,23 @@
 // need not exist. Windows: GetFullPathNameW (\\?\ paths unchanged).
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "platform/io.h"
 #include "platform/native_string.h"
 
 namespace sorvane {
 
+inline constexpr std::string_view kEmptyPathText = "cannot make an empty path absolute";
+
 // Fails with "cannot make an empty path absolute" for an empty path.
 IoResult<NativePath> full_path(const NativePath& path);
+
+// The POSIX rule on its own, with the current directory given, so it can be
+// exercised anywhere: relative paths are joined to `cwd`, "." dropped, ".."
+// drops the previous component ("/.." stays "/"), repeated and trailing "/"
+// removed. Symbolic links are not looked at.
+IoResult<std::string> absolute_posix_path(std::string_view path, std::string_view cwd);
 
 }  // namespace sorvane

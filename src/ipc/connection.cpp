@@ -1,0 +1,96 @@
+#include "ipc/connection.h"
+
+#include <string>
+
+namespace sorvane {
+
+ToolError to_tool_error(const ConnectError& error) {
+  switch (error.kind) {
+    case ConnectErrorKind::NotRunning:
+      return {ErrorCode::NotRunning, std::string(messages::kNotRunning)};
+    case ConnectErrorKind::Denied:
+      return {ErrorCode::ConnectFailed, std::string(messages::kDenied)};
+    case ConnectErrorKind::ForeignOwner:
+      return {ErrorCode::ConnectFailed, std::string(messages::kForeignOwner)};
+    case ConnectErrorKind::Io:
+      break;
+  }
+  return connection_broken(error.io.text);
+}
+
+PipeConnection::PipeConnection(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+PipeConnection::PipeConnection(PipeConnection&&) noexcept = default;
+PipeConnection& PipeConnection::operator=(PipeConnection&&) noexcept = default;
+PipeConnection::~PipeConnection() = default;
+
+IoResult<std::size_t> PipeConnection::read_some(MutableByteSpan buffer) {
+  return handle_->read_some(buffer);
+}
+
+IoResult<std::size_t> PipeConnection::write_some(ByteSpan bytes) {
+  return handle_->write_some(bytes);
+}
+
+namespace {
+
+ConnectError io_failure(int error_code) { return {ConnectErrorKind::Io, os_error(error_code)}; }
+
+Result<std::unique_ptr<PipeConnection::Handle>, ConnectError> open_waiting_while_busy(
+    PipeSystem& system, std::string_view pipe_name) {
+  for (int waits = 0;; ++waits) {
+    auto opened = system.open(pipe_name);
+    if (opened) return std::move(*opened);
+    const int code = opened.error();
+    switch (system.classify(code)) {
+      case OpenFailure::Busy:
+        if (waits < BUSY_WAITS) {
+          system.wait_busy(pipe_name, BUSY_WAIT_MS);
+          continue;
+        }
+        return fail(io_failure(code));
+      case OpenFailure::NotRunning:
+        return fail(ConnectError{ConnectErrorKind::NotRunning, {}});
+      case OpenFailure::Denied:
+        return fail(ConnectError{ConnectErrorKind::Denied, {}});
+      case OpenFailure::Other:
+        return fail(io_failure(code));
+    }
+  }
+}
+
+}  // namespace
+
+Result<PipeConnection, ConnectError> connect_with(PipeSystem& system, std::string_view pipe_name) {
+  auto handle = open_waiting_while_busy(system, pipe_name);
+  if (!handle) return fail(std::move(handle).error());
+  // On every refusal below the handle goes out of scope, closing the pipe
+  // before a byte has been written.
+  auto accepted = system.owner_accepted(**handle);
+  if (!accepted) return fail(io_failure(accepted.error()));
+  if (!*accepted) return fail(ConnectError{ConnectErrorKind::ForeignOwner, {}});
+  return PipeConnection(std::move(*handle));
+}
+
+Result<PipeConnection, ConnectError> connect(std::string_view pipe_name) {
+  return connect_with(system_pipes(), pipe_name);
+}
+
+OpenFailure classify_windows_open_error(unsigned long error_code) {
+  switch (error_code) {
+    case 231:  // ERROR_PIPE_BUSY
+      return OpenFailure::Busy;
+    case 2:    // ERROR_FILE_NOT_FOUND
+    case 3:    // ERROR_PATH_NOT_FOUND
+    case 15:   // ERROR_INVALID_DRIVE
+    case 53:   // ERROR_BAD_NETPATH
+    case 67:   // ERROR_BAD_NET_NAME
+      return OpenFailure::NotRunning;
+    case 5:      // ERROR_ACCESS_DENIED
+    case 10013:  // WSAEACCES
+      return OpenFailure::Denied;
+    default:
+      return OpenFailure::Other;
+  }
+}
+
+}  // namespace sorvane
