@@ -1,0 +1,43 @@
+#include "protocol/error_code.h"
+
+#include <array>
+
+namespace sorvane {
+namespace {
+
+// In the order of the enumeration; the position is never sent.
+constexpr std::array<std::string_view, 10> kCodeWords = {
+    "not_running",      "not_enabled",        "version_mismatch", "host_not_found",
+    "host_key_unknown", "host_key_changed",   "missing_credential",
+    "connect_failed",   "transfer_failed",    "bad_request",
+};
+
+}  // namespace
+
+std::string_view code_word(ErrorCode code) {
+  return kCodeWords[static_cast<std::size_t>(code)];
+}
+
+std::optional<ErrorCode> parse_code_word(std::string_view word) {
+  for (std::size_t i = 0; i < kCodeWords.size(); ++i) {
+    if (kCodeWords[i] == word) return static_cast<ErrorCode>(i);
+  }
+  return std::nullopt;
+}
+
+std::string format_error_line(const ToolError& error) {
+  std::string line = "sorvane: [";
+  line += code_word(error.code);
+  line += "] ";
+  line += error.message;
+  line += '\n';
+  return line;
+}
+
+ToolError connection_broken(std::string_view description) {
+  std::string message(messages::kConnectionBroken);
+  message += description;
+  return ToolError{ErrorCode::ConnectFailed, std::move(message)};
+}
+
+}  // namespace sorvane
