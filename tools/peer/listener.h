@@ -1,0 +1,43 @@
+// The server end of the pipe: a Unix-domain socket on POSIX, a named pipe
+// on Windows, owned by the current user and reachable by it alone.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/io.h"
+#include "platform/native_string.h"
+#include "platform/result.h"
+
+namespace sorvane::peer {
+
+// One accepted client. Closing hands every written byte to the client
+// before the connection goes away.
+class PeerConnection : public ByteReader, public ByteWriter {
+ public:
+  virtual void close() = 0;
+};
+
+class Listener {
+ public:
+  struct State;  // the platform's RAII owners
+
+  // Starts listening at `address` (from endpoint_address). Refuses when
+  // another server already listens there; a stale socket file is replaced.
+  static Result<Listener, std::string> open(const NativePath& address);
+
+  explicit Listener(std::unique_ptr<State> state);
+  Listener(Listener&&) noexcept;
+  Listener& operator=(Listener&&) noexcept;
+  ~Listener();
+
+  // Waits for the next client. With `more_to_come`, the next client can
+  // already connect while this one is served, so that clients started one
+  // after another never find the endpoint missing.
+  IoResult<std::unique_ptr<PeerConnection>> accept(bool more_to_come);
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace sorvane::peer

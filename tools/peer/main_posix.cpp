@@ -1,0 +1,3 @@
+#include "peer.h"
+
+int main(int argc, char** argv) { return sorvane::peer::peer_main({argv, argv + argc}); }

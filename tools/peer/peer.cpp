@@ -1,0 +1,174 @@
+#include "peer.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <variant>
+
+#include "demo.h"
+#include "hosts.h"
+#include "ipc/endpoint.h"
+#include "ipc/frame.h"
+#include "listener.h"
+#include "script.h"
+#include "transfer.h"
+
+namespace sorvane::peer {
+namespace {
+
+constexpr const char* kDescription =
+    "sorvane-peer: a stand-in for the Sorvane desktop application, for development, tests and demos.\n"
+    "It is NOT the desktop application: it holds no credentials and connects to no SSH host.\n"
+    "It listens where `sorvane` looks for the desktop application (SORVANE_DATA_DIR, or --data-dir),\n"
+    "prints \"listening on <address>\" once ready, and serves one connection after another.";
+
+constexpr const char* kFooter = R"(Modes:
+  demo --hosts FILE   answer like the desktop application would, on this machine:
+                      list from FILE (a JSON array of hosts), exec with the local
+                      shell, upload/download as local copies ("~" = home directory)
+  script FILE         replay FILE's steps on every connection (after reading the request)
+
+Script format: one step per line; blank lines and lines starting with '#' are
+ignored; the text after the keyword starts after exactly one space.
+  json <text>                    Json frame, payload verbatim
+  stdout <escaped>               Stdout frame
+  stderr <escaped>               Stderr frame
+  frame <kind-hex> <len> <escaped>
+                                 any kind byte; declared length in decimal (or '-'
+                                 for the real one), which may disagree with the payload
+  raw <escaped>                  bytes straight onto the connection
+  pause <ms>                     sleep
+  close                          close the connection now
+  hold                           keep the connection open until the client closes it
+  stdout-repeat <size> <count>   <count> Stdout frames of <size> pattern bytes
+  hosts-repeat <n>               a hosts reply with <n> generated hosts
+Escapes: \n \r \t \0 \\ \xHH. After the last step the connection is closed.)";
+
+struct Options {
+  std::optional<std::string> data_dir;
+  std::optional<std::string> request_out;
+  bool once = false;
+  std::string script_file;
+  std::string hosts_file;
+};
+
+using Mode = std::variant<Script, Json /* demo hosts */>;
+
+void add_common_options(CLI::App& command, Options& options) {
+  command.add_option("--data-dir", options.data_dir,
+                     "Data directory to derive the endpoint from (default: as sorvane does)");
+  command.add_option("--request-out", options.request_out, "Write each request payload (raw bytes) to FILE")
+      ->option_text("FILE");
+  command.add_flag("--once", options.once, "Serve one connection, then exit");
+}
+
+Result<std::string, std::string> read_file(const std::string& path) {
+  std::ifstream in(path_from_utf8(path), std::ios::binary);
+  if (!in) return fail("cannot read " + path);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+Result<Mode, std::string> load_mode(const CLI::App& demo, const Options& options) {
+  if (demo.parsed()) {
+    auto text = read_file(options.hosts_file);
+    if (!text) return fail(std::move(text).error());
+    auto hosts = parse_hosts(*text);
+    if (!hosts) return fail(options.hosts_file + ": " + hosts.error());
+    return Mode{std::move(*hosts)};
+  }
+  auto text = read_file(options.script_file);
+  if (!text) return fail(std::move(text).error());
+  auto script = parse_script(*text);
+  if (!script) return fail(options.script_file + ": " + script.error());
+  return Mode{std::move(*script)};
+}
+
+void log_line(const std::string& text) {
+  std::fprintf(stderr, "sorvane-peer: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+void save_request(const std::optional<std::string>& path, const std::vector<std::uint8_t>& payload) {
+  if (!path) return;
+  std::ofstream out(path_from_utf8(*path), std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(payload.data()), static_cast<std::streamsize>(payload.size()));
+  if (!out.flush()) log_line("cannot write " + *path);
+}
+
+void serve(PeerConnection& connection, const Mode& mode, const Options& options) {
+  BufferedReader reader(connection);
+  auto request = read_frame(reader);
+  if (!request || !*request) {
+    log_line("no request: " + (request ? std::string("the client closed the connection") : request.error().text));
+    return;
+  }
+  const Frame& frame = **request;
+  save_request(options.request_out, frame.payload);
+
+  IoResult<void> served;
+  if (const auto* script = std::get_if<Script>(&mode)) {
+    served = run_script(*script, connection, connection);
+  } else if (frame.kind != FrameKind::Json) {
+    served = send_json(connection, error_reply(ErrorCode::BadRequest, "无法识别的请求：请求必须是 JSON 帧"));
+  } else {
+    const std::string_view payload(reinterpret_cast<const char*>(frame.payload.data()), frame.payload.size());
+    served = serve_demo(payload, std::get<Json>(mode), connection);
+  }
+  if (!served) log_line("connection ended early: " + served.error().text);
+}
+
+int listen_and_serve(const Mode& mode, const Options& options) {
+  const NativePath dir = options.data_dir ? utf8_to_native(*options.data_dir) : data_dir();
+  const NativePath address = endpoint_address(pipe_name(dir));
+  auto listener = Listener::open(address);
+  if (!listener) {
+    log_line(listener.error());
+    return 1;
+  }
+  std::printf("listening on %s\n", native_to_utf8_lossy(address).c_str());
+  std::fflush(stdout);
+  do {
+    auto connection = listener->accept(!options.once);
+    if (!connection) {
+      log_line("cannot accept a connection: " + connection.error().text);
+      return 1;
+    }
+    serve(**connection, mode, options);
+    (*connection)->close();
+  } while (!options.once);
+  return 0;
+}
+
+}  // namespace
+
+int peer_main(std::vector<std::string> arguments) {
+  CLI::App app(kDescription, "sorvane-peer");
+  app.footer(kFooter);
+  app.require_subcommand(1);
+  Options options;
+  CLI::App* script = app.add_subcommand("script", "Replay a script of frames on every connection");
+  script->add_option("FILE", options.script_file, "The script")->required();
+  add_common_options(*script, options);
+  CLI::App* demo = app.add_subcommand("demo", "Answer requests like the desktop application, on this machine");
+  demo->add_option("--hosts", options.hosts_file, "JSON array of the saved hosts")->required()->option_text("FILE");
+  add_common_options(*demo, options);
+
+  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend() - 1);  // CLI11 pops from the back
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error);
+  }
+  auto mode = load_mode(*demo, options);
+  if (!mode) {
+    log_line(mode.error());
+    return 2;
+  }
+  return listen_and_serve(*mode, options);
+}
+
+}  // namespace sorvane::peer

@@ -1,0 +1,29 @@
+// Running the demo's "remote" commands with the local shell.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "ipc/frame.h"
+#include "platform/result.h"
+
+namespace sorvane::peer {
+
+// Receives each chunk of output as it arrives; returning false stops the
+// command (the client has gone away).
+using ChunkSink = std::function<bool(FrameKind stream, ByteSpan chunk)>;
+
+inline constexpr std::size_t kMaxChunk = 64 * 1024;
+
+// Runs `command` with /bin/sh -c (cmd /c on Windows) in the home directory,
+// with no standard input, streaming its output in chunks of at most
+// kMaxChunk bytes. Returns the exit code (128 + signal for a command killed
+// by a signal), or why it could not be run or was stopped.
+Result<int, std::string> run_shell(const std::string& command, const ChunkSink& sink);
+
+// The user's home directory ($HOME, %USERPROFILE%), if known.
+std::optional<std::filesystem::path> home_directory();
+
+}  // namespace sorvane::peer

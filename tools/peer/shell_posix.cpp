@@ -1,0 +1,158 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "shell.h"
+
+extern char** environ;
+
+namespace sorvane::peer {
+namespace {
+
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    reset();
+    fd_ = std::exchange(other.fd_, -1);
+    return *this;
+  }
+  ~Fd() { reset(); }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+struct Pipe {
+  Fd read_end;
+  Fd write_end;
+};
+
+Result<Pipe, std::string> make_pipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return fail(std::string("pipe: ") + std::strerror(errno));
+  return Pipe{Fd(fds[0]), Fd(fds[1])};
+}
+
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions_);
+    posix_spawnattr_init(&attributes_);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attributes_;
+};
+
+// The peer ignores SIGPIPE for itself; an ignored signal would stay ignored
+// across exec, so the command gets the default dispositions back.
+void reset_signals(posix_spawnattr_t& attributes) {
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int sig : {SIGPIPE, SIGINT, SIGTERM}) sigaddset(&defaults, sig);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+}
+
+Result<pid_t, std::string> spawn(const std::string& command, const Pipe& out, const Pipe& err) {
+  SpawnSetup setup;
+  posix_spawn_file_actions_addopen(&setup.actions_, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&setup.actions_, out.write_end.get(), 1);
+  posix_spawn_file_actions_adddup2(&setup.actions_, err.write_end.get(), 2);
+  const auto home = home_directory();
+  if (home) posix_spawn_file_actions_addchdir_np(&setup.actions_, home->c_str());
+  reset_signals(setup.attributes_);
+
+  std::string shell = "/bin/sh", dash_c = "-c", text = command;
+  char* argv[] = {shell.data(), dash_c.data(), text.data(), nullptr};
+  pid_t pid = 0;
+  const int failed = posix_spawn(&pid, "/bin/sh", &setup.actions_, &setup.attributes_, argv, environ);
+  if (failed != 0) return fail(std::string("cannot start /bin/sh: ") + std::strerror(failed));
+  return pid;
+}
+
+int wait_for_exit(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return 255;
+}
+
+// Reads both pipes until both reach end of file; false when the sink gave up.
+bool pump(Fd& out, Fd& err, const ChunkSink& sink) {
+  std::vector<std::uint8_t> buffer(kMaxChunk);
+  while (out.valid() || err.valid()) {
+    std::array<pollfd, 2> fds = {pollfd{out.get(), POLLIN, 0}, pollfd{err.get(), POLLIN, 0}};
+    if (::poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      Fd& fd = i == 0 ? out : err;
+      const ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        fd.reset();
+        continue;
+      }
+      const auto kind = i == 0 ? FrameKind::Stdout : FrameKind::Stderr;
+      if (!sink(kind, ByteSpan(buffer.data(), static_cast<std::size_t>(got)))) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+Result<int, std::string> run_shell(const std::string& command, const ChunkSink& sink) {
+  auto out = make_pipe();
+  if (!out) return fail(std::move(out).error());
+  auto err = make_pipe();
+  if (!err) return fail(std::move(err).error());
+  auto pid = spawn(command, *out, *err);
+  if (!pid) return fail(std::move(pid).error());
+  out->write_end.reset();
+  err->write_end.reset();
+
+  if (!pump(out->read_end, err->read_end, sink)) {
+    ::kill(*pid, SIGKILL);
+    wait_for_exit(*pid);
+    return fail(std::string("the client went away"));
+  }
+  return wait_for_exit(*pid);
+}
+
+std::optional<std::filesystem::path> home_directory() {
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || *home == '\0') return std::nullopt;
+  return std::filesystem::path(home);
+}
+
+}  // namespace sorvane::peer
