@@ -18,6 +18,7 @@ enum class FrameKind : std::uint8_t {
 };
 
 inline constexpr std::uint32_t MAX_FRAME_LEN = 16 * 1024 * 1024;
+inline constexpr std::size_t kFrameHeaderLen = 5;
 
 struct Frame {
   FrameKind kind;
@@ -27,16 +28,23 @@ struct Frame {
 // Header and payload in two write-all calls; over MAX_FRAME_LEN nothing is written.
 IoResult<void> write_frame(ByteWriter& stream, FrameKind kind, ByteSpan payload);
 
-// One 8192-byte buffer over the stream, for the whole conversation.
+// One 8192-byte buffer over the stream, for the whole conversation, so bytes
+// that arrive with one frame are kept for the next.
 class BufferedReader {
  public:
   static constexpr std::size_t kCapacity = 8192;
   explicit BufferedReader(ByteReader& stream);
-  // Fills `out` completely; false when the stream ended first (after `got` bytes).
+
+  // Fills `out` unless the stream ends first; returns how many bytes it got
+  // (fewer than out.size() only at end of stream). Interrupted reads are
+  // retried and a broken pipe counts as end of stream. Large requests are
+  // read straight into `out` once the buffer is drained.
   IoResult<std::size_t> read_up_to(MutableByteSpan out);
 
  private:
-  IoResult<std::size_t> fill();
+  IoResult<std::size_t> read_stream(MutableByteSpan into);
+  std::size_t take_buffered(MutableByteSpan out);
+
   ByteReader& stream_;
   std::vector<std::uint8_t> buffer_;
   std::size_t begin_ = 0;

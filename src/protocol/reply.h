@@ -21,6 +21,8 @@ struct HostInfo {
   std::string host;
   std::uint16_t port = 0;
   std::optional<std::string> os;
+
+  friend bool operator==(const HostInfo&, const HostInfo&) = default;
 };
 
 struct TransferCounters {
@@ -28,6 +30,8 @@ struct TransferCounters {
   std::uint64_t total_files = 0;
   std::uint64_t bytes = 0;
   std::uint64_t total_bytes = 0;
+
+  friend bool operator==(const TransferCounters&, const TransferCounters&) = default;
 };
 
 struct TransferSummary {
@@ -36,28 +40,39 @@ struct TransferSummary {
   std::uint64_t skipped = 0;
   std::uint64_t failed = 0;
   std::vector<std::string> failures;
+
+  friend bool operator==(const TransferSummary&, const TransferSummary&) = default;
 };
 
 struct Reply {
   struct Hosts {
     std::vector<HostInfo> hosts;
+    friend bool operator==(const Hosts&, const Hosts&) = default;
   };
   struct Progress {
     TransferCounters counters;
+    friend bool operator==(const Progress&, const Progress&) = default;
   };
   struct TransferDone {
     TransferSummary summary;
+    friend bool operator==(const TransferDone&, const TransferDone&) = default;
   };
   struct Exit {
     std::int32_t code = 0;
+    friend bool operator==(const Exit&, const Exit&) = default;
   };
-  struct Activated {};
+  struct Activated {
+    friend bool operator==(const Activated&, const Activated&) = default;
+  };
   struct Error {
     ErrorCode code;
     std::string message;
+    friend bool operator==(const Error&, const Error&) = default;
   };
 
   std::variant<Hosts, Progress, TransferDone, Exit, Activated, Error> value;
+
+  friend bool operator==(const Reply&, const Reply&) = default;
 };
 
 // One JSON value (whitespace around it allowed) into a Reply; the error is a
