@@ -1,0 +1,435 @@
+#include "cli/command_line.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "text/utf8.h"
+
+namespace sorvane {
+namespace {
+
+constexpr std::string_view kAbout = "Run commands and move files on the SSH hosts saved in Sorvane";
+constexpr std::string_view kLongAbout =
+    "Run commands and move files on the SSH hosts saved in Sorvane.\n"
+    "\n"
+    "Sorvane holds the passwords and keys and makes the connections; this command never sees them.";
+constexpr std::string_view kAfterHelp =
+    "Hosts are named by the 16-character ID that `sorvane list` prints (the one Sorvane copies with 复制 ID).\n"
+    "Sorvane must be running, with 设置 → 外部 CLI → 启用外部 CLI turned on.\n"
+    "\n"
+    "Exit codes: exec exits with the remote command's code; 1 means a transfer finished with failures;\n"
+    "255 means sorvane could not do what was asked (the reason is printed as `sorvane: [code] message`).";
+
+constexpr std::string_view kListAbout = "List the saved hosts";
+constexpr std::string_view kExecAbout = "Run one command on a saved host and print its output";
+constexpr std::string_view kExecLongAbout =
+    "Run one command on a saved host and print its output.\n"
+    "\n"
+    "Opens a temporary connection, runs the command in the login shell, and closes it. "
+    "The command gets no stdin. The exit code is the remote command's.";
+constexpr std::string_view kUploadAbout = "Copy a local file or folder to a saved host";
+constexpr std::string_view kUploadLongAbout =
+    "Copy a local file or folder to a saved host.\n"
+    "\n"
+    "Like scp: when the destination is an existing directory the source goes inside it under its own "
+    "name; otherwise the destination is the copy's path. Folders are copied recursively; existing "
+    "files are overwritten.";
+constexpr std::string_view kDownloadAbout = "Copy a file or folder from a saved host to this machine";
+constexpr std::string_view kDownloadLongAbout =
+    "Copy a file or folder from a saved host to this machine.\n"
+    "\n"
+    "Destination rules are scp's, as for `upload`.";
+constexpr std::string_view kHelpAbout = "Print this message or the help of the given subcommand(s)";
+
+constexpr std::string_view kIdHelp = "Host ID, from `sorvane list`";
+constexpr std::string_view kSummaryJsonHelp =
+    "Print the summary as JSON. Implied when stdout is not a terminal";
+
+// ---------------------------------------------------------------------------
+// Help pages: about, usage, commands, arguments, options, after-help.
+
+struct HelpRow {
+  std::string name;
+  std::string description;
+};
+
+struct HelpSection {
+  std::string title;
+  std::vector<HelpRow> rows;
+};
+
+std::string command_path(const CLI::App* app) {
+  std::string path = app->get_name();
+  for (const CLI::App* parent = app->get_parent(); parent != nullptr; parent = parent->get_parent()) {
+    path = parent->get_name() + " " + path;
+  }
+  return path;
+}
+
+bool is_help_option(const CLI::App* app, const CLI::Option* option) {
+  return option == app->get_help_ptr() || option == app->get_help_all_ptr();
+}
+
+std::string positional_display(const CLI::Option* option) {
+  const std::string& name = option->get_name();
+  std::string shown = option->get_required() ? "<" + name + ">" : "[" + name + "]";
+  if (option->get_expected_max() > 1) shown += "...";
+  return shown;
+}
+
+std::string option_display(const CLI::Option* option) {
+  std::vector<std::string> names;
+  for (const auto& short_name : option->get_snames()) names.push_back("-" + short_name);
+  for (const auto& long_name : option->get_lnames()) names.push_back("--" + long_name);
+  std::string shown = option->get_snames().empty() ? "    " : "";
+  for (std::size_t i = 0; i < names.size(); ++i) shown += (i == 0 ? "" : ", ") + names[i];
+  if (option->get_expected_max() > 0) shown += " <" + option->get_type_name() + ">";
+  return shown;
+}
+
+class HelpFormatter final : public CLI::Formatter {
+ public:
+  void set_long_about(const CLI::App* app, std::string_view text) { long_abouts_[app] = text; }
+  void set_after_help(const CLI::App* app, std::string_view text) { after_helps_[app] = text; }
+
+  // AppFormatMode::All stands for the long help (`--help`), anything else
+  // for the short one (`-h`).
+  std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode mode) const override {
+    const bool long_help = mode == CLI::AppFormatMode::All;
+    std::string page = about(app, long_help) + "\n\nUsage: " + usage_line(app) + "\n";
+    const auto sections = help_sections(app, long_help);
+    const std::size_t width = name_column_width(sections);
+    for (const auto& section : sections) {
+      if (section.rows.empty()) continue;
+      page += "\n" + section.title + ":\n";
+      for (const auto& row : section.rows) {
+        page += "  " + row.name + std::string(width - row.name.size() + 2, ' ') + row.description + "\n";
+      }
+    }
+    if (auto found = after_helps_.find(app); found != after_helps_.end()) {
+      page += "\n" + std::string(found->second) + "\n";
+    }
+    return page;
+  }
+
+  std::string usage_line(const CLI::App* app) const {
+    std::string usage = command_path(app);
+    const auto options = app->get_options([app](const CLI::Option* option) {
+      return option->nonpositional() && !is_help_option(app, option) && option != app->get_version_ptr();
+    });
+    if (!options.empty()) usage += " [OPTIONS]";
+    for (const CLI::Option* positional :
+         app->get_options([](const CLI::Option* option) { return option->get_positional(); })) {
+      usage += " " + positional_display(positional);
+    }
+    if (!app->get_subcommands({}).empty()) usage += " <COMMAND>";
+    return usage;
+  }
+
+ private:
+  bool has_long_about(const CLI::App* app) const { return long_abouts_.contains(app); }
+
+  std::string about(const CLI::App* app, bool long_help) const {
+    if (long_help && has_long_about(app)) return std::string(long_abouts_.at(app));
+    return app->get_description();
+  }
+
+  std::vector<HelpSection> help_sections(const CLI::App* app, bool long_help) const {
+    HelpSection commands{"Commands", {}};
+    for (const CLI::App* sub : app->get_subcommands({})) {
+      commands.rows.push_back({sub->get_name(), sub->get_description()});
+    }
+    HelpSection arguments{"Arguments", {}};
+    HelpSection options{"Options", {}};
+    for (const CLI::Option* option : app->get_options()) {
+      if (option->get_positional()) {
+        arguments.rows.push_back({positional_display(option), option->get_description()});
+      } else if (!is_help_option(app, option) && option != app->get_version_ptr()) {
+        options.rows.push_back({option_display(option), option->get_description()});
+      }
+    }
+    options.rows.push_back({"-h, --help", help_flag_description(app, long_help)});
+    if (const CLI::Option* version = app->get_version_ptr(); version != nullptr) {
+      options.rows.push_back({option_display(version), version->get_description()});
+    }
+    return {commands, arguments, options};
+  }
+
+  std::string help_flag_description(const CLI::App* app, bool long_help) const {
+    if (!has_long_about(app)) return "Print help";
+    return long_help ? "Print help (see a summary with '-h')" : "Print help (see more with '--help')";
+  }
+
+  static std::size_t name_column_width(const std::vector<HelpSection>& sections) {
+    std::size_t width = 0;
+    for (const auto& section : sections) {
+      for (const auto& row : section.rows) width = std::max(width, row.name.size());
+    }
+    return width;
+  }
+
+  std::map<const CLI::App*, std::string_view> long_abouts_;
+  std::map<const CLI::App*, std::string_view> after_helps_;
+};
+
+// ---------------------------------------------------------------------------
+// The definition, with the variables its arguments fill.
+
+std::string reject_invalid_unicode(std::string& value) {
+  return text::is_valid_utf8(value) ? "" : "invalid UTF-8 was detected in the value";
+}
+
+std::string reject_empty_path(std::string& value) {
+  return value.empty() ? "a value is required but none was supplied" : "";
+}
+
+struct Definition {
+  Definition();
+
+  CLI::App app{std::string(kAbout)};
+  std::shared_ptr<HelpFormatter> formatter = std::make_shared<HelpFormatter>();
+  const CLI::Validator valid_unicode{reject_invalid_unicode, "", ""};
+  const CLI::Validator non_empty_path{reject_empty_path, "", ""};
+
+  CLI::App* list = nullptr;
+  CLI::App* exec = nullptr;
+  CLI::App* upload = nullptr;
+  CLI::App* download = nullptr;
+  CLI::App* help = nullptr;
+
+  std::string query;
+  CLI::Option* query_option = nullptr;
+  CLI::Option* command_option = nullptr;
+  std::string id, command, local, remote;
+  bool json = false;
+  bool use_stdin = false;
+  std::vector<std::string> help_path;
+
+ private:
+  CLI::App* add_subcommand(std::string_view name, std::string_view about);
+  void add_id(CLI::App* sub);
+  void add_text(CLI::App* sub, std::string_view name, std::string& target, std::string_view help);
+  void add_local(CLI::App* sub, std::string_view help);
+  void add_flag(CLI::App* sub, std::string_view name, bool& target, std::string_view help);
+};
+
+Definition::Definition() {
+  app.formatter(formatter);
+  formatter->set_long_about(&app, kLongAbout);
+  formatter->set_after_help(&app, kAfterHelp);
+  // Help and version flags first: subcommands copy the help flags of their parent.
+  app.set_help_flag("-h", "Print help");
+  app.set_help_all_flag("--help", "Print help");
+  app.set_version_flag("-V,--version", std::string(kProgramName) + " " + std::string(kProgramVersion),
+                       "Print version");
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+
+  list = add_subcommand("list", kListAbout);
+  query_option = list->add_option("-q,--query", query, "Only hosts whose name, host, user, group or ID matches")
+                     ->type_name("QUERY")
+                     ->check(valid_unicode);
+  add_flag(list, "--json", json, "Print JSON. Implied when stdout is not a terminal");
+
+  exec = add_subcommand("exec", kExecAbout);
+  formatter->set_long_about(exec, kExecLongAbout);
+  add_id(exec);
+  add_text(exec, "COMMAND", command, "One complete remote shell command, quoted as one argument");
+  command_option = exec->get_option("COMMAND");
+  command_option->required(false);
+  add_flag(exec, "--stdin", use_stdin,
+           "Read the command from stdin instead, for commands with quotes, pipes, `$` or several lines");
+  exec->get_option("--stdin")->excludes(command_option);
+
+  upload = add_subcommand("upload", kUploadAbout);
+  formatter->set_long_about(upload, kUploadLongAbout);
+  add_id(upload);
+  add_local(upload, "Local file or folder");
+  add_text(upload, "REMOTE", remote, "Remote destination. `~` is the login directory");
+  add_flag(upload, "--json", json, kSummaryJsonHelp);
+
+  download = add_subcommand("download", kDownloadAbout);
+  formatter->set_long_about(download, kDownloadLongAbout);
+  add_id(download);
+  add_text(download, "REMOTE", remote, "Remote file or folder. `~` is the login directory");
+  add_local(download, "Local destination");
+  add_flag(download, "--json", json, kSummaryJsonHelp);
+
+  help = add_subcommand("help", kHelpAbout);
+  help->add_option("COMMAND", help_path, "Print help for the subcommand(s)")->expected(0, 1 << 16);
+
+  app.require_subcommand(1);
+}
+
+CLI::App* Definition::add_subcommand(std::string_view name, std::string_view about) {
+  return app.add_subcommand(std::string(name), std::string(about));
+}
+
+void Definition::add_id(CLI::App* sub) { add_text(sub, "ID", id, kIdHelp); }
+
+void Definition::add_text(CLI::App* sub, std::string_view name, std::string& target, std::string_view help_text) {
+  sub->add_option(std::string(name), target, std::string(help_text))->required()->check(valid_unicode);
+}
+
+void Definition::add_local(CLI::App* sub, std::string_view help_text) {
+  sub->add_option("LOCAL", local, std::string(help_text))->required()->check(non_empty_path);
+}
+
+void Definition::add_flag(CLI::App* sub, std::string_view name, bool& target, std::string_view help_text) {
+  sub->add_flag(std::string(name), target, std::string(help_text))
+      ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+}
+
+// ---------------------------------------------------------------------------
+// Outcomes.
+
+#ifdef _WIN32
+constexpr std::string_view kPathSeparators = "\\/";
+#else
+constexpr std::string_view kPathSeparators = "/";
+#endif
+
+std::string program_file_name(std::span<const NativeString> arguments) {
+  if (arguments.empty()) return std::string(kProgramName);
+  std::string path = native_to_utf8_lossy(arguments.front());
+  if (auto last = path.find_last_of(kPathSeparators); last != std::string::npos) path.erase(0, last + 1);
+  return path.empty() ? std::string(kProgramName) : path;
+}
+
+const CLI::App* deepest_selected(const CLI::App& app) {
+  const CLI::App* current = &app;
+  while (!current->get_subcommands().empty()) current = current->get_subcommands().front();
+  return current;
+}
+
+ParseOutcome error_outcome(const HelpFormatter& formatter, const CLI::App* where, std::string_view message) {
+  return {"error: " + std::string(message) + "\n\nUsage: " + formatter.usage_line(where) +
+              "\n\nFor more information, try '--help'.\n",
+          false, 2};
+}
+
+ParseOutcome help_outcome(const HelpFormatter& formatter, const CLI::App* app, bool long_help) {
+  const auto mode = long_help ? CLI::AppFormatMode::All : CLI::AppFormatMode::Normal;
+  return {formatter.make_help(app, "", mode), true, 0};
+}
+
+// Words the parser could not place are the real problem even when a
+// required argument is missing too ("exec -V"): name the first of them.
+std::optional<std::string> unplaced_word_message(const CLI::App& app) {
+  const auto remaining = app.remaining(true);
+  // "--" only ends the options; the word after it is the surplus one.
+  auto first = std::find_if(remaining.begin(), remaining.end(), [](const std::string& w) { return w != "--"; });
+  if (first == remaining.end()) return std::nullopt;
+  const std::string word = text::utf8_lossy(*first);
+  if (app.get_subcommands().empty() && !word.starts_with('-')) return "unrecognized subcommand '" + word + "'";
+  return "unexpected argument '" + word + "' found";
+}
+
+// `sorvane help [COMMAND]...`: the long help of the named subcommand.
+ParseOutcome help_subcommand_outcome(const Definition& definition) {
+  const CLI::App* target = &definition.app;
+  for (const auto& name : definition.help_path) {
+    const auto subcommands = target->get_subcommands({});
+    auto found = std::find_if(subcommands.begin(), subcommands.end(),
+                              [&name](const CLI::App* sub) { return sub->get_name() == name; });
+    if (found == subcommands.end()) {
+      return error_outcome(*definition.formatter, definition.help,
+                           "unrecognized subcommand '" + text::utf8_lossy(name) + "'");
+    }
+    target = *found;
+  }
+  return help_outcome(*definition.formatter, target, true);
+}
+
+// ---------------------------------------------------------------------------
+// From a successful parse to Cli. The checks mirror the definition, so they
+// only fire if the two ever drift apart.
+
+struct MissingArgument {
+  std::string message;
+};
+
+Result<Cli, MissingArgument> to_cli(Definition& d) {
+  auto require = [](const CLI::App* sub, const char* option, const char* id) -> std::optional<MissingArgument> {
+    if (sub->get_option(option)->count() > 0) return std::nullopt;
+    return MissingArgument{std::string("the following required argument was not provided: ") + id};
+  };
+  const auto selected = d.app.get_subcommands();
+  if (selected.empty()) return fail(MissingArgument{"a subcommand is required but one was not provided"});
+  const CLI::App* sub = selected.front();
+  if (sub == d.list) {
+    std::optional<std::string> query;
+    if (d.query_option->count() > 0) query = d.query;
+    return Cli{Cli::List{std::move(query), d.json}};
+  }
+  if (sub == d.exec) {
+    if (auto missing = require(sub, "ID", "id")) return fail(*missing);
+    if (d.command_option->count() == 0 && !d.use_stdin) {
+      return fail(MissingArgument{"COMMAND is required unless --stdin is given"});
+    }
+    std::optional<std::string> command;
+    if (d.command_option->count() > 0) command = d.command;
+    return Cli{Cli::Exec{d.id, std::move(command), d.use_stdin}};
+  }
+  if (sub == d.upload || sub == d.download) {
+    for (auto [option, id] : {std::pair{"ID", "id"}, {"LOCAL", "local"}, {"REMOTE", "remote"}}) {
+      if (auto missing = require(sub, option, id)) return fail(*missing);
+    }
+    if (sub == d.upload) return Cli{Cli::Upload{d.id, argument_to_native(d.local), d.remote, d.json}};
+    return Cli{Cli::Download{d.id, d.remote, argument_to_native(d.local), d.json}};
+  }
+  return fail(MissingArgument{"the subcommand '" + sub->get_name() + "' wasn't recognized"});
+}
+
+Result<Cli, ParseOutcome> parse_with(Definition& definition, std::span<const NativeString> arguments) {
+  const HelpFormatter& formatter = *definition.formatter;
+  definition.app.name(program_file_name(arguments));
+  // With nothing to go on, show what there is to do, as an error.
+  if (arguments.size() <= 1) {
+    ParseOutcome outcome = help_outcome(formatter, &definition.app, false);
+    outcome.to_stdout = false;
+    outcome.status = 2;
+    return fail(std::move(outcome));
+  }
+  // CLI11 takes the arguments without the program path, in reverse order.
+  std::vector<std::string> reversed;
+  for (auto it = arguments.rbegin(); it + 1 != arguments.rend(); ++it) reversed.push_back(native_to_argument(*it));
+  try {
+    definition.app.parse(std::move(reversed));
+  } catch (const CLI::CallForHelp&) {
+    return fail(help_outcome(formatter, deepest_selected(definition.app), false));
+  } catch (const CLI::CallForAllHelp&) {
+    return fail(help_outcome(formatter, deepest_selected(definition.app), true));
+  } catch (const CLI::CallForVersion& version) {
+    return fail(ParseOutcome{std::string(version.what()) + "\n", true, 0});
+  } catch (const CLI::ExtrasError& error) {
+    const auto message = unplaced_word_message(definition.app).value_or(text::utf8_lossy(error.what()));
+    return fail(error_outcome(formatter, deepest_selected(definition.app), message));
+  } catch (const CLI::RequiredError& error) {
+    const auto message = unplaced_word_message(definition.app).value_or(text::utf8_lossy(error.what()));
+    return fail(error_outcome(formatter, deepest_selected(definition.app), message));
+  } catch (const CLI::ParseError& error) {
+    return fail(error_outcome(formatter, deepest_selected(definition.app), text::utf8_lossy(error.what())));
+  }
+  if (definition.help->parsed()) return fail(help_subcommand_outcome(definition));
+  auto cli = to_cli(definition);
+  if (!cli) return fail(error_outcome(formatter, deepest_selected(definition.app), cli.error().message));
+  return std::move(*cli);
+}
+
+}  // namespace
+
+Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments) {
+  try {
+    auto definition = std::make_unique<Definition>();
+    return parse_with(*definition, arguments);
+  } catch (const std::exception& error) {
+    // Only a broken definition or exhausted memory gets here.
+    return fail(ParseOutcome{"error: " + std::string(error.what()) + "\n", false, 2});
+  }
+}
+
+}  // namespace sorvane

@@ -1,0 +1,58 @@
+// The command line: its definition, help texts and the parsed record.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "platform/native_string.h"
+#include "platform/result.h"
+
+namespace sorvane {
+
+inline constexpr std::string_view kProgramName = "sorvane";
+inline constexpr std::string_view kProgramVersion = "0.1.0-beta.4";
+
+// The parsed command line: exactly one subcommand. Values are kept exactly as
+// given; text values are valid UTF-8, local paths any native string but empty.
+struct Cli {
+  struct List {
+    std::optional<std::string> query;
+    bool json = false;
+  };
+  struct Exec {
+    std::string id;
+    std::optional<std::string> command;
+    // The `--stdin` flag; not called `stdin`, which C libraries define as a macro.
+    bool use_stdin = false;
+  };
+  struct Upload {
+    std::string id;
+    NativePath local;
+    std::string remote;
+    bool json = false;
+  };
+  struct Download {
+    std::string id;
+    std::string remote;
+    NativePath local;
+    bool json = false;
+  };
+
+  std::variant<List, Exec, Upload, Download> command;
+};
+
+// What the parser says instead of a Cli: help, version or an error, already
+// rendered, with the stream it belongs on and the exit status.
+struct ParseOutcome {
+  std::string text;
+  bool to_stdout = false;
+  int status = 2;
+};
+
+// `arguments` is the process's argument vector, program path first.
+Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments);
+
+}  // namespace sorvane

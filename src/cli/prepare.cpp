@@ -1,0 +1,103 @@
+#include "cli/prepare.h"
+
+#include <type_traits>
+
+#include "platform/full_path.h"
+#include "text/unicode.h"
+#include "text/utf8.h"
+
+namespace sorvane {
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kNotUtf8 = "stream did not contain valid UTF-8";
+
+ToolError bad_request(std::string message) { return {ErrorCode::BadRequest, std::move(message)}; }
+
+ToolError unreadable_input(std::string_view description) {
+  return bad_request(std::string(messages::kCannotReadStdin) + std::string(description));
+}
+
+std::string crlf_to_lf(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    result.push_back(text[i]);
+  }
+  return result;
+}
+
+Result<std::string, ToolError> command_source(const Cli::Exec& exec, const InputReader& read_input) {
+  if (!exec.use_stdin) return exec.command.value_or(std::string());
+  auto input = read_input();
+  if (!input) return fail(unreadable_input(input.error().text));
+  if (!text::is_valid_utf8(*input)) return fail(unreadable_input(kNotUtf8));
+  return std::move(*input);
+}
+
+Result<NativePath, ToolError> absolute_local(const NativePath& local) {
+  auto absolute = make_absolute(local);
+  if (absolute) return std::move(*absolute);
+  return fail(bad_request(std::string(messages::kCannotResolvePath) + native_to_utf8_lossy(local) +
+                          std::string(messages::kFullWidthColon) + absolute.error().text));
+}
+
+Result<Request, ToolError> build(Cli::List list, const InputReader&) {
+  return Request{Request::List{std::move(list.query)}};
+}
+
+Result<Request, ToolError> build(Cli::Exec exec, const InputReader& read_input) {
+  auto command = prepare_command(exec, read_input);
+  if (!command) return fail(std::move(command).error());
+  return Request{Request::Exec{std::move(exec.id), std::move(*command)}};
+}
+
+Result<Request, ToolError> build(Cli::Upload upload, const InputReader&) {
+  auto source = absolute_local(upload.local);
+  if (!source) return fail(std::move(source).error());
+  return Request{Request::Upload{std::move(upload.id), std::move(*source), std::move(upload.remote)}};
+}
+
+Result<Request, ToolError> build(Cli::Download download, const InputReader&) {
+  auto destination = absolute_local(download.local);
+  if (!destination) return fail(std::move(destination).error());
+  return Request{Request::Download{std::move(download.id), std::move(download.remote), std::move(*destination)}};
+}
+
+}  // namespace
+
+Result<std::string, ToolError> prepare_command(const Cli::Exec& exec, const InputReader& read_input) {
+  auto source = command_source(exec, read_input);
+  if (!source) return source;
+  std::string_view text = *source;
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  std::string command = crlf_to_lf(text);
+  if (text::trim_white_space(command).empty()) return fail(bad_request(std::string(messages::kEmptyCommand)));
+  return command;
+}
+
+IoResult<NativePath> make_absolute(const NativePath& path) {
+  if (path.empty()) return fail(IoError{IoErrorKind::InvalidInput, "cannot make an empty path absolute"});
+  return full_path(path);
+}
+
+Result<Request, ToolError> build_request(Cli cli, const InputReader& read_input) {
+  return std::visit([&read_input](auto&& command) { return build(std::move(command), read_input); },
+                    std::move(cli.command));
+}
+
+bool wants_json(const Cli& cli, bool stdout_is_terminal) {
+  const bool asked = std::visit(
+      [](const auto& command) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(command)>, Cli::Exec>) {
+          return false;  // exec has no --json
+        } else {
+          return command.json;
+        }
+      },
+      cli.command);
+  return asked || !stdout_is_terminal;
+}
+
+}  // namespace sorvane

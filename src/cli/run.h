@@ -1,0 +1,17 @@
+// The whole life of one process of the tool.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "platform/native_string.h"
+
+namespace sorvane {
+
+// Parses the arguments (program path first), prepares and sends the one
+// request, prints everything, and returns the exit status: 0 or 2 for help,
+// version and command-line errors, 255 for local failures, otherwise what
+// the conversation returns (a remote command's code keeps all 32 bits).
+std::uint32_t run(std::span<const NativeString> arguments);
+
+}  // namespace sorvane

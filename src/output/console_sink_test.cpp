@@ -1,0 +1,121 @@
+#include "output/console_sink.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace sorvane {
+namespace {
+
+// Records every write and flush, and can be told to fail.
+class RecordingStream : public OutputStream {
+ public:
+  IoResult<void> write_all(ByteSpan bytes) override {
+    if (fail_writes) return fail(IoError{IoErrorKind::BrokenPipe, "broken pipe"});
+    writes.emplace_back(bytes.begin(), bytes.end());
+    return {};
+  }
+  IoResult<void> flush() override {
+    ++flushes;
+    if (fail_flush) return fail(IoError{IoErrorKind::BrokenPipe, "broken pipe"});
+    return {};
+  }
+  std::string all() const {
+    std::string joined;
+    for (const auto& w : writes) joined += w;
+    return joined;
+  }
+
+  std::vector<std::string> writes;
+  int flushes = 0;
+  bool fail_writes = false;
+  bool fail_flush = false;
+};
+
+const std::string kFffd = "\xEF\xBF\xBD";
+
+struct SinkCase {
+  const char* name;
+  std::vector<std::string> chunks;
+  std::vector<std::string> terminal_writes;  // what reaches a terminal, write by write
+  std::string terminal_after_finish;         // everything on the terminal at the end
+};
+
+TEST(ConsoleSink, TerminalGetsRepairedUtf8AndNonTerminalGetsBytesUnchanged) {
+  const SinkCase cases[] = {
+      {"ascii", {"hello"}, {"hello"}, "hello"},
+      {"character split across writes", {"a\xE4\xB8", "\xAD" "b"}, {"a", "\xE4\xB8\xAD" "b"}, "a\xE4\xB8\xAD" "b"},
+      {"split in three", {"\xF0", "\x9F\x98", "\x80"}, {"\xF0\x9F\x98\x80"}, "\xF0\x9F\x98\x80"},
+      {"FF between letters", {"a\xFF" "b"}, {"a" + kFffd + "b"}, "a" + kFffd + "b"},
+      {"maximal subpart replaced once", {"\xE4\xB8" "A"}, {kFffd + "A"}, kFffd + "A"},
+      {"truncated tail at the end", {"ok\xE4\xB8"}, {"ok"}, "ok" + kFffd},
+      {"lone lead then ascii in next write", {"\xE4", "A"}, {kFffd + "A"}, kFffd + "A"},
+      {"control characters pass", {"\x1B[31mred\x1B[0m\r\n"}, {"\x1B[31mred\x1B[0m\r\n"},
+       "\x1B[31mred\x1B[0m\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingStream terminal;
+    ConsoleSink terminal_sink(terminal, true);
+    RecordingStream file;
+    ConsoleSink file_sink(file, false);
+    std::string raw;
+    for (const auto& chunk : c.chunks) {
+      ASSERT_TRUE(terminal_sink.write_all(chunk));
+      ASSERT_TRUE(file_sink.write_all(chunk));
+      raw += chunk;
+    }
+    EXPECT_EQ(terminal.writes, c.terminal_writes);
+    EXPECT_EQ(file.writes, c.chunks);
+    terminal_sink.finish();
+    file_sink.finish();
+    EXPECT_EQ(terminal.all(), c.terminal_after_finish);
+    EXPECT_EQ(file.all(), raw);
+    EXPECT_EQ(terminal.flushes, 1);
+    EXPECT_EQ(file.flushes, 1);
+  }
+}
+
+TEST(ConsoleSink, FlushKeepsPendingBytesBack) {
+  RecordingStream terminal;
+  ConsoleSink sink(terminal, true);
+  ASSERT_TRUE(sink.write_all(std::string_view("\xE4\xB8")));
+  ASSERT_TRUE(sink.flush());
+  EXPECT_TRUE(terminal.writes.empty());
+  EXPECT_EQ(terminal.flushes, 1);
+  ASSERT_TRUE(sink.write_all(std::string_view("\xAD")));
+  EXPECT_EQ(terminal.all(), "\xE4\xB8\xAD");
+}
+
+TEST(ConsoleSink, WriteFailureIsReported) {
+  for (bool is_terminal : {true, false}) {
+    RecordingStream stream;
+    stream.fail_writes = true;
+    ConsoleSink sink(stream, is_terminal);
+    auto result = sink.write_all(std::string_view("x"));
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, IoErrorKind::BrokenPipe);
+  }
+}
+
+TEST(ConsoleSink, FinishSkipsFlushWhenTheReplacementCannotBeWritten) {
+  RecordingStream terminal;
+  ConsoleSink sink(terminal, true);
+  ASSERT_TRUE(sink.write_all(std::string_view("\xE4")));
+  terminal.fail_writes = true;
+  sink.finish();
+  EXPECT_EQ(terminal.flushes, 0);
+}
+
+TEST(ConsoleSink, FinishIgnoresFlushFailureAndWritesNothingWithoutPending) {
+  RecordingStream terminal;
+  terminal.fail_flush = true;
+  ConsoleSink sink(terminal, true);
+  sink.finish();
+  EXPECT_TRUE(terminal.writes.empty());
+  EXPECT_EQ(terminal.flushes, 1);
+}
+
+}  // namespace
+}  // namespace sorvane

@@ -1,0 +1,40 @@
+// The process's standard streams: the terminal test, unbuffered writers for
+// standard output and standard error, and reading standard input whole.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "output/console_sink.h"
+#include "platform/io.h"
+
+namespace sorvane {
+
+enum class StdStream { Output, Error };
+
+// Whether the stream is an interactive terminal (on Windows a console, or the
+// pseudo-terminal pipe of an MSYS or Cygwin terminal window).
+bool is_terminal(StdStream stream);
+
+// Unbuffered: each write goes to the system at once, so flush has nothing to
+// do. Callers build a whole text and write it in one call. On a Windows
+// console the UTF-8 bytes are shown as text whatever the console code page.
+class StdOutputStream final : public OutputStream {
+ public:
+  explicit StdOutputStream(StdStream stream);
+  IoResult<void> write_all(ByteSpan bytes) override;
+  IoResult<void> flush() override { return {}; }
+
+ private:
+  StdStream stream_;
+};
+
+// Standard input up to its end, as bytes. A closed or missing standard input
+// reads as empty.
+IoResult<std::string> read_stdin_to_end();
+
+// The file name of a pipe (after its last backslash) that MSYS and Cygwin
+// terminals use for their pseudo-terminals: "msys-…-pty…" / "cygwin-…-pty…".
+bool is_msys_pty_pipe_name(std::u16string_view pipe_name);
+
+}  // namespace sorvane

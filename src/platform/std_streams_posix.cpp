@@ -1,0 +1,49 @@
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/std_streams.h"
+
+namespace sorvane {
+namespace {
+
+int descriptor(StdStream stream) {
+  return stream == StdStream::Output ? STDOUT_FILENO : STDERR_FILENO;
+}
+
+}  // namespace
+
+bool is_terminal(StdStream stream) { return isatty(descriptor(stream)) == 1; }
+
+StdOutputStream::StdOutputStream(StdStream stream) : stream_(stream) {}
+
+IoResult<void> StdOutputStream::write_all(ByteSpan bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(descriptor(stream_), bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return fail(os_error(errno));
+    }
+    if (written == 0) return fail(IoError{IoErrorKind::WriteZero, "failed to write whole buffer"});
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
+  }
+  return {};
+}
+
+IoResult<std::string> read_stdin_to_end() {
+  std::string data;
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (got == 0) return data;
+    if (got > 0) {
+      data.append(buffer, static_cast<std::size_t>(got));
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EBADF && data.empty()) return data;  // no standard input at all
+    return fail(os_error(errno));
+  }
+}
+
+}  // namespace sorvane
