@@ -12,7 +12,7 @@ namespace {
 constexpr char32_t kCapitalSigma = 0x03A3;
 constexpr char32_t kSmallSigma = 0x03C3;
 constexpr char32_t kFinalSigma = 0x03C2;
-constexpr char32_t kEmojiPresentationSelector = 0xFE0F;
+constexpr std::string_view kEmojiPresentationSelector = "\xEF\xB8\x8F";  // U+FE0F
 
 // The entry of a sorted, non-overlapping range table that holds `c`, if any.
 template <class Entry>
@@ -45,9 +45,10 @@ std::vector<char32_t> decode_lossy(std::string_view utf8) {
   return out;
 }
 
-// Whether the first character of `chars` that is not case-ignorable is
-// cased. Case-ignorable is tested first, as ICU and the common runtimes do,
-// so that every implementation agrees on the same text.
+// Whether the first character in [begin, end) that is not case-ignorable is
+// cased. Case-ignorable is tested first (it matters for the few characters
+// that are both), as ICU, Rust and Python do: the pipe name hashes the
+// lower-cased path, so we must agree with the desktop application's runtime.
 template <class It>
 bool cased_after_ignorables(It begin, It end) {
   for (It it = begin; it != end; ++it) {
@@ -128,13 +129,11 @@ std::size_t display_width(std::string_view utf8) {
     }
     const DecodedChar d = decode_utf8_char(utf8.substr(i));
     i += d.length;
-    if (i < size && in_table(tables::emoji_style_base, d.code_point)) {
-      const DecodedChar next = decode_utf8_char(utf8.substr(i));
-      if (next.code_point == kEmojiPresentationSelector) {
-        width += 2;
-        i += next.length;
-        continue;
-      }
+    if (utf8.substr(i).starts_with(kEmojiPresentationSelector) &&
+        in_table(tables::emoji_style_base, d.code_point)) {
+      width += 2;
+      i += kEmojiPresentationSelector.size();
+      continue;
     }
     width += char_width(d.code_point);
   }
