@@ -1,0 +1,204 @@
+#include "cli/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace sorvane {
+namespace {
+
+Result<Cli, ParseOutcome> parse_words(std::vector<std::string> words) {
+  std::vector<NativeString> arguments{utf8_to_native("/usr/bin/sorvane")};
+  for (const auto& word : words) arguments.push_back(argument_to_native(word));
+  return parse(arguments);
+}
+
+std::string optional_text(const std::optional<std::string>& value) {
+  return value ? "'" + *value + "'" : "none";
+}
+
+// One line per record, so a table can say what it expects.
+std::string describe(const Cli& cli) {
+  struct Describer {
+    std::string operator()(const Cli::List& c) const {
+      return "list query=" + optional_text(c.query) + " json=" + std::to_string(c.json);
+    }
+    std::string operator()(const Cli::Exec& c) const {
+      return "exec id='" + c.id + "' command=" + optional_text(c.command) + " stdin=" + std::to_string(c.use_stdin);
+    }
+    std::string operator()(const Cli::Upload& c) const {
+      return "upload id='" + c.id + "' local='" + native_to_utf8_lossy(c.local) + "' remote='" + c.remote +
+             "' json=" + std::to_string(c.json);
+    }
+    std::string operator()(const Cli::Download& c) const {
+      return "download id='" + c.id + "' remote='" + c.remote + "' local='" + native_to_utf8_lossy(c.local) +
+             "' json=" + std::to_string(c.json);
+    }
+  };
+  return std::visit(Describer{}, cli.command);
+}
+
+TEST(Parse, AcceptedCommandLines) {
+  struct Case {
+    std::vector<std::string> words;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {{"list"}, "list query=none json=0"},
+      {{"list", "-q", "web"}, "list query='web' json=0"},
+      {{"list", "--query=web", "--json"}, "list query='web' json=1"},
+      {{"list", "--json", "-q", ""}, "list query='' json=1"},
+      {{"exec", "ID", "uname -a"}, "exec id='ID' command='uname -a' stdin=0"},
+      {{"exec", "ID", "--stdin"}, "exec id='ID' command=none stdin=1"},
+      {{"exec", "--stdin", "ID"}, "exec id='ID' command=none stdin=1"},
+      {{"exec", "ID", ""}, "exec id='ID' command='' stdin=0"},
+      {{"exec", "", "x"}, "exec id='' command='x' stdin=0"},
+      {{"exec", "ID", "list"}, "exec id='ID' command='list' stdin=0"},
+      {{"exec", "ID", "--", "-a"}, "exec id='ID' command='-a' stdin=0"},
+      {{"exec", "主机", "echo 你好"}, "exec id='主机' command='echo 你好' stdin=0"},
+      {{"upload", "ID", "a.zip", "~"}, "upload id='ID' local='a.zip' remote='~' json=0"},
+      {{"upload", "ID", "a", "", "--json"}, "upload id='ID' local='a' remote='' json=1"},
+      {{"download", "ID", "/var/log/app.log", "."}, "download id='ID' remote='/var/log/app.log' local='.' json=0"},
+      {{"download", "--json", "ID", "exec", "."}, "download id='ID' remote='exec' local='.' json=1"},
+  };
+  for (const auto& c : cases) {
+    auto cli = parse_words(c.words);
+    ASSERT_TRUE(cli) << c.expected << "\n" << cli.error().text;
+    EXPECT_EQ(describe(*cli), c.expected);
+  }
+}
+
+TEST(Parse, RefusedCommandLinesEndWithStatusTwoOnStandardError) {
+  struct Case {
+    std::vector<std::string> words;
+    std::string message;  // the first line of the error
+  };
+  const Case cases[] = {
+      {{"foo"}, "error: unrecognized subcommand 'foo'"},
+      {{"--json"}, "error: unexpected argument '--json' found"},
+      {{"exec", "ID"}, "error: COMMAND is required unless --stdin is given"},
+      {{"exec", "ID", "uname", "-a"}, "error: unexpected argument '-a' found"},
+      {{"exec", "ID", "uname -a", "--stdin"}, "error: COMMAND excludes --stdin"},
+      {{"exec", "ID", "cmd", "--json"}, "error: unexpected argument '--json' found"},
+      {{"exec", "-V"}, "error: unexpected argument '-V' found"},
+      {{"exec", "ID", "x", "--stdin", "--stdin"}, ""},
+      {{"exec", "ID", "--stdin", "--stdin"}, ""},
+      {{"upload", "ID", "a", "b", "c"}, "error: unexpected argument 'c' found"},
+      {{"upload", "ID", "", "r"}, "error: LOCAL: a value is required but none was supplied"},
+      {{"download", "ID", "r", ""}, "error: LOCAL: a value is required but none was supplied"},
+      {{"download", "ID", "r"}, "error: LOCAL is required"},
+      {{"list", "x"}, "error: unexpected argument 'x' found"},
+      {{"list", "-q"}, ""},
+      {{"list", "-q", "a", "-q", "b"}, ""},
+      {{"list", "--json", "--json"}, ""},
+      {{"list", "-q", "\xFF"}, "error: --query: invalid UTF-8 was detected in the value"},
+      {{"exec", "\xC3", "x"}, "error: ID: invalid UTF-8 was detected in the value"},
+      {{"exec", "ID", "\xED\xA0\x80"}, "error: COMMAND: invalid UTF-8 was detected in the value"},
+      {{"upload", "ID", "a", "\xE4\xB8"}, "error: REMOTE: invalid UTF-8 was detected in the value"},
+      {{"help", "nope"}, "error: unrecognized subcommand 'nope'"},
+  };
+  for (const auto& c : cases) {
+    auto cli = parse_words(c.words);
+    ASSERT_FALSE(cli) << c.words.front() << " " << describe(*cli);
+    const ParseOutcome& outcome = cli.error();
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_FALSE(outcome.to_stdout);
+    EXPECT_TRUE(outcome.text.starts_with(c.message.empty() ? "error: " : c.message + "\n")) << outcome.text;
+    EXPECT_NE(outcome.text.find("\nUsage: sorvane"), std::string::npos) << outcome.text;
+    EXPECT_TRUE(outcome.text.ends_with("For more information, try '--help'.\n")) << outcome.text;
+  }
+}
+
+TEST(Parse, LocalPathNeedNotBeUnicode) {
+  // Bytes that are not UTF-8 on POSIX; an unpaired surrogate on Windows.
+  const std::string word = "a\xED\xA0\x80";
+  auto upload = parse_words({"upload", "ID", word, "~"});
+  ASSERT_TRUE(upload) << upload.error().text;
+  EXPECT_EQ(std::get<Cli::Upload>(upload->command).local, argument_to_native(word));
+  EXPECT_FALSE(native_to_utf8(std::get<Cli::Upload>(upload->command).local).has_value());
+
+  auto download = parse_words({"download", "ID", "~", word});
+  ASSERT_TRUE(download) << download.error().text;
+  EXPECT_EQ(std::get<Cli::Download>(download->command).local, argument_to_native(word));
+}
+
+struct HelpCase {
+  std::vector<std::string> words;
+  std::string about;                   // the first line
+  std::string help_flag_description;  // of "-h, --help"
+  bool after_help;
+};
+
+TEST(Parse, HelpAndVersionGoToStandardOutputWithStatusZero) {
+  const std::string top_summary = "Run commands and move files on the SSH hosts saved in Sorvane\n";
+  const std::string top_long = "Run commands and move files on the SSH hosts saved in Sorvane.\n\n"
+                               "Sorvane holds the passwords and keys";
+  const std::string exec_long = "Run one command on a saved host and print its output.\n\nOpens a temporary";
+  const HelpCase cases[] = {
+      {{"-h"}, top_summary, "Print help (see more with '--help')", true},
+      {{"--help"}, top_long, "Print help (see a summary with '-h')", true},
+      {{"help"}, top_long, "Print help (see a summary with '-h')", true},
+      {{"exec", "-h"}, "Run one command on a saved host and print its output\n", "Print help (see more with '--help')",
+       false},
+      {{"exec", "--help"}, exec_long, "Print help (see a summary with '-h')", false},
+      {{"exec", "ID", "x", "--help"}, exec_long, "Print help (see a summary with '-h')", false},
+      {{"help", "exec"}, exec_long, "Print help (see a summary with '-h')", false},
+      {{"upload", "--help"}, "Copy a local file or folder to a saved host.\n\nLike scp:",
+       "Print help (see a summary with '-h')", false},
+      {{"download", "--help"}, "Copy a file or folder from a saved host to this machine.\n\nDestination rules",
+       "Print help (see a summary with '-h')", false},
+      {{"list", "-h"}, "List the saved hosts\n", "Print help\n", false},
+      {{"list", "--help"}, "List the saved hosts\n", "Print help\n", false},
+  };
+  for (const auto& c : cases) {
+    auto cli = parse_words(c.words);
+    ASSERT_FALSE(cli);
+    const ParseOutcome& outcome = cli.error();
+    SCOPED_TRACE(outcome.text);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_TRUE(outcome.to_stdout);
+    EXPECT_TRUE(outcome.text.starts_with(c.about));
+    EXPECT_NE(outcome.text.find("-h, --help"), std::string::npos);
+    EXPECT_NE(outcome.text.find(c.help_flag_description), std::string::npos);
+    const std::string last_line =
+        "255 means sorvane could not do what was asked (the reason is printed as `sorvane: [code] message`).\n";
+    EXPECT_EQ(outcome.text.ends_with(last_line), c.after_help);
+    EXPECT_EQ(outcome.text.find("复制 ID") != std::string::npos, c.after_help);
+  }
+}
+
+TEST(Parse, TopLevelHelpListsSubcommandsInOrder) {
+  auto cli = parse_words({"-h"});
+  ASSERT_FALSE(cli);
+  const std::string& text = cli.error().text;
+  std::size_t position = 0;
+  for (const char* name : {"\n  list ", "\n  exec ", "\n  upload ", "\n  download ", "\n  help "}) {
+    const auto found = text.find(name, position);
+    ASSERT_NE(found, std::string::npos) << name;
+    position = found;
+  }
+  EXPECT_NE(text.find("-V, --version"), std::string::npos);
+}
+
+TEST(Parse, VersionOnlyOnTheTopLevel) {
+  for (const char* flag : {"-V", "--version"}) {
+    auto cli = parse_words({flag});
+    ASSERT_FALSE(cli);
+    EXPECT_EQ(cli.error().text, "sorvane 0.1.0-beta.4\n");
+    EXPECT_EQ(cli.error().status, 0);
+    EXPECT_TRUE(cli.error().to_stdout);
+  }
+}
+
+TEST(Parse, NoArgumentsShowsTheTopLevelHelpAsAnError) {
+  const std::vector<NativeString> arguments{utf8_to_native("sorvane")};
+  auto cli = parse(arguments);
+  ASSERT_FALSE(cli);
+  EXPECT_EQ(cli.error().status, 2);
+  EXPECT_FALSE(cli.error().to_stdout);
+  EXPECT_TRUE(cli.error().text.starts_with("Run commands and move files on the SSH hosts saved in Sorvane\n"));
+  EXPECT_NE(cli.error().text.find("启用外部 CLI"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sorvane
