@@ -6,7 +6,8 @@
 
     with Peer.demo() as peer: ...
 
-The peer binary is found in $SORVANE_BUILD_DIR (default: <repo>/build); when
+The peer binary is $SORVANE_PEER_BIN, else found in $SORVANE_BUILD_DIR
+(default: <repo>/build); when
 $SORVANE_WRAPPER is set (Windows builds under Wine: "/usr/lib/wine/wine64")
 the .exe is started through it and file paths are handed over as Z:\\ paths.
 Each Peer has a data directory of its own, so concurrent tests never meet.
@@ -30,7 +31,7 @@ FRAME_JSON, FRAME_STDOUT, FRAME_STDERR = 0x4A, 0x31, 0x32
 
 
 def build_dir():
-    return Path(os.environ.get("SORVANE_BUILD_DIR", REPO / "build"))
+    return Path(os.environ.get("SORVANE_BUILD_DIR", REPO / "build")).resolve()
 
 
 def wrapper():
@@ -89,10 +90,12 @@ class Peer:
         return peer
 
     def start(self):
-        command = wrapper() + [exe("sorvane-peer")] + self._args
+        binary = os.path.abspath(os.environ.get("SORVANE_PEER_BIN") or exe("sorvane-peer"))
+        command = wrapper() + [binary] + self._args
         self.process = subprocess.Popen(command, env=self.env, cwd=self.dir, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        threading.Thread(target=self._drain_stderr, daemon=True).start()
+        self._stderr_thread = threading.Thread(target=self._drain_stderr, daemon=True)
+        self._stderr_thread.start()
         line = self._read_line(START_TIMEOUT)
         prefix = b"listening on "
         if not line.startswith(prefix):
@@ -137,6 +140,8 @@ class Peer:
                 self.process.wait()
         if self.process:
             self.process.stdout.close()
+            self._stderr_thread.join(10)
+            self.process.stderr.close()
 
     def __enter__(self):
         return self.start()
