@@ -227,6 +227,8 @@ Definition::Definition() {
   app.set_version_flag("-V,--version", std::string(kProgramName) + " " + std::string(kProgramVersion),
                        "Print version");
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+  // CLI11 reads "/x" as an option on Windows; here it is a remote path.
+  app.allow_windows_style_options(false);
 
   list = add_subcommand("list", kListAbout);
   query_option = list->add_option("-q,--query", query, "Only hosts whose name, host, user, group or ID matches")

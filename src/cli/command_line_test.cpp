@@ -68,6 +68,8 @@ TEST(Parse, AcceptedCommandLines) {
   }
 }
 
+// Invalid Unicode is written as an encoded lone surrogate: raw bytes on POSIX,
+// an unpaired UTF-16 surrogate once it has been through a Windows command line.
 TEST(Parse, RefusedCommandLinesEndWithStatusTwoOnStandardError) {
   struct Case {
     std::vector<std::string> words;
@@ -91,10 +93,10 @@ TEST(Parse, RefusedCommandLinesEndWithStatusTwoOnStandardError) {
       {{"list", "-q"}, ""},
       {{"list", "-q", "a", "-q", "b"}, ""},
       {{"list", "--json", "--json"}, ""},
-      {{"list", "-q", "\xFF"}, "error: --query: invalid UTF-8 was detected in the value"},
-      {{"exec", "\xC3", "x"}, "error: ID: invalid UTF-8 was detected in the value"},
+      {{"list", "-q", "\xED\xA0\x80"}, "error: --query: invalid UTF-8 was detected in the value"},
+      {{"exec", "a\xED\xB0\x80", "x"}, "error: ID: invalid UTF-8 was detected in the value"},
       {{"exec", "ID", "\xED\xA0\x80"}, "error: COMMAND: invalid UTF-8 was detected in the value"},
-      {{"upload", "ID", "a", "\xE4\xB8"}, "error: REMOTE: invalid UTF-8 was detected in the value"},
+      {{"upload", "ID", "a", "\xED\xBF\xBF"}, "error: REMOTE: invalid UTF-8 was detected in the value"},
       {{"help", "nope"}, "error: unrecognized subcommand 'nope'"},
   };
   for (const auto& c : cases) {

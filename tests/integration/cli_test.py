@@ -101,6 +101,12 @@ class CommandLineErrors(unittest.TestCase):
             with self.subTest(args=args):
                 self.assert_usage_error(args, needle)
 
+    def test_values_starting_with_a_slash_are_not_options(self):
+        # Windows-style "/x" options would swallow remote paths.
+        status, out, err = harness.run(["download", "ID", "/var/log/app.log", "."])
+        self.assertEqual((status, out), (255, b""))
+        self.assertTrue(err.startswith(b"sorvane: ["), err)
+
     @posix_only
     def test_text_values_must_be_utf8(self):
         for args in (["exec", b"\xff", "ls"], ["exec", "ID", b"ls \xe4\xb8"], ["list", "-q", b"\xfe"],
