@@ -139,6 +139,13 @@ class LocalFailures(unittest.TestCase):
             with self.subTest(args=args, stdin=stdin):
                 self.assert_empty_command(harness.run(args, stdin=stdin))
 
+    @unittest.skipUnless(harness.is_windows(), "Windows console only")
+    def test_console_shows_the_chinese_message(self):
+        # Under a pseudo-terminal Wine provides a console with code page 437.
+        status, _, err = harness.run(["exec", "ID", ""], stderr_tty=True)
+        self.assertEqual(status, 255)
+        self.assertIn(EMPTY_COMMAND_LINE.rstrip(b"\n"), err)
+
     @posix_only
     def test_empty_command_line_on_a_terminal(self):
         self.assertEqual(harness.run(["exec", "ID", ""], stdout_tty=True, stderr_tty=True),
@@ -206,6 +213,27 @@ class WithThePeer(unittest.TestCase):
         _, request = self.run_with_script('json {"type":"exit","code":0}\n',
                                           ["download", "ID", "~/x", "missing/../out.zip"], cwd="/tmp")
         self.assertIn(b'"destination":"/tmp/out.zip"', request)
+
+    def test_json_when_asked_or_when_stdout_is_not_a_terminal(self):
+        script = ('json {"type":"hosts","hosts":[{"id":"0123456789abcdef","name":"web","user":"root",'
+                  '"host":"10.0.0.1","port":22}]}\n')
+        for args, stdout_tty, json_expected in ((["list"], False, True), (["list"], True, False),
+                                                (["list", "--json"], True, True)):
+            with self.subTest(args=args, stdout_tty=stdout_tty):
+                (status, out, err), _ = self.run_with_script(script, args, stdout_tty=stdout_tty)
+                self.assertEqual(status, 0, err)
+                self.assertIn(b"0123456789abcdef", out)
+                self.assertEqual(out.lstrip().startswith(b"["), json_expected, out)
+
+    def test_progress_line_only_when_stderr_is_a_terminal(self):
+        script = ('json {"type":"progress","files":0,"total_files":1,"bytes":5,"total_bytes":10}\n'
+                  'json {"type":"transfer_done","files":1,"bytes":10,"skipped":0,"failed":0,"failures":[]}\n')
+        args = ["upload", "ID", "missing.bin", "~"]
+        (status, _, err), _ = self.run_with_script(script, args, stderr_tty=False, stdout_tty=True)
+        self.assertEqual((status, err), (0, b""))
+        (status, _, err), _ = self.run_with_script(script, args, stderr_tty=True, stdout_tty=False)
+        self.assertEqual(status, 0)
+        self.assertNotEqual(err, b"")
 
     def test_character_cut_at_the_end_shows_one_replacement_on_a_terminal(self):
         script = 'stdout ok\\xe4\\xb8\njson {"type":"exit","code":0}\n'
