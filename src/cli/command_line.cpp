@@ -218,6 +218,8 @@ struct Definition {
 };
 
 Definition::Definition() {
+  // Each option at most once, and a flag never takes a value ("--json=false").
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::Throw)->disable_flag_override();
   app.formatter(formatter);
   formatter->set_long_about(&app, kLongAbout);
   formatter->set_after_help(&app, kAfterHelp);
@@ -226,7 +228,6 @@ Definition::Definition() {
   app.set_help_all_flag("--help", "Print help");
   app.set_version_flag("-V,--version", std::string(kProgramName) + " " + std::string(kProgramVersion),
                        "Print version");
-  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::Throw);
   // CLI11 reads "/x" as an option on Windows; here it is a remote path.
   app.allow_windows_style_options(false);
 

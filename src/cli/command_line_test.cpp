@@ -93,6 +93,8 @@ TEST(Parse, RefusedCommandLinesEndWithStatusTwoOnStandardError) {
       {{"list", "-q"}, ""},
       {{"list", "-q", "a", "-q", "b"}, ""},
       {{"list", "--json", "--json"}, ""},
+      {{"list", "--json=false"}, ""},
+      {{"exec", "ID", "--stdin=1"}, ""},
       {{"list", "-q", "\xED\xA0\x80"}, "error: --query: invalid UTF-8 was detected in the value"},
       {{"exec", "a\xED\xB0\x80", "x"}, "error: ID: invalid UTF-8 was detected in the value"},
       {{"exec", "ID", "\xED\xA0\x80"}, "error: COMMAND: invalid UTF-8 was detected in the value"},
