@@ -13,8 +13,9 @@ add_library(sorvane_thirdparty_headers INTERFACE)
 target_include_directories(sorvane_thirdparty_headers SYSTEM INTERFACE ${SORVANE_TP_INCLUDE})
 
 if(NOT WIN32)
-  find_package(PkgConfig REQUIRED)
-  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+  # libsodium's archive, so the tool can be linked statically.
+  find_path(SODIUM_INCLUDE_DIR sodium.h REQUIRED)
+  find_library(SODIUM_ARCHIVE NAMES libsodium.a REQUIRED)
 endif()
 
 # GoogleTest: the host package for Linux, built from Debian's sources for Windows.
