@@ -144,6 +144,10 @@ struct Listener::State {
 };
 
 Result<Listener, std::string> Listener::open(const NativePath& name) {
+  // FILE_FLAG_FIRST_PIPE_INSTANCE would catch this too, but Wine ignores it.
+  if (WaitNamedPipeW(name.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return fail(std::string("another server is already listening on this pipe"));
+  }
   auto state = std::make_unique<State>();
   state->name = name;
   if (auto secured = state->security.init(); !secured) return fail(std::move(secured).error());

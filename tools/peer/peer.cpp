@@ -29,6 +29,8 @@ constexpr const char* kFooter = R"(Modes:
                       list from FILE (a JSON array of hosts), exec with the local
                       shell, upload/download as local copies ("~" = home directory)
   script FILE         replay FILE's steps on every connection (after reading the request)
+Both take --data-dir DIR (else SORVANE_DATA_DIR, else sorvane's default),
+--request-out FILE (each request's payload, raw) and --once (one connection).
 
 Script format: one step per line; blank lines and lines starting with '#' are
 ignored; the text after the keyword starts after exactly one space.
@@ -58,7 +60,8 @@ using Mode = std::variant<Script, Json /* demo hosts */>;
 
 void add_common_options(CLI::App& command, Options& options) {
   command.add_option("--data-dir", options.data_dir,
-                     "Data directory to derive the endpoint from (default: as sorvane does)");
+                     "Data directory to derive the endpoint from (default: as sorvane does)")
+      ->option_text("DIR");
   command.add_option("--request-out", options.request_out, "Write each request payload (raw bytes) to FILE")
       ->option_text("FILE");
   command.add_flag("--once", options.once, "Serve one connection, then exit");
@@ -161,7 +164,8 @@ int peer_main(std::vector<std::string> arguments) {
   try {
     app.parse(reversed);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error);
+    const int status = app.exit(error);
+    return status == 0 ? 0 : 2;
   }
   auto mode = load_mode(*demo, options);
   if (!mode) {
