@@ -95,7 +95,7 @@ void log_line(const std::string& text) {
   std::fflush(stderr);
 }
 
-void save_request(const std::optional<std::string>& path, const std::vector<std::uint8_t>& payload) {
+void save_request(const std::optional<std::string>& path, ByteSpan payload) {
   if (!path) return;
   std::ofstream out(path_from_utf8(*path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(payload.data()), static_cast<std::streamsize>(payload.size()));
