@@ -283,7 +283,8 @@ void Definition::add_local(CLI::App* sub, std::string_view help_text) {
 
 void Definition::add_flag(CLI::App* sub, std::string_view name, bool& target, std::string_view help_text) {
   sub->add_flag(std::string(name), target, std::string(help_text))
-      ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+      ->multi_option_policy(CLI::MultiOptionPolicy::Throw)
+      ->disable_flag_override();
 }
 
 // ---------------------------------------------------------------------------
