@@ -107,7 +107,7 @@ IoResult<std::optional<Frame>> read_frame(BufferedReader& reader) {
   // Checked before allocating: a hostile length must not claim memory.
   if (length > MAX_FRAME_LEN) return fail(invalid_data("frame too large"));
 
-  Frame frame{*kind, std::vector<std::uint8_t>(length)};
+  Frame frame{*kind, FramePayload(length)};
   if (auto read = read_rest_of_frame(reader, frame.payload); !read) return fail(std::move(read).error());
   return std::optional<Frame>(std::move(frame));
 }
