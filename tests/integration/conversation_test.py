@@ -7,7 +7,7 @@ import subprocess
 import unittest
 
 import harness
-from peer import Peer
+from peer import Peer, host_path as peer_path
 
 posix_only = unittest.skipIf(harness.is_windows(), "POSIX build only")
 BROKEN = "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：".encode()
@@ -56,12 +56,20 @@ class ExitStatus(unittest.TestCase):
         cases = [(0, 0), (3, 3), (42, 42), (255, 255)]
         if not harness.is_windows():
             cases += [(300, 44), (256, 1), (-1, 255), (-256, 1)]
-        else:
-            cases += [(300, 300)]
         for code, status in cases:
             result, _ = exec_with('json {"type":"exit","code":%d}\n' % code)
             self.assertEqual(result.status, status, code)
             self.assertEqual((result.stdout, result.stderr), (b"", b""))
+
+    @unittest.skipUnless(harness.is_windows(), "Windows build only")
+    def test_windows_passes_all_32_bits(self):
+        # Wine hands only 8 bits to a Linux parent; cmd inside Wine sees all 32.
+        for code, shown in ((300, b"300"), (-1, b"-1"), (256, b"256")):
+            with Peer.script('json {"type":"exit","code":%d}\n' % code) as peer:
+                command = harness.wrapper() + ["cmd", "/c", peer_path(harness.sorvane_bin()), "exec", "h", "x",
+                                               "&", "echo", "%errorlevel%"]
+                out = subprocess.run(command, env=peer.env, capture_output=True, timeout=120).stdout
+            self.assertEqual(out.strip().splitlines()[-1], shown)
 
     def test_stderr_output_does_not_change_a_zero_code(self):
         result, _ = exec_with("stderr warning\\n\n" + EXIT0)
