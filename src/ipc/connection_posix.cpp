@@ -11,6 +11,7 @@
 #include "ipc/connection.h"
 #include "ipc/endpoint.h"
 #include "platform/peer_credentials.h"
+#include "platform/unique_fd.h"
 
 namespace sorvane {
 
@@ -19,15 +20,12 @@ namespace {
 // One open socket, closed once.
 class Socket final : public PipeConnection::Handle {
  public:
-  explicit Socket(int fd) : fd_(fd) {}
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  ~Socket() override { ::close(fd_); }
+  explicit Socket(UniqueFd fd) : fd_(std::move(fd)) {}
 
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
 
   IoResult<std::size_t> read_some(MutableByteSpan buffer) override {
-    const ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    const ssize_t got = ::recv(fd(), buffer.data(), buffer.size(), 0);
     if (got >= 0) return static_cast<std::size_t>(got);
     // A peer that vanished without shutting down is an end of stream too.
     if (errno == ECONNRESET || errno == EPIPE) return std::size_t{0};
@@ -35,13 +33,13 @@ class Socket final : public PipeConnection::Handle {
   }
 
   IoResult<std::size_t> write_some(ByteSpan bytes) override {
-    const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), kSendNoSignal);
+    const ssize_t sent = ::send(fd(), bytes.data(), bytes.size(), kSendNoSignal);
     if (sent >= 0) return static_cast<std::size_t>(sent);
     return fail(os_error(errno));
   }
 
  private:
-  int fd_;
+  UniqueFd fd_;
 };
 
 class PosixPipes final : public PipeSystem {
@@ -55,7 +53,7 @@ class PosixPipes final : public PipeSystem {
 
     const int fd = open_stream_socket();
     if (fd < 0) return fail(errno);
-    auto socket = std::make_unique<Socket>(fd);
+    auto socket = std::make_unique<Socket>(UniqueFd(fd));
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
       return fail(errno);
     }

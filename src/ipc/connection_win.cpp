@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ipc/connection.h"
+#include "platform/unique_handle_win.h"
 #include "ipc/endpoint.h"
 
 namespace sorvane {
@@ -17,15 +18,12 @@ namespace {
 class PipeHandle final : public PipeConnection::Handle {
  public:
   explicit PipeHandle(HANDLE handle) : handle_(handle) {}
-  PipeHandle(const PipeHandle&) = delete;
-  PipeHandle& operator=(const PipeHandle&) = delete;
-  ~PipeHandle() override { CloseHandle(handle_); }
 
-  HANDLE get() const { return handle_; }
+  HANDLE get() const { return handle_.get(); }
 
   IoResult<std::size_t> read_some(MutableByteSpan buffer) override {
     DWORD got = 0;
-    if (ReadFile(handle_, buffer.data(), clamp(buffer.size()), &got, nullptr)) return got;
+    if (ReadFile(get(), buffer.data(), clamp(buffer.size()), &got, nullptr)) return got;
     const DWORD error = GetLastError();
     // A message-mode server: the rest of the message comes with the next read.
     if (error == ERROR_MORE_DATA) return got;
@@ -36,7 +34,7 @@ class PipeHandle final : public PipeConnection::Handle {
 
   IoResult<std::size_t> write_some(ByteSpan bytes) override {
     DWORD written = 0;
-    if (WriteFile(handle_, bytes.data(), clamp(bytes.size()), &written, nullptr)) return written;
+    if (WriteFile(get(), bytes.data(), clamp(bytes.size()), &written, nullptr)) return written;
     return fail(os_error(static_cast<int>(GetLastError())));
   }
 
@@ -44,7 +42,7 @@ class PipeHandle final : public PipeConnection::Handle {
   static DWORD clamp(std::size_t size) {
     return static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
   }
-  HANDLE handle_;
+  UniqueHandle handle_;
 };
 
 // A security descriptor that the system allocated, released with LocalFree.
@@ -60,29 +58,14 @@ class LocalSecurityDescriptor {
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
 
-// An access token handle, closed once.
-class TokenHandle {
- public:
-  TokenHandle() = default;
-  TokenHandle(const TokenHandle&) = delete;
-  TokenHandle& operator=(const TokenHandle&) = delete;
-  ~TokenHandle() {
-    if (handle_ != nullptr) CloseHandle(handle_);
-  }
-  HANDLE* out() { return &handle_; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_ = nullptr;
-};
-
 int last_error() { return static_cast<int>(GetLastError()); }
 
 // The TOKEN_USER record of this process, in a buffer aligned for the
 // pointers inside it.
 Result<std::vector<void*>, int> current_token_user() {
-  TokenHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.out())) return fail(last_error());
+  HANDLE raw_token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw_token)) return fail(last_error());
+  const UniqueHandle token(raw_token);
   DWORD size = 0;
   (void)GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);  // learns the size
   std::vector<void*> buffer((size + sizeof(void*) - 1) / sizeof(void*) + 1);

@@ -8,31 +8,11 @@
 #include <cstring>
 
 #include "listener.h"
+#include "platform/unique_fd.h"
 
 namespace sorvane::peer {
 namespace {
 
-class Socket {
- public:
-  Socket() = default;
-  explicit Socket(int fd) : fd_(fd) {}
-  Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Socket& operator=(Socket&& other) noexcept {
-    reset();
-    fd_ = std::exchange(other.fd_, -1);
-    return *this;
-  }
-  ~Socket() { reset(); }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 std::string errno_text(const std::string& what) { return what + ": " + os_error(errno).text; }
 
@@ -72,7 +52,7 @@ Result<bool, std::string> clear_stale_socket(const sockaddr_un& address) {
   struct stat info {};
   if (::lstat(address.sun_path, &info) != 0) return true;
   if (!S_ISSOCK(info.st_mode)) return fail(std::string("not a socket, left alone: ") + address.sun_path);
-  Socket probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (probe.valid() && ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
     return fail(std::string("another server is already listening on ") + address.sun_path);
   }
@@ -82,7 +62,7 @@ Result<bool, std::string> clear_stale_socket(const sockaddr_un& address) {
 
 class SocketConnection final : public PeerConnection {
  public:
-  explicit SocketConnection(Socket socket) : socket_(std::move(socket)) {}
+  explicit SocketConnection(UniqueFd socket) : socket_(std::move(socket)) {}
 
   IoResult<std::size_t> read_some(MutableByteSpan buffer) override {
     const ssize_t got = ::read(socket_.get(), buffer.data(), buffer.size());
@@ -103,13 +83,13 @@ class SocketConnection final : public PeerConnection {
   }
 
  private:
-  Socket socket_;
+  UniqueFd socket_;
 };
 
 }  // namespace
 
 struct Listener::State {
-  Socket socket;
+  UniqueFd socket;
   std::string path;
 
   ~State() {
@@ -122,7 +102,7 @@ Result<Listener, std::string> Listener::open(const NativePath& path) {
   if (!address) return fail(std::move(address).error());
   if (auto cleared = clear_stale_socket(*address); !cleared) return fail(std::move(cleared).error());
 
-  Socket socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket.valid()) return fail(errno_text("socket"));
   // Only the current user may connect: the file is created with mode 0600.
   const mode_t previous = ::umask(0177);
@@ -149,7 +129,7 @@ Listener::~Listener() = default;
 IoResult<std::unique_ptr<PeerConnection>> Listener::accept(bool /*more_to_come: the backlog queues them*/) {
   while (true) {
     const int fd = ::accept4(state_->socket.get(), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) return std::unique_ptr<PeerConnection>(std::make_unique<SocketConnection>(Socket(fd)));
+    if (fd >= 0) return std::unique_ptr<PeerConnection>(std::make_unique<SocketConnection>(UniqueFd(fd)));
     if (errno == EINTR || errno == ECONNABORTED) continue;
     return fail(os_error(errno));
   }

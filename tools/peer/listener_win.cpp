@@ -6,31 +6,11 @@
 #include <vector>
 
 #include "listener.h"
+#include "platform/unique_handle_win.h"
 
 namespace sorvane::peer {
 namespace {
 
-class Handle {
- public:
-  Handle() = default;
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  Handle& operator=(Handle&& other) noexcept {
-    reset();
-    handle_ = std::exchange(other.handle_, nullptr);
-    return *this;
-  }
-  ~Handle() { reset(); }
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  void reset() {
-    if (valid()) CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 std::string last_error_text(const std::string& what) {
   return what + ": " + os_error(static_cast<int>(GetLastError())).text;
@@ -71,7 +51,7 @@ class PipeSecurity {
   Result<bool, std::string> read_token_user() {
     HANDLE raw = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return fail(last_error_text("OpenProcessToken"));
-    Handle token(raw);
+    UniqueHandle token(raw);
     DWORD size = 0;
     GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     token_user_.assign((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t), 0);
@@ -89,7 +69,7 @@ class PipeSecurity {
 
 class PipeInstanceConnection final : public PeerConnection {
  public:
-  explicit PipeInstanceConnection(Handle pipe) : pipe_(std::move(pipe)) {}
+  explicit PipeInstanceConnection(UniqueHandle pipe) : pipe_(std::move(pipe)) {}
   ~PipeInstanceConnection() override { close(); }
 
   IoResult<std::size_t> read_some(MutableByteSpan buffer) override {
@@ -118,7 +98,7 @@ class PipeInstanceConnection final : public PeerConnection {
   }
 
  private:
-  Handle pipe_;
+  UniqueHandle pipe_;
 };
 
 }  // namespace
@@ -126,9 +106,9 @@ class PipeInstanceConnection final : public PeerConnection {
 struct Listener::State {
   std::wstring name;
   PipeSecurity security;
-  Handle next;  // the instance that the next client connects to
+  UniqueHandle next;  // the instance that the next client connects to
 
-  Result<Handle, std::string> create_instance(bool first) {
+  Result<UniqueHandle, std::string> create_instance(bool first) {
     const DWORD open_mode = PIPE_ACCESS_DUPLEX | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
     HANDLE pipe = CreateNamedPipeW(name.c_str(), open_mode,
                                    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
@@ -139,7 +119,7 @@ struct Listener::State {
       }
       return fail(last_error_text("CreateNamedPipeW"));
     }
-    return Handle(pipe);
+    return UniqueHandle(pipe);
   }
 };
 

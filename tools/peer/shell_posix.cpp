@@ -12,43 +12,23 @@
 #include <vector>
 
 #include "shell.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
 namespace sorvane::peer {
 namespace {
 
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    reset();
-    fd_ = std::exchange(other.fd_, -1);
-    return *this;
-  }
-  ~Fd() { reset(); }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 struct Pipe {
-  Fd read_end;
-  Fd write_end;
+  UniqueFd read_end;
+  UniqueFd write_end;
 };
 
 Result<Pipe, std::string> make_pipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return fail(std::string("pipe: ") + std::strerror(errno));
-  return Pipe{Fd(fds[0]), Fd(fds[1])};
+  return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
 class SpawnSetup {
@@ -105,7 +85,7 @@ int wait_for_exit(pid_t pid) {
 }
 
 // Reads both pipes until both reach end of file; false when the sink gave up.
-bool pump(Fd& out, Fd& err, const ChunkSink& sink) {
+bool pump(UniqueFd& out, UniqueFd& err, const ChunkSink& sink) {
   std::vector<std::uint8_t> buffer(kMaxChunk);
   while (out.valid() || err.valid()) {
     std::array<pollfd, 2> fds = {pollfd{out.get(), POLLIN, 0}, pollfd{err.get(), POLLIN, 0}};
@@ -115,7 +95,7 @@ bool pump(Fd& out, Fd& err, const ChunkSink& sink) {
     }
     for (std::size_t i = 0; i < fds.size(); ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      Fd& fd = i == 0 ? out : err;
+      UniqueFd& fd = i == 0 ? out : err;
       const ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) {

@@ -4,38 +4,18 @@
 
 #include "platform/io.h"
 #include "shell.h"
+#include "platform/unique_handle_win.h"
 #include "text/utf8.h"
 
 namespace sorvane::peer {
 namespace {
 
-class Handle {
- public:
-  Handle() = default;
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  Handle& operator=(Handle&& other) noexcept {
-    reset();
-    handle_ = std::exchange(other.handle_, nullptr);
-    return *this;
-  }
-  ~Handle() { reset(); }
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  void reset() {
-    if (valid()) CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 std::string last_error_text(const char* what) { return std::string(what) + ": " + os_error(static_cast<int>(GetLastError())).text; }
 
 struct Pipe {
-  Handle read_end;
-  Handle write_end;  // inherited by the command
+  UniqueHandle read_end;
+  UniqueHandle write_end;  // inherited by the command
 };
 
 Result<Pipe, std::string> make_pipe() {
@@ -43,17 +23,17 @@ Result<Pipe, std::string> make_pipe() {
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
   if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return fail(last_error_text("CreatePipe"));
-  Pipe pipe{Handle(read_end), Handle(write_end)};
+  Pipe pipe{UniqueHandle(read_end), UniqueHandle(write_end)};
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
   return pipe;
 }
 
-Result<Handle, std::string> open_null_input() {
+Result<UniqueHandle, std::string> open_null_input() {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
                            nullptr);
   if (nul == INVALID_HANDLE_VALUE) return fail(last_error_text("NUL"));
-  return Handle(nul);
+  return UniqueHandle(nul);
 }
 
 std::wstring to_wide(std::string_view utf8) {
@@ -61,7 +41,7 @@ std::wstring to_wide(std::string_view utf8) {
   return std::wstring(wide.begin(), wide.end());
 }
 
-Result<Handle, std::string> spawn(const std::string& command, const Handle& input, const Pipe& out,
+Result<UniqueHandle, std::string> spawn(const std::string& command, const UniqueHandle& input, const Pipe& out,
                                   const Pipe& err) {
   // /s keeps everything between the outer quotes as the command, verbatim.
   std::wstring line = L"cmd.exe /d /s /c \"" + to_wide(command) + L"\"";
@@ -79,16 +59,16 @@ Result<Handle, std::string> spawn(const std::string& command, const Handle& inpu
     return fail(last_error_text("cannot start cmd.exe"));
   }
   CloseHandle(process.hThread);
-  return Handle(process.hProcess);
+  return UniqueHandle(process.hProcess);
 }
 
 // Polls both pipes (anonymous pipes cannot be waited on) until both are
 // closed; false when the sink gave up.
-bool pump(Handle& out, Handle& err, const ChunkSink& sink) {
+bool pump(UniqueHandle& out, UniqueHandle& err, const ChunkSink& sink) {
   std::vector<std::uint8_t> buffer(kMaxChunk);
   while (out.valid() || err.valid()) {
     bool moved = false;
-    for (Handle* pipe : {&out, &err}) {
+    for (UniqueHandle* pipe : {&out, &err}) {
       if (!pipe->valid()) continue;
       DWORD available = 0;
       if (!PeekNamedPipe(pipe->get(), nullptr, 0, nullptr, &available, nullptr)) {
