@@ -17,9 +17,11 @@ namespace {
 using Json = nlohmann::json;
 
 // ---------------------------------------------------------------------------
-// Positions. nlohmann's SAX events carry no position, so the parser reads the
-// payload through an iterator that remembers how far it has got; at each
-// event that is just past the token that caused it.
+// Positions. nlohmann's SAX events carry no position, and reading through a
+// counting iterator slows every byte down. So values remember the number of
+// the SAX event that produced them, and only a description that needs a
+// place reads the payload again, counting, up to that event: there the
+// parser has just read past the token that caused it.
 
 class CountingIterator {
  public:
@@ -52,8 +54,56 @@ class CountingIterator {
   const char** furthest_;
 };
 
+// Numbers SAX events from 1, every callback included, and stops at one.
+class EventFinder {
+ public:
+  EventFinder(std::size_t target, const char** furthest) : target_(target), furthest_(furthest) {}
+
+  bool null() { return next(); }
+  bool boolean(bool) { return next(); }
+  bool number_integer(Json::number_integer_t) { return next(); }
+  bool number_unsigned(Json::number_unsigned_t) { return next(); }
+  bool number_float(Json::number_float_t, const Json::string_t&) { return next(); }
+  bool string(Json::string_t&) { return next(); }
+  bool binary(Json::binary_t&) { return next(); }
+  bool start_object(std::size_t) { return next(); }
+  bool start_array(std::size_t) { return next(); }
+  bool end_object() { return next(); }
+  bool end_array() { return next(); }
+  bool key(Json::string_t&) { return next(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+
+  std::optional<const char*> found() const { return found_; }
+
+ private:
+  bool next() {
+    if (++count_ < target_) return true;
+    found_ = *furthest_;
+    return false;
+  }
+
+  std::size_t target_;
+  const char** furthest_;
+  std::size_t count_ = 0;
+  std::optional<const char*> found_;
+};
+
+// How far the parser had read at SAX event number `event`.
+std::size_t offset_of_event(std::string_view payload, std::size_t event) {
+  const char* furthest = payload.data();
+  EventFinder finder(event, &furthest);
+  try {
+    CountingIterator first(payload.data(), &furthest);
+    CountingIterator last(payload.data() + payload.size(), &furthest);
+    Json::sax_parse(first, last, &finder);
+  } catch (const std::exception&) {
+    // Only reached for a payload already parsed once; fall back to the end.
+  }
+  return static_cast<std::size_t>(finder.found().value_or(payload.data() + payload.size()) - payload.data());
+}
+
 // " at line L, column C" for the byte just before `offset`.
-std::string where(std::string_view payload, std::size_t offset) {
+std::string where_offset(std::string_view payload, std::size_t offset) {
   std::size_t last = std::min(offset == 0 ? 0 : offset - 1, payload.size());
   std::size_t line = 1;
   std::size_t line_start = 0;
@@ -66,6 +116,11 @@ std::string where(std::string_view payload, std::size_t offset) {
   return " at line " + std::to_string(line) + ", column " + std::to_string(last - line_start + 1);
 }
 
+// " at line L, column C" for SAX event number `event`.
+std::string where(std::string_view payload, std::size_t event) {
+  return where_offset(payload, offset_of_event(payload, event));
+}
+
 // ---------------------------------------------------------------------------
 // The members of a reply, kept as generic values until the tag is known.
 // Nesting deeper than any field can be is recorded by kind only, so hostile
@@ -76,8 +131,8 @@ struct Member;
 struct Value {
   enum class Kind { Null, Boolean, Unsigned, Signed, Float, String, Array, Object };
   Kind kind = Kind::Null;
-  std::size_t offset = 0;      // just past the value's first token
-  std::size_t end_offset = 0;  // containers: just past the closing bracket
+  std::size_t event = 0;      // the SAX event of the value's first token
+  std::size_t end_event = 0;  // containers: the event of the closing bracket
   bool boolean = false;
   std::uint64_t unsigned_number = 0;
   std::int64_t signed_number = 0;  // negative numbers, and "-0"
@@ -88,7 +143,7 @@ struct Value {
 
 struct Member {
   std::string key;
-  std::size_t key_offset = 0;
+  std::size_t key_event = 0;
   Value value;
 };
 
@@ -153,50 +208,73 @@ std::optional<Tag> parse_tag(std::string_view word) {
 
 class ReplyCollector {
  public:
-  ReplyCollector(std::string_view payload, const char** furthest)
-      : payload_(payload), furthest_(furthest) {}
+  explicit ReplyCollector(std::string_view payload) : payload_(payload) {}
 
-  bool null() { return add_scalar(make_value(Value::Kind::Null)); }
+  bool null() {
+    ++event_;
+    return add_scalar(make_value(Value::Kind::Null));
+  }
   bool boolean(bool flag) {
+    ++event_;
     Value value = make_value(Value::Kind::Boolean);
     value.boolean = flag;
     return add_scalar(std::move(value));
   }
   bool number_integer(Json::number_integer_t number) {
+    ++event_;
     Value value = make_value(Value::Kind::Signed);
     value.signed_number = number;
     return add_scalar(std::move(value));
   }
   bool number_unsigned(Json::number_unsigned_t number) {
+    ++event_;
     Value value = make_value(Value::Kind::Unsigned);
     value.unsigned_number = number;
     return add_scalar(std::move(value));
   }
   bool number_float(Json::number_float_t, const Json::string_t& literal) {
+    ++event_;
     Value value = make_value(Value::Kind::Float);
     value.text = literal;
     return add_scalar(std::move(value));
   }
   bool string(Json::string_t& text) {
+    ++event_;
     Value value = make_value(Value::Kind::String);
     value.text = std::move(text);
     return add_scalar(std::move(value));
   }
-  bool binary(Json::binary_t&) { return failed("unexpected binary value" + here()); }
+  bool binary(Json::binary_t&) {
+    ++event_;
+    return failed("unexpected binary value" + here());
+  }
 
-  bool start_object(std::size_t) { return open(Value::Kind::Object); }
-  bool start_array(std::size_t) { return open(Value::Kind::Array); }
-  bool end_object() { return close(); }
-  bool end_array() { return close(); }
+  bool start_object(std::size_t) {
+    ++event_;
+    return open(Value::Kind::Object);
+  }
+  bool start_array(std::size_t) {
+    ++event_;
+    return open(Value::Kind::Array);
+  }
+  bool end_object() {
+    ++event_;
+    return close();
+  }
+  bool end_array() {
+    ++event_;
+    return close();
+  }
 
   bool key(Json::string_t& name) {
+    ++event_;
     if (skipped_depth_ > 0) return true;
     if (open_.size() == 1 && name == "type") {
       if (tag_) return failed("duplicate member \"type\"" + here());
       expecting_tag_ = true;
       return true;
     }
-    open_.back()->members.push_back(Member{std::move(name), offset(), Value{}});
+    open_.back()->members.push_back(Member{std::move(name), event_, Value{}});
     return true;
   }
 
@@ -214,15 +292,13 @@ class ReplyCollector {
   Value& root() { return root_; }
 
  private:
-  std::size_t offset() const { return static_cast<std::size_t>(*furthest_ - payload_.data()); }
-
   Value make_value(Value::Kind kind) const {
     Value value;
     value.kind = kind;
-    value.offset = offset();
+    value.event = event_;
     return value;
   }
-  std::string here() const { return where(payload_, offset()); }
+  std::string here() const { return where(payload_, event_); }
 
   bool failed(std::string message) {
     error_ = std::move(message);
@@ -291,14 +367,14 @@ class ReplyCollector {
       --skipped_depth_;
       return true;
     }
-    open_.back()->end_offset = offset();
+    open_.back()->end_event = event_;
     open_.pop_back();
     if (open_.empty() && !tag_) return failed("missing member \"type\"" + here());
     return true;
   }
 
   std::string_view payload_;
-  const char** furthest_;
+  std::size_t event_ = 0;  // the number of the current SAX event
   Value root_;
   std::vector<Value*> open_;  // kept containers, outermost first
   std::size_t skipped_depth_ = 0;
@@ -327,7 +403,7 @@ class FieldDecoder {
       auto key = std::find(keys.begin(), keys.end(), member.key);
       if (key == keys.end()) continue;
       auto& slot = found[static_cast<std::size_t>(key - keys.begin())];
-      if (slot) return fail("duplicate field \"" + path(object_path, *key) + "\"" + at(member.key_offset));
+      if (slot) return fail("duplicate field \"" + path(object_path, *key) + "\"" + at(member.key_event));
       slot = &member.value;
     }
     return found;
@@ -357,13 +433,13 @@ class FieldDecoder {
         // nlohmann hands over integers too large for 64 bits as floats.
         if (value->text.find_first_of(".eE") == std::string::npos) break;
         return fail("invalid value for \"" + name + "\": " + value->text + " is not an integer" +
-                    at(value->offset));
+                    at(value->event));
       default: return wrong_type(name, "an integer", *value);
     }
     if (!in_range) {
       return fail("invalid value for \"" + name + "\": " + describe(*value) + " is out of range " +
                   std::to_string(std::numeric_limits<T>::min()) + " to " +
-                  std::to_string(std::numeric_limits<T>::max()) + at(value->offset));
+                  std::to_string(std::numeric_limits<T>::max()) + at(value->event));
     }
     return value->kind == Value::Kind::Unsigned ? static_cast<T>(value->unsigned_number)
                                                 : static_cast<T>(value->signed_number);
@@ -386,11 +462,11 @@ class FieldDecoder {
     auto word = text(value, name, owner);
     if (!word) return fail(std::move(word).error());
     auto code = parse_code_word(*word);
-    if (!code) return fail("unknown error code " + quoted_excerpt(*word) + at(value->offset));
+    if (!code) return fail("unknown error code " + quoted_excerpt(*word) + at(value->event));
     return *code;
   }
 
-  std::string at(std::size_t offset) const { return where(payload_, offset); }
+  std::string at(std::size_t event) const { return where(payload_, event); }
 
   static std::string path(const std::string& object_path, std::string_view key) {
     return object_path.empty() ? std::string(key) : object_path + "." + std::string(key);
@@ -398,12 +474,12 @@ class FieldDecoder {
 
   Failure<std::string> wrong_type(const std::string& name, std::string_view expected, const Value& found) const {
     return fail("invalid type for \"" + name + "\": expected " + std::string(expected) + ", found " +
-                describe(found) + at(found.offset));
+                describe(found) + at(found.event));
   }
 
  private:
   Failure<std::string> missing(const std::string& name, const Value& owner) const {
-    return fail("missing field \"" + name + "\"" + at(owner.end_offset));
+    return fail("missing field \"" + name + "\"" + at(owner.end_event));
   }
 
   std::string_view payload_;
@@ -437,7 +513,7 @@ Decoded<HostInfo> decode_host(const FieldDecoder& fields, const Value& object, c
 Decoded<Reply> decode_hosts(const FieldDecoder& fields, const Value& root) {
   std::array<const Value*, 1> f{};
   SORVANE_TAKE(f, fields.pick(root, std::array<std::string_view, 1>{"hosts"}, ""));
-  if (!f[0]) return fail("missing field \"hosts\"" + fields.at(root.end_offset));
+  if (!f[0]) return fail("missing field \"hosts\"" + fields.at(root.end_event));
   if (f[0]->kind != Value::Kind::Array) return fields.wrong_type("hosts", "an array of hosts", *f[0]);
   Reply::Hosts hosts;
   hosts.hosts.reserve(f[0]->items.size());
@@ -511,12 +587,9 @@ Result<Reply, std::string> decode_reply(std::string_view payload) {
   // nlohmann would skip a byte order mark silently; JSON text has none.
   if (payload.starts_with("\xEF\xBB\xBF")) return fail(std::string("unexpected byte order mark at line 1, column 1"));
 
-  const char* furthest = payload.data();
-  ReplyCollector collector(payload, &furthest);
+  ReplyCollector collector(payload);
   try {
-    CountingIterator first(payload.data(), &furthest);
-    CountingIterator last(payload.data() + payload.size(), &furthest);
-    bool parsed = Json::sax_parse(first, last, &collector);
+    bool parsed = Json::sax_parse(payload.data(), payload.data() + payload.size(), &collector);
     if (!parsed || collector.error()) {
       return fail(collector.error().value_or("malformed reply"));
     }
