@@ -122,32 +122,29 @@ std::string where(std::string_view payload, std::size_t event) {
 }
 
 // ---------------------------------------------------------------------------
-// The members of a reply, kept as generic values until the tag is known.
-// Nesting deeper than any field can be is recorded by kind only, so hostile
-// input cannot make the tree (or its destruction) deep.
-
-struct Member;
+// Values as far as fields and descriptions need them. A member's meaning
+// depends only on its key and depth, never on the tag ("hosts" is a host list
+// whatever the tag turns out to be), so members are decoded as they arrive
+// into fixed slots, and the tag only decides at the end which slots count.
+// Containers that hold no field are recorded by kind only, so hostile input
+// cannot make anything deep.
 
 struct Value {
   enum class Kind { Null, Boolean, Unsigned, Signed, Float, String, Array, Object };
   Kind kind = Kind::Null;
-  std::size_t event = 0;      // the SAX event of the value's first token
-  std::size_t end_event = 0;  // containers: the event of the closing bracket
+  std::size_t event = 0;  // the SAX event of the value's first token
   bool boolean = false;
   std::uint64_t unsigned_number = 0;
   std::int64_t signed_number = 0;  // negative numbers, and "-0"
   std::string text;                // a string, or the literal text of a float
-  std::vector<Value> items;
-  std::vector<Member> members;
 };
 
-struct Member {
-  std::string key;
-  std::size_t key_event = 0;
+// One known member of an object. Event numbers start at 1, so 0 means none.
+struct Slot {
+  bool present = false;
+  std::size_t duplicate_event = 0;  // the key of the first repeat
   Value value;
 };
-
-constexpr std::size_t kKeptDepth = 3;  // reply object, "hosts" array, host object
 
 std::string quoted_excerpt(std::string_view text) {
   constexpr std::size_t kMax = 40;
@@ -182,7 +179,7 @@ std::string describe(const Value& value) {
 }
 
 // ---------------------------------------------------------------------------
-// The six tags.
+// Tags and keys.
 
 enum class Tag { Hosts, Progress, TransferDone, Exit, Activated, Error };
 
@@ -202,47 +199,211 @@ std::optional<Tag> parse_tag(std::string_view word) {
   return std::nullopt;
 }
 
+// The fields of every reply type; the tag picks its own at the end.
+enum RootField : std::size_t { kHosts, kFiles, kTotalFiles, kBytes, kTotalBytes, kSkipped, kFailed, kFailures, kCode, kMessage };
+constexpr std::array<std::string_view, 10> kRootKeys = {"hosts",   "files",  "total_files", "bytes", "total_bytes",
+                                                         "skipped", "failed", "failures",    "code",  "message"};
+
+enum HostField : std::size_t { kId, kName, kGroup, kUser, kHost, kPort, kOs };
+constexpr std::array<std::string_view, 7> kHostKeys = {"id", "name", "group", "user", "host", "port", "os"};
+
+template <std::size_t N>
+std::optional<std::size_t> key_index(const std::array<std::string_view, N>& keys, std::string_view key) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (keys[i] == key) return i;
+  }
+  return std::nullopt;
+}
+
+// A field's name in descriptions ("code", "hosts[3]", "hosts[3].port"),
+// spelled out only when a description needs it.
+struct FieldName {
+  std::string_view key;
+  std::optional<std::size_t> index = std::nullopt;  // an element of the array `key`
+  std::string_view member = {};                     // a member of that element
+
+  std::string text() const {
+    std::string out(key);
+    if (index) out += "[" + std::to_string(*index) + "]";
+    if (!member.empty()) {
+      out += '.';
+      out += member;
+    }
+    return out;
+  }
+};
+
 // ---------------------------------------------------------------------------
-// SAX handler: checks the tag as soon as it is met and sets every other
-// member of the reply object aside, duplicates included.
+// From slots to typed fields, with a description naming the field and place.
+
+template <class T>
+using Decoded = Result<T, std::string>;
+
+class FieldDecoder {
+ public:
+  explicit FieldDecoder(std::string_view payload) : payload_(payload) {}
+
+  Failure<std::string> duplicate(const FieldName& name, std::size_t key_event) const {
+    return fail("duplicate field \"" + name.text() + "\"" + at(key_event));
+  }
+
+  Failure<std::string> missing(const FieldName& name, std::size_t owner_end_event) const {
+    return fail("missing field \"" + name.text() + "\"" + at(owner_end_event));
+  }
+
+  Failure<std::string> wrong_type(const FieldName& name, std::string_view expected, const Value& found) const {
+    return fail("invalid type for \"" + name.text() + "\": expected " + std::string(expected) + ", found " +
+                describe(found) + at(found.event));
+  }
+
+  // The slot's text is moved out.
+  Decoded<std::string> text(Slot& slot, const FieldName& name, std::size_t owner_end_event) const {
+    if (!slot.present) return missing(name, owner_end_event);
+    if (slot.value.kind != Value::Kind::String) return wrong_type(name, "a string", slot.value);
+    return std::move(slot.value.text);
+  }
+
+  Decoded<std::optional<std::string>> optional_text(Slot& slot, const FieldName& name) const {
+    if (!slot.present || slot.value.kind == Value::Kind::Null) return std::optional<std::string>();
+    if (slot.value.kind != Value::Kind::String) return wrong_type(name, "a string or null", slot.value);
+    return std::optional<std::string>(std::move(slot.value.text));
+  }
+
+  // Only numbers written without fraction or exponent, within T's range.
+  template <class T>
+  Decoded<T> integer(const Slot& slot, const FieldName& name, std::size_t owner_end_event) const {
+    if (!slot.present) return missing(name, owner_end_event);
+    const Value& value = slot.value;
+    bool in_range = false;
+    switch (value.kind) {
+      case Value::Kind::Unsigned: in_range = std::in_range<T>(value.unsigned_number); break;
+      case Value::Kind::Signed: in_range = std::in_range<T>(value.signed_number); break;
+      case Value::Kind::Float:
+        // nlohmann hands over integers too large for 64 bits as floats.
+        if (value.text.find_first_of(".eE") == std::string::npos) break;
+        return fail("invalid value for \"" + name.text() + "\": " + value.text + " is not an integer" +
+                    at(value.event));
+      default: return wrong_type(name, "an integer", value);
+    }
+    if (!in_range) {
+      return fail("invalid value for \"" + name.text() + "\": " + describe(value) + " is out of range " +
+                  std::to_string(std::numeric_limits<T>::min()) + " to " +
+                  std::to_string(std::numeric_limits<T>::max()) + at(value.event));
+    }
+    return value.kind == Value::Kind::Unsigned ? static_cast<T>(value.unsigned_number)
+                                               : static_cast<T>(value.signed_number);
+  }
+
+  Decoded<std::vector<std::string>> texts(const Slot& slot, std::vector<Value>& items, const FieldName& name,
+                                          std::size_t owner_end_event) const {
+    if (!slot.present) return missing(name, owner_end_event);
+    if (slot.value.kind != Value::Kind::Array) return wrong_type(name, "an array of strings", slot.value);
+    std::vector<std::string> out;
+    out.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (items[i].kind != Value::Kind::String) return wrong_type(FieldName{name.key, i}, "a string", items[i]);
+      out.push_back(std::move(items[i].text));
+    }
+    return out;
+  }
+
+  Decoded<ErrorCode> code_word(Slot& slot, const FieldName& name, std::size_t owner_end_event) const {
+    auto word = text(slot, name, owner_end_event);
+    if (!word) return fail(std::move(word).error());
+    auto code = parse_code_word(*word);
+    if (!code) return fail("unknown error code " + quoted_excerpt(*word) + at(slot.value.event));
+    return *code;
+  }
+
+  // The first repeated field among `fields`, in the order of the payload.
+  template <std::size_t N, std::size_t M>
+  std::optional<Failure<std::string>> repeated(const std::array<Slot, N>& slots,
+                                               const std::array<std::string_view, N>& keys,
+                                               const std::array<std::size_t, M>& fields,
+                                               const FieldName& object) const {
+    std::optional<std::size_t> first;
+    for (std::size_t field : fields) {
+      std::size_t event = slots[field].duplicate_event;
+      if (event != 0 && (!first || event < slots[*first].duplicate_event)) first = field;
+    }
+    if (!first) return std::nullopt;
+    FieldName name = object.key.empty() ? FieldName{keys[*first]} : FieldName{object.key, object.index, keys[*first]};
+    return duplicate(name, slots[*first].duplicate_event);
+  }
+
+  std::string at(std::size_t event) const { return where(payload_, event); }
+
+ private:
+  std::string_view payload_;
+};
+
+// Unwraps a Decoded value into `target`, or returns its failure from the caller.
+#define SORVANE_TAKE(target, expression)                    \
+  do {                                                      \
+    auto taken_ = (expression);                             \
+    if (!taken_) return fail(std::move(taken_).error());    \
+    (target) = std::move(taken_).value();                   \
+  } while (false)
+
+using HostSlots = std::array<Slot, kHostKeys.size()>;
+using RootSlots = std::array<Slot, kRootKeys.size()>;
+
+Decoded<HostInfo> decode_host(const FieldDecoder& fields, HostSlots& f, std::size_t index, std::size_t end_event) {
+  static constexpr std::array<std::size_t, 7> kAll = {kId, kName, kGroup, kUser, kHost, kPort, kOs};
+  if (auto repeated = fields.repeated(f, kHostKeys, kAll, FieldName{"hosts", index})) return *repeated;
+  auto name = [&](std::size_t field) { return FieldName{"hosts", index, kHostKeys[field]}; };
+  HostInfo host;
+  SORVANE_TAKE(host.id, fields.text(f[kId], name(kId), end_event));
+  SORVANE_TAKE(host.name, fields.text(f[kName], name(kName), end_event));
+  SORVANE_TAKE(host.group, fields.optional_text(f[kGroup], name(kGroup)));
+  SORVANE_TAKE(host.user, fields.text(f[kUser], name(kUser), end_event));
+  SORVANE_TAKE(host.host, fields.text(f[kHost], name(kHost), end_event));
+  SORVANE_TAKE(host.port, fields.integer<std::uint16_t>(f[kPort], name(kPort), end_event));
+  SORVANE_TAKE(host.os, fields.optional_text(f[kOs], name(kOs)));
+  return host;
+}
+
+// ---------------------------------------------------------------------------
+// SAX handler: checks the tag as soon as it is met and files every other
+// member of the reply object by key; each host is decoded as it closes.
 
 class ReplyCollector {
  public:
-  explicit ReplyCollector(std::string_view payload) : payload_(payload) {}
+  explicit ReplyCollector(std::string_view payload) : fields_(payload) {}
 
   bool null() {
     ++event_;
-    return add_scalar(make_value(Value::Kind::Null));
+    return take(make_value(Value::Kind::Null));
   }
   bool boolean(bool flag) {
     ++event_;
     Value value = make_value(Value::Kind::Boolean);
     value.boolean = flag;
-    return add_scalar(std::move(value));
+    return take(std::move(value));
   }
   bool number_integer(Json::number_integer_t number) {
     ++event_;
     Value value = make_value(Value::Kind::Signed);
     value.signed_number = number;
-    return add_scalar(std::move(value));
+    return take(std::move(value));
   }
   bool number_unsigned(Json::number_unsigned_t number) {
     ++event_;
     Value value = make_value(Value::Kind::Unsigned);
     value.unsigned_number = number;
-    return add_scalar(std::move(value));
+    return take(std::move(value));
   }
   bool number_float(Json::number_float_t, const Json::string_t& literal) {
     ++event_;
     Value value = make_value(Value::Kind::Float);
     value.text = literal;
-    return add_scalar(std::move(value));
+    return take(std::move(value));
   }
   bool string(Json::string_t& text) {
     ++event_;
     Value value = make_value(Value::Kind::String);
     value.text = std::move(text);
-    return add_scalar(std::move(value));
+    return take(std::move(value));
   }
   bool binary(Json::binary_t&) {
     ++event_;
@@ -269,12 +430,16 @@ class ReplyCollector {
   bool key(Json::string_t& name) {
     ++event_;
     if (skipped_depth_ > 0) return true;
-    if (open_.size() == 1 && name == "type") {
-      if (tag_) return failed("duplicate member \"type\"" + here());
-      expecting_tag_ = true;
-      return true;
+    if (level_ == Level::Root) {
+      if (name == "type") {
+        if (tag_) return failed("duplicate member \"type\"" + here());
+        expecting_tag_ = true;
+        return true;
+      }
+      target_ = claim(root_, key_index(kRootKeys, name));
+    } else {
+      target_ = claim(host_, key_index(kHostKeys, name));
     }
-    open_.back()->members.push_back(Member{std::move(name), event_, Value{}});
     return true;
   }
 
@@ -288,43 +453,69 @@ class ReplyCollector {
   }
 
   const std::optional<std::string>& error() const { return error_; }
-  std::optional<Tag> tag() const { return tag_; }
-  Value& root() { return root_; }
+
+  // After a successful parse, which has seen the whole object, tag included.
+  Decoded<Reply> reply() {
+    switch (*tag_) {
+      case Tag::Hosts: return hosts_reply();
+      case Tag::Progress: return progress_reply();
+      case Tag::TransferDone: return transfer_done_reply();
+      case Tag::Exit: return exit_reply();
+      case Tag::Activated: return Reply{Reply::Activated{}};
+      case Tag::Error: return error_reply();
+    }
+    return fail(std::string("unknown reply type"));
+  }
 
  private:
+  // The kept containers: the reply object, the first "hosts" or "failures"
+  // array in it, and the host objects in that "hosts" array.
+  enum class Level { None, Root, Hosts, Failures, Host };
+
   Value make_value(Value::Kind kind) const {
     Value value;
     value.kind = kind;
     value.event = event_;
     return value;
   }
-  std::string here() const { return where(payload_, event_); }
+  std::string here() const { return fields_.at(event_); }
 
   bool failed(std::string message) {
     error_ = std::move(message);
     return false;
   }
 
-  // Where a new value goes: the root, the tag, or inside the innermost kept container.
-  Value* place(Value value) {
-    if (open_.empty()) {
-      root_ = std::move(value);
-      return &root_;
+  // The slot that the next value fills: none for unknown keys and for
+  // repeats, which only count as repeats.
+  template <std::size_t N>
+  Slot* claim(std::array<Slot, N>& slots, std::optional<std::size_t> field) {
+    if (!field) return nullptr;
+    Slot& slot = slots[*field];
+    if (slot.present) {
+      if (slot.duplicate_event == 0) slot.duplicate_event = event_;
+      return nullptr;
     }
-    Value& parent = *open_.back();
-    if (parent.kind == Value::Kind::Array) {
-      parent.items.push_back(std::move(value));
-      return &parent.items.back();
-    }
-    parent.members.back().value = std::move(value);
-    return &parent.members.back().value;
+    slot.present = true;
+    return &slot;
   }
 
-  bool add_scalar(Value value) {
+  // A value in the current container; containers are opened by the caller.
+  bool take(Value value) {
     if (skipped_depth_ > 0) return true;
-    if (open_.empty()) return failed("expected a reply object, found " + describe(value) + here());
-    if (expecting_tag_) return take_tag(value);
-    place(std::move(value));
+    switch (level_) {
+      case Level::None: return failed("expected a reply object, found " + describe(value) + here());
+      case Level::Root:
+        if (expecting_tag_) return take_tag(value);
+        [[fallthrough]];
+      case Level::Host:
+        if (target_) target_->value = std::move(value);
+        return true;
+      case Level::Hosts:
+        ++host_count_;
+        if (!host_error_) host_error_ = fields_.wrong_type(FieldName{"hosts", host_count_ - 1}, "a host object", value).error;
+        return true;
+      case Level::Failures: failure_items_.push_back(std::move(value)); return true;
+    }
     return true;
   }
 
@@ -348,18 +539,55 @@ class ReplyCollector {
       ++skipped_depth_;
       return true;
     }
-    Value value = make_value(kind);
-    if (open_.empty() && kind != Value::Kind::Object) {
-      return failed("expected a reply object, found " + describe(value) + here());
+    if (level_ == Level::None) {
+      if (kind != Value::Kind::Object) return take(make_value(kind));
+      level_ = Level::Root;
+      return true;
     }
-    if (expecting_tag_) return take_tag(value);
-    Value* placed = place(std::move(value));
-    if (open_.size() >= kKeptDepth) {
-      skipped_depth_ = 1;  // no field lies this deep: note the kind, drop the content
-    } else {
-      open_.push_back(placed);
+    if (level_ == Level::Root && expecting_tag_) return take_tag(make_value(kind));
+    std::optional<Level> inner = kept_level(kind);
+    if (!inner) {
+      bool taken = take(make_value(kind));
+      skipped_depth_ = 1;  // no field lies in here: note the kind, drop the content
+      return taken;
     }
+    if (*inner == Level::Host) begin_host();
+    if (level_ == Level::Root) target_->value = make_value(kind);
+    level_ = *inner;
     return true;
+  }
+
+  // The level a container opened here starts, if its content matters.
+  std::optional<Level> kept_level(Value::Kind kind) const {
+    const bool array = kind == Value::Kind::Array;
+    switch (level_) {
+      case Level::Root:
+        if (target_ == &root_[kHosts] && array) return Level::Hosts;
+        if (target_ == &root_[kFailures] && array) return Level::Failures;
+        return std::nullopt;
+      case Level::Hosts:
+        if (!array) return Level::Host;
+        return std::nullopt;
+      default: return std::nullopt;
+    }
+  }
+
+  void begin_host() {
+    ++host_count_;
+    for (Slot& slot : host_) {
+      slot.present = false;
+      slot.duplicate_event = 0;
+    }
+  }
+
+  void end_host() {
+    if (host_error_) return;  // the hosts before decide
+    auto host = decode_host(fields_, host_, host_count_ - 1, event_);
+    if (!host) {
+      host_error_ = std::move(host).error();
+      return;
+    }
+    hosts_.push_back(std::move(*host));
   }
 
   bool close() {
@@ -367,219 +595,95 @@ class ReplyCollector {
       --skipped_depth_;
       return true;
     }
-    open_.back()->end_event = event_;
-    open_.pop_back();
-    if (open_.empty() && !tag_) return failed("missing member \"type\"" + here());
-    return true;
+    switch (level_) {
+      case Level::Host:
+        end_host();
+        level_ = Level::Hosts;
+        return true;
+      case Level::Hosts:
+      case Level::Failures: level_ = Level::Root; return true;
+      default:
+        level_ = Level::None;
+        root_end_event_ = event_;
+        if (!tag_) return failed("missing member \"type\"" + here());
+        return true;
+    }
   }
 
-  std::string_view payload_;
+  Decoded<Reply> hosts_reply() {
+    if (auto repeated = fields_.repeated(root_, kRootKeys, std::array<std::size_t, 1>{kHosts}, FieldName{})) {
+      return *repeated;
+    }
+    const Slot& slot = root_[kHosts];
+    if (!slot.present) return fields_.missing(FieldName{"hosts"}, root_end_event_);
+    if (slot.value.kind != Value::Kind::Array) return fields_.wrong_type(FieldName{"hosts"}, "an array of hosts", slot.value);
+    if (host_error_) return fail(std::move(*host_error_));
+    return Reply{Reply::Hosts{std::move(hosts_)}};
+  }
+
+  Decoded<Reply> progress_reply() {
+    static constexpr std::array<std::size_t, 4> kFields = {kFiles, kTotalFiles, kBytes, kTotalBytes};
+    if (auto repeated = fields_.repeated(root_, kRootKeys, kFields, FieldName{})) return *repeated;
+    TransferCounters counters;
+    std::uint64_t* targets[] = {&counters.files, &counters.total_files, &counters.bytes, &counters.total_bytes};
+    for (std::size_t i = 0; i < kFields.size(); ++i) {
+      SORVANE_TAKE(*targets[i], fields_.integer<std::uint64_t>(root_[kFields[i]], FieldName{kRootKeys[kFields[i]]},
+                                                                root_end_event_));
+    }
+    return Reply{Reply::Progress{counters}};
+  }
+
+  Decoded<Reply> transfer_done_reply() {
+    static constexpr std::array<std::size_t, 5> kFields = {kFiles, kBytes, kSkipped, kFailed, kFailures};
+    if (auto repeated = fields_.repeated(root_, kRootKeys, kFields, FieldName{})) return *repeated;
+    TransferSummary summary;
+    std::uint64_t* targets[] = {&summary.files, &summary.bytes, &summary.skipped, &summary.failed};
+    for (std::size_t i = 0; i < 4; ++i) {
+      SORVANE_TAKE(*targets[i], fields_.integer<std::uint64_t>(root_[kFields[i]], FieldName{kRootKeys[kFields[i]]},
+                                                                root_end_event_));
+    }
+    SORVANE_TAKE(summary.failures,
+                 fields_.texts(root_[kFailures], failure_items_, FieldName{"failures"}, root_end_event_));
+    return Reply{Reply::TransferDone{std::move(summary)}};
+  }
+
+  Decoded<Reply> exit_reply() {
+    if (auto repeated = fields_.repeated(root_, kRootKeys, std::array<std::size_t, 1>{kCode}, FieldName{})) {
+      return *repeated;
+    }
+    Reply::Exit exit;
+    SORVANE_TAKE(exit.code, fields_.integer<std::int32_t>(root_[kCode], FieldName{"code"}, root_end_event_));
+    return Reply{exit};
+  }
+
+  Decoded<Reply> error_reply() {
+    if (auto repeated = fields_.repeated(root_, kRootKeys, std::array<std::size_t, 2>{kCode, kMessage}, FieldName{})) {
+      return *repeated;
+    }
+    Reply::Error error{ErrorCode::ConnectFailed, {}};
+    SORVANE_TAKE(error.code, fields_.code_word(root_[kCode], FieldName{"code"}, root_end_event_));
+    SORVANE_TAKE(error.message, fields_.text(root_[kMessage], FieldName{"message"}, root_end_event_));
+    return Reply{std::move(error)};
+  }
+
+  FieldDecoder fields_;
   std::size_t event_ = 0;  // the number of the current SAX event
-  Value root_;
-  std::vector<Value*> open_;  // kept containers, outermost first
+  Level level_ = Level::None;
   std::size_t skipped_depth_ = 0;
   bool expecting_tag_ = false;
   std::optional<Tag> tag_;
+  Slot* target_ = nullptr;  // where the value of the last key goes, if anywhere
+  RootSlots root_;
+  std::size_t root_end_event_ = 0;
+  HostSlots host_;
+  std::size_t host_count_ = 0;  // hosts begun, including ones of the wrong type
+  std::vector<HostInfo> hosts_;
+  std::optional<std::string> host_error_;
+  std::vector<Value> failure_items_;
   std::optional<std::string> error_;
 };
 
-// ---------------------------------------------------------------------------
-// From set-aside members to typed fields.
-
-template <class T>
-using Decoded = Result<T, std::string>;
-
-class FieldDecoder {
- public:
-  explicit FieldDecoder(std::string_view payload) : payload_(payload) {}
-
-  // The members named by `keys`, each at most once; members with other keys
-  // are dropped. `object` names the object in messages ("" for the reply).
-  template <std::size_t N>
-  Decoded<std::array<const Value*, N>> pick(const Value& object, const std::array<std::string_view, N>& keys,
-                                             const std::string& object_path) const {
-    std::array<const Value*, N> found{};
-    for (const Member& member : object.members) {
-      auto key = std::find(keys.begin(), keys.end(), member.key);
-      if (key == keys.end()) continue;
-      auto& slot = found[static_cast<std::size_t>(key - keys.begin())];
-      if (slot) return fail("duplicate field \"" + path(object_path, *key) + "\"" + at(member.key_event));
-      slot = &member.value;
-    }
-    return found;
-  }
-
-  Decoded<std::string> text(const Value* value, const std::string& name, const Value& owner) const {
-    if (!value) return missing(name, owner);
-    if (value->kind != Value::Kind::String) return wrong_type(name, "a string", *value);
-    return value->text;
-  }
-
-  Decoded<std::optional<std::string>> optional_text(const Value* value, const std::string& name) const {
-    if (!value || value->kind == Value::Kind::Null) return std::optional<std::string>();
-    if (value->kind != Value::Kind::String) return wrong_type(name, "a string or null", *value);
-    return std::optional<std::string>(value->text);
-  }
-
-  // Only numbers written without fraction or exponent, within T's range.
-  template <class T>
-  Decoded<T> integer(const Value* value, const std::string& name, const Value& owner) const {
-    if (!value) return missing(name, owner);
-    bool in_range = false;
-    switch (value->kind) {
-      case Value::Kind::Unsigned: in_range = std::in_range<T>(value->unsigned_number); break;
-      case Value::Kind::Signed: in_range = std::in_range<T>(value->signed_number); break;
-      case Value::Kind::Float:
-        // nlohmann hands over integers too large for 64 bits as floats.
-        if (value->text.find_first_of(".eE") == std::string::npos) break;
-        return fail("invalid value for \"" + name + "\": " + value->text + " is not an integer" +
-                    at(value->event));
-      default: return wrong_type(name, "an integer", *value);
-    }
-    if (!in_range) {
-      return fail("invalid value for \"" + name + "\": " + describe(*value) + " is out of range " +
-                  std::to_string(std::numeric_limits<T>::min()) + " to " +
-                  std::to_string(std::numeric_limits<T>::max()) + at(value->event));
-    }
-    return value->kind == Value::Kind::Unsigned ? static_cast<T>(value->unsigned_number)
-                                                : static_cast<T>(value->signed_number);
-  }
-
-  Decoded<std::vector<std::string>> texts(const Value* value, const std::string& name, const Value& owner) const {
-    if (!value) return missing(name, owner);
-    if (value->kind != Value::Kind::Array) return wrong_type(name, "an array of strings", *value);
-    std::vector<std::string> out;
-    out.reserve(value->items.size());
-    for (std::size_t i = 0; i < value->items.size(); ++i) {
-      auto item = text(&value->items[i], name + "[" + std::to_string(i) + "]", *value);
-      if (!item) return fail(std::move(item).error());
-      out.push_back(std::move(*item));
-    }
-    return out;
-  }
-
-  Decoded<ErrorCode> code_word(const Value* value, const std::string& name, const Value& owner) const {
-    auto word = text(value, name, owner);
-    if (!word) return fail(std::move(word).error());
-    auto code = parse_code_word(*word);
-    if (!code) return fail("unknown error code " + quoted_excerpt(*word) + at(value->event));
-    return *code;
-  }
-
-  std::string at(std::size_t event) const { return where(payload_, event); }
-
-  static std::string path(const std::string& object_path, std::string_view key) {
-    return object_path.empty() ? std::string(key) : object_path + "." + std::string(key);
-  }
-
-  Failure<std::string> wrong_type(const std::string& name, std::string_view expected, const Value& found) const {
-    return fail("invalid type for \"" + name + "\": expected " + std::string(expected) + ", found " +
-                describe(found) + at(found.event));
-  }
-
- private:
-  Failure<std::string> missing(const std::string& name, const Value& owner) const {
-    return fail("missing field \"" + name + "\"" + at(owner.end_event));
-  }
-
-  std::string_view payload_;
-};
-
-// Unwraps a Decoded value into `target`, or returns its failure from the caller.
-#define SORVANE_TAKE(target, expression)                    \
-  do {                                                      \
-    auto taken_ = (expression);                             \
-    if (!taken_) return fail(std::move(taken_).error());    \
-    (target) = std::move(taken_).value();                   \
-  } while (false)
-
-Decoded<HostInfo> decode_host(const FieldDecoder& fields, const Value& object, const std::string& object_path) {
-  if (object.kind != Value::Kind::Object) return fields.wrong_type(object_path, "a host object", object);
-  static constexpr std::array<std::string_view, 7> kKeys = {"id", "name", "group", "user", "host", "port", "os"};
-  std::array<const Value*, 7> f{};
-  SORVANE_TAKE(f, fields.pick(object, kKeys, object_path));
-  auto name = [&](std::size_t i) { return FieldDecoder::path(object_path, kKeys[i]); };
-  HostInfo host;
-  SORVANE_TAKE(host.id, fields.text(f[0], name(0), object));
-  SORVANE_TAKE(host.name, fields.text(f[1], name(1), object));
-  SORVANE_TAKE(host.group, fields.optional_text(f[2], name(2)));
-  SORVANE_TAKE(host.user, fields.text(f[3], name(3), object));
-  SORVANE_TAKE(host.host, fields.text(f[4], name(4), object));
-  SORVANE_TAKE(host.port, fields.integer<std::uint16_t>(f[5], name(5), object));
-  SORVANE_TAKE(host.os, fields.optional_text(f[6], name(6)));
-  return host;
-}
-
-Decoded<Reply> decode_hosts(const FieldDecoder& fields, const Value& root) {
-  std::array<const Value*, 1> f{};
-  SORVANE_TAKE(f, fields.pick(root, std::array<std::string_view, 1>{"hosts"}, ""));
-  if (!f[0]) return fail("missing field \"hosts\"" + fields.at(root.end_event));
-  if (f[0]->kind != Value::Kind::Array) return fields.wrong_type("hosts", "an array of hosts", *f[0]);
-  Reply::Hosts hosts;
-  hosts.hosts.reserve(f[0]->items.size());
-  for (std::size_t i = 0; i < f[0]->items.size(); ++i) {
-    HostInfo host;
-    SORVANE_TAKE(host, decode_host(fields, f[0]->items[i], "hosts[" + std::to_string(i) + "]"));
-    hosts.hosts.push_back(std::move(host));
-  }
-  return Reply{std::move(hosts)};
-}
-
-Decoded<Reply> decode_progress(const FieldDecoder& fields, const Value& root) {
-  static constexpr std::array<std::string_view, 4> kKeys = {"files", "total_files", "bytes", "total_bytes"};
-  std::array<const Value*, 4> f{};
-  SORVANE_TAKE(f, fields.pick(root, kKeys, ""));
-  TransferCounters counters;
-  std::uint64_t* targets[] = {&counters.files, &counters.total_files, &counters.bytes, &counters.total_bytes};
-  for (std::size_t i = 0; i < kKeys.size(); ++i) {
-    SORVANE_TAKE(*targets[i], fields.integer<std::uint64_t>(f[i], std::string(kKeys[i]), root));
-  }
-  return Reply{Reply::Progress{counters}};
-}
-
-Decoded<Reply> decode_transfer_done(const FieldDecoder& fields, const Value& root) {
-  static constexpr std::array<std::string_view, 5> kKeys = {"files", "bytes", "skipped", "failed", "failures"};
-  std::array<const Value*, 5> f{};
-  SORVANE_TAKE(f, fields.pick(root, kKeys, ""));
-  TransferSummary summary;
-  std::uint64_t* targets[] = {&summary.files, &summary.bytes, &summary.skipped, &summary.failed};
-  for (std::size_t i = 0; i < 4; ++i) {
-    SORVANE_TAKE(*targets[i], fields.integer<std::uint64_t>(f[i], std::string(kKeys[i]), root));
-  }
-  SORVANE_TAKE(summary.failures, fields.texts(f[4], "failures", root));
-  return Reply{Reply::TransferDone{std::move(summary)}};
-}
-
-Decoded<Reply> decode_exit(const FieldDecoder& fields, const Value& root) {
-  std::array<const Value*, 1> f{};
-  SORVANE_TAKE(f, fields.pick(root, std::array<std::string_view, 1>{"code"}, ""));
-  Reply::Exit exit;
-  SORVANE_TAKE(exit.code, fields.integer<std::int32_t>(f[0], "code", root));
-  return Reply{exit};
-}
-
-Decoded<Reply> decode_error(const FieldDecoder& fields, const Value& root) {
-  std::array<const Value*, 2> f{};
-  SORVANE_TAKE(f, fields.pick(root, std::array<std::string_view, 2>{"code", "message"}, ""));
-  Reply::Error error{ErrorCode::ConnectFailed, {}};
-  SORVANE_TAKE(error.code, fields.code_word(f[0], "code", root));
-  SORVANE_TAKE(error.message, fields.text(f[1], "message", root));
-  return Reply{std::move(error)};
-}
-
 #undef SORVANE_TAKE
-
-Decoded<Reply> decode_variant(Tag tag, const FieldDecoder& fields, const Value& root) {
-  switch (tag) {
-    case Tag::Hosts: return decode_hosts(fields, root);
-    case Tag::Progress: return decode_progress(fields, root);
-    case Tag::TransferDone: return decode_transfer_done(fields, root);
-    case Tag::Exit: return decode_exit(fields, root);
-    case Tag::Activated: return Reply{Reply::Activated{}};
-    case Tag::Error: return decode_error(fields, root);
-  }
-  return fail(std::string("unknown reply type"));
-}
 
 }  // namespace
 
@@ -593,11 +697,10 @@ Result<Reply, std::string> decode_reply(std::string_view payload) {
     if (!parsed || collector.error()) {
       return fail(collector.error().value_or("malformed reply"));
     }
+    return collector.reply();
   } catch (const std::exception& error) {
     return fail("cannot decode reply: " + std::string(error.what()));
   }
-  // A successful parse has seen the whole object, tag included.
-  return decode_variant(*collector.tag(), FieldDecoder(payload), collector.root());
 }
 
 }  // namespace sorvane
