@@ -348,11 +348,11 @@ class FieldDecoder {
 using HostSlots = std::array<Slot, kHostKeys.size()>;
 using RootSlots = std::array<Slot, kRootKeys.size()>;
 
-Decoded<HostInfo> decode_host(const FieldDecoder& fields, HostSlots& f, std::size_t index, std::size_t end_event) {
+Decoded<void> decode_host(const FieldDecoder& fields, HostSlots& f, std::size_t index, std::size_t end_event,
+                          HostInfo& host) {
   static constexpr std::array<std::size_t, 7> kAll = {kId, kName, kGroup, kUser, kHost, kPort, kOs};
   if (auto repeated = fields.repeated(f, kHostKeys, kAll, FieldName{"hosts", index})) return *repeated;
   auto name = [&](std::size_t field) { return FieldName{"hosts", index, kHostKeys[field]}; };
-  HostInfo host;
   SORVANE_TAKE(host.id, fields.text(f[kId], name(kId), end_event));
   SORVANE_TAKE(host.name, fields.text(f[kName], name(kName), end_event));
   SORVANE_TAKE(host.group, fields.optional_text(f[kGroup], name(kGroup)));
@@ -360,7 +360,7 @@ Decoded<HostInfo> decode_host(const FieldDecoder& fields, HostSlots& f, std::siz
   SORVANE_TAKE(host.host, fields.text(f[kHost], name(kHost), end_event));
   SORVANE_TAKE(host.port, fields.integer<std::uint16_t>(f[kPort], name(kPort), end_event));
   SORVANE_TAKE(host.os, fields.optional_text(f[kOs], name(kOs)));
-  return host;
+  return {};
 }
 
 // ---------------------------------------------------------------------------
@@ -372,52 +372,30 @@ class ReplyCollector {
   explicit ReplyCollector(std::string_view payload) : fields_(payload) {}
 
   bool null() {
-    ++event_;
-    return take(make_value(Value::Kind::Null));
+    return scalar(Value::Kind::Null, [](Value&) {});
   }
   bool boolean(bool flag) {
-    ++event_;
-    Value value = make_value(Value::Kind::Boolean);
-    value.boolean = flag;
-    return take(std::move(value));
+    return scalar(Value::Kind::Boolean, [&](Value& value) { value.boolean = flag; });
   }
   bool number_integer(Json::number_integer_t number) {
-    ++event_;
-    Value value = make_value(Value::Kind::Signed);
-    value.signed_number = number;
-    return take(std::move(value));
+    return scalar(Value::Kind::Signed, [&](Value& value) { value.signed_number = number; });
   }
   bool number_unsigned(Json::number_unsigned_t number) {
-    ++event_;
-    Value value = make_value(Value::Kind::Unsigned);
-    value.unsigned_number = number;
-    return take(std::move(value));
+    return scalar(Value::Kind::Unsigned, [&](Value& value) { value.unsigned_number = number; });
   }
   bool number_float(Json::number_float_t, const Json::string_t& literal) {
-    ++event_;
-    Value value = make_value(Value::Kind::Float);
-    value.text = literal;
-    return take(std::move(value));
+    return scalar(Value::Kind::Float, [&](Value& value) { value.text = literal; });
   }
   bool string(Json::string_t& text) {
-    ++event_;
-    Value value = make_value(Value::Kind::String);
-    value.text = std::move(text);
-    return take(std::move(value));
+    return scalar(Value::Kind::String, [&](Value& value) { value.text = std::move(text); });
   }
   bool binary(Json::binary_t&) {
     ++event_;
     return failed("unexpected binary value" + here());
   }
 
-  bool start_object(std::size_t) {
-    ++event_;
-    return open(Value::Kind::Object);
-  }
-  bool start_array(std::size_t) {
-    ++event_;
-    return open(Value::Kind::Array);
-  }
+  bool start_object(std::size_t) { return open(Value::Kind::Object); }
+  bool start_array(std::size_t) { return open(Value::Kind::Array); }
   bool end_object() {
     ++event_;
     return close();
@@ -499,24 +477,47 @@ class ReplyCollector {
     return &slot;
   }
 
-  // A value in the current container; containers are opened by the caller.
-  bool take(Value value) {
+  // Values are written straight to where they belong; the few that need
+  // a look first (the tag, a top-level value, a host that is no object) go
+  // to a scratch value.
+  template <class Fill>
+  bool scalar(Value::Kind kind, Fill&& fill) {
+    ++event_;
     if (skipped_depth_ > 0) return true;
+    Value* value = destination();
+    if (!value) return true;
+    value->kind = kind;
+    value->event = event_;
+    fill(*value);
+    return settle(*value);
+  }
+
+  Value* destination() {
+    switch (level_) {
+      case Level::Root:
+        if (expecting_tag_) return &scratch_;
+        [[fallthrough]];
+      case Level::Host: return target_ ? &target_->value : nullptr;
+      case Level::Failures: return &failure_items_.emplace_back();
+      case Level::None:
+      case Level::Hosts: return &scratch_;
+    }
+    return nullptr;
+  }
+
+  bool settle(const Value& value) {
+    if (&value != &scratch_) return true;
     switch (level_) {
       case Level::None: return failed("expected a reply object, found " + describe(value) + here());
-      case Level::Root:
-        if (expecting_tag_) return take_tag(value);
-        [[fallthrough]];
-      case Level::Host:
-        if (target_) target_->value = std::move(value);
-        return true;
+      case Level::Root: return take_tag(value);
       case Level::Hosts:
         ++host_count_;
-        if (!host_error_) host_error_ = fields_.wrong_type(FieldName{"hosts", host_count_ - 1}, "a host object", value).error;
+        if (!host_error_) {
+          host_error_ = fields_.wrong_type(FieldName{"hosts", host_count_ - 1}, "a host object", value).error;
+        }
         return true;
-      case Level::Failures: failure_items_.push_back(std::move(value)); return true;
+      default: return true;
     }
-    return true;
   }
 
   bool take_tag(const Value& value) {
@@ -536,21 +537,18 @@ class ReplyCollector {
 
   bool open(Value::Kind kind) {
     if (skipped_depth_ > 0) {
+      ++event_;
       ++skipped_depth_;
       return true;
     }
-    if (level_ == Level::None) {
-      if (kind != Value::Kind::Object) return take(make_value(kind));
-      level_ = Level::Root;
-      return true;
-    }
-    if (level_ == Level::Root && expecting_tag_) return take_tag(make_value(kind));
     std::optional<Level> inner = kept_level(kind);
     if (!inner) {
-      bool taken = take(make_value(kind));
-      skipped_depth_ = 1;  // no field lies in here: note the kind, drop the content
+      // No field lies in here: the kind is noted like a scalar's, the content dropped.
+      bool taken = scalar(kind, [](Value&) {});
+      skipped_depth_ = 1;
       return taken;
     }
+    ++event_;
     if (*inner == Level::Host) begin_host();
     if (level_ == Level::Root) target_->value = make_value(kind);
     level_ = *inner;
@@ -561,7 +559,11 @@ class ReplyCollector {
   std::optional<Level> kept_level(Value::Kind kind) const {
     const bool array = kind == Value::Kind::Array;
     switch (level_) {
+      case Level::None:
+        if (!array) return Level::Root;
+        return std::nullopt;
       case Level::Root:
+        if (expecting_tag_) return std::nullopt;
         if (target_ == &root_[kHosts] && array) return Level::Hosts;
         if (target_ == &root_[kFailures] && array) return Level::Failures;
         return std::nullopt;
@@ -582,12 +584,11 @@ class ReplyCollector {
 
   void end_host() {
     if (host_error_) return;  // the hosts before decide
-    auto host = decode_host(fields_, host_, host_count_ - 1, event_);
-    if (!host) {
-      host_error_ = std::move(host).error();
-      return;
+    auto decoded = decode_host(fields_, host_, host_count_ - 1, event_, hosts_.emplace_back());
+    if (!decoded) {
+      hosts_.pop_back();
+      host_error_ = std::move(decoded).error();
     }
-    hosts_.push_back(std::move(*host));
   }
 
   bool close() {
@@ -681,6 +682,7 @@ class ReplyCollector {
   std::optional<std::string> host_error_;
   std::vector<Value> failure_items_;
   std::optional<std::string> error_;
+  Value scratch_;
 };
 
 #undef SORVANE_TAKE
