@@ -27,24 +27,38 @@ void optional_string(PrettyJsonWriter& json, const std::optional<std::string>& v
   }
 }
 
+// The printed size of a host short of escapes: its texts plus some 130
+// bytes of keys, quotes, indents and a port.
+std::size_t json_size_hint(const HostInfo& host) {
+  return 136 + host.id.size() + host.name.size() + host.group.value_or("").size() + host.user.size() +
+         host.host.size() + host.os.value_or("").size();
+}
+
 std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
+  // Members of the host objects inside the top-level array.
+  constexpr std::size_t kDepth = 2;
+  static const JsonKey kId("id", kDepth), kName("name", kDepth), kGroup("group", kDepth), kUser("user", kDepth),
+      kHost("host", kDepth), kPort("port", kDepth), kOs("os", kDepth);
   PrettyJsonWriter json;
+  std::size_t size = 4;
+  for (const HostInfo& host : hosts) size += json_size_hint(host);
+  json.reserve(size);
   json.begin_array();
   for (const HostInfo& host : hosts) {
     json.begin_object();
-    json.key("id");
+    json.key(kId);
     json.string(host.id);
-    json.key("name");
+    json.key(kName);
     json.string(host.name);
-    json.key("group");
+    json.key(kGroup);
     optional_string(json, host.group);
-    json.key("user");
+    json.key(kUser);
     json.string(host.user);
-    json.key("host");
+    json.key(kHost);
     json.string(host.host);
-    json.key("port");
+    json.key(kPort);
     json.number(host.port);
-    json.key("os");
+    json.key(kOs);
     // The key as received: scripts get the raw value, not the display name.
     optional_string(json, host.os);
     json.end_object();

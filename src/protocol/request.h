@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "platform/native_string.h"
@@ -40,8 +41,11 @@ struct Request {
 // path that is not valid Unicode.
 Result<std::string, std::string> encode_request(const Request& request);
 
-// JSON string literal (with quotes) using the request escaping rules:
-// \" \\ \b \t \n \f \r, other controls as \u00xx, everything else raw.
+// Appends a JSON string literal (with quotes) using the request escaping
+// rules: \" \\ \b \t \n \f \r, other controls as \u00xx, everything else raw.
+void append_json_string(std::string& out, std::string_view utf8);
+
+// The same literal as a string of its own.
 std::string json_quote(std::string_view utf8);
 
 }  // namespace sorvane
