@@ -177,6 +177,67 @@ TEST(DecodeReply, DescriptionSaysWhere) {
   EXPECT_NE(reply.error().find("line 2, column"), std::string::npos) << reply.error();
 }
 
+TEST(DecodeReply, WholeDescriptions) {
+  // Which fault wins when there are several, and the place it is reported at.
+  struct Case {
+    const char* name;
+    std::string payload;
+    std::string description;
+  };
+  const Case cases[] = {
+      {"later host, later line",
+       "{\"type\":\"hosts\",\n\"hosts\":[\n{\"id\":\"a\",\"name\":\"n\",\"user\":\"u\",\"host\":\"h\",\"port\":1},\n"
+       "{\"id\":\"b\",\"name\":\"n\",\"user\":\"u\",\"host\":\"h\",\"port\":\"1\"}]}",
+       "invalid type for \"hosts[1].port\": expected an integer, found string \"1\" at line 4, column 53"},
+      {"first faulty host wins, type last", "{\"hosts\":[{\"id\":\"a\"},{\"id\":\"b\",\"id\":\"c\"}],\n\"type\":\"hosts\"}",
+       "missing field \"hosts[0].name\" at line 1, column 20"},
+      {"repeated hosts beat a faulty host", "{\"hosts\":[{\"name\":5}],\"type\":\"hosts\",\n\"hosts\":[]}",
+       "duplicate field \"hosts\" at line 2, column 7"},
+      {"host that is no object", "{\"hosts\":[1,{\"id\":\"x\"}],\"type\":\"hosts\"}",
+       "invalid type for \"hosts[0]\": expected a host object, found 1 at line 1, column 12"},
+      {"fields in a fixed order, not the payload's",
+       R"({"type":"hosts","hosts":[{"id":"x","name":"n","user":"u","host":"h","port":1,"os":7,"group":[1]}]})",
+       "invalid type for \"hosts[0].group\": expected a string or null, found an array at line 1, column 93"},
+      {"missing field at the host's end", "{\"type\":\"hosts\",\"hosts\":[{\"id\":\"x\",\"name\":\"n\",\"user\":\"u\",\"host\":\"h\"}\n]}",
+       "missing field \"hosts[0].port\" at line 1, column 68"},
+      {"first repeat in the payload", R"({"type":"progress","bytes":1,"files":1,"bytes":2,"files":2})",
+       "duplicate field \"bytes\" at line 1, column 46"},
+      {"failure that is no string",
+       "{\"type\":\"transfer_done\",\"files\":0,\"bytes\":0,\"skipped\":0,\"failed\":0,\n\"failures\":[\"a\",{\"b\":1}]}",
+       "invalid type for \"failures[1]\": expected a string, found an object at line 2, column 17"},
+      {"message as number", "{\"type\":\"error\",\"code\":\"bad_request\",\n  \"message\":7}",
+       "invalid type for \"message\": expected a string, found 7 at line 2, column 14"},
+      {"code before type", "{\"code\":\"nope\",\n\"type\":\"error\",\"message\":\"m\"}",
+       "unknown error code \"nope\" at line 1, column 14"},
+      {"exponent port", R"({"type":"hosts","hosts":[{"id":"x","name":"n","user":"u","host":"h","port":1.5e3}]})",
+       "invalid value for \"hosts[0].port\": 1.5e3 is not an integer at line 1, column 81"},
+  };
+  for (const Case& test : cases) {
+    auto reply = decode_reply(test.payload);
+    ASSERT_FALSE(reply) << test.name;
+    EXPECT_EQ(reply.error(), test.description) << test.name;
+  }
+}
+
+TEST(DecodeReply, MembersOfOtherTypesAreNotChecked) {
+  // A faulty "hosts" list means nothing to an exit reply, before or after the tag.
+  for (std::string payload : {R"({"hosts":[{"id":1,"id":2}],"type":"exit","code":3})",
+                              R"({"type":"exit","hosts":[{"id":1,"id":2}],"hosts":7,"code":3})"}) {
+    auto reply = decode_reply(payload);
+    ASSERT_TRUE(reply) << payload << ": " << reply.error();
+    EXPECT_TRUE(*reply == Reply{Reply::Exit{3}}) << payload;
+  }
+}
+
+TEST(DecodeReply, ManyHosts) {
+  std::string payload = R"({"hosts":[)";
+  for (int i = 0; i < 300; ++i) payload += std::string(i ? "," : "") + std::string(kWebHost);
+  payload += R"(],"type":"hosts"})";
+  auto reply = decode_reply(payload);
+  ASSERT_TRUE(reply) << reply.error();
+  EXPECT_TRUE(*reply == Reply{Reply::Hosts{std::vector<HostInfo>(300, web_host())}});
+}
+
 TEST(DecodeReply, DeepNestingInDroppedMembersIsHarmless) {
   std::string payload = R"({"type":"activated","x":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
   EXPECT_TRUE(decode_reply(payload));

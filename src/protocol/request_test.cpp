@@ -72,5 +72,29 @@ TEST(JsonQuote, EscapesExactlyTheRequestSet) {
   EXPECT_EQ(json_quote("\xE4\xB8\xAD"), "\"\xE4\xB8\xAD\"");
 }
 
+TEST(JsonQuote, AppendsAfterWhatIsThere) {
+  // Short and plain, escapes at either end and in between, longer than the
+  // one-append case, non-ASCII: all appended after existing text.
+  const std::string long_plain(200, 'x');
+  const std::string long_mixed = std::string(100, 'a') + "\"\x01" + std::string(100, 'b') + "\\";
+  const struct {
+    std::string in;
+    std::string quoted;
+  } cases[] = {
+      {"plain", R"("plain")"},
+      {"\"both ends\\", R"("\"both ends\\")"},
+      {"a\nb\x1f\x7f/c", "\"a\\nb\\u001f\x7f/c\""},
+      {long_plain, "\"" + long_plain + "\""},
+      {long_mixed, "\"" + std::string(100, 'a') + "\\\"\\u0001" + std::string(100, 'b') + "\\\\\""},
+      {"\xE4\xB8\xAD\xE6\x96\x87", "\"\xE4\xB8\xAD\xE6\x96\x87\""},
+  };
+  for (const auto& c : cases) {
+    std::string out = "prefix:";
+    append_json_string(out, c.in);
+    EXPECT_EQ(out, "prefix:" + c.quoted) << c.in;
+    EXPECT_EQ(json_quote(c.in), c.quoted) << c.in;
+  }
+}
+
 }  // namespace
 }  // namespace sorvane
