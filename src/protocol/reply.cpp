@@ -200,7 +200,9 @@ std::optional<Tag> parse_tag(std::string_view word) {
 }
 
 // The fields of every reply type; the tag picks its own at the end.
-enum RootField : std::size_t { kHosts, kFiles, kTotalFiles, kBytes, kTotalBytes, kSkipped, kFailed, kFailures, kCode, kMessage };
+enum RootField : std::size_t {
+  kHosts, kFiles, kTotalFiles, kBytes, kTotalBytes, kSkipped, kFailed, kFailures, kCode, kMessage
+};
 constexpr std::array<std::string_view, 10> kRootKeys = {"hosts",   "files",  "total_files", "bytes", "total_bytes",
                                                          "skipped", "failed", "failures",    "code",  "message"};
 
@@ -617,7 +619,9 @@ class ReplyCollector {
     }
     const Slot& slot = root_[kHosts];
     if (!slot.present) return fields_.missing(FieldName{"hosts"}, root_end_event_);
-    if (slot.value.kind != Value::Kind::Array) return fields_.wrong_type(FieldName{"hosts"}, "an array of hosts", slot.value);
+    if (slot.value.kind != Value::Kind::Array) {
+      return fields_.wrong_type(FieldName{"hosts"}, "an array of hosts", slot.value);
+    }
     if (host_error_) return fail(std::move(*host_error_));
     return Reply{Reply::Hosts{std::move(hosts_)}};
   }
