@@ -26,3 +26,15 @@ function(sorvane_collect_tests out_var dir)
   sorvane_filter_platform(files ${files})
   set(${out_var} ${files} PARENT_SCOPE)
 endfunction()
+
+# Registers a GoogleTest binary with CTest. Under Wine every process start
+# costs about a second, so a Windows suite runs as one test; on Linux each
+# test case is its own CTest test.
+function(sorvane_add_gtest target timeout)
+  if(WIN32)
+    add_test(NAME ${target}_win COMMAND ${target})
+    set_tests_properties(${target}_win PROPERTIES ENVIRONMENT "WINEDEBUG=-all" TIMEOUT ${timeout})
+  else()
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()
