@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/version.h"
 #include "text/utf8.h"
 
 namespace sorvane {

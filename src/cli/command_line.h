@@ -7,13 +7,12 @@
 #include <string_view>
 #include <variant>
 
-#include "platform/native_string.h"
-#include "platform/result.h"
+#include "text/native_string.h"
+#include "base/result.h"
 
 namespace sorvane {
 
 inline constexpr std::string_view kProgramName = "sorvane";
-inline constexpr std::string_view kProgramVersion = "0.1.0-beta.4";
 
 // The parsed command line: exactly one subcommand. Values are kept exactly as
 // given; text values are valid UTF-8, local paths any native string but empty.

@@ -2,7 +2,7 @@
 
 #include <type_traits>
 
-#include "platform/full_path.h"
+#include "platform/absolute_path.h"
 #include "text/unicode.h"
 #include "text/utf8.h"
 
@@ -36,7 +36,8 @@ Result<std::string, ToolError> command_source(const Cli::Exec& exec, const Input
   return std::move(*input);
 }
 
-Result<NativePath, ToolError> absolute_local(const NativePath& local) {
+// A local path the desktop application can use, which runs elsewhere.
+Result<NativePath, ToolError> make_absolute_or_refuse(const NativePath& local) {
   auto absolute = make_absolute(local);
   if (absolute) return std::move(*absolute);
   return fail(bad_request(std::string(messages::kCannotResolvePath) + native_to_utf8_lossy(local) +
@@ -54,13 +55,13 @@ Result<Request, ToolError> build(Cli::Exec exec, const InputReader& read_input) 
 }
 
 Result<Request, ToolError> build(Cli::Upload upload, const InputReader&) {
-  auto source = absolute_local(upload.local);
+  auto source = make_absolute_or_refuse(upload.local);
   if (!source) return fail(std::move(source).error());
   return Request{Request::Upload{std::move(upload.id), std::move(*source), std::move(upload.remote)}};
 }
 
 Result<Request, ToolError> build(Cli::Download download, const InputReader&) {
-  auto destination = absolute_local(download.local);
+  auto destination = make_absolute_or_refuse(download.local);
   if (!destination) return fail(std::move(destination).error());
   return Request{Request::Download{std::move(download.id), std::move(download.remote), std::move(*destination)}};
 }
@@ -75,11 +76,6 @@ Result<std::string, ToolError> prepare_command(const Cli::Exec& exec, const Inpu
   std::string command = crlf_to_lf(text);
   if (text::trim_white_space(command).empty()) return fail(bad_request(std::string(messages::kEmptyCommand)));
   return command;
-}
-
-IoResult<NativePath> make_absolute(const NativePath& path) {
-  if (path.empty()) return fail(IoError{IoErrorKind::InvalidInput, "cannot make an empty path absolute"});
-  return full_path(path);
 }
 
 Result<Request, ToolError> build_request(Cli cli, const InputReader& read_input) {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "cli/command_line.h"
-#include "platform/io.h"
-#include "platform/native_string.h"
+#include "base/io.h"
+#include "text/native_string.h"
 #include "protocol/error_code.h"
 #include "protocol/request.h"
 
@@ -20,10 +20,6 @@ using InputReader = std::function<IoResult<std::string>()>;
 // input, one leading byte-order mark removed, CR LF turned into LF. Refuses
 // unreadable or non-UTF-8 input and a command that is only white space.
 Result<std::string, ToolError> prepare_command(const Cli::Exec& exec, const InputReader& read_input);
-
-// The local path resolved against the current directory (the desktop
-// application runs elsewhere). Fails for an empty path.
-IoResult<NativePath> make_absolute(const NativePath& path);
 
 // The request of a run; the only failures are the local ones above, all
 // with the code bad_request.

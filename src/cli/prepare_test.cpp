@@ -1,5 +1,7 @@
 #include "cli/prepare.h"
 
+#include "platform/absolute_path.h"
+
 #include <gtest/gtest.h>
 
 namespace sorvane {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/native_string.h"
+#include "text/native_string.h"
 
 namespace sorvane {
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/os_error.h"
+
 namespace sorvane {
 
 ToolError to_tool_error(const ConnectError& error) {

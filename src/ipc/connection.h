@@ -5,8 +5,8 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/io.h"
-#include "platform/result.h"
+#include "base/io.h"
+#include "base/result.h"
 #include "protocol/error_code.h"
 
 namespace sorvane {

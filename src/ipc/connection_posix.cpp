@@ -12,6 +12,7 @@
 #include "ipc/endpoint.h"
 #include "platform/peer_credentials.h"
 #include "platform/unique_fd.h"
+#include "platform/os_error.h"
 
 namespace sorvane {
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "ipc/endpoint.h"
+#include "platform/os_error.h"
 
 namespace sorvane {
 namespace {

@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "platform/os_error.h"
+
 namespace sorvane {
 namespace {
 

@@ -9,6 +9,7 @@
 #include "ipc/connection.h"
 #include "platform/unique_handle_win.h"
 #include "ipc/endpoint.h"
+#include "platform/os_error.h"
 
 namespace sorvane {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ipc/endpoint.h"
+#include "platform/os_error.h"
 
 namespace sorvane {
 namespace {

@@ -1,7 +1,7 @@
 #include "ipc/endpoint.h"
 
 #include "platform/env.h"
-#include "platform/full_path.h"
+#include "platform/absolute_path.h"
 #include "platform/sha256.h"
 #include "text/unicode.h"
 
@@ -41,7 +41,7 @@ std::string pipe_name_from_text(std::string_view path_text) {
 
 std::string pipe_name(const NativePath& data_dir) {
   // A path that cannot be made absolute (an empty one) is hashed as it is.
-  auto absolute = full_path(data_dir);
+  auto absolute = make_absolute(data_dir);
   const NativePath& path = absolute ? *absolute : data_dir;
   return pipe_name_from_text(native_to_utf8_lossy(path));
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/native_string.h"
+#include "text/native_string.h"
 
 namespace sorvane {
 

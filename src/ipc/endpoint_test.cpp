@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/full_path.h"
+#include "platform/absolute_path.h"
 
 namespace sorvane {
 namespace {
@@ -38,7 +38,7 @@ TEST(PipeName, IgnoresLetterCaseBeyondAscii) {
 }
 
 TEST(PipeName, SameDirectorySpelledDifferentlyGivesSameName) {
-  auto cwd = full_path(utf8_to_native("."));
+  auto cwd = make_absolute(utf8_to_native("."));
   ASSERT_TRUE(cwd) << cwd.error().text;
   const std::string reference = pipe_name(*cwd);
   EXPECT_EQ(pipe_name(utf8_to_native(".")), reference);

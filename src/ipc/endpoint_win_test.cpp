@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/env.h"
-#include "platform/full_path.h"
+#include "platform/absolute_path.h"
 
 namespace sorvane {
 namespace {
@@ -18,14 +18,14 @@ TEST(WindowsEndpoint, SpellingsOfOneDirectoryGiveOneName) {
 }
 
 TEST(WindowsEndpoint, RelativeDirectoryDependsOnTheCurrentDirectory) {
-  auto absolute = full_path(L"rel");
+  auto absolute = make_absolute(L"rel");
   ASSERT_TRUE(absolute) << absolute.error().text;
   EXPECT_EQ(pipe_name(L"rel"), pipe_name(*absolute));
   EXPECT_NE(pipe_name(L"rel"), pipe_name(L"C:\\rel"));
 }
 
 TEST(WindowsEndpoint, VerbatimPathsAreLeftAlone) {
-  auto path = full_path(L"\\\\?\\D:\\a\\..\\b");
+  auto path = make_absolute(L"\\\\?\\D:\\a\\..\\b");
   ASSERT_TRUE(path);
   EXPECT_EQ(*path, L"\\\\?\\D:\\a\\..\\b");
 }

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/io.h"
+#include "base/io.h"
 #include "protocol/reply.h"
 
 namespace sorvane {

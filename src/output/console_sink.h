@@ -5,17 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/io.h"
+#include "base/io.h"
 
 namespace sorvane {
-
-// Where a sink's bytes finally go (a standard stream, or a buffer in tests).
-class OutputStream {
- public:
-  virtual ~OutputStream() = default;
-  virtual IoResult<void> write_all(ByteSpan bytes) = 0;
-  virtual IoResult<void> flush() = 0;
-};
 
 class ConsoleSink {
  public:
@@ -31,8 +23,6 @@ class ConsoleSink {
   // End of run: a held-back incomplete character becomes one U+FFFD, then
   // the stream is flushed. Failures are ignored.
   void finish();
-
-  bool is_terminal() const { return is_terminal_; }
 
  private:
   OutputStream& stream_;

@@ -5,33 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "output/recording_stream_for_tests.h"
+
 namespace sorvane {
 namespace {
 
-// Records every write and flush, and can be told to fail.
-class RecordingStream : public OutputStream {
- public:
-  IoResult<void> write_all(ByteSpan bytes) override {
-    if (fail_writes) return fail(IoError{IoErrorKind::BrokenPipe, "broken pipe"});
-    writes.emplace_back(bytes.begin(), bytes.end());
-    return {};
-  }
-  IoResult<void> flush() override {
-    ++flushes;
-    if (fail_flush) return fail(IoError{IoErrorKind::BrokenPipe, "broken pipe"});
-    return {};
-  }
-  std::string all() const {
-    std::string joined;
-    for (const auto& w : writes) joined += w;
-    return joined;
-  }
-
-  std::vector<std::string> writes;
-  int flushes = 0;
-  bool fail_writes = false;
-  bool fail_flush = false;
-};
+using testing::RecordingStream;
 
 const std::string kFffd = "\xEF\xBF\xBD";
 
@@ -66,12 +45,12 @@ TEST(ConsoleSink, TerminalGetsRepairedUtf8AndNonTerminalGetsBytesUnchanged) {
       ASSERT_TRUE(file_sink.write_all(chunk));
       raw += chunk;
     }
-    EXPECT_EQ(terminal.writes, c.terminal_writes);
-    EXPECT_EQ(file.writes, c.chunks);
+    EXPECT_EQ(terminal.chunks, c.terminal_writes);
+    EXPECT_EQ(file.chunks, c.chunks);
     terminal_sink.finish();
     file_sink.finish();
-    EXPECT_EQ(terminal.all(), c.terminal_after_finish);
-    EXPECT_EQ(file.all(), raw);
+    EXPECT_EQ(terminal.text, c.terminal_after_finish);
+    EXPECT_EQ(file.text, raw);
     EXPECT_EQ(terminal.flushes, 1);
     EXPECT_EQ(file.flushes, 1);
   }
@@ -82,10 +61,10 @@ TEST(ConsoleSink, FlushKeepsPendingBytesBack) {
   ConsoleSink sink(terminal, true);
   ASSERT_TRUE(sink.write_all(std::string_view("\xE4\xB8")));
   ASSERT_TRUE(sink.flush());
-  EXPECT_TRUE(terminal.writes.empty());
+  EXPECT_TRUE(terminal.chunks.empty());
   EXPECT_EQ(terminal.flushes, 1);
   ASSERT_TRUE(sink.write_all(std::string_view("\xAD")));
-  EXPECT_EQ(terminal.all(), "\xE4\xB8\xAD");
+  EXPECT_EQ(terminal.text, "\xE4\xB8\xAD");
 }
 
 TEST(ConsoleSink, WriteFailureIsReported) {
@@ -113,7 +92,7 @@ TEST(ConsoleSink, FinishIgnoresFlushFailureAndWritesNothingWithoutPending) {
   terminal.fail_flush = true;
   ConsoleSink sink(terminal, true);
   sink.finish();
-  EXPECT_TRUE(terminal.writes.empty());
+  EXPECT_TRUE(terminal.chunks.empty());
   EXPECT_EQ(terminal.flushes, 1);
 }
 

@@ -30,11 +30,11 @@ std::uint32_t report(ConsoleSink& err, const ToolError& error) {
 
 class ReplyHandler {
  public:
-  ReplyHandler(OutputStreams& streams, std::size_t& progress_width)
-      : streams_(streams), progress_width_(progress_width) {}
+  ReplyHandler(OutputStreams& streams, ProgressLine& progress)
+      : streams_(streams), progress_(progress) {}
 
   Step operator()(Reply::Progress& progress) {
-    if (streams_.progress) draw_progress(progress.counters, streams_.err, progress_width_);
+    if (streams_.progress) draw_progress(progress.counters, progress_);
     return std::optional<std::uint32_t>();
   }
   Step operator()(Reply::Hosts& hosts) {
@@ -58,13 +58,13 @@ class ReplyHandler {
   }
 
   OutputStreams& streams_;
-  std::size_t& progress_width_;
+  ProgressLine& progress_;
 };
 
 class Conversation {
  public:
   Conversation(ByteReader& from_peer, OutputStreams& streams)
-      : reader_(from_peer), streams_(streams) {}
+      : reader_(from_peer), streams_(streams), progress_(streams.err) {}
 
   // Handles one frame; the run's status once a final reply arrived.
   Step handle_next_frame() {
@@ -82,10 +82,8 @@ class Conversation {
     }
     auto reply = decode_json(current);
     if (!reply) return fail(broken(reply.error()));
-    if (!std::holds_alternative<Reply::Progress>(reply->value) && progress_width_ > 0) {
-      erase_progress(streams_.err, progress_width_);
-    }
-    return std::visit(ReplyHandler(streams_, progress_width_), reply->value);
+    if (!std::holds_alternative<Reply::Progress>(reply->value)) progress_.erase();
+    return std::visit(ReplyHandler(streams_, progress_), reply->value);
   }
 
  private:
@@ -96,7 +94,7 @@ class Conversation {
 
   BufferedReader reader_;
   OutputStreams& streams_;
-  std::size_t progress_width_ = 0;
+  ProgressLine progress_;
 };
 
 Result<void, ToolError> send_request(ByteWriter& to_peer, const Request& request) {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "output/console_sink.h"
-#include "platform/io.h"
+#include "base/io.h"
 #include "protocol/request.h"
 
 namespace sorvane {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "output/console_sink.h"
-#include "platform/io.h"
+#include "base/io.h"
 #include "protocol/reply.h"
 
 namespace sorvane {

@@ -43,7 +43,6 @@ class PrettyJsonWriter {
   void reserve(std::size_t bytes) { text_.reserve(text_.size() + bytes); }
 
   // The text written so far; no line feed is added.
-  const std::string& text() const { return text_; }
   std::string take() { return std::move(text_); }
 
  private:

@@ -1,8 +1,9 @@
-// Test double: an OutputStream that keeps what it is given, counts the
-// writes and flushes, and can be told to fail.
+// Test double: an OutputStream that keeps what it is given, write by write,
+// counts the writes and flushes, and can be told to fail.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "output/console_sink.h"
 
@@ -13,19 +14,22 @@ class RecordingStream : public OutputStream {
   IoResult<void> write_all(ByteSpan bytes) override {
     ++writes;
     if (fail_writes) return fail(IoError{IoErrorKind::BrokenPipe, "broken pipe (os error 32)"});
-    text.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    chunks.emplace_back(bytes.begin(), bytes.end());
+    text += chunks.back();
     return {};
   }
   IoResult<void> flush() override {
     ++flushes;
-    if (fail_writes) return fail(IoError{IoErrorKind::BrokenPipe, "broken pipe (os error 32)"});
+    if (fail_writes || fail_flush) return fail(IoError{IoErrorKind::BrokenPipe, "broken pipe (os error 32)"});
     return {};
   }
 
-  std::string text;
+  std::string text;                 // everything written
+  std::vector<std::string> chunks;  // the same, one entry per write
   int writes = 0;
   int flushes = 0;
   bool fail_writes = false;
+  bool fail_flush = false;
 };
 
 // Standard output and standard error as two recording streams behind

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "output/console_sink.h"
-#include "platform/io.h"
+#include "base/io.h"
 
 namespace sorvane {
 

@@ -25,7 +25,7 @@ std::string fixed_one_decimal(double value) {
   return std::string(buffer.data(), end);
 }
 
-std::string progress_line(const TransferCounters& counters) {
+std::string progress_text(const TransferCounters& counters) {
   return std::to_string(counters.files) + "/" + std::to_string(counters.total_files) +
          " 个文件，" + format_size(counters.bytes) + " / " + format_size(counters.total_bytes);
 }
@@ -87,29 +87,8 @@ std::string format_size(std::uint64_t bytes) {
   return fixed_one_decimal(value) + " " + std::string(kUnits[unit]);
 }
 
-void draw_progress(const TransferCounters& counters, ConsoleSink& err,
-                   std::size_t& progress_width) {
-  const std::string line = progress_line(counters);
-  const std::size_t width = text::display_width(line);
-  std::string drawing = "\r" + line;
-  // A shorter line must blank the rest of the old one, then return so the
-  // cursor rests right after the text.
-  if (progress_width > width) {
-    drawing.append(progress_width - width, ' ');
-    drawing += "\r" + line;
-  }
-  (void)err.write_all(drawing);
-  (void)err.flush();
-  progress_width = width;
-}
-
-void erase_progress(ConsoleSink& err, std::size_t& progress_width) {
-  std::string blank = "\r";
-  blank.append(progress_width, ' ');
-  blank += '\r';
-  (void)err.write_all(blank);
-  (void)err.flush();
-  progress_width = 0;
+void draw_progress(const TransferCounters& counters, ProgressLine& line) {
+  line.draw(progress_text(counters));
 }
 
 IoResult<void> print_summary(const TransferSummary& summary, OutputStreams& streams) {

@@ -47,27 +47,27 @@ TEST(FormatSize, UnitBoundariesAndRounding) {
 struct ProgressFixture {
   RecordingStream stream;
   ConsoleSink err{stream, true};
-  std::size_t width = 0;
+  ProgressLine line{err};
 };
 
 TEST(Progress, ShorterLineBlanksTheRestAndRedraws) {
   ProgressFixture f;
   // "10/10 个文件，1.0 MB / 10.0 MB" is 30 columns wide.
-  draw_progress({10, 10, 1048576, 10485760}, f.err, f.width);
+  draw_progress({10, 10, 1048576, 10485760}, f.line);
   EXPECT_EQ(f.stream.text, "\r10/10 个文件，1.0 MB / 10.0 MB");
-  EXPECT_EQ(f.width, 30u);
+  EXPECT_EQ(f.line.width(), 30u);
 
   // "1/9 个文件，1.0 MB / 1.0 MB" is 27 wide: three blanks, then the text again.
   f.stream.text.clear();
-  draw_progress({1, 9, 1048576, 1048576}, f.err, f.width);
+  draw_progress({1, 9, 1048576, 1048576}, f.line);
   EXPECT_EQ(f.stream.text, "\r1/9 个文件，1.0 MB / 1.0 MB   \r1/9 个文件，1.0 MB / 1.0 MB");
-  EXPECT_EQ(f.width, 27u);
+  EXPECT_EQ(f.line.width(), 27u);
 
   // As wide or wider: a plain redraw.
   f.stream.text.clear();
-  draw_progress({3, 10, 1536, 1048576}, f.err, f.width);
+  draw_progress({3, 10, 1536, 1048576}, f.line);
   EXPECT_EQ(f.stream.text, "\r3/10 个文件，1.5 KB / 1.0 MB");
-  EXPECT_EQ(f.width, 28u);
+  EXPECT_EQ(f.line.width(), 28u);
 
   EXPECT_EQ(f.stream.writes, 3);
   EXPECT_EQ(f.stream.flushes, 3);
@@ -76,21 +76,21 @@ TEST(Progress, ShorterLineBlanksTheRestAndRedraws) {
 
 TEST(Progress, EraseBlanksTheLineAndResetsWidth) {
   ProgressFixture f;
-  draw_progress({1, 9, 1048576, 1048576}, f.err, f.width);
+  draw_progress({1, 9, 1048576, 1048576}, f.line);
   f.stream.text.clear();
-  erase_progress(f.err, f.width);
+  f.line.erase();
   EXPECT_EQ(f.stream.text, "\r" + std::string(27, ' ') + "\r");
-  EXPECT_EQ(f.width, 0u);
+  EXPECT_EQ(f.line.width(), 0u);
   EXPECT_EQ(f.stream.flushes, 2);
 }
 
 TEST(Progress, WriteFailuresAreIgnored) {
   ProgressFixture f;
   f.stream.fail_writes = true;
-  draw_progress({1, 9, 1048576, 1048576}, f.err, f.width);
-  EXPECT_EQ(f.width, 27u);
-  erase_progress(f.err, f.width);
-  EXPECT_EQ(f.width, 0u);
+  draw_progress({1, 9, 1048576, 1048576}, f.line);
+  EXPECT_EQ(f.line.width(), 27u);
+  f.line.erase();
+  EXPECT_EQ(f.line.width(), 0u);
 }
 
 TEST(SummaryText, SuffixesAndFailureLines) {

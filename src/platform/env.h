@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "platform/native_string.h"
+#include "text/native_string.h"
 
 namespace sorvane {
 

@@ -3,7 +3,7 @@
 
 #include <sys/types.h>
 
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace sorvane {
 

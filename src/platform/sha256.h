@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "platform/io.h"
+#include "base/io.h"
 
 namespace sorvane {
 

@@ -5,8 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "output/console_sink.h"
-#include "platform/io.h"
+#include "base/io.h"
 
 namespace sorvane {
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "platform/std_streams.h"
+#include "platform/os_error.h"
 
 namespace sorvane {
 namespace {

@@ -7,6 +7,7 @@
 
 #include "platform/std_streams.h"
 #include "text/utf8.h"
+#include "platform/os_error.h"
 
 namespace sorvane {
 namespace {

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "protocol/error_code.h"
 
 namespace sorvane {

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <variant>
 
-#include "platform/native_string.h"
-#include "platform/result.h"
+#include "text/native_string.h"
+#include "base/result.h"
 
 namespace sorvane {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <variant>
 
-#include "platform/io.h"
-#include "platform/result.h"
+#include "base/io.h"
+#include "base/result.h"
 #include "protocol/error_code.h"
 #include "wire.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "wire.h"
 
 namespace sorvane::peer {

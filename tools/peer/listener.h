@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/io.h"
-#include "platform/native_string.h"
-#include "platform/result.h"
+#include "base/io.h"
+#include "text/native_string.h"
+#include "base/result.h"
 
 namespace sorvane::peer {
 

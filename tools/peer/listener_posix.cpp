@@ -9,6 +9,7 @@
 
 #include "listener.h"
 #include "platform/unique_fd.h"
+#include "platform/os_error.h"
 
 namespace sorvane::peer {
 namespace {

@@ -7,6 +7,7 @@
 
 #include "listener.h"
 #include "platform/unique_handle_win.h"
+#include "platform/os_error.h"
 
 namespace sorvane::peer {
 namespace {

@@ -30,8 +30,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/io.h"
-#include "platform/result.h"
+#include "base/io.h"
+#include "base/result.h"
 
 namespace sorvane::peer {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "ipc/frame.h"
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace sorvane::peer {
 

@@ -2,7 +2,8 @@
 
 #include <vector>
 
-#include "platform/io.h"
+#include "base/io.h"
+#include "platform/os_error.h"
 #include "shell.h"
 #include "platform/unique_handle_win.h"
 #include "text/utf8.h"

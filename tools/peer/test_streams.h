@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/io.h"
+#include "base/io.h"
 
 namespace sorvane::peer::testing {
 

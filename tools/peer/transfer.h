@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/result.h"
+#include "base/result.h"
 #include "protocol/reply.h"
 
 namespace sorvane::peer {

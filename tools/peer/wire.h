@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
-#include "platform/io.h"
+#include "base/io.h"
 #include "protocol/error_code.h"
 
 namespace sorvane::peer {

@@ -1,6 +1,6 @@
 // Windows: native strings are UTF-16 (wchar_t), possibly with unpaired
 // surrogates; the text helpers work on char16_t, which has the same layout.
-#include "platform/native_string.h"
+#include "text/native_string.h"
 
 #include "text/utf8.h"
 

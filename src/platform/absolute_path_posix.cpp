@@ -3,7 +3,8 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/full_path.h"
+#include "platform/absolute_path.h"
+#include "platform/os_error.h"
 
 namespace sorvane {
 
@@ -21,12 +22,12 @@ IoResult<std::string> current_directory() {
 
 }  // namespace
 
-IoResult<NativePath> full_path(const NativePath& path) {
-  if (path.empty()) return absolute_posix_path(path, {});
-  if (path.front() == '/') return absolute_posix_path(path, "/");
+IoResult<NativePath> make_absolute(const NativePath& path) {
+  if (path.empty()) return make_absolute_posix(path, {});
+  if (path.front() == '/') return make_absolute_posix(path, "/");
   auto cwd = current_directory();
   if (!cwd) return fail(std::move(cwd).error());
-  return absolute_posix_path(path, *cwd);
+  return make_absolute_posix(path, *cwd);
 }
 
 }  // namespace sorvane

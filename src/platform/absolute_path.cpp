@@ -1,4 +1,4 @@
-#include "platform/full_path.h"
+#include "platform/absolute_path.h"
 
 #include <vector>
 
@@ -23,7 +23,7 @@ void fold_components(std::string_view path, std::vector<std::string_view>& parts
 
 }  // namespace
 
-IoResult<std::string> absolute_posix_path(std::string_view path, std::string_view cwd) {
+IoResult<std::string> make_absolute_posix(std::string_view path, std::string_view cwd) {
   if (path.empty()) return fail(IoError{IoErrorKind::InvalidInput, std::string(kEmptyPathText)});
   std::vector<std::string_view> parts;
   if (path.front() != '/') fold_components(cwd, parts);

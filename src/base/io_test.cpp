@@ -1,4 +1,4 @@
-#include "platform/io.h"
+#include "base/io.h"
 
 #include <gtest/gtest.h>
 

@@ -6,20 +6,21 @@
 #include <string>
 #include <string_view>
 
-#include "platform/io.h"
-#include "platform/native_string.h"
+#include "base/io.h"
+#include "text/native_string.h"
 
 namespace sorvane {
 
 inline constexpr std::string_view kEmptyPathText = "cannot make an empty path absolute";
 
-// Fails with "cannot make an empty path absolute" for an empty path.
-IoResult<NativePath> full_path(const NativePath& path);
+// The local path resolved against the current directory. Fails with
+// "cannot make an empty path absolute" for an empty path.
+IoResult<NativePath> make_absolute(const NativePath& path);
 
 // The POSIX rule on its own, with the current directory given, so it can be
 // exercised anywhere: relative paths are joined to `cwd`, "." dropped, ".."
 // drops the previous component ("/.." stays "/"), repeated and trailing "/"
 // removed. Symbolic links are not looked at.
-IoResult<std::string> absolute_posix_path(std::string_view path, std::string_view cwd);
+IoResult<std::string> make_absolute_posix(std::string_view path, std::string_view cwd);
 
 }  // namespace sorvane

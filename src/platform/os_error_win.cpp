@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "platform/io.h"
+#include "platform/os_error.h"
 #include "text/utf8.h"
 
 namespace sorvane {

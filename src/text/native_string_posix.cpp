@@ -1,5 +1,5 @@
 // POSIX: native strings are bytes, normally UTF-8, but not necessarily so.
-#include "platform/native_string.h"
+#include "text/native_string.h"
 
 #include "text/utf8.h"
 

@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "platform/full_path.h"
+#include "platform/absolute_path.h"
+#include "platform/os_error.h"
 
 namespace sorvane {
 
@@ -12,7 +13,7 @@ bool is_verbatim(const NativePath& path) { return path.starts_with(L"\\\\?\\"); 
 
 }  // namespace
 
-IoResult<NativePath> full_path(const NativePath& path) {
+IoResult<NativePath> make_absolute(const NativePath& path) {
   if (path.empty()) return fail(IoError{IoErrorKind::InvalidInput, std::string(kEmptyPathText)});
   if (is_verbatim(path)) return path;
   // The needed size can change between calls when another thread changes the

@@ -1,10 +1,10 @@
-#include "platform/env.h"
-
+// The data directory on POSIX, and the environment lookup it stands on.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "ipc/endpoint.h"
+#include "platform/env.h"
 
 namespace sorvane {
 namespace {

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "platform/io.h"
+#include "platform/os_error.h"
 
 namespace sorvane {
 

@@ -1,5 +1,6 @@
 // I/O errors as values, and the abstract blocking byte streams that the
-// frame codec, the console sinks and the pipe connection share.
+// frame codec, the console sinks and the pipe connection share. No operating
+// system here: the platform layer implements these interfaces.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace sorvane {
 
@@ -50,12 +51,16 @@ class ByteWriter {
   virtual IoResult<std::size_t> write_some(ByteSpan bytes) = 0;
 };
 
+// Where text finally goes: a standard stream, or a buffer in tests.
+class OutputStream {
+ public:
+  virtual ~OutputStream() = default;
+  virtual IoResult<void> write_all(ByteSpan bytes) = 0;
+  virtual IoResult<void> flush() = 0;
+};
+
 // Writes every byte, retrying on interruption; a write that takes nothing
 // fails with "failed to write whole buffer".
 IoResult<void> write_all(ByteWriter& writer, ByteSpan bytes);
-
-// The text of a system error: the system's message, " (os error N)".
-// Implemented per platform (strerror / FormatMessageW).
-IoError os_error(int code);
 
 }  // namespace sorvane
