@@ -17,9 +17,10 @@ std::string hosts_reply(int count) {
   for (int i = 0; i < count; ++i) {
     if (i > 0) json += ',';
     std::string n = std::to_string(i);
-    json += R"({"id":"a1b2c3d4e5f6)" + std::string(4 - n.size(), '0') + n + R"(","name":"服务器-)" + n +
-            R"(","group":)" + (i % 3 == 0 ? std::string("null") : R"("生产环境")") + R"(,"user":"deploy","host":"10.0.)" +
-            std::to_string(i / 256) + "." + std::to_string(i % 256) + R"(","port":22,"os":"ubuntu"})";
+    json += R"({"id":"a1b2c3d4e5f6)" + std::string(4 - n.size(), '0') + n + R"(","name":"服务器-)" +
+            n + R"(","group":)" + (i % 3 == 0 ? std::string("null") : R"("生产环境")") +
+            R"(,"user":"deploy","host":"10.0.)" + std::to_string(i / 256) + "." +
+            std::to_string(i % 256) + R"(","port":22,"os":"ubuntu"})";
   }
   return json + "]}";
 }

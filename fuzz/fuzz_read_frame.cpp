@@ -20,14 +20,17 @@ using sorvane::MutableByteSpan;
 // an interruption now and then, so buffer boundaries fall everywhere.
 class ChunkedReader : public ByteReader {
  public:
-  ChunkedReader(std::span<const std::uint8_t> bytes, std::uint8_t pattern) : bytes_(bytes), pattern_(pattern) {}
+  ChunkedReader(std::span<const std::uint8_t> bytes, std::uint8_t pattern)
+      : bytes_(bytes), pattern_(pattern) {}
 
   IoResult<std::size_t> read_some(MutableByteSpan out) override {
     ++calls_;
     if ((pattern_ & 0x80) != 0 && calls_ % 3 == 0) {
       return sorvane::fail(IoError{IoErrorKind::Interrupted, "interrupted"});
     }
-    std::size_t chunk = (pattern_ & 0x7F) == 0 ? out.size() : static_cast<std::size_t>((pattern_ & 0x7F) * calls_ % 9000 + 1);
+    std::size_t chunk = (pattern_ & 0x7F) == 0
+                            ? out.size()
+                            : static_cast<std::size_t>((pattern_ & 0x7F) * calls_ % 9000 + 1);
     std::size_t n = std::min({chunk, out.size(), bytes_.size()});
     if (n > 0) std::memcpy(out.data(), bytes_.data(), n);
     bytes_ = bytes_.subspan(n);
@@ -56,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (;;) {
     auto frame = sorvane::read_frame(reader);
     if (!frame) {
-      check(frame.error().kind == IoErrorKind::InvalidData || frame.error().kind == IoErrorKind::UnexpectedEof);
+      check(frame.error().kind == IoErrorKind::InvalidData ||
+            frame.error().kind == IoErrorKind::UnexpectedEof);
       return 0;
     }
     if (!*frame) {

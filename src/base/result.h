@@ -27,24 +27,41 @@ class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
   template <class F, class = std::enable_if_t<std::is_constructible_v<E, F&&>>>
-  Result(Failure<F> failure)
-      : state_(std::in_place_index<1>, E(std::move(failure.error))) {}
+  Result(Failure<F> failure) : state_(std::in_place_index<1>, E(std::move(failure.error))) {}
 
   bool has_value() const { return state_.index() == 0; }
   explicit operator bool() const { return has_value(); }
 
-  T& value() & { assert(has_value()); return std::get<0>(state_); }
-  const T& value() const& { assert(has_value()); return std::get<0>(state_); }
-  T&& value() && { assert(has_value()); return std::get<0>(std::move(state_)); }
+  T& value() & {
+    assert(has_value());
+    return std::get<0>(state_);
+  }
+  const T& value() const& {
+    assert(has_value());
+    return std::get<0>(state_);
+  }
+  T&& value() && {
+    assert(has_value());
+    return std::get<0>(std::move(state_));
+  }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
   T&& operator*() && { return std::move(*this).value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  E& error() & { assert(!has_value()); return std::get<1>(state_); }
-  const E& error() const& { assert(!has_value()); return std::get<1>(state_); }
-  E&& error() && { assert(!has_value()); return std::get<1>(std::move(state_)); }
+  E& error() & {
+    assert(!has_value());
+    return std::get<1>(state_);
+  }
+  const E& error() const& {
+    assert(!has_value());
+    return std::get<1>(state_);
+  }
+  E&& error() && {
+    assert(!has_value());
+    return std::get<1>(std::move(state_));
+  }
 
  private:
   std::variant<T, E> state_;
@@ -60,9 +77,18 @@ class [[nodiscard]] Result<void, E> {
   bool has_value() const { return !error_.has_value(); }
   explicit operator bool() const { return has_value(); }
 
-  E& error() & { assert(!has_value()); return *error_; }
-  const E& error() const& { assert(!has_value()); return *error_; }
-  E&& error() && { assert(!has_value()); return std::move(*error_); }
+  E& error() & {
+    assert(!has_value());
+    return *error_;
+  }
+  const E& error() const& {
+    assert(!has_value());
+    return *error_;
+  }
+  E&& error() && {
+    assert(!has_value());
+    return std::move(*error_);
+  }
 
  private:
   std::optional<E> error_;

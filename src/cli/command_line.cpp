@@ -19,11 +19,14 @@ constexpr std::string_view kLongAbout =
     "\n"
     "Sorvane holds the passwords and keys and makes the connections; this command never sees them.";
 constexpr std::string_view kAfterHelp =
-    "Hosts are named by the 16-character ID that `sorvane list` prints (the one Sorvane copies with 复制 ID).\n"
+    "Hosts are named by the 16-character ID that `sorvane list` prints (the one Sorvane copies "
+    "with 复制 ID).\n"
     "Sorvane must be running, with 设置 → 外部 CLI → 启用外部 CLI turned on.\n"
     "\n"
-    "Exit codes: exec exits with the remote command's code; 1 means a transfer finished with failures;\n"
-    "255 means sorvane could not do what was asked (the reason is printed as `sorvane: [code] message`).";
+    "Exit codes: exec exits with the remote command's code; 1 means a transfer finished with "
+    "failures;\n"
+    "255 means sorvane could not do what was asked (the reason is printed as `sorvane: [code] "
+    "message`).";
 
 constexpr std::string_view kListAbout = "List the saved hosts";
 constexpr std::string_view kExecAbout = "Run one command on a saved host and print its output";
@@ -36,10 +39,12 @@ constexpr std::string_view kUploadAbout = "Copy a local file or folder to a save
 constexpr std::string_view kUploadLongAbout =
     "Copy a local file or folder to a saved host.\n"
     "\n"
-    "Like scp: when the destination is an existing directory the source goes inside it under its own "
+    "Like scp: when the destination is an existing directory the source goes inside it under its "
+    "own "
     "name; otherwise the destination is the copy's path. Folders are copied recursively; existing "
     "files are overwritten.";
-constexpr std::string_view kDownloadAbout = "Copy a file or folder from a saved host to this machine";
+constexpr std::string_view kDownloadAbout =
+    "Copy a file or folder from a saved host to this machine";
 constexpr std::string_view kDownloadLongAbout =
     "Copy a file or folder from a saved host to this machine.\n"
     "\n"
@@ -65,7 +70,8 @@ struct HelpSection {
 
 std::string command_path(const CLI::App* app) {
   std::string path = app->get_name();
-  for (const CLI::App* parent = app->get_parent(); parent != nullptr; parent = parent->get_parent()) {
+  for (const CLI::App* parent = app->get_parent(); parent != nullptr;
+       parent = parent->get_parent()) {
     path = parent->get_name() + " " + path;
   }
   return path;
@@ -108,7 +114,8 @@ class HelpFormatter final : public CLI::Formatter {
       if (section.rows.empty()) continue;
       page += "\n" + section.title + ":\n";
       for (const auto& row : section.rows) {
-        page += "  " + row.name + std::string(width - row.name.size() + 2, ' ') + row.description + "\n";
+        page += "  " + row.name + std::string(width - row.name.size() + 2, ' ') + row.description +
+                "\n";
       }
     }
     if (auto found = after_helps_.find(app); found != after_helps_.end()) {
@@ -120,7 +127,8 @@ class HelpFormatter final : public CLI::Formatter {
   std::string usage_line(const CLI::App* app) const {
     std::string usage = command_path(app);
     const auto options = app->get_options([app](const CLI::Option* option) {
-      return option->nonpositional() && !is_help_option(app, option) && option != app->get_version_ptr();
+      return option->nonpositional() && !is_help_option(app, option) &&
+             option != app->get_version_ptr();
     });
     if (!options.empty()) usage += " [OPTIONS]";
     for (const CLI::Option* positional :
@@ -162,7 +170,8 @@ class HelpFormatter final : public CLI::Formatter {
 
   std::string help_flag_description(const CLI::App* app, bool long_help) const {
     if (!has_long_about(app)) return "Print help";
-    return long_help ? "Print help (see a summary with '-h')" : "Print help (see more with '--help')";
+    return long_help ? "Print help (see a summary with '-h')"
+                     : "Print help (see more with '--help')";
   }
 
   static std::size_t name_column_width(const std::vector<HelpSection>& sections) {
@@ -220,20 +229,24 @@ struct Definition {
 
 Definition::Definition() {
   // Each option at most once, and a flag never takes a value ("--json=false").
-  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::Throw)->disable_flag_override();
+  app.option_defaults()
+      ->multi_option_policy(CLI::MultiOptionPolicy::Throw)
+      ->disable_flag_override();
   app.formatter(formatter);
   formatter->set_long_about(&app, kLongAbout);
   formatter->set_after_help(&app, kAfterHelp);
   // Help and version flags first: subcommands copy the help flags of their parent.
   app.set_help_flag("-h", "Print help");
   app.set_help_all_flag("--help", "Print help");
-  app.set_version_flag("-V,--version", std::string(kProgramName) + " " + std::string(kProgramVersion),
+  app.set_version_flag("-V,--version",
+                       std::string(kProgramName) + " " + std::string(kProgramVersion),
                        "Print version");
   // CLI11 reads "/x" as an option on Windows; here it is a remote path.
   app.allow_windows_style_options(false);
 
   list = add_subcommand("list", kListAbout);
-  query_option = list->add_option("-q,--query", query, "Only hosts whose name, host, user, group or ID matches")
+  query_option = list->add_option("-q,--query", query,
+                                  "Only hosts whose name, host, user, group or ID matches")
                      ->type_name("QUERY")
                      ->check(valid_unicode);
   add_flag(list, "--json", json, "Print JSON. Implied when stdout is not a terminal");
@@ -244,8 +257,9 @@ Definition::Definition() {
   add_text(exec, "COMMAND", command, "One complete remote shell command, quoted as one argument");
   command_option = exec->get_option("COMMAND");
   command_option->required(false);
-  add_flag(exec, "--stdin", use_stdin,
-           "Read the command from stdin instead, for commands with quotes, pipes, `$` or several lines");
+  add_flag(
+      exec, "--stdin", use_stdin,
+      "Read the command from stdin instead, for commands with quotes, pipes, `$` or several lines");
   exec->get_option("--stdin")->excludes(command_option);
 
   upload = add_subcommand("upload", kUploadAbout);
@@ -274,15 +288,19 @@ CLI::App* Definition::add_subcommand(std::string_view name, std::string_view abo
 
 void Definition::add_id(CLI::App* sub) { add_text(sub, "ID", id, kIdHelp); }
 
-void Definition::add_text(CLI::App* sub, std::string_view name, std::string& target, std::string_view help_text) {
-  sub->add_option(std::string(name), target, std::string(help_text))->required()->check(valid_unicode);
+void Definition::add_text(CLI::App* sub, std::string_view name, std::string& target,
+                          std::string_view help_text) {
+  sub->add_option(std::string(name), target, std::string(help_text))
+      ->required()
+      ->check(valid_unicode);
 }
 
 void Definition::add_local(CLI::App* sub, std::string_view help_text) {
   sub->add_option("LOCAL", local, std::string(help_text))->required()->check(non_empty_path);
 }
 
-void Definition::add_flag(CLI::App* sub, std::string_view name, bool& target, std::string_view help_text) {
+void Definition::add_flag(CLI::App* sub, std::string_view name, bool& target,
+                          std::string_view help_text) {
   sub->add_flag(std::string(name), target, std::string(help_text))
       ->multi_option_policy(CLI::MultiOptionPolicy::Throw)
       ->disable_flag_override();
@@ -300,7 +318,8 @@ constexpr std::string_view kPathSeparators = "/";
 std::string program_file_name(std::span<const NativeString> arguments) {
   if (arguments.empty()) return std::string(kProgramName);
   std::string path = native_to_utf8_lossy(arguments.front());
-  if (auto last = path.find_last_of(kPathSeparators); last != std::string::npos) path.erase(0, last + 1);
+  if (auto last = path.find_last_of(kPathSeparators); last != std::string::npos)
+    path.erase(0, last + 1);
   return path.empty() ? std::string(kProgramName) : path;
 }
 
@@ -310,7 +329,8 @@ const CLI::App* deepest_selected(const CLI::App& app) {
   return current;
 }
 
-ParseOutcome error_outcome(const HelpFormatter& formatter, const CLI::App* where, std::string_view message) {
+ParseOutcome error_outcome(const HelpFormatter& formatter, const CLI::App* where,
+                           std::string_view message) {
   return {"error: " + std::string(message) + "\n\nUsage: " + formatter.usage_line(where) +
               "\n\nFor more information, try '--help'.\n",
           false, 2};
@@ -326,10 +346,12 @@ ParseOutcome help_outcome(const HelpFormatter& formatter, const CLI::App* app, b
 std::optional<std::string> unplaced_word_message(const CLI::App& app) {
   const auto remaining = app.remaining(true);
   // "--" only ends the options; the word after it is the surplus one.
-  auto first = std::find_if(remaining.begin(), remaining.end(), [](const std::string& w) { return w != "--"; });
+  auto first = std::find_if(remaining.begin(), remaining.end(),
+                            [](const std::string& w) { return w != "--"; });
   if (first == remaining.end()) return std::nullopt;
   const std::string word = text::utf8_lossy(*first);
-  if (app.get_subcommands().empty() && !word.starts_with('-')) return "unrecognized subcommand '" + word + "'";
+  if (app.get_subcommands().empty() && !word.starts_with('-'))
+    return "unrecognized subcommand '" + word + "'";
   return "unexpected argument '" + word + "' found";
 }
 
@@ -358,12 +380,14 @@ struct MissingArgument {
 };
 
 Result<Cli, MissingArgument> to_cli(Definition& d) {
-  auto require = [](const CLI::App* sub, const char* option, const char* id) -> std::optional<MissingArgument> {
+  auto require = [](const CLI::App* sub, const char* option,
+                    const char* id) -> std::optional<MissingArgument> {
     if (sub->get_option(option)->count() > 0) return std::nullopt;
     return MissingArgument{std::string("the following required argument was not provided: ") + id};
   };
   const auto selected = d.app.get_subcommands();
-  if (selected.empty()) return fail(MissingArgument{"a subcommand is required but one was not provided"});
+  if (selected.empty())
+    return fail(MissingArgument{"a subcommand is required but one was not provided"});
   const CLI::App* sub = selected.front();
   if (sub == d.list) {
     std::optional<std::string> query;
@@ -383,13 +407,15 @@ Result<Cli, MissingArgument> to_cli(Definition& d) {
     for (auto [option, id] : {std::pair{"ID", "id"}, {"LOCAL", "local"}, {"REMOTE", "remote"}}) {
       if (auto missing = require(sub, option, id)) return fail(*missing);
     }
-    if (sub == d.upload) return Cli{Cli::Upload{d.id, argument_to_native(d.local), d.remote, d.json}};
+    if (sub == d.upload)
+      return Cli{Cli::Upload{d.id, argument_to_native(d.local), d.remote, d.json}};
     return Cli{Cli::Download{d.id, d.remote, argument_to_native(d.local), d.json}};
   }
   return fail(MissingArgument{"the subcommand '" + sub->get_name() + "' wasn't recognized"});
 }
 
-Result<Cli, ParseOutcome> parse_with(Definition& definition, std::span<const NativeString> arguments) {
+Result<Cli, ParseOutcome> parse_with(Definition& definition,
+                                     std::span<const NativeString> arguments) {
   const HelpFormatter& formatter = *definition.formatter;
   definition.app.name(program_file_name(arguments));
   // With nothing to go on, show what there is to do, as an error.
@@ -401,7 +427,8 @@ Result<Cli, ParseOutcome> parse_with(Definition& definition, std::span<const Nat
   }
   // CLI11 takes the arguments without the program path, in reverse order.
   std::vector<std::string> reversed;
-  for (auto it = arguments.rbegin(); it + 1 != arguments.rend(); ++it) reversed.push_back(native_to_argument(*it));
+  for (auto it = arguments.rbegin(); it + 1 != arguments.rend(); ++it)
+    reversed.push_back(native_to_argument(*it));
   try {
     definition.app.parse(std::move(reversed));
   } catch (const CLI::CallForHelp&) {
@@ -411,17 +438,21 @@ Result<Cli, ParseOutcome> parse_with(Definition& definition, std::span<const Nat
   } catch (const CLI::CallForVersion& version) {
     return fail(ParseOutcome{std::string(version.what()) + "\n", true, 0});
   } catch (const CLI::ExtrasError& error) {
-    const auto message = unplaced_word_message(definition.app).value_or(text::utf8_lossy(error.what()));
+    const auto message =
+        unplaced_word_message(definition.app).value_or(text::utf8_lossy(error.what()));
     return fail(error_outcome(formatter, deepest_selected(definition.app), message));
   } catch (const CLI::RequiredError& error) {
-    const auto message = unplaced_word_message(definition.app).value_or(text::utf8_lossy(error.what()));
+    const auto message =
+        unplaced_word_message(definition.app).value_or(text::utf8_lossy(error.what()));
     return fail(error_outcome(formatter, deepest_selected(definition.app), message));
   } catch (const CLI::ParseError& error) {
-    return fail(error_outcome(formatter, deepest_selected(definition.app), text::utf8_lossy(error.what())));
+    return fail(
+        error_outcome(formatter, deepest_selected(definition.app), text::utf8_lossy(error.what())));
   }
   if (definition.help->parsed()) return fail(help_subcommand_outcome(definition));
   auto cli = to_cli(definition);
-  if (!cli) return fail(error_outcome(formatter, deepest_selected(definition.app), cli.error().message));
+  if (!cli)
+    return fail(error_outcome(formatter, deepest_selected(definition.app), cli.error().message));
   return std::move(*cli);
 }
 

@@ -24,15 +24,16 @@ std::string describe(const Cli& cli) {
       return "list query=" + optional_text(c.query) + " json=" + std::to_string(c.json);
     }
     std::string operator()(const Cli::Exec& c) const {
-      return "exec id='" + c.id + "' command=" + optional_text(c.command) + " stdin=" + std::to_string(c.use_stdin);
+      return "exec id='" + c.id + "' command=" + optional_text(c.command) +
+             " stdin=" + std::to_string(c.use_stdin);
     }
     std::string operator()(const Cli::Upload& c) const {
-      return "upload id='" + c.id + "' local='" + native_to_utf8_lossy(c.local) + "' remote='" + c.remote +
-             "' json=" + std::to_string(c.json);
+      return "upload id='" + c.id + "' local='" + native_to_utf8_lossy(c.local) + "' remote='" +
+             c.remote + "' json=" + std::to_string(c.json);
     }
     std::string operator()(const Cli::Download& c) const {
-      return "download id='" + c.id + "' remote='" + c.remote + "' local='" + native_to_utf8_lossy(c.local) +
-             "' json=" + std::to_string(c.json);
+      return "download id='" + c.id + "' remote='" + c.remote + "' local='" +
+             native_to_utf8_lossy(c.local) + "' json=" + std::to_string(c.json);
     }
   };
   return std::visit(Describer{}, cli.command);
@@ -58,8 +59,10 @@ TEST(Parse, AcceptedCommandLines) {
       {{"exec", "主机", "echo 你好"}, "exec id='主机' command='echo 你好' stdin=0"},
       {{"upload", "ID", "a.zip", "~"}, "upload id='ID' local='a.zip' remote='~' json=0"},
       {{"upload", "ID", "a", "", "--json"}, "upload id='ID' local='a' remote='' json=1"},
-      {{"download", "ID", "/var/log/app.log", "."}, "download id='ID' remote='/var/log/app.log' local='.' json=0"},
-      {{"download", "--json", "ID", "exec", "."}, "download id='ID' remote='exec' local='.' json=1"},
+      {{"download", "ID", "/var/log/app.log", "."},
+       "download id='ID' remote='/var/log/app.log' local='.' json=0"},
+      {{"download", "--json", "ID", "exec", "."},
+       "download id='ID' remote='exec' local='.' json=1"},
   };
   for (const auto& c : cases) {
     auto cli = parse_words(c.words);
@@ -98,7 +101,8 @@ TEST(Parse, RefusedCommandLinesEndWithStatusTwoOnStandardError) {
       {{"list", "-q", "\xED\xA0\x80"}, "error: --query: invalid UTF-8 was detected in the value"},
       {{"exec", "a\xED\xB0\x80", "x"}, "error: ID: invalid UTF-8 was detected in the value"},
       {{"exec", "ID", "\xED\xA0\x80"}, "error: COMMAND: invalid UTF-8 was detected in the value"},
-      {{"upload", "ID", "a", "\xED\xBF\xBF"}, "error: REMOTE: invalid UTF-8 was detected in the value"},
+      {{"upload", "ID", "a", "\xED\xBF\xBF"},
+       "error: REMOTE: invalid UTF-8 was detected in the value"},
       {{"help", "nope"}, "error: unrecognized subcommand 'nope'"},
   };
   for (const auto& c : cases) {
@@ -107,7 +111,8 @@ TEST(Parse, RefusedCommandLinesEndWithStatusTwoOnStandardError) {
     const ParseOutcome& outcome = cli.error();
     EXPECT_EQ(outcome.status, 2);
     EXPECT_FALSE(outcome.to_stdout);
-    EXPECT_TRUE(outcome.text.starts_with(c.message.empty() ? "error: " : c.message + "\n")) << outcome.text;
+    EXPECT_TRUE(outcome.text.starts_with(c.message.empty() ? "error: " : c.message + "\n"))
+        << outcome.text;
     EXPECT_NE(outcome.text.find("\nUsage: sorvane"), std::string::npos) << outcome.text;
     EXPECT_TRUE(outcome.text.ends_with("For more information, try '--help'.\n")) << outcome.text;
   }
@@ -128,29 +133,37 @@ TEST(Parse, LocalPathNeedNotBeUnicode) {
 
 struct HelpCase {
   std::vector<std::string> words;
-  std::string about;                   // the first line
+  std::string about;                  // the first line
   std::string help_flag_description;  // of "-h, --help"
   bool after_help;
 };
 
 TEST(Parse, HelpAndVersionGoToStandardOutputWithStatusZero) {
   const std::string top_summary = "Run commands and move files on the SSH hosts saved in Sorvane\n";
-  const std::string top_long = "Run commands and move files on the SSH hosts saved in Sorvane.\n\n"
-                               "Sorvane holds the passwords and keys";
-  const std::string exec_long = "Run one command on a saved host and print its output.\n\nOpens a temporary";
+  const std::string top_long =
+      "Run commands and move files on the SSH hosts saved in Sorvane.\n\n"
+      "Sorvane holds the passwords and keys";
+  const std::string exec_long =
+      "Run one command on a saved host and print its output.\n\nOpens a temporary";
   const HelpCase cases[] = {
       {{"-h"}, top_summary, "Print help (see more with '--help')", true},
       {{"--help"}, top_long, "Print help (see a summary with '-h')", true},
       {{"help"}, top_long, "Print help (see a summary with '-h')", true},
-      {{"exec", "-h"}, "Run one command on a saved host and print its output\n", "Print help (see more with '--help')",
+      {{"exec", "-h"},
+       "Run one command on a saved host and print its output\n",
+       "Print help (see more with '--help')",
        false},
       {{"exec", "--help"}, exec_long, "Print help (see a summary with '-h')", false},
       {{"exec", "ID", "x", "--help"}, exec_long, "Print help (see a summary with '-h')", false},
       {{"help", "exec"}, exec_long, "Print help (see a summary with '-h')", false},
-      {{"upload", "--help"}, "Copy a local file or folder to a saved host.\n\nLike scp:",
-       "Print help (see a summary with '-h')", false},
-      {{"download", "--help"}, "Copy a file or folder from a saved host to this machine.\n\nDestination rules",
-       "Print help (see a summary with '-h')", false},
+      {{"upload", "--help"},
+       "Copy a local file or folder to a saved host.\n\nLike scp:",
+       "Print help (see a summary with '-h')",
+       false},
+      {{"download", "--help"},
+       "Copy a file or folder from a saved host to this machine.\n\nDestination rules",
+       "Print help (see a summary with '-h')",
+       false},
       {{"list", "-h"}, "List the saved hosts\n", "Print help\n", false},
       {{"list", "--help"}, "List the saved hosts\n", "Print help\n", false},
   };
@@ -165,7 +178,8 @@ TEST(Parse, HelpAndVersionGoToStandardOutputWithStatusZero) {
     EXPECT_NE(outcome.text.find("-h, --help"), std::string::npos);
     EXPECT_NE(outcome.text.find(c.help_flag_description), std::string::npos);
     const std::string last_line =
-        "255 means sorvane could not do what was asked (the reason is printed as `sorvane: [code] message`).\n";
+        "255 means sorvane could not do what was asked (the reason is printed as `sorvane: [code] "
+        "message`).\n";
     EXPECT_EQ(outcome.text.ends_with(last_line), c.after_help);
     EXPECT_EQ(outcome.text.find("复制 ID") != std::string::npos, c.after_help);
   }
@@ -200,7 +214,8 @@ TEST(Parse, NoArgumentsShowsTheTopLevelHelpAsAnError) {
   ASSERT_FALSE(cli);
   EXPECT_EQ(cli.error().status, 2);
   EXPECT_FALSE(cli.error().to_stdout);
-  EXPECT_TRUE(cli.error().text.starts_with("Run commands and move files on the SSH hosts saved in Sorvane\n"));
+  EXPECT_TRUE(cli.error().text.starts_with(
+      "Run commands and move files on the SSH hosts saved in Sorvane\n"));
   EXPECT_NE(cli.error().text.find("启用外部 CLI"), std::string::npos);
 }
 

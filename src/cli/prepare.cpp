@@ -28,7 +28,8 @@ std::string crlf_to_lf(std::string_view text) {
   return result;
 }
 
-Result<std::string, ToolError> command_source(const Cli::Exec& exec, const InputReader& read_input) {
+Result<std::string, ToolError> command_source(const Cli::Exec& exec,
+                                              const InputReader& read_input) {
   if (!exec.use_stdin) return exec.command.value_or(std::string());
   auto input = read_input();
   if (!input) return fail(unreadable_input(input.error().text));
@@ -57,24 +58,28 @@ Result<Request, ToolError> build(Cli::Exec exec, const InputReader& read_input) 
 Result<Request, ToolError> build(Cli::Upload upload, const InputReader&) {
   auto source = make_absolute_or_refuse(upload.local);
   if (!source) return fail(std::move(source).error());
-  return Request{Request::Upload{std::move(upload.id), std::move(*source), std::move(upload.remote)}};
+  return Request{
+      Request::Upload{std::move(upload.id), std::move(*source), std::move(upload.remote)}};
 }
 
 Result<Request, ToolError> build(Cli::Download download, const InputReader&) {
   auto destination = make_absolute_or_refuse(download.local);
   if (!destination) return fail(std::move(destination).error());
-  return Request{Request::Download{std::move(download.id), std::move(download.remote), std::move(*destination)}};
+  return Request{Request::Download{std::move(download.id), std::move(download.remote),
+                                   std::move(*destination)}};
 }
 
 }  // namespace
 
-Result<std::string, ToolError> prepare_command(const Cli::Exec& exec, const InputReader& read_input) {
+Result<std::string, ToolError> prepare_command(const Cli::Exec& exec,
+                                               const InputReader& read_input) {
   auto source = command_source(exec, read_input);
   if (!source) return source;
   std::string_view text = *source;
   if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
   std::string command = crlf_to_lf(text);
-  if (text::trim_white_space(command).empty()) return fail(bad_request(std::string(messages::kEmptyCommand)));
+  if (text::trim_white_space(command).empty())
+    return fail(bad_request(std::string(messages::kEmptyCommand)));
   return command;
 }
 

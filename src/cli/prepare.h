@@ -5,11 +5,11 @@
 #include <functional>
 #include <string>
 
-#include "cli/command_line.h"
 #include "base/io.h"
-#include "text/native_string.h"
+#include "cli/command_line.h"
 #include "protocol/error_code.h"
 #include "protocol/request.h"
+#include "text/native_string.h"
 
 namespace sorvane {
 
@@ -19,7 +19,8 @@ using InputReader = std::function<IoResult<std::string>()>;
 // The command text for the remote shell: from the argument or from the
 // input, one leading byte-order mark removed, CR LF turned into LF. Refuses
 // unreadable or non-UTF-8 input and a command that is only white space.
-Result<std::string, ToolError> prepare_command(const Cli::Exec& exec, const InputReader& read_input);
+Result<std::string, ToolError> prepare_command(const Cli::Exec& exec,
+                                               const InputReader& read_input);
 
 // The request of a run; the only failures are the local ones above, all
 // with the code bad_request.

@@ -11,7 +11,9 @@ InputReader input_of(std::string bytes) {
   return [bytes] { return IoResult<std::string>(bytes); };
 }
 
-IoResult<std::string> unreadable_input() { return fail(IoError{IoErrorKind::Os, "Bad file descriptor (os error 9)"}); }
+IoResult<std::string> unreadable_input() {
+  return fail(IoError{IoErrorKind::Os, "Bad file descriptor (os error 9)"});
+}
 
 IoResult<std::string> input_must_not_be_read() {
   ADD_FAILURE() << "standard input read without --stdin";
@@ -57,16 +59,25 @@ TEST(PrepareCommand, RefusesEmptyAndUnreadableCommands) {
   const Case cases[] = {
       {"empty argument", {"ID", "", false}, input_must_not_be_read, empty},
       {"blanks", {"ID", " \t\r\n", false}, input_must_not_be_read, empty},
-      {"unicode white space", {"ID", "\xC2\xA0\xE3\x80\x80\xE2\x80\xA8", false}, input_must_not_be_read, empty},
+      {"unicode white space",
+       {"ID", "\xC2\xA0\xE3\x80\x80\xE2\x80\xA8", false},
+       input_must_not_be_read,
+       empty},
       {"only a BOM", {"ID", "\xEF\xBB\xBF", false}, input_must_not_be_read, empty},
       {"BOM and CR LF", {"ID", "\xEF\xBB\xBF\r\n", false}, input_must_not_be_read, empty},
       {"empty input", {"ID", std::nullopt, true}, input_of(""), empty},
       {"input of blanks", {"ID", std::nullopt, true}, input_of("\n\n  "), empty},
-      {"input not UTF-8", {"ID", std::nullopt, true}, input_of("ls \xFF"),
+      {"input not UTF-8",
+       {"ID", std::nullopt, true},
+       input_of("ls \xFF"),
        "无法读取标准输入：stream did not contain valid UTF-8"},
-      {"input truncated character", {"ID", std::nullopt, true}, input_of("ls \xE4\xB8"),
+      {"input truncated character",
+       {"ID", std::nullopt, true},
+       input_of("ls \xE4\xB8"),
        "无法读取标准输入：stream did not contain valid UTF-8"},
-      {"read error", {"ID", std::nullopt, true}, unreadable_input,
+      {"read error",
+       {"ID", std::nullopt, true},
+       unreadable_input,
        "无法读取标准输入：Bad file descriptor (os error 9)"},
   };
   for (const auto& c : cases) {
@@ -89,27 +100,31 @@ TEST(BuildRequest, MovesFieldsAndMakesLocalPathsAbsolute) {
   ASSERT_TRUE(list);
   EXPECT_EQ(std::get<Request::List>(list->member).query, "web");
 
-  auto exec = build_request(Cli{Cli::Exec{"h1", std::nullopt, true}}, input_of("\xEF\xBB\xBFls\r\n"));
+  auto exec =
+      build_request(Cli{Cli::Exec{"h1", std::nullopt, true}}, input_of("\xEF\xBB\xBFls\r\n"));
   ASSERT_TRUE(exec);
   EXPECT_EQ(std::get<Request::Exec>(exec->member).host, "h1");
   EXPECT_EQ(std::get<Request::Exec>(exec->member).command, "ls\n");
 
   const NativePath relative = utf8_to_native("missing-dir/../out.zip");
-  auto upload = build_request(Cli{Cli::Upload{"h1", relative, "~/in", false}}, input_must_not_be_read);
+  auto upload =
+      build_request(Cli{Cli::Upload{"h1", relative, "~/in", false}}, input_must_not_be_read);
   ASSERT_TRUE(upload) << upload.error().message;
   const auto& up = std::get<Request::Upload>(upload->member);
   EXPECT_EQ(up.source, *make_absolute(relative));
   EXPECT_NE(up.source, relative);
   EXPECT_EQ(up.destination, "~/in");
 
-  auto download = build_request(Cli{Cli::Download{"h1", "~/x", relative, false}}, input_must_not_be_read);
+  auto download =
+      build_request(Cli{Cli::Download{"h1", "~/x", relative, false}}, input_must_not_be_read);
   ASSERT_TRUE(download);
   EXPECT_EQ(std::get<Request::Download>(download->member).source, "~/x");
   EXPECT_EQ(std::get<Request::Download>(download->member).destination, *make_absolute(relative));
 }
 
 TEST(BuildRequest, UnresolvablePathIsABadRequestNamingThePath) {
-  auto upload = build_request(Cli{Cli::Upload{"h1", NativePath(), "r", false}}, input_must_not_be_read);
+  auto upload =
+      build_request(Cli{Cli::Upload{"h1", NativePath(), "r", false}}, input_must_not_be_read);
   ASSERT_FALSE(upload);
   EXPECT_EQ(upload.error().code, ErrorCode::BadRequest);
   EXPECT_EQ(upload.error().message, "无法解析路径 ：cannot make an empty path absolute");

@@ -81,11 +81,11 @@ OpenFailure classify_windows_open_error(unsigned long error_code) {
   switch (error_code) {
     case 231:  // ERROR_PIPE_BUSY
       return OpenFailure::Busy;
-    case 2:    // ERROR_FILE_NOT_FOUND
-    case 3:    // ERROR_PATH_NOT_FOUND
-    case 15:   // ERROR_INVALID_DRIVE
-    case 53:   // ERROR_BAD_NETPATH
-    case 67:   // ERROR_BAD_NET_NAME
+    case 2:   // ERROR_FILE_NOT_FOUND
+    case 3:   // ERROR_PATH_NOT_FOUND
+    case 15:  // ERROR_INVALID_DRIVE
+    case 53:  // ERROR_BAD_NETPATH
+    case 67:  // ERROR_BAD_NET_NAME
       return OpenFailure::NotRunning;
     case 5:      // ERROR_ACCESS_DENIED
     case 10013:  // WSAEACCES

@@ -10,9 +10,9 @@
 
 #include "ipc/connection.h"
 #include "ipc/endpoint.h"
+#include "platform/os_error.h"
 #include "platform/peer_credentials.h"
 #include "platform/unique_fd.h"
-#include "platform/os_error.h"
 
 namespace sorvane {
 

@@ -33,8 +33,10 @@ class RuntimeDir {
     ::setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
   }
   ~RuntimeDir() {
-    if (old_) ::setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
-    else ::unsetenv("XDG_RUNTIME_DIR");
+    if (old_)
+      ::setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
+    else
+      ::unsetenv("XDG_RUNTIME_DIR");
     ::chmod(path_.c_str(), 0700);
     std::error_code ignored;
     fs::remove_all(path_, ignored);
@@ -188,8 +190,7 @@ TEST(PosixConnect, ListenerOfAnotherUserIsRefusedBeforeAnyByteIsSent) {
   EXPECT_EQ(result.error().kind, ConnectErrorKind::ForeignOwner);
 
   std::uint32_t received = 12345;
-  EXPECT_EQ(::read(report[0], &received, sizeof(received)),
-            static_cast<ssize_t>(sizeof(received)));
+  EXPECT_EQ(::read(report[0], &received, sizeof(received)), static_cast<ssize_t>(sizeof(received)));
   EXPECT_EQ(received, 0u);
   int status = 0;
   ::waitpid(child, &status, 0);

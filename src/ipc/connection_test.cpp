@@ -52,10 +52,14 @@ class FakePipes final : public PipeSystem {
   }
   OpenFailure classify(int code) const override {
     switch (code) {
-      case kBusy: return OpenFailure::Busy;
-      case kMissing: return OpenFailure::NotRunning;
-      case kDenied: return OpenFailure::Denied;
-      default: return OpenFailure::Other;
+      case kBusy:
+        return OpenFailure::Busy;
+      case kMissing:
+        return OpenFailure::NotRunning;
+      case kDenied:
+        return OpenFailure::Denied;
+      default:
+        return OpenFailure::Other;
     }
   }
   void wait_busy(std::string_view, int ms) override {
@@ -92,9 +96,9 @@ TEST(Connect, OpenFailuresAreClassifiedWithoutWaiting) {
     int code;
     ConnectErrorKind kind;
   };
-  for (const Case c : {Case{kMissing, ConnectErrorKind::NotRunning},
-                       Case{kDenied, ConnectErrorKind::Denied},
-                       Case{kOther, ConnectErrorKind::Io}}) {
+  for (const Case c :
+       {Case{kMissing, ConnectErrorKind::NotRunning}, Case{kDenied, ConnectErrorKind::Denied},
+        Case{kOther, ConnectErrorKind::Io}}) {
     FakePipes pipes;
     pipes.open_results = {c.code};
     auto result = connect_with(pipes, "p");
@@ -179,10 +183,10 @@ TEST(ConnectError, WindowsOpenErrorClassification) {
     OpenFailure failure;
   };
   const Case cases[] = {
-      {231, OpenFailure::Busy},       {2, OpenFailure::NotRunning},  {3, OpenFailure::NotRunning},
-      {15, OpenFailure::NotRunning},  {53, OpenFailure::NotRunning}, {67, OpenFailure::NotRunning},
-      {5, OpenFailure::Denied},       {10013, OpenFailure::Denied},  {0, OpenFailure::Other},
-      {1, OpenFailure::Other},        {232, OpenFailure::Other},     {1326, OpenFailure::Other},
+      {231, OpenFailure::Busy},      {2, OpenFailure::NotRunning},  {3, OpenFailure::NotRunning},
+      {15, OpenFailure::NotRunning}, {53, OpenFailure::NotRunning}, {67, OpenFailure::NotRunning},
+      {5, OpenFailure::Denied},      {10013, OpenFailure::Denied},  {0, OpenFailure::Other},
+      {1, OpenFailure::Other},       {232, OpenFailure::Other},     {1326, OpenFailure::Other},
   };
   for (const Case& c : cases) EXPECT_EQ(classify_windows_open_error(c.code), c.failure) << c.code;
 }

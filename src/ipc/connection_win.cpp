@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "ipc/connection.h"
-#include "platform/unique_handle_win.h"
 #include "ipc/endpoint.h"
 #include "platform/os_error.h"
+#include "platform/unique_handle_win.h"
 
 namespace sorvane {
 
@@ -82,10 +82,10 @@ class WindowsPipes final : public PipeSystem {
   Result<std::unique_ptr<PipeConnection::Handle>, int> open(std::string_view pipe_name) override {
     const std::wstring name = endpoint_address(pipe_name);
     // Identification only: the server may learn who we are but not act as us.
-    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING,
-                                      SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+    const HANDLE handle =
+        CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return fail(last_error());
     return std::unique_ptr<PipeConnection::Handle>(std::make_unique<PipeHandle>(handle));
   }

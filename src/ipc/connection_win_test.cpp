@@ -63,7 +63,8 @@ Handle create_server(const SidBuffer* owner, DWORD max_instances = PIPE_UNLIMITE
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
   InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
   SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);  // anyone may open it
-  if (owner != nullptr) SetSecurityDescriptorOwner(&descriptor, const_cast<void**>(owner->data()), FALSE);
+  if (owner != nullptr)
+    SetSecurityDescriptorOwner(&descriptor, const_cast<void**>(owner->data()), FALSE);
   const std::wstring name = endpoint_address(kName);
   return Handle(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, max_instances,

@@ -1,7 +1,7 @@
 #include "ipc/endpoint.h"
 
-#include "platform/env.h"
 #include "platform/absolute_path.h"
+#include "platform/env.h"
 #include "platform/sha256.h"
 #include "text/unicode.h"
 

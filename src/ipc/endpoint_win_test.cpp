@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/env.h"
 #include "platform/absolute_path.h"
+#include "platform/env.h"
 
 namespace sorvane {
 namespace {

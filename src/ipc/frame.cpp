@@ -7,7 +7,9 @@
 namespace sorvane {
 namespace {
 
-IoError invalid_data(std::string text) { return IoError{IoErrorKind::InvalidData, std::move(text)}; }
+IoError invalid_data(std::string text) {
+  return IoError{IoErrorKind::InvalidData, std::move(text)};
+}
 
 IoError incomplete_frame() {
   return IoError{IoErrorKind::UnexpectedEof, "failed to fill whole buffer"};
@@ -15,10 +17,14 @@ IoError incomplete_frame() {
 
 std::optional<FrameKind> frame_kind(std::uint8_t byte) {
   switch (byte) {
-    case static_cast<std::uint8_t>(FrameKind::Json): return FrameKind::Json;
-    case static_cast<std::uint8_t>(FrameKind::Stdout): return FrameKind::Stdout;
-    case static_cast<std::uint8_t>(FrameKind::Stderr): return FrameKind::Stderr;
-    default: return std::nullopt;
+    case static_cast<std::uint8_t>(FrameKind::Json):
+      return FrameKind::Json;
+    case static_cast<std::uint8_t>(FrameKind::Stdout):
+      return FrameKind::Stdout;
+    case static_cast<std::uint8_t>(FrameKind::Stderr):
+      return FrameKind::Stderr;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -38,10 +44,8 @@ IoResult<void> write_frame(ByteWriter& stream, FrameKind kind, ByteSpan payload)
   }
   auto length = static_cast<std::uint32_t>(payload.size());
   const std::array<std::uint8_t, kFrameHeaderLen> header = {
-      static_cast<std::uint8_t>(kind),
-      static_cast<std::uint8_t>(length >> 24),
-      static_cast<std::uint8_t>(length >> 16),
-      static_cast<std::uint8_t>(length >> 8),
+      static_cast<std::uint8_t>(kind),         static_cast<std::uint8_t>(length >> 24),
+      static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 8),
       static_cast<std::uint8_t>(length),
   };
   if (auto written = write_all(stream, header); !written) return written;
@@ -55,9 +59,12 @@ IoResult<std::size_t> BufferedReader::read_stream(MutableByteSpan into) {
     auto got = stream_.read_some(into);
     if (got) return got;
     switch (got.error().kind) {
-      case IoErrorKind::Interrupted: continue;
-      case IoErrorKind::BrokenPipe: return std::size_t{0};  // the peer closed its end
-      default: return got;
+      case IoErrorKind::Interrupted:
+        continue;
+      case IoErrorKind::BrokenPipe:
+        return std::size_t{0};  // the peer closed its end
+      default:
+        return got;
     }
   }
 }
@@ -101,14 +108,17 @@ IoResult<std::optional<Frame>> read_frame(BufferedReader& reader) {
   if (!kind) return fail(invalid_data("unknown frame"));
 
   std::array<std::uint8_t, 4> length_bytes{};
-  if (auto read = read_rest_of_frame(reader, length_bytes); !read) return fail(std::move(read).error());
-  std::uint32_t length = (std::uint32_t{length_bytes[0]} << 24) | (std::uint32_t{length_bytes[1]} << 16) |
+  if (auto read = read_rest_of_frame(reader, length_bytes); !read)
+    return fail(std::move(read).error());
+  std::uint32_t length = (std::uint32_t{length_bytes[0]} << 24) |
+                         (std::uint32_t{length_bytes[1]} << 16) |
                          (std::uint32_t{length_bytes[2]} << 8) | std::uint32_t{length_bytes[3]};
   // Checked before allocating: a hostile length must not claim memory.
   if (length > MAX_FRAME_LEN) return fail(invalid_data("frame too large"));
 
   Frame frame{*kind, FramePayload(length)};
-  if (auto read = read_rest_of_frame(reader, frame.payload); !read) return fail(std::move(read).error());
+  if (auto read = read_rest_of_frame(reader, frame.payload); !read)
+    return fail(std::move(read).error());
   return std::optional<Frame>(std::move(frame));
 }
 

@@ -80,7 +80,8 @@ Outcome read_all(ScriptedReader& stream) {
       return outcome;
     }
     if (!*frame) return outcome;
-    outcome.frames.emplace_back((*frame)->kind, Bytes((*frame)->payload.begin(), (*frame)->payload.end()));
+    outcome.frames.emplace_back((*frame)->kind,
+                                Bytes((*frame)->payload.begin(), (*frame)->payload.end()));
   }
 }
 
@@ -100,28 +101,57 @@ std::vector<ReadCase> read_cases() {
   return {
       {"empty stream", {}, {}, {}, ""},
       {"one json frame", {header('J', 2) + "{}"}, {{FrameKind::Json, "{}"}}, {}, ""},
-      {"length is big-endian", {header('1', 0) .substr(0, 1) + Bytes("\0\0\x01\0", 4) + kPayload256},
-       {{FrameKind::Stdout, kPayload256}}, {}, ""},
-      {"empty stdout and stderr", {header('1', 0) + header('2', 0)},
-       {{FrameKind::Stdout, ""}, {FrameKind::Stderr, ""}}, {}, ""},
-      {"two frames in one read", {header('1', 3) + "abc" + header('J', 2) + "{}"},
-       {{FrameKind::Stdout, "abc"}, {FrameKind::Json, "{}"}}, {}, ""},
-      {"frame split byte by byte", {"2", Bytes(1, '\0'), Bytes(1, '\0'), Bytes(1, '\0'), "\x02", "o", "k"},
-       {{FrameKind::Stderr, "ok"}}, {}, ""},
+      {"length is big-endian",
+       {header('1', 0).substr(0, 1) + Bytes("\0\0\x01\0", 4) + kPayload256},
+       {{FrameKind::Stdout, kPayload256}},
+       {},
+       ""},
+      {"empty stdout and stderr",
+       {header('1', 0) + header('2', 0)},
+       {{FrameKind::Stdout, ""}, {FrameKind::Stderr, ""}},
+       {},
+       ""},
+      {"two frames in one read",
+       {header('1', 3) + "abc" + header('J', 2) + "{}"},
+       {{FrameKind::Stdout, "abc"}, {FrameKind::Json, "{}"}},
+       {},
+       ""},
+      {"frame split byte by byte",
+       {"2", Bytes(1, '\0'), Bytes(1, '\0'), Bytes(1, '\0'), "\x02", "o", "k"},
+       {{FrameKind::Stderr, "ok"}},
+       {},
+       ""},
       {"lower-case j is no kind", {header('j', 2) + "{}"}, {}, K::InvalidData, "unknown frame"},
       {"zero kind byte", {header('\0', 0)}, {}, K::InvalidData, "unknown frame"},
-      {"unknown kind after a good frame", {header('1', 1) + "a" + "\x7f"}, {{FrameKind::Stdout, "a"}},
-       K::InvalidData, "unknown frame"},
-      {"length one over the limit", {header('1', MAX_FRAME_LEN + 1)}, {}, K::InvalidData, "frame too large"},
+      {"unknown kind after a good frame",
+       {header('1', 1) + "a" + "\x7f"},
+       {{FrameKind::Stdout, "a"}},
+       K::InvalidData,
+       "unknown frame"},
+      {"length one over the limit",
+       {header('1', MAX_FRAME_LEN + 1)},
+       {},
+       K::InvalidData,
+       "frame too large"},
       {"largest length field", {header('J', 0xFFFFFFFF)}, {}, K::InvalidData, "frame too large"},
       {"end after kind byte", {"J"}, {}, K::UnexpectedEof, fill},
       {"end inside length", {"J\0\0"}, {}, K::UnexpectedEof, fill},
       {"end inside payload", {header('1', 5) + "abc"}, {}, K::UnexpectedEof, fill},
-      {"interrupted reads are retried", {K::Interrupted, header('1', 2), K::Interrupted, "hi"},
-       {{FrameKind::Stdout, "hi"}}, {}, ""},
-      {"broken pipe between frames is end of stream", {header('1', 1) + "a", K::BrokenPipe},
-       {{FrameKind::Stdout, "a"}}, {}, ""},
-      {"broken pipe inside a frame", {header('1', 4) + "a", K::BrokenPipe}, {}, K::UnexpectedEof, fill},
+      {"interrupted reads are retried",
+       {K::Interrupted, header('1', 2), K::Interrupted, "hi"},
+       {{FrameKind::Stdout, "hi"}},
+       {},
+       ""},
+      {"broken pipe between frames is end of stream",
+       {header('1', 1) + "a", K::BrokenPipe},
+       {{FrameKind::Stdout, "a"}},
+       {},
+       ""},
+      {"broken pipe inside a frame",
+       {header('1', 4) + "a", K::BrokenPipe},
+       {},
+       K::UnexpectedEof,
+       fill},
       {"system error is passed on", {header('1', 4), K::Os}, {}, K::Os, "scripted error"},
   };
 }
@@ -198,7 +228,9 @@ TEST(Frame, LargestPayloadRoundTripsAndOneMoreIsRefused) {
   EXPECT_TRUE(refused.written.empty());
 }
 
-Frame json_frame(std::string_view text) { return Frame{FrameKind::Json, {text.begin(), text.end()}}; }
+Frame json_frame(std::string_view text) {
+  return Frame{FrameKind::Json, {text.begin(), text.end()}};
+}
 
 TEST(DecodeJson, WholePayloadIsOneReply) {
   EXPECT_TRUE(decode_json(json_frame("{\"type\":\"activated\"}")));

@@ -22,6 +22,7 @@ struct SinkCase {
 };
 
 TEST(ConsoleSink, TerminalGetsRepairedUtf8AndNonTerminalGetsBytesUnchanged) {
+  // clang-format off
   const SinkCase cases[] = {
       {"ascii", {"hello"}, {"hello"}, "hello"},
       {"character split across writes", {"a\xE4\xB8", "\xAD" "b"}, {"a", "\xE4\xB8\xAD" "b"}, "a\xE4\xB8\xAD" "b"},
@@ -33,6 +34,7 @@ TEST(ConsoleSink, TerminalGetsRepairedUtf8AndNonTerminalGetsBytesUnchanged) {
       {"control characters pass", {"\x1B[31mred\x1B[0m\r\n"}, {"\x1B[31mred\x1B[0m\r\n"},
        "\x1B[31mred\x1B[0m\r\n"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     RecordingStream terminal;

@@ -37,9 +37,7 @@ class ReplyHandler {
     if (streams_.progress) draw_progress(progress.counters, progress_);
     return std::optional<std::uint32_t>();
   }
-  Step operator()(Reply::Hosts& hosts) {
-    return finished(print_hosts(hosts.hosts, streams_), 0);
-  }
+  Step operator()(Reply::Hosts& hosts) { return finished(print_hosts(hosts.hosts, streams_), 0); }
   Step operator()(Reply::TransferDone& done) {
     return finished(print_summary(done.summary, streams_), done.summary.failed > 0 ? 1 : 0);
   }

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "output/console_sink.h"
 #include "base/io.h"
+#include "output/console_sink.h"
 #include "protocol/request.h"
 
 namespace sorvane {

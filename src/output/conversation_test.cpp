@@ -61,7 +61,7 @@ struct Options {
 };
 
 Outcome converse_with(std::string peer_bytes, Options options = {},
-                  Request request = Request{Request::Exec{"abc", "uptime"}}) {
+                      Request request = Request{Request::Exec{"abc", "uptime"}}) {
   ScriptedPeer peer(std::move(peer_bytes));
   testing::RecordingStream out_stream, err_stream;
   out_stream.fail_writes = options.stdout_broken;
@@ -77,7 +77,8 @@ const std::string kBroken = "sorvane: [connect_failed] 与 Sorvane 的连接意�
 
 TEST(Conversation, SendsTheRequestAsOneJsonFrame) {
   Outcome run = converse_with(json(R"({"type":"exit","code":0})"));
-  EXPECT_EQ(run.sent, json(R"({"version":2,"request":{"type":"exec","host":"abc","command":"uptime"}})"));
+  EXPECT_EQ(run.sent,
+            json(R"({"version":2,"request":{"type":"exec","host":"abc","command":"uptime"}})"));
 }
 
 TEST(Conversation, FinalRepliesGiveTheirStatus) {
@@ -98,7 +99,8 @@ TEST(Conversation, FinalRepliesGiveTheirStatus) {
        "sorvane: [not_running] \n"},
       {json(R"({"type":"transfer_done","files":1,"bytes":0,"skipped":5,"failed":0,"failures":[]})"),
        0, "已传输 1 个文件，共 0 B，跳过 5 个\n", ""},
-      {json(R"({"type":"transfer_done","files":1,"bytes":0,"skipped":0,"failed":1,"failures":["x"]})"),
+      {json(
+           R"({"type":"transfer_done","files":1,"bytes":0,"skipped":0,"failed":1,"failures":["x"]})"),
        1, "已传输 1 个文件，共 0 B，失败 1 个\n", "x\n"},
       {json(R"({"type":"hosts","hosts":[]})"), 0, "", "没有匹配的主机\n"},
   };
@@ -120,7 +122,7 @@ TEST(Conversation, JsonFormOfFinalRepliesKeepsItsStatus) {
 
 TEST(Conversation, OutputFramesPassThroughInOrder) {
   Outcome run = converse_with(out("a\n") + err("b\n") + out("") + out("c") +
-                          json(R"({"type":"exit","code":0})"));
+                              json(R"({"type":"exit","code":0})"));
   EXPECT_EQ(run.status, 0u);
   EXPECT_EQ(run.out, "a\nc");
   EXPECT_EQ(run.err, "b\n");
@@ -166,10 +168,11 @@ TEST(Conversation, AnyReplyIsHandledWhateverWasAsked) {
 }
 
 TEST(Conversation, ProgressIsErasedBeforeTheNextReply) {
-  std::string progress = json(R"({"type":"progress","files":3,"total_files":10,"bytes":1536,"total_bytes":1048576})");
-  Outcome run = converse_with(progress + progress +
-                              json(R"({"type":"error","code":"transfer_failed","message":"断了"})"),
-                          Options{.progress = true, .terminal = true});
+  std::string progress =
+      json(R"({"type":"progress","files":3,"total_files":10,"bytes":1536,"total_bytes":1048576})");
+  Outcome run = converse_with(
+      progress + progress + json(R"({"type":"error","code":"transfer_failed","message":"断了"})"),
+      Options{.progress = true, .terminal = true});
   const std::string line = "3/10 个文件，1.5 KB / 1.0 MB";
   const std::string blank = "\r" + std::string(28, ' ') + "\r";
   EXPECT_EQ(run.err, "\r" + line + "\r" + line + blank + "sorvane: [transfer_failed] 断了\n");
@@ -179,7 +182,8 @@ TEST(Conversation, ProgressIsErasedBeforeTheNextReply) {
 TEST(Conversation, ProgressIsNotDrawnWithoutATerminal) {
   Outcome run = converse_with(
       json(R"({"type":"progress","files":1,"total_files":1,"bytes":1,"total_bytes":1})") +
-          json(R"({"type":"transfer_done","files":1,"bytes":1,"skipped":0,"failed":0,"failures":[]})"),
+          json(
+              R"({"type":"transfer_done","files":1,"bytes":1,"skipped":0,"failed":0,"failures":[]})"),
       Options{.progress = false});
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.out, "已传输 1 个文件，共 1 B\n");
@@ -193,16 +197,16 @@ TEST(Conversation, ABrokenBreakAfterProgressLeavesTheLine) {
 }
 
 TEST(Conversation, FailedOutputWriteIsABrokenConversation) {
-  Outcome run = converse_with(out("x") + json(R"({"type":"exit","code":0})"),
-                          Options{.stdout_broken = true});
+  Outcome run =
+      converse_with(out("x") + json(R"({"type":"exit","code":0})"), Options{.stdout_broken = true});
   EXPECT_EQ(run.status, 255u);
   EXPECT_EQ(run.err, kBroken + "broken pipe (os error 32)\n");
 }
 
 TEST(Conversation, SplitCharacterOnATerminalIsShownWhole) {
-  Outcome run = converse_with(out("\xE4\xB8") + out("\xAD\xFF") + out("\xE4\xB8") +
-                              json(R"({"type":"exit","code":0})"),
-                          Options{.terminal = true});
+  Outcome run = converse_with(
+      out("\xE4\xB8") + out("\xAD\xFF") + out("\xE4\xB8") + json(R"({"type":"exit","code":0})"),
+      Options{.terminal = true});
   EXPECT_EQ(run.out, "中\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 

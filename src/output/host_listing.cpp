@@ -30,15 +30,15 @@ void optional_string(PrettyJsonWriter& json, const std::optional<std::string>& v
 // The printed size of a host short of escapes: its texts plus some 130
 // bytes of keys, quotes, indents and a port.
 std::size_t json_size_hint(const HostInfo& host) {
-  return 136 + host.id.size() + host.name.size() + host.group.value_or("").size() + host.user.size() +
-         host.host.size() + host.os.value_or("").size();
+  return 136 + host.id.size() + host.name.size() + host.group.value_or("").size() +
+         host.user.size() + host.host.size() + host.os.value_or("").size();
 }
 
 std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
   // Members of the host objects inside the top-level array.
   constexpr std::size_t kDepth = 2;
-  static const JsonKey kId("id", kDepth), kName("name", kDepth), kGroup("group", kDepth), kUser("user", kDepth),
-      kHost("host", kDepth), kPort("port", kDepth), kOs("os", kDepth);
+  static const JsonKey kId("id", kDepth), kName("name", kDepth), kGroup("group", kDepth),
+      kUser("user", kDepth), kHost("host", kDepth), kPort("port", kDepth), kOs("os", kDepth);
   PrettyJsonWriter json;
   std::size_t size = 4;
   for (const HostInfo& host : hosts) size += json_size_hint(host);
@@ -112,16 +112,16 @@ std::string format_hosts_table(const std::vector<HostInfo>& hosts) {
 
 std::string_view os_display_name(std::string_view key) {
   static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
-      {"ubuntu", "Ubuntu"},        {"debian", "Debian"},
-      {"fedora", "Fedora"},        {"rhel", "Red Hat"},
-      {"centos", "CentOS"},        {"rocky", "Rocky Linux"},
-      {"almalinux", "AlmaLinux"},  {"arch", "Arch Linux"},
-      {"alpine", "Alpine Linux"},  {"suse", "openSUSE"},
-      {"gentoo", "Gentoo"},        {"kali", "Kali Linux"},
-      {"manjaro", "Manjaro"},      {"raspbian", "Raspberry Pi OS"},
-      {"linux", "Linux"},          {"macos", "macOS"},
-      {"windows", "Windows"},      {"freebsd", "FreeBSD"},
-      {"openbsd", "OpenBSD"},      {"netbsd", "NetBSD"},
+      {"ubuntu", "Ubuntu"},       {"debian", "Debian"},
+      {"fedora", "Fedora"},       {"rhel", "Red Hat"},
+      {"centos", "CentOS"},       {"rocky", "Rocky Linux"},
+      {"almalinux", "AlmaLinux"}, {"arch", "Arch Linux"},
+      {"alpine", "Alpine Linux"}, {"suse", "openSUSE"},
+      {"gentoo", "Gentoo"},       {"kali", "Kali Linux"},
+      {"manjaro", "Manjaro"},     {"raspbian", "Raspberry Pi OS"},
+      {"linux", "Linux"},         {"macos", "macOS"},
+      {"windows", "Windows"},     {"freebsd", "FreeBSD"},
+      {"openbsd", "OpenBSD"},     {"netbsd", "NetBSD"},
   };
   for (const auto& [known_key, shown] : kNames) {
     if (known_key == key) return shown;

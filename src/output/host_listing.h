@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "output/console_sink.h"
 #include "base/io.h"
+#include "output/console_sink.h"
 #include "protocol/reply.h"
 
 namespace sorvane {

@@ -12,8 +12,9 @@ using testing::RecordedStreams;
 HostInfo make_host(std::string id, std::string name, std::optional<std::string> group,
                    std::string user, std::string host, std::uint16_t port,
                    std::optional<std::string> os) {
-  return HostInfo{std::move(id), std::move(name), std::move(group), std::move(user),
-                  std::move(host), port, std::move(os)};
+  return HostInfo{std::move(id),   std::move(name), std::move(group),
+                  std::move(user), std::move(host), port,
+                  std::move(os)};
 }
 
 HostInfo web_host() {
@@ -43,11 +44,13 @@ TEST(OsDisplayName, ExactKeysOnly) {
     std::string_view shown;
   };
   const Case cases[] = {
-      {"ubuntu", "Ubuntu"},   {"rhel", "Red Hat"},  {"suse", "openSUSE"},
-      {"raspbian", "Raspberry Pi OS"}, {"macos", "macOS"}, {"netbsd", "NetBSD"},
-      {"Ubuntu", ""},         {"opensuse", ""},     {"redhat", ""},
-      {"", ""},               {" ubuntu", ""},      {"ubuntu ", ""},
-      {"UBUNTU", ""},         {std::string_view("ubuntu\0", 7), ""},
+      {"ubuntu", "Ubuntu"}, {"rhel", "Red Hat"},
+      {"suse", "openSUSE"}, {"raspbian", "Raspberry Pi OS"},
+      {"macos", "macOS"},   {"netbsd", "NetBSD"},
+      {"Ubuntu", ""},       {"opensuse", ""},
+      {"redhat", ""},       {"", ""},
+      {" ubuntu", ""},      {"ubuntu ", ""},
+      {"UBUNTU", ""},       {std::string_view("ubuntu\0", 7), ""},
   };
   for (const Case& c : cases) EXPECT_EQ(os_display_name(c.key), c.shown) << c.key;
 }
@@ -112,15 +115,17 @@ TEST(HostJson, NullsRawOsKeysAndObjectSeparator) {
   auto odd_os = make_host("b", "n", std::nullopt, "u", "::1", 65535, "Ubuntu");
   const std::string json = json_of({web_host(), odd_os});
   EXPECT_NE(json.find("    \"group\": null,\n"), std::string::npos) << json;
-  EXPECT_NE(json.find("    \"os\": \"ubuntu\"\n  },\n  {\n    \"id\": \"b\",\n"),
-            std::string::npos) << json;
-  EXPECT_NE(json.find("    \"port\": 65535,\n    \"os\": \"Ubuntu\"\n  }\n]\n"),
-            std::string::npos) << json;
+  EXPECT_NE(json.find("    \"os\": \"ubuntu\"\n  },\n  {\n    \"id\": \"b\",\n"), std::string::npos)
+      << json;
+  EXPECT_NE(json.find("    \"port\": 65535,\n    \"os\": \"Ubuntu\"\n  }\n]\n"), std::string::npos)
+      << json;
 }
 
 TEST(HostJson, StringsAreEscapedLikeTheRequest) {
-  auto host = make_host("i", "a\"b\\c\td\x01" "e\nf/é中\x7f", "\b\f\r\x1f", "u", "h", 1,
-                        std::nullopt);
+  auto host = make_host("i",
+                        "a\"b\\c\td\x01"
+                        "e\nf/é中\x7f",
+                        "\b\f\r\x1f", "u", "h", 1, std::nullopt);
   const std::string json = json_of({host});
   EXPECT_NE(json.find("    \"name\": \"a\\\"b\\\\c\\td\\u0001e\\nf/é中\x7f\",\n"),
             std::string::npos)

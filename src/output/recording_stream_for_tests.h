@@ -20,7 +20,8 @@ class RecordingStream : public OutputStream {
   }
   IoResult<void> flush() override {
     ++flushes;
-    if (fail_writes || fail_flush) return fail(IoError{IoErrorKind::BrokenPipe, "broken pipe (os error 32)"});
+    if (fail_writes || fail_flush)
+      return fail(IoError{IoErrorKind::BrokenPipe, "broken pipe (os error 32)"});
     return {};
   }
 

@@ -2,8 +2,8 @@
 // they arrive, flushed at once so the interleaving follows the frames.
 #pragma once
 
-#include "output/console_sink.h"
 #include "base/io.h"
+#include "output/console_sink.h"
 
 namespace sorvane {
 

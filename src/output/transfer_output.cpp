@@ -26,8 +26,8 @@ std::string fixed_one_decimal(double value) {
 }
 
 std::string progress_text(const TransferCounters& counters) {
-  return std::to_string(counters.files) + "/" + std::to_string(counters.total_files) +
-         " 个文件，" + format_size(counters.bytes) + " / " + format_size(counters.total_bytes);
+  return std::to_string(counters.files) + "/" + std::to_string(counters.total_files) + " 个文件，" +
+         format_size(counters.bytes) + " / " + format_size(counters.total_bytes);
 }
 
 std::string summary_suffix(const TransferSummary& summary) {
@@ -38,8 +38,8 @@ std::string summary_suffix(const TransferSummary& summary) {
 }
 
 std::string summary_sentence(const TransferSummary& summary) {
-  return "已传输 " + std::to_string(summary.files) + " 个文件，共 " +
-         format_size(summary.bytes) + summary_suffix(summary) + "\n";
+  return "已传输 " + std::to_string(summary.files) + " 个文件，共 " + format_size(summary.bytes) +
+         summary_suffix(summary) + "\n";
 }
 
 std::string failure_lines(const TransferSummary& summary) {

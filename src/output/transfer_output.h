@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "base/io.h"
 #include "output/console_sink.h"
 #include "output/progress_line.h"
-#include "base/io.h"
 #include "protocol/reply.h"
 
 namespace sorvane {

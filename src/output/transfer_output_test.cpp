@@ -103,9 +103,9 @@ TEST(SummaryText, SuffixesAndFailureLines) {
       {{3, 1536, 0, 0, {}}, "已传输 3 个文件，共 1.5 KB\n", ""},
       {{12, 3407872, 2, 0, {}}, "已传输 12 个文件，共 3.2 MB，跳过 2 个\n", ""},
       {{0, 0, 0, 3, {"a: 失败", "b: 失败", "c: 失败"}},
-       "已传输 0 个文件，共 0 B，失败 3 个\n", "a: 失败\nb: 失败\nc: 失败\n"},
-      {{5, 1024, 1, 2, {"x", "y"}}, "已传输 5 个文件，共 1.0 KB，跳过 1 个，失败 2 个\n",
-       "x\ny\n"},
+       "已传输 0 个文件，共 0 B，失败 3 个\n",
+       "a: 失败\nb: 失败\nc: 失败\n"},
+      {{5, 1024, 1, 2, {"x", "y"}}, "已传输 5 个文件，共 1.0 KB，跳过 1 个，失败 2 个\n", "x\ny\n"},
       // The list is printed whatever the counts say, exactly as received.
       {{1, 1, 0, 0, {"  spaced\ttext ", ""}}, "已传输 1 个文件，共 1 B\n", "  spaced\ttext \n\n"},
   };
@@ -136,8 +136,8 @@ TEST(SummaryJson, WithoutFailures) {
 TEST(SummaryJson, FailuresAreOnePerLineAndEscaped) {
   RecordedStreams io(true);
   const std::uint64_t big = std::numeric_limits<std::uint64_t>::max();
-  ASSERT_TRUE(print_summary({1, big, 0, 2, {"C:\\目录\\a.txt: 拒绝访问", "say \"hi\"\n"}},
-                            io.streams));
+  ASSERT_TRUE(
+      print_summary({1, big, 0, 2, {"C:\\目录\\a.txt: 拒绝访问", "say \"hi\"\n"}}, io.streams));
   EXPECT_EQ(io.out.text,
             "{\n"
             "  \"files\": 1,\n"

@@ -38,10 +38,13 @@ INSTANTIATE_TEST_SUITE_P(
                       PosixPathCase{"RepeatedSlashes", "//a///b//", "/cwd", "/a/b"},
                       PosixPathCase{"Root", "/", "/cwd", "/"},
                       PosixPathCase{"TrailingSlash", "a/", "/", "/a"},
-                      PosixPathCase{"ThreeDotsAreAName", "...", "/c", "/c/..."},  // only "." and ".." are special
+                      PosixPathCase{"ThreeDotsAreAName", "...", "/c",
+                                    "/c/..."},  // only "." and ".." are special
                       PosixPathCase{"BackslashIsAName", "a\\b", "/c", "/c/a\\b"},
                       PosixPathCase{"NotUtf8", "\xff/\xfe", "/c", "/c/\xff/\xfe"}),
-    [](const ::testing::TestParamInfo<PosixPathCase>& param) { return std::string(param.param.name); });
+    [](const ::testing::TestParamInfo<PosixPathCase>& param) {
+      return std::string(param.param.name);
+    });
 
 TEST(MakeAbsolutePosixEmpty, Fails) {
   auto result = make_absolute_posix("", "/cwd");

@@ -20,8 +20,8 @@ IoResult<NativePath> make_absolute(const NativePath& path) {
   // current directory, so ask until the answer fits.
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()),
-                                          buffer.data(), nullptr);
+    const DWORD length =
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
     if (length == 0) return fail(os_error(static_cast<int>(GetLastError())));
     if (length < buffer.size()) {
       buffer.resize(length);

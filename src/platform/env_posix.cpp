@@ -23,7 +23,9 @@ std::optional<NativePath> home_relative(std::string_view below_home) {
 
 #ifdef __APPLE__
 
-std::optional<NativePath> user_data_folder() { return home_relative("Library/Application Support"); }
+std::optional<NativePath> user_data_folder() {
+  return home_relative("Library/Application Support");
+}
 
 #else
 

@@ -14,8 +14,8 @@ std::optional<NativeString> environment_variable(NativeStringView name) {
   std::wstring value(64, L'\0');
   for (;;) {
     SetLastError(ERROR_SUCCESS);
-    const DWORD length = GetEnvironmentVariableW(terminated.c_str(), value.data(),
-                                                 static_cast<DWORD>(value.size()));
+    const DWORD length =
+        GetEnvironmentVariableW(terminated.c_str(), value.data(), static_cast<DWORD>(value.size()));
     if (length == 0) {
       // Zero is both "not defined" and "defined but empty"; the error tells them apart.
       if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;

@@ -16,7 +16,8 @@ IoError os_error(int code) {
   }
   if (buffer != nullptr) LocalFree(buffer);
   // FormatMessage ends its texts with ".\r\n"; keep the sentence, drop the line break.
-  while (!message.empty() && (message.back() == u'\n' || message.back() == u'\r' || message.back() == u' ')) {
+  while (!message.empty() &&
+         (message.back() == u'\n' || message.back() == u'\r' || message.back() == u' ')) {
     message.pop_back();
   }
   IoErrorKind kind = IoErrorKind::Os;

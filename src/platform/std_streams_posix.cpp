@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "platform/std_streams.h"
 #include "platform/os_error.h"
+#include "platform/std_streams.h"
 
 namespace sorvane {
 namespace {

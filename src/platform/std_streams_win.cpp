@@ -5,9 +5,9 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/os_error.h"
 #include "platform/std_streams.h"
 #include "text/utf8.h"
-#include "platform/os_error.h"
 
 namespace sorvane {
 namespace {
@@ -26,7 +26,8 @@ bool is_console(HANDLE handle) {
 bool is_msys_pty(HANDLE handle) {
   if (GetFileType(handle) != FILE_TYPE_PIPE) return false;
   // FILE_NAME_INFO ends in a variable-length name; DWORDs keep it aligned.
-  std::vector<DWORD> buffer((sizeof(FILE_NAME_INFO) + MAX_PATH * sizeof(WCHAR)) / sizeof(DWORD) + 1);
+  std::vector<DWORD> buffer((sizeof(FILE_NAME_INFO) + MAX_PATH * sizeof(WCHAR)) / sizeof(DWORD) +
+                            1);
   const auto byte_size = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
   if (!GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(), byte_size)) return false;
   const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());

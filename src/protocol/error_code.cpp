@@ -7,16 +7,14 @@ namespace {
 
 // In the order of the enumeration; the position is never sent.
 constexpr std::array<std::string_view, 10> kCodeWords = {
-    "not_running",      "not_enabled",        "version_mismatch", "host_not_found",
-    "host_key_unknown", "host_key_changed",   "missing_credential",
-    "connect_failed",   "transfer_failed",    "bad_request",
+    "not_running",      "not_enabled",      "version_mismatch",   "host_not_found",
+    "host_key_unknown", "host_key_changed", "missing_credential", "connect_failed",
+    "transfer_failed",  "bad_request",
 };
 
 }  // namespace
 
-std::string_view code_word(ErrorCode code) {
-  return kCodeWords[static_cast<std::size_t>(code)];
-}
+std::string_view code_word(ErrorCode code) { return kCodeWords[static_cast<std::size_t>(code)]; }
 
 std::optional<ErrorCode> parse_code_word(std::string_view word) {
   for (std::size_t i = 0; i < kCodeWords.size(); ++i) {

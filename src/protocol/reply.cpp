@@ -71,7 +71,9 @@ class EventFinder {
   bool end_object() { return next(); }
   bool end_array() { return next(); }
   bool key(Json::string_t&) { return next(); }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+    return false;
+  }
 
   std::optional<const char*> found() const { return found_; }
 
@@ -99,7 +101,8 @@ std::size_t offset_of_event(std::string_view payload, std::size_t event) {
   } catch (const std::exception&) {
     // Only reached for a payload already parsed once; fall back to the end.
   }
-  return static_cast<std::size_t>(finder.found().value_or(payload.data() + payload.size()) - payload.data());
+  return static_cast<std::size_t>(finder.found().value_or(payload.data() + payload.size()) -
+                                  payload.data());
 }
 
 // " at line L, column C" for the byte just before `offset`.
@@ -166,14 +169,22 @@ std::string printable_excerpt(std::string_view message) {
 
 std::string describe(const Value& value) {
   switch (value.kind) {
-    case Value::Kind::Null: return "null";
-    case Value::Kind::Boolean: return value.boolean ? "true" : "false";
-    case Value::Kind::Unsigned: return std::to_string(value.unsigned_number);
-    case Value::Kind::Signed: return std::to_string(value.signed_number);
-    case Value::Kind::Float: return value.text;
-    case Value::Kind::String: return "string " + quoted_excerpt(value.text);
-    case Value::Kind::Array: return "an array";
-    case Value::Kind::Object: return "an object";
+    case Value::Kind::Null:
+      return "null";
+    case Value::Kind::Boolean:
+      return value.boolean ? "true" : "false";
+    case Value::Kind::Unsigned:
+      return std::to_string(value.unsigned_number);
+    case Value::Kind::Signed:
+      return std::to_string(value.signed_number);
+    case Value::Kind::Float:
+      return value.text;
+    case Value::Kind::String:
+      return "string " + quoted_excerpt(value.text);
+    case Value::Kind::Array:
+      return "an array";
+    case Value::Kind::Object:
+      return "an object";
   }
   return "a value";
 }
@@ -201,16 +212,28 @@ std::optional<Tag> parse_tag(std::string_view word) {
 
 // The fields of every reply type; the tag picks its own at the end.
 enum RootField : std::size_t {
-  kHosts, kFiles, kTotalFiles, kBytes, kTotalBytes, kSkipped, kFailed, kFailures, kCode, kMessage
+  kHosts,
+  kFiles,
+  kTotalFiles,
+  kBytes,
+  kTotalBytes,
+  kSkipped,
+  kFailed,
+  kFailures,
+  kCode,
+  kMessage
 };
-constexpr std::array<std::string_view, 10> kRootKeys = {"hosts",   "files",  "total_files", "bytes", "total_bytes",
-                                                         "skipped", "failed", "failures",    "code",  "message"};
+constexpr std::array<std::string_view, 10> kRootKeys = {
+    "hosts",   "files",  "total_files", "bytes", "total_bytes",
+    "skipped", "failed", "failures",    "code",  "message"};
 
 enum HostField : std::size_t { kId, kName, kGroup, kUser, kHost, kPort, kOs };
-constexpr std::array<std::string_view, 7> kHostKeys = {"id", "name", "group", "user", "host", "port", "os"};
+constexpr std::array<std::string_view, 7> kHostKeys = {"id",   "name", "group", "user",
+                                                       "host", "port", "os"};
 
 template <std::size_t N>
-std::optional<std::size_t> key_index(const std::array<std::string_view, N>& keys, std::string_view key) {
+std::optional<std::size_t> key_index(const std::array<std::string_view, N>& keys,
+                                     std::string_view key) {
   for (std::size_t i = 0; i < N; ++i) {
     if (keys[i] == key) return i;
   }
@@ -253,9 +276,10 @@ class FieldDecoder {
     return fail("missing field \"" + name.text() + "\"" + at(owner_end_event));
   }
 
-  Failure<std::string> wrong_type(const FieldName& name, std::string_view expected, const Value& found) const {
-    return fail("invalid type for \"" + name.text() + "\": expected " + std::string(expected) + ", found " +
-                describe(found) + at(found.event));
+  Failure<std::string> wrong_type(const FieldName& name, std::string_view expected,
+                                  const Value& found) const {
+    return fail("invalid type for \"" + name.text() + "\": expected " + std::string(expected) +
+                ", found " + describe(found) + at(found.event));
   }
 
   // The slot's text is moved out.
@@ -267,7 +291,8 @@ class FieldDecoder {
 
   Decoded<std::optional<std::string>> optional_text(Slot& slot, const FieldName& name) const {
     if (!slot.present || slot.value.kind == Value::Kind::Null) return std::optional<std::string>();
-    if (slot.value.kind != Value::Kind::String) return wrong_type(name, "a string or null", slot.value);
+    if (slot.value.kind != Value::Kind::String)
+      return wrong_type(name, "a string or null", slot.value);
     return std::optional<std::string>(std::move(slot.value.text));
   }
 
@@ -278,38 +303,47 @@ class FieldDecoder {
     const Value& value = slot.value;
     bool in_range = false;
     switch (value.kind) {
-      case Value::Kind::Unsigned: in_range = std::in_range<T>(value.unsigned_number); break;
-      case Value::Kind::Signed: in_range = std::in_range<T>(value.signed_number); break;
+      case Value::Kind::Unsigned:
+        in_range = std::in_range<T>(value.unsigned_number);
+        break;
+      case Value::Kind::Signed:
+        in_range = std::in_range<T>(value.signed_number);
+        break;
       case Value::Kind::Float:
         // nlohmann hands over integers too large for 64 bits as floats.
         if (value.text.find_first_of(".eE") == std::string::npos) break;
-        return fail("invalid value for \"" + name.text() + "\": " + value.text + " is not an integer" +
-                    at(value.event));
-      default: return wrong_type(name, "an integer", value);
+        return fail("invalid value for \"" + name.text() + "\": " + value.text +
+                    " is not an integer" + at(value.event));
+      default:
+        return wrong_type(name, "an integer", value);
     }
     if (!in_range) {
-      return fail("invalid value for \"" + name.text() + "\": " + describe(value) + " is out of range " +
-                  std::to_string(std::numeric_limits<T>::min()) + " to " +
+      return fail("invalid value for \"" + name.text() + "\": " + describe(value) +
+                  " is out of range " + std::to_string(std::numeric_limits<T>::min()) + " to " +
                   std::to_string(std::numeric_limits<T>::max()) + at(value.event));
     }
     return value.kind == Value::Kind::Unsigned ? static_cast<T>(value.unsigned_number)
                                                : static_cast<T>(value.signed_number);
   }
 
-  Decoded<std::vector<std::string>> texts(const Slot& slot, std::vector<Value>& items, const FieldName& name,
+  Decoded<std::vector<std::string>> texts(const Slot& slot, std::vector<Value>& items,
+                                          const FieldName& name,
                                           std::size_t owner_end_event) const {
     if (!slot.present) return missing(name, owner_end_event);
-    if (slot.value.kind != Value::Kind::Array) return wrong_type(name, "an array of strings", slot.value);
+    if (slot.value.kind != Value::Kind::Array)
+      return wrong_type(name, "an array of strings", slot.value);
     std::vector<std::string> out;
     out.reserve(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
-      if (items[i].kind != Value::Kind::String) return wrong_type(FieldName{name.key, i}, "a string", items[i]);
+      if (items[i].kind != Value::Kind::String)
+        return wrong_type(FieldName{name.key, i}, "a string", items[i]);
       out.push_back(std::move(items[i].text));
     }
     return out;
   }
 
-  Decoded<ErrorCode> code_word(Slot& slot, const FieldName& name, std::size_t owner_end_event) const {
+  Decoded<ErrorCode> code_word(Slot& slot, const FieldName& name,
+                               std::size_t owner_end_event) const {
     auto word = text(slot, name, owner_end_event);
     if (!word) return fail(std::move(word).error());
     auto code = parse_code_word(*word);
@@ -329,7 +363,8 @@ class FieldDecoder {
       if (event != 0 && (!first || event < slots[*first].duplicate_event)) first = field;
     }
     if (!first) return std::nullopt;
-    FieldName name = object.key.empty() ? FieldName{keys[*first]} : FieldName{object.key, object.index, keys[*first]};
+    FieldName name = object.key.empty() ? FieldName{keys[*first]}
+                                        : FieldName{object.key, object.index, keys[*first]};
     return duplicate(name, slots[*first].duplicate_event);
   }
 
@@ -340,20 +375,21 @@ class FieldDecoder {
 };
 
 // Unwraps a Decoded value into `target`, or returns its failure from the caller.
-#define SORVANE_TAKE(target, expression)                    \
-  do {                                                      \
-    auto taken_ = (expression);                             \
-    if (!taken_) return fail(std::move(taken_).error());    \
-    (target) = std::move(taken_).value();                   \
+#define SORVANE_TAKE(target, expression)                 \
+  do {                                                   \
+    auto taken_ = (expression);                          \
+    if (!taken_) return fail(std::move(taken_).error()); \
+    (target) = std::move(taken_).value();                \
   } while (false)
 
 using HostSlots = std::array<Slot, kHostKeys.size()>;
 using RootSlots = std::array<Slot, kRootKeys.size()>;
 
-Decoded<void> decode_host(const FieldDecoder& fields, HostSlots& f, std::size_t index, std::size_t end_event,
-                          HostInfo& host) {
+Decoded<void> decode_host(const FieldDecoder& fields, HostSlots& f, std::size_t index,
+                          std::size_t end_event, HostInfo& host) {
   static constexpr std::array<std::size_t, 7> kAll = {kId, kName, kGroup, kUser, kHost, kPort, kOs};
-  if (auto repeated = fields.repeated(f, kHostKeys, kAll, FieldName{"hosts", index})) return *repeated;
+  if (auto repeated = fields.repeated(f, kHostKeys, kAll, FieldName{"hosts", index}))
+    return *repeated;
   auto name = [&](std::size_t field) { return FieldName{"hosts", index, kHostKeys[field]}; };
   SORVANE_TAKE(host.id, fields.text(f[kId], name(kId), end_event));
   SORVANE_TAKE(host.name, fields.text(f[kName], name(kName), end_event));
@@ -426,7 +462,8 @@ class ReplyCollector {
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) {
     // Drop the "[json.exception.parse_error.101] " prefix; the rest names line and column.
     std::string_view text = error.what();
-    if (auto end = text.find("] "); !text.empty() && text.front() == '[' && end != std::string_view::npos) {
+    if (auto end = text.find("] ");
+        !text.empty() && text.front() == '[' && end != std::string_view::npos) {
       text.remove_prefix(end + 2);
     }
     return failed(printable_excerpt(text));
@@ -437,12 +474,18 @@ class ReplyCollector {
   // After a successful parse, which has seen the whole object, tag included.
   Decoded<Reply> reply() {
     switch (*tag_) {
-      case Tag::Hosts: return hosts_reply();
-      case Tag::Progress: return progress_reply();
-      case Tag::TransferDone: return transfer_done_reply();
-      case Tag::Exit: return exit_reply();
-      case Tag::Activated: return Reply{Reply::Activated{}};
-      case Tag::Error: return error_reply();
+      case Tag::Hosts:
+        return hosts_reply();
+      case Tag::Progress:
+        return progress_reply();
+      case Tag::TransferDone:
+        return transfer_done_reply();
+      case Tag::Exit:
+        return exit_reply();
+      case Tag::Activated:
+        return Reply{Reply::Activated{}};
+      case Tag::Error:
+        return error_reply();
     }
     return fail(std::string("unknown reply type"));
   }
@@ -499,10 +542,13 @@ class ReplyCollector {
       case Level::Root:
         if (expecting_tag_) return &scratch_;
         [[fallthrough]];
-      case Level::Host: return target_ ? &target_->value : nullptr;
-      case Level::Failures: return &failure_items_.emplace_back();
+      case Level::Host:
+        return target_ ? &target_->value : nullptr;
+      case Level::Failures:
+        return &failure_items_.emplace_back();
       case Level::None:
-      case Level::Hosts: return &scratch_;
+      case Level::Hosts:
+        return &scratch_;
     }
     return nullptr;
   }
@@ -510,22 +556,27 @@ class ReplyCollector {
   bool settle(const Value& value) {
     if (&value != &scratch_) return true;
     switch (level_) {
-      case Level::None: return failed("expected a reply object, found " + describe(value) + here());
-      case Level::Root: return take_tag(value);
+      case Level::None:
+        return failed("expected a reply object, found " + describe(value) + here());
+      case Level::Root:
+        return take_tag(value);
       case Level::Hosts:
         ++host_count_;
         if (!host_error_) {
-          host_error_ = fields_.wrong_type(FieldName{"hosts", host_count_ - 1}, "a host object", value).error;
+          host_error_ =
+              fields_.wrong_type(FieldName{"hosts", host_count_ - 1}, "a host object", value).error;
         }
         return true;
-      default: return true;
+      default:
+        return true;
     }
   }
 
   bool take_tag(const Value& value) {
     expecting_tag_ = false;
     if (value.kind != Value::Kind::String) {
-      return failed("invalid type for \"type\": expected a string, found " + describe(value) + here());
+      return failed("invalid type for \"type\": expected a string, found " + describe(value) +
+                    here());
     }
     tag_ = parse_tag(value.text);
     if (!tag_) {
@@ -572,7 +623,8 @@ class ReplyCollector {
       case Level::Hosts:
         if (!array) return Level::Host;
         return std::nullopt;
-      default: return std::nullopt;
+      default:
+        return std::nullopt;
     }
   }
 
@@ -604,7 +656,9 @@ class ReplyCollector {
         level_ = Level::Hosts;
         return true;
       case Level::Hosts:
-      case Level::Failures: level_ = Level::Root; return true;
+      case Level::Failures:
+        level_ = Level::Root;
+        return true;
       default:
         level_ = Level::None;
         root_end_event_ = event_;
@@ -614,7 +668,8 @@ class ReplyCollector {
   }
 
   Decoded<Reply> hosts_reply() {
-    if (auto repeated = fields_.repeated(root_, kRootKeys, std::array<std::size_t, 1>{kHosts}, FieldName{})) {
+    if (auto repeated =
+            fields_.repeated(root_, kRootKeys, std::array<std::size_t, 1>{kHosts}, FieldName{})) {
       return *repeated;
     }
     const Slot& slot = root_[kHosts];
@@ -627,47 +682,56 @@ class ReplyCollector {
   }
 
   Decoded<Reply> progress_reply() {
-    static constexpr std::array<std::size_t, 4> kFields = {kFiles, kTotalFiles, kBytes, kTotalBytes};
+    static constexpr std::array<std::size_t, 4> kFields = {kFiles, kTotalFiles, kBytes,
+                                                           kTotalBytes};
     if (auto repeated = fields_.repeated(root_, kRootKeys, kFields, FieldName{})) return *repeated;
     TransferCounters counters;
-    std::uint64_t* targets[] = {&counters.files, &counters.total_files, &counters.bytes, &counters.total_bytes};
+    std::uint64_t* targets[] = {&counters.files, &counters.total_files, &counters.bytes,
+                                &counters.total_bytes};
     for (std::size_t i = 0; i < kFields.size(); ++i) {
-      SORVANE_TAKE(*targets[i], fields_.integer<std::uint64_t>(root_[kFields[i]], FieldName{kRootKeys[kFields[i]]},
-                                                                root_end_event_));
+      SORVANE_TAKE(*targets[i],
+                   fields_.integer<std::uint64_t>(
+                       root_[kFields[i]], FieldName{kRootKeys[kFields[i]]}, root_end_event_));
     }
     return Reply{Reply::Progress{counters}};
   }
 
   Decoded<Reply> transfer_done_reply() {
-    static constexpr std::array<std::size_t, 5> kFields = {kFiles, kBytes, kSkipped, kFailed, kFailures};
+    static constexpr std::array<std::size_t, 5> kFields = {kFiles, kBytes, kSkipped, kFailed,
+                                                           kFailures};
     if (auto repeated = fields_.repeated(root_, kRootKeys, kFields, FieldName{})) return *repeated;
     TransferSummary summary;
     std::uint64_t* targets[] = {&summary.files, &summary.bytes, &summary.skipped, &summary.failed};
     for (std::size_t i = 0; i < 4; ++i) {
-      SORVANE_TAKE(*targets[i], fields_.integer<std::uint64_t>(root_[kFields[i]], FieldName{kRootKeys[kFields[i]]},
-                                                                root_end_event_));
+      SORVANE_TAKE(*targets[i],
+                   fields_.integer<std::uint64_t>(
+                       root_[kFields[i]], FieldName{kRootKeys[kFields[i]]}, root_end_event_));
     }
-    SORVANE_TAKE(summary.failures,
-                 fields_.texts(root_[kFailures], failure_items_, FieldName{"failures"}, root_end_event_));
+    SORVANE_TAKE(summary.failures, fields_.texts(root_[kFailures], failure_items_,
+                                                 FieldName{"failures"}, root_end_event_));
     return Reply{Reply::TransferDone{std::move(summary)}};
   }
 
   Decoded<Reply> exit_reply() {
-    if (auto repeated = fields_.repeated(root_, kRootKeys, std::array<std::size_t, 1>{kCode}, FieldName{})) {
+    if (auto repeated =
+            fields_.repeated(root_, kRootKeys, std::array<std::size_t, 1>{kCode}, FieldName{})) {
       return *repeated;
     }
     Reply::Exit exit;
-    SORVANE_TAKE(exit.code, fields_.integer<std::int32_t>(root_[kCode], FieldName{"code"}, root_end_event_));
+    SORVANE_TAKE(exit.code,
+                 fields_.integer<std::int32_t>(root_[kCode], FieldName{"code"}, root_end_event_));
     return Reply{exit};
   }
 
   Decoded<Reply> error_reply() {
-    if (auto repeated = fields_.repeated(root_, kRootKeys, std::array<std::size_t, 2>{kCode, kMessage}, FieldName{})) {
+    if (auto repeated = fields_.repeated(
+            root_, kRootKeys, std::array<std::size_t, 2>{kCode, kMessage}, FieldName{})) {
       return *repeated;
     }
     Reply::Error error{ErrorCode::ConnectFailed, {}};
     SORVANE_TAKE(error.code, fields_.code_word(root_[kCode], FieldName{"code"}, root_end_event_));
-    SORVANE_TAKE(error.message, fields_.text(root_[kMessage], FieldName{"message"}, root_end_event_));
+    SORVANE_TAKE(error.message,
+                 fields_.text(root_[kMessage], FieldName{"message"}, root_end_event_));
     return Reply{std::move(error)};
   }
 
@@ -695,7 +759,8 @@ class ReplyCollector {
 
 Result<Reply, std::string> decode_reply(std::string_view payload) {
   // nlohmann would skip a byte order mark silently; JSON text has none.
-  if (payload.starts_with("\xEF\xBB\xBF")) return fail(std::string("unexpected byte order mark at line 1, column 1"));
+  if (payload.starts_with("\xEF\xBB\xBF"))
+    return fail(std::string("unexpected byte order mark at line 1, column 1"));
 
   ReplyCollector collector(payload);
   try {

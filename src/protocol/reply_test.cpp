@@ -7,7 +7,9 @@
 namespace sorvane {
 namespace {
 
-HostInfo web_host() { return HostInfo{"0123456789abcdef", "web", "prod", "root", "10.0.0.1", 22, "ubuntu"}; }
+HostInfo web_host() {
+  return HostInfo{"0123456789abcdef", "web", "prod", "root", "10.0.0.1", 22, "ubuntu"};
+}
 
 constexpr std::string_view kWebHost =
     R"({"id":"0123456789abcdef","name":"web","group":"prod","user":"root","host":"10.0.0.1","port":22,"os":"ubuntu"})";
@@ -28,10 +30,13 @@ std::vector<Accepted> accepted_cases() {
   empty_group.group = "";
   const std::uint64_t max64 = UINT64_MAX;
   return {
-      {"hosts", with_web_host(R"({"type":"hosts","hosts":[)", "]}"), Reply{Reply::Hosts{{web_host()}}}},
-      {"hosts, type last", with_web_host(R"({"hosts":[)", R"(],"type":"hosts"})"), Reply{Reply::Hosts{{web_host()}}}},
+      {"hosts", with_web_host(R"({"type":"hosts","hosts":[)", "]}"),
+       Reply{Reply::Hosts{{web_host()}}}},
+      {"hosts, type last", with_web_host(R"({"hosts":[)", R"(],"type":"hosts"})"),
+       Reply{Reply::Hosts{{web_host()}}}},
       {"empty hosts", R"({"type":"hosts","hosts":[]})", Reply{Reply::Hosts{}}},
-      {"optional host fields absent", R"({"type":"hosts","hosts":[{"id":"x","name":"n","user":"u","host":"h","port":65535}]})",
+      {"optional host fields absent",
+       R"({"type":"hosts","hosts":[{"id":"x","name":"n","user":"u","host":"h","port":65535}]})",
        Reply{Reply::Hosts{{bare}}}},
       {"optional host fields null",
        R"({"type":"hosts","hosts":[{"id":"x","name":"n","group":null,"user":"u","host":"h","port":65535,"os":null}]})",
@@ -43,24 +48,30 @@ std::vector<Accepted> accepted_cases() {
        R"({"extra":1,"type":"hosts","extra":[{"a":{"b":[1,2]}}],"Type":"nope","hosts":[{"id":"x","type":"t","type":5,"name":"n",)"
        R"("user":"u","host":"h","port":65535,"zone":{"deep":[[[[]]]]},"zone":null}]})",
        Reply{Reply::Hosts{{bare}}}},
-      {"progress", R"({"type":"progress","files":1,"total_files":2,"bytes":3,"total_bytes":18446744073709551615})",
+      {"progress",
+       R"({"type":"progress","files":1,"total_files":2,"bytes":3,"total_bytes":18446744073709551615})",
        Reply{Reply::Progress{{1, 2, 3, max64}}}},
-      {"transfer done", R"({"failures":["a: denied","b"],"type":"transfer_done","files":4,"bytes":5,"skipped":6,"failed":2})",
+      {"transfer done",
+       R"({"failures":["a: denied","b"],"type":"transfer_done","files":4,"bytes":5,"skipped":6,"failed":2})",
        Reply{Reply::TransferDone{{4, 5, 6, 2, {"a: denied", "b"}}}}},
-      {"transfer done without failures", R"({"type":"transfer_done","files":0,"bytes":0,"skipped":0,"failed":0,"failures":[]})",
+      {"transfer done without failures",
+       R"({"type":"transfer_done","files":0,"bytes":0,"skipped":0,"failed":0,"failures":[]})",
        Reply{Reply::TransferDone{}}},
       {"exit", R"({"type":"exit","code":0})", Reply{Reply::Exit{0}}},
       {"exit -1", R"({"type":"exit","code":-1})", Reply{Reply::Exit{-1}}},
       {"exit extremes", R"({"type":"exit","code":-2147483648})", Reply{Reply::Exit{INT32_MIN}}},
       {"exit max", R"({"type":"exit","code":2147483647})", Reply{Reply::Exit{INT32_MAX}}},
       {"minus zero is zero", R"({"type":"exit","code":-0})", Reply{Reply::Exit{0}}},
-      {"activated with members", R"({"type":"activated","code":"x","code":[1],"hosts":5})", Reply{Reply::Activated{}}},
+      {"activated with members", R"({"type":"activated","code":"x","code":[1],"hosts":5})",
+       Reply{Reply::Activated{}}},
       {"error", R"({"type":"error","code":"host_key_changed","message":"主机密钥已变化"})",
        Reply{Reply::Error{ErrorCode::HostKeyChanged, "主机密钥已变化"}}},
       {"error with empty message", R"({"message":"","code":"bad_request","type":"error"})",
        Reply{Reply::Error{ErrorCode::BadRequest, ""}}},
-      {"whitespace around", " \t\r\n{ \"type\" : \"activated\" }\r\n \t", Reply{Reply::Activated{}}},
-      {"escapes in strings", R"({"type":"error","code":"connect_failed","message":"a\"b\\c\u00e9\ud83d\ude00\n"})",
+      {"whitespace around", " \t\r\n{ \"type\" : \"activated\" }\r\n \t",
+       Reply{Reply::Activated{}}},
+      {"escapes in strings",
+       R"({"type":"error","code":"connect_failed","message":"a\"b\\c\u00e9\ud83d\ude00\n"})",
        Reply{Reply::Error{ErrorCode::ConnectFailed, "a\"b\\c\xC3\xA9\xF0\x9F\x98\x80\n"}}},
   };
 }
@@ -80,7 +91,8 @@ struct Rejected {
 };
 
 std::string host_with(std::string_view replace_port) {
-  return R"({"type":"hosts","hosts":[{"id":"x","name":"n","user":"u","host":"h",)" + std::string(replace_port) + "}]}";
+  return R"({"type":"hosts","hosts":[{"id":"x","name":"n","user":"u","host":"h",)" +
+         std::string(replace_port) + "}]}";
 }
 
 std::vector<Rejected> rejected_cases() {
@@ -108,7 +120,8 @@ std::vector<Rejected> rejected_cases() {
       {"hosts not an array", R"({"type":"hosts","hosts":{}})", "\"hosts\""},
       {"host as array", R"({"type":"hosts","hosts":[["x","n",null,"u","h",22,null]]})", "hosts[0]"},
       {"repeated hosts", R"({"type":"hosts","hosts":[],"hosts":[]})", "duplicate field \"hosts\""},
-      {"repeated field in host", host_with(R"("port":22,"port":22)"), "duplicate field \"hosts[0].port\""},
+      {"repeated field in host", host_with(R"("port":22,"port":22)"),
+       "duplicate field \"hosts[0].port\""},
       {"missing port", host_with(R"("os":null)"), "missing field \"hosts[0].port\""},
       {"port 65536", host_with(R"("port":65536)"), "65536 is out of range 0 to 65535"},
       {"port -1", host_with(R"("port":-1)"), "-1 is out of range"},
@@ -117,36 +130,51 @@ std::vector<Rejected> rejected_cases() {
       {"port as string", host_with(R"("port":"22")"), "found string \"22\""},
       {"port as boolean", host_with(R"("port":true)"), "found true"},
       {"port null", host_with(R"("port":null)"), "found null"},
-      {"name as number", R"({"type":"hosts","hosts":[{"id":"x","name":5,"user":"u","host":"h","port":1}]})",
+      {"name as number",
+       R"({"type":"hosts","hosts":[{"id":"x","name":5,"user":"u","host":"h","port":1}]})",
        "\"hosts[0].name\""},
-      {"group as number", R"({"type":"hosts","hosts":[{"id":"x","name":"n","group":1,"user":"u","host":"h","port":1}]})",
+      {"group as number",
+       R"({"type":"hosts","hosts":[{"id":"x","name":"n","group":1,"user":"u","host":"h","port":1}]})",
        "\"hosts[0].group\""},
-      {"second host wrong", with_web_host(R"({"type":"hosts","hosts":[)", R"(,{"id":1}]})"), "hosts[1].id"},
-      {"counter negative", R"({"type":"progress","files":-1,"total_files":2,"bytes":3,"total_bytes":4})", "\"files\""},
+      {"second host wrong", with_web_host(R"({"type":"hosts","hosts":[)", R"(,{"id":1}]})"),
+       "hosts[1].id"},
+      {"counter negative",
+       R"({"type":"progress","files":-1,"total_files":2,"bytes":3,"total_bytes":4})", "\"files\""},
       {"counter over 64 bits",
        R"({"type":"progress","files":1,"total_files":2,"bytes":3,"total_bytes":18446744073709551616})",
        "18446744073709551616 is out of range"},
-      {"counter missing", R"({"type":"progress","files":1,"total_files":2,"bytes":3})", "\"total_bytes\""},
-      {"counter repeated", R"({"type":"progress","files":1,"files":1,"total_files":2,"bytes":3,"total_bytes":4})",
+      {"counter missing", R"({"type":"progress","files":1,"total_files":2,"bytes":3})",
+       "\"total_bytes\""},
+      {"counter repeated",
+       R"({"type":"progress","files":1,"files":1,"total_files":2,"bytes":3,"total_bytes":4})",
        "duplicate field \"files\""},
       {"failures missing", R"({"type":"transfer_done","files":0,"bytes":0,"skipped":0,"failed":0})",
        "missing field \"failures\""},
-      {"failures not strings", R"({"type":"transfer_done","files":0,"bytes":0,"skipped":0,"failed":1,"failures":[1]})",
+      {"failures not strings",
+       R"({"type":"transfer_done","files":0,"bytes":0,"skipped":0,"failed":1,"failures":[1]})",
        "failures[0]"},
-      {"failures null", R"({"type":"transfer_done","files":0,"bytes":0,"skipped":0,"failed":0,"failures":null})",
+      {"failures null",
+       R"({"type":"transfer_done","files":0,"bytes":0,"skipped":0,"failed":0,"failures":null})",
        "\"failures\""},
       {"exit code too big", R"({"type":"exit","code":2147483648})", "2147483648 is out of range"},
-      {"exit code too small", R"({"type":"exit","code":-2147483649})", "-2147483649 is out of range"},
-      {"exit code huge negative", R"({"type":"exit","code":-99999999999999999999})", "out of range"},
+      {"exit code too small", R"({"type":"exit","code":-2147483649})",
+       "-2147483649 is out of range"},
+      {"exit code huge negative", R"({"type":"exit","code":-99999999999999999999})",
+       "out of range"},
       {"exit code missing", R"({"type":"exit"})", "missing field \"code\""},
       {"exit code as string", R"({"type":"exit","code":"0"})", "\"code\""},
-      {"error code in capitals", R"({"type":"error","code":"NOT_RUNNING","message":""})", "\"NOT_RUNNING\""},
+      {"error code in capitals", R"({"type":"error","code":"NOT_RUNNING","message":""})",
+       "\"NOT_RUNNING\""},
       {"error code unknown", R"({"type":"error","code":"timeout","message":""})", "\"timeout\""},
       {"error code as position", R"({"type":"error","code":0,"message":""})", "\"code\""},
-      {"error code as object", R"({"type":"error","code":{"not_running":null},"message":""})", "\"code\""},
-      {"error message missing", R"({"type":"error","code":"bad_request"})", "missing field \"message\""},
-      {"error message null", R"({"type":"error","code":"bad_request","message":null})", "\"message\""},
-      {"invalid UTF-8 in a string", "{\"type\":\"error\",\"code\":\"bad_request\",\"message\":\"\xff\"}", "UTF-8"},
+      {"error code as object", R"({"type":"error","code":{"not_running":null},"message":""})",
+       "\"code\""},
+      {"error message missing", R"({"type":"error","code":"bad_request"})",
+       "missing field \"message\""},
+      {"error message null", R"({"type":"error","code":"bad_request","message":null})",
+       "\"message\""},
+      {"invalid UTF-8 in a string",
+       "{\"type\":\"error\",\"code\":\"bad_request\",\"message\":\"\xff\"}", "UTF-8"},
       {"unterminated", R"({"type":"activated")", "syntax error"},
   };
 }
@@ -155,7 +183,8 @@ TEST(DecodeReply, Rejects) {
   for (const auto& test : rejected_cases()) {
     auto reply = decode_reply(test.payload);
     ASSERT_FALSE(reply) << test.name;
-    EXPECT_NE(reply.error().find(test.mentions), std::string::npos) << test.name << ": " << reply.error();
+    EXPECT_NE(reply.error().find(test.mentions), std::string::npos)
+        << test.name << ": " << reply.error();
     EXPECT_EQ(reply.error().find('\n'), std::string::npos) << test.name << ": " << reply.error();
   }
 }
@@ -186,30 +215,40 @@ TEST(DecodeReply, WholeDescriptions) {
   };
   const Case cases[] = {
       {"later host, later line",
-       "{\"type\":\"hosts\",\n\"hosts\":[\n{\"id\":\"a\",\"name\":\"n\",\"user\":\"u\",\"host\":\"h\",\"port\":1},\n"
+       "{\"type\":\"hosts\",\n\"hosts\":[\n{\"id\":\"a\",\"name\":\"n\",\"user\":\"u\",\"host\":"
+       "\"h\",\"port\":1},\n"
        "{\"id\":\"b\",\"name\":\"n\",\"user\":\"u\",\"host\":\"h\",\"port\":\"1\"}]}",
-       "invalid type for \"hosts[1].port\": expected an integer, found string \"1\" at line 4, column 53"},
-      {"first faulty host wins, type last", "{\"hosts\":[{\"id\":\"a\"},{\"id\":\"b\",\"id\":\"c\"}],\n\"type\":\"hosts\"}",
+       "invalid type for \"hosts[1].port\": expected an integer, found string \"1\" at line 4, "
+       "column 53"},
+      {"first faulty host wins, type last",
+       "{\"hosts\":[{\"id\":\"a\"},{\"id\":\"b\",\"id\":\"c\"}],\n\"type\":\"hosts\"}",
        "missing field \"hosts[0].name\" at line 1, column 20"},
-      {"repeated hosts beat a faulty host", "{\"hosts\":[{\"name\":5}],\"type\":\"hosts\",\n\"hosts\":[]}",
+      {"repeated hosts beat a faulty host",
+       "{\"hosts\":[{\"name\":5}],\"type\":\"hosts\",\n\"hosts\":[]}",
        "duplicate field \"hosts\" at line 2, column 7"},
       {"host that is no object", "{\"hosts\":[1,{\"id\":\"x\"}],\"type\":\"hosts\"}",
        "invalid type for \"hosts[0]\": expected a host object, found 1 at line 1, column 12"},
       {"fields in a fixed order, not the payload's",
        R"({"type":"hosts","hosts":[{"id":"x","name":"n","user":"u","host":"h","port":1,"os":7,"group":[1]}]})",
-       "invalid type for \"hosts[0].group\": expected a string or null, found an array at line 1, column 93"},
-      {"missing field at the host's end", "{\"type\":\"hosts\",\"hosts\":[{\"id\":\"x\",\"name\":\"n\",\"user\":\"u\",\"host\":\"h\"}\n]}",
+       "invalid type for \"hosts[0].group\": expected a string or null, found an array at line 1, "
+       "column 93"},
+      {"missing field at the host's end",
+       "{\"type\":\"hosts\",\"hosts\":[{\"id\":\"x\",\"name\":\"n\",\"user\":\"u\",\"host\":\"h\"}"
+       "\n]}",
        "missing field \"hosts[0].port\" at line 1, column 68"},
-      {"first repeat in the payload", R"({"type":"progress","bytes":1,"files":1,"bytes":2,"files":2})",
+      {"first repeat in the payload",
+       R"({"type":"progress","bytes":1,"files":1,"bytes":2,"files":2})",
        "duplicate field \"bytes\" at line 1, column 46"},
       {"failure that is no string",
-       "{\"type\":\"transfer_done\",\"files\":0,\"bytes\":0,\"skipped\":0,\"failed\":0,\n\"failures\":[\"a\",{\"b\":1}]}",
+       "{\"type\":\"transfer_done\",\"files\":0,\"bytes\":0,\"skipped\":0,\"failed\":0,"
+       "\n\"failures\":[\"a\",{\"b\":1}]}",
        "invalid type for \"failures[1]\": expected a string, found an object at line 2, column 17"},
       {"message as number", "{\"type\":\"error\",\"code\":\"bad_request\",\n  \"message\":7}",
        "invalid type for \"message\": expected a string, found 7 at line 2, column 14"},
       {"code before type", "{\"code\":\"nope\",\n\"type\":\"error\",\"message\":\"m\"}",
        "unknown error code \"nope\" at line 1, column 14"},
-      {"exponent port", R"({"type":"hosts","hosts":[{"id":"x","name":"n","user":"u","host":"h","port":1.5e3}]})",
+      {"exponent port",
+       R"({"type":"hosts","hosts":[{"id":"x","name":"n","user":"u","host":"h","port":1.5e3}]})",
        "invalid value for \"hosts[0].port\": 1.5e3 is not an integer at line 1, column 81"},
   };
   for (const Case& test : cases) {
@@ -239,7 +278,8 @@ TEST(DecodeReply, ManyHosts) {
 }
 
 TEST(DecodeReply, DeepNestingInDroppedMembersIsHarmless) {
-  std::string payload = R"({"type":"activated","x":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
+  std::string payload =
+      R"({"type":"activated","x":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
   EXPECT_TRUE(decode_reply(payload));
 }
 

@@ -22,13 +22,27 @@ bool needs_escape(unsigned char c) { return kNeedsEscape[c]; }
 
 void append_escape(std::string& out, unsigned char c) {
   switch (c) {
-    case '"': out += "\\\""; break;
-    case '\\': out += "\\\\"; break;
-    case '\b': out += "\\b"; break;
-    case '\t': out += "\\t"; break;
-    case '\n': out += "\\n"; break;
-    case '\f': out += "\\f"; break;
-    case '\r': out += "\\r"; break;
+    case '"':
+      out += "\\\"";
+      break;
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\b':
+      out += "\\b";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\f':
+      out += "\\f";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
     default: {
       static constexpr char kHex[] = "0123456789abcdef";
       const char escaped[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0x0F]};
@@ -112,8 +126,8 @@ constexpr std::string_view tag_of() {
 }  // namespace
 
 void append_json_string(std::string& out, std::string_view utf8) {
-  const auto first_escape =
-      std::find_if(utf8.begin(), utf8.end(), [](char c) { return needs_escape(static_cast<unsigned char>(c)); });
+  const auto first_escape = std::find_if(
+      utf8.begin(), utf8.end(), [](char c) { return needs_escape(static_cast<unsigned char>(c)); });
   // The usual string, short and plain, goes out with its quotes in one append.
   constexpr std::size_t kShort = 64;
   if (first_escape == utf8.end() && utf8.size() <= kShort) {

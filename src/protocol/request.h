@@ -6,8 +6,8 @@
 #include <string_view>
 #include <variant>
 
-#include "text/native_string.h"
 #include "base/result.h"
+#include "text/native_string.h"
 
 namespace sorvane {
 

@@ -13,10 +13,17 @@ struct EncodeCase {
 
 std::vector<EncodeCase> encode_cases() {
   return {
-      {"list without query", {Request::List{}}, R"({"version":2,"request":{"type":"list","query":null}})"},
-      {"list with query", {Request::List{"web"}}, R"({"version":2,"request":{"type":"list","query":"web"}})"},
-      {"list with empty query", {Request::List{""}}, R"({"version":2,"request":{"type":"list","query":""}})"},
-      {"exec", {Request::Exec{"abc", "uptime"}},
+      {"list without query",
+       {Request::List{}},
+       R"({"version":2,"request":{"type":"list","query":null}})"},
+      {"list with query",
+       {Request::List{"web"}},
+       R"({"version":2,"request":{"type":"list","query":"web"}})"},
+      {"list with empty query",
+       {Request::List{""}},
+       R"({"version":2,"request":{"type":"list","query":""}})"},
+      {"exec",
+       {Request::Exec{"abc", "uptime"}},
        R"({"version":2,"request":{"type":"exec","host":"abc","command":"uptime"}})"},
       {"exec escapes quotes, backslash, tab, newline",
        {Request::Exec{"abc", "echo \"a\\b\"\tx\ny"}},
@@ -25,11 +32,14 @@ std::vector<EncodeCase> encode_cases() {
        {Request::Exec{"h", std::string("\x00\x01\x08\x0b\x0c\x0d\x1b\x1f\x7f", 9)}},
        R"({"version":2,"request":{"type":"exec","host":"h","command":"\u0000\u0001\b\u000b\f\r\u001b\u001f)"
        "\x7f\"}}"},
-      {"exec keeps non-ASCII and slash raw", {Request::Exec{"主机", "cat /etc/名前 — é 😀"}},
+      {"exec keeps non-ASCII and slash raw",
+       {Request::Exec{"主机", "cat /etc/名前 — é 😀"}},
        R"({"version":2,"request":{"type":"exec","host":"主机","command":"cat /etc/名前 — é 😀"}})"},
-      {"upload", {Request::Upload{"abc", utf8_to_native("/home/u/文件.zip"), "~/in/"}},
+      {"upload",
+       {Request::Upload{"abc", utf8_to_native("/home/u/文件.zip"), "~/in/"}},
        R"({"version":2,"request":{"type":"upload","host":"abc","source":"/home/u/文件.zip","destination":"~/in/"}})"},
-      {"download", {Request::Download{"abc", "~/log \"x\".txt", utf8_to_native("C:\\Users\\u\\out")}},
+      {"download",
+       {Request::Download{"abc", "~/log \"x\".txt", utf8_to_native("C:\\Users\\u\\out")}},
        R"({"version":2,"request":{"type":"download","host":"abc","source":"~/log \"x\".txt","destination":"C:\\Users\\u\\out"}})"},
       {"activate", {Request::Activate{}}, R"({"version":2,"request":{"type":"activate"}})"},
   };
@@ -49,13 +59,27 @@ TEST(JsonQuote, EscapesExactlyTheRequestSet) {
     std::string quoted = json_quote(std::string(1, static_cast<char>(c)));
     std::string expected;
     switch (c) {
-      case '"': expected = R"("\"")"; break;
-      case '\\': expected = R"("\\")"; break;
-      case '\b': expected = R"("\b")"; break;
-      case '\t': expected = R"("\t")"; break;
-      case '\n': expected = R"("\n")"; break;
-      case '\f': expected = R"("\f")"; break;
-      case '\r': expected = R"("\r")"; break;
+      case '"':
+        expected = R"("\"")";
+        break;
+      case '\\':
+        expected = R"("\\")";
+        break;
+      case '\b':
+        expected = R"("\b")";
+        break;
+      case '\t':
+        expected = R"("\t")";
+        break;
+      case '\n':
+        expected = R"("\n")";
+        break;
+      case '\f':
+        expected = R"("\f")";
+        break;
+      case '\r':
+        expected = R"("\r")";
+        break;
       default: {
         if (c < 0x20) {
           char buf[16];

@@ -111,9 +111,7 @@ std::string_view trim_leading(std::string_view utf8) {
 
 }  // namespace
 
-bool is_white_space(char32_t code_point) {
-  return in_table(tables::white_space, code_point);
-}
+bool is_white_space(char32_t code_point) { return in_table(tables::white_space, code_point); }
 
 std::size_t display_width(std::string_view utf8) {
   std::size_t width = 0;

@@ -34,7 +34,8 @@ std::string icu_lower(UChar32 c) {
 
 TEST(UnicodeIcu, WhiteSpaceOfEveryCodePoint) {
   for (UChar32 c = 0; c <= kLastCodePoint; ++c) {
-    ASSERT_EQ(is_white_space(static_cast<char32_t>(c)), u_hasBinaryProperty(c, UCHAR_WHITE_SPACE) != 0)
+    ASSERT_EQ(is_white_space(static_cast<char32_t>(c)),
+              u_hasBinaryProperty(c, UCHAR_WHITE_SPACE) != 0)
         << std::hex << c;
   }
 }
@@ -48,11 +49,13 @@ TEST(UnicodeIcu, LowerCaseOfEveryCodePoint) {
 }
 
 TEST(UnicodeIcu, FinalSigmaInContextMatches) {
-  const std::u16string texts[] = {u"ΟΔΟΣ", u"ΑΣ Β", u"Α'Σ", u"ΑΣ'Α", u"Σ", u"ΑΣʰ", u"ʰΣ", u"Α\u0345Σ"};
+  const std::u16string texts[] = {u"ΟΔΟΣ", u"ΑΣ Β", u"Α'Σ", u"ΑΣ'Α",
+                                  u"Σ",    u"ΑΣʰ",  u"ʰΣ",  u"Α\u0345Σ"};
   for (const std::u16string& text : texts) {
     UChar lower[32];
     UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = u_strToLower(lower, 32, text.data(), static_cast<int32_t>(text.size()), "", &status);
+    const int32_t length =
+        u_strToLower(lower, 32, text.data(), static_cast<int32_t>(text.size()), "", &status);
     ASSERT_TRUE(U_SUCCESS(status));
     EXPECT_EQ(to_lower_full(utf16_to_utf8_lossy(text)),
               utf16_to_utf8_lossy(std::u16string_view(lower, static_cast<std::size_t>(length))))
@@ -72,7 +75,8 @@ TEST(UnicodeIcu, WidthOfEveryCodePoint) {
       ASSERT_EQ(width, 0u) << std::hex << c;
     } else if (east_asian == U_EA_WIDE || east_asian == U_EA_FULLWIDTH) {
       ASSERT_EQ(width, 2u) << std::hex << c;
-    } else if (type != U_FORMAT_CHAR && !(c >= 0x1160 && c <= 0x11FF) && !(c >= 0xD7B0 && c <= 0xD7FF)) {
+    } else if (type != U_FORMAT_CHAR && !(c >= 0x1160 && c <= 0x11FF) &&
+               !(c >= 0xD7B0 && c <= 0xD7FF)) {
       ASSERT_EQ(width, 1u) << std::hex << c;
     }
   }

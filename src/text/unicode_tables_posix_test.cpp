@@ -23,7 +23,8 @@ std::string read_file(const fs::path& path) {
 
 TEST(UnicodeTables, CommittedFileIsUpToDate) {
   const fs::path ucd = "/usr/share/unicode";
-  if (!fs::exists(ucd / "UnicodeData.txt") || std::system("python3 --version >/dev/null 2>&1") != 0) {
+  if (!fs::exists(ucd / "UnicodeData.txt") ||
+      std::system("python3 --version >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "needs python3 and the Unicode Character Database in " << ucd;
   }
   const fs::path source = SORVANE_SOURCE_DIR;

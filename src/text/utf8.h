@@ -18,7 +18,7 @@ struct DecodedChar {
   char32_t code_point;  // U+FFFD when !valid
   std::size_t length;   // bytes used: the character, or the maximal invalid subpart
   bool valid;
-  bool truncated;       // ran out of bytes inside a sequence that could still be completed
+  bool truncated;  // ran out of bytes inside a sequence that could still be completed
 };
 
 // Decodes the character at the start of `bytes` (which must not be empty).

@@ -19,6 +19,7 @@ struct LossyCase {
 // Substitution of maximal subparts, as the Unicode Standard's practice
 // (and every major browser) does it.
 TEST(Utf8Lossy, ReplacesEachMaximalSubpartOnce) {
+  // clang-format off
   const std::vector<LossyCase> cases = {
       {"ascii", "plain text", "plain text"},
       {"valid multibyte", "\xE4\xB8\xAD\xF0\x9F\x98\x80", "\xE4\xB8\xAD\xF0\x9F\x98\x80"},
@@ -39,6 +40,7 @@ TEST(Utf8Lossy, ReplacesEachMaximalSubpartOnce) {
       {"embedded NUL kept", std::string("a\0b", 3), std::string("a\0b", 3)},
       {"long ascii before error", std::string(40, 'x') + "\xFF", std::string(40, 'x') + R},
   };
+  // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(utf8_lossy(c.input), c.expected) << c.name;
     EXPECT_EQ(is_valid_utf8(c.input), c.input == c.expected) << c.name;
@@ -53,6 +55,7 @@ TEST(Utf8Decode, ReportsLengthValidityAndTruncation) {
     bool valid;
     bool truncated;
   };
+  // clang-format off
   const std::vector<Case> cases = {
       {"A", U'A', 1, true, false},
       {"\xC3\xA9", U'\u00E9', 2, true, false},
@@ -67,6 +70,7 @@ TEST(Utf8Decode, ReportsLengthValidityAndTruncation) {
       {"\x80", kReplacementChar, 1, false, false},
       {"\xC0", kReplacementChar, 1, false, false},
   };
+  // clang-format on
   for (const auto& c : cases) {
     const DecodedChar d = decode_utf8_char(c.bytes);
     EXPECT_EQ(d.code_point, c.code_point) << testing::PrintToString(c.bytes);
@@ -82,6 +86,7 @@ TEST(Utf8Repair, HoldsBackOnlyACompletableTail) {
     std::string out;
     std::size_t consumed;
   };
+  // clang-format off
   const std::vector<Case> cases = {
       {"", "", 0},
       {"abc", "abc", 3},
@@ -95,6 +100,7 @@ TEST(Utf8Repair, HoldsBackOnlyACompletableTail) {
       {"\xED\xA0", R + R, 2},              // ED A0 can never be completed
       {"a\x1B[31mred", "a\x1B[31mred", 9}, // escape sequences pass through
   };
+  // clang-format on
   for (const auto& c : cases) {
     std::string out = "prefix:";
     EXPECT_EQ(repair_utf8_prefix(c.bytes, out), c.consumed) << testing::PrintToString(c.bytes);
@@ -137,12 +143,14 @@ TEST(Utf8Utf16, UnpairedSurrogates) {
     std::string lossy;
     std::string wtf8;
   };
+  // clang-format off
   const std::vector<Case> cases = {
       {u"a\xD800" "b", "a" + R + "b", "a\xED\xA0\x80" "b"},
       {u"\xDC00", R, "\xED\xB0\x80"},
       {u"x\xDBFF", "x" + R, "x\xED\xAF\xBF"},
       {std::u16string{0xDC00, 0xD800}, R + R, "\xED\xB0\x80\xED\xA0\x80"},  // reversed pair
   };
+  // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(utf16_to_utf8(c.utf16), std::nullopt);
     EXPECT_EQ(utf16_to_utf8_lossy(c.utf16), c.lossy);
@@ -160,7 +168,8 @@ TEST(Utf8Utf16, InvalidUtf8BecomesReplacement) {
 
 TEST(Utf8Append, EncodesAndReplacesNonScalars) {
   std::string out;
-  for (char32_t c : {U'\0', U'\x7F', U'\x80', U'\x7FF', U'\x800', U'\xFFFF', U'\x10000', U'\x10FFFF'}) {
+  for (char32_t c :
+       {U'\0', U'\x7F', U'\x80', U'\x7FF', U'\x800', U'\xFFFF', U'\x10000', U'\x10FFFF'}) {
     out.clear();
     append_utf8(out, c);
     const DecodedChar d = decode_utf8_char(out);

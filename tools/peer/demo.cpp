@@ -37,8 +37,9 @@ Result<DemoRequest, RequestError> decode_exec(const Json& request) {
 Result<DemoRequest, RequestError> decode_transfer(const Json& request, bool upload) {
   TransferRequest transfer;
   transfer.upload = upload;
-  for (auto [key, field] : {std::pair{"host", &transfer.host}, std::pair{"source", &transfer.source},
-                            std::pair{"destination", &transfer.destination}}) {
+  for (auto [key, field] :
+       {std::pair{"host", &transfer.host}, std::pair{"source", &transfer.source},
+        std::pair{"destination", &transfer.destination}}) {
     auto value = string_member(request, key);
     if (!value) return fail(std::move(value).error());
     *field = std::move(*value);
@@ -57,7 +58,8 @@ IoResult<void> answer_exec(const ExecRequest& exec, ByteWriter& out) {
     return broken.has_value();
   });
   if (!broken) return broken;
-  if (!code) return send_json(out, error_reply(ErrorCode::ConnectFailed, "无法运行命令：" + code.error()));
+  if (!code)
+    return send_json(out, error_reply(ErrorCode::ConnectFailed, "无法运行命令：" + code.error()));
   return send_json(out, Json{{"type", "exit"}, {"code", *code}});
 }
 
@@ -70,8 +72,9 @@ Json progress_reply(const TransferCounters& counters) {
 }
 
 Json transfer_done_reply(const TransferSummary& summary) {
-  return Json{{"type", "transfer_done"}, {"files", summary.files},   {"bytes", summary.bytes},
-              {"skipped", summary.skipped}, {"failed", summary.failed}, {"failures", summary.failures}};
+  return Json{{"type", "transfer_done"},  {"files", summary.files},
+              {"bytes", summary.bytes},   {"skipped", summary.skipped},
+              {"failed", summary.failed}, {"failures", summary.failures}};
 }
 
 IoResult<void> answer_transfer(const TransferRequest& transfer, ByteWriter& out) {
@@ -80,8 +83,8 @@ IoResult<void> answer_transfer(const TransferRequest& transfer, ByteWriter& out)
   const auto home = home_directory().value_or(fs::current_path(no_cwd));
   const fs::path source =
       transfer.upload ? path_from_utf8(transfer.source) : expand_home(transfer.source, home);
-  const fs::path destination =
-      transfer.upload ? expand_home(transfer.destination, home) : path_from_utf8(transfer.destination);
+  const fs::path destination = transfer.upload ? expand_home(transfer.destination, home)
+                                               : path_from_utf8(transfer.destination);
 
   IoResult<void> broken;
   auto summary = copy_tree(source, destination, [&](const TransferCounters& counters) {
@@ -104,11 +107,13 @@ Result<DemoRequest, RequestError> decode_request(std::string_view payload) {
     return fail(bad_request("缺少协议版本"));
   }
   if (*version != 2) {
-    return fail(RequestError{ErrorCode::VersionMismatch,
-                             "协议版本不匹配：Sorvane 使用版本 2，请求使用版本 " + version->dump()});
+    return fail(
+        RequestError{ErrorCode::VersionMismatch,
+                     "协议版本不匹配：Sorvane 使用版本 2，请求使用版本 " + version->dump()});
   }
   const auto request = envelope.find("request");
-  if (request == envelope.end() || !request->is_object()) return fail(bad_request("缺少 \"request\" 对象"));
+  if (request == envelope.end() || !request->is_object())
+    return fail(bad_request("缺少 \"request\" 对象"));
   auto type = string_member(*request, "type");
   if (!type) return fail(std::move(type).error());
   if (*type == "list") return decode_list(*request);
@@ -134,7 +139,8 @@ IoResult<void> serve_demo(std::string_view payload, const Json& hosts, ByteWrite
 
   if (auto* list = std::get_if<ListRequest>(&*request)) return answer_list(*list, hosts, out);
   if (auto* exec = std::get_if<ExecRequest>(&*request)) return answer_exec(*exec, out);
-  if (auto* transfer = std::get_if<TransferRequest>(&*request)) return answer_transfer(*transfer, out);
+  if (auto* transfer = std::get_if<TransferRequest>(&*request))
+    return answer_transfer(*transfer, out);
   return send_json(out, Json{{"type", "activated"}});
 }
 

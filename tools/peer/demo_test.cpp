@@ -23,11 +23,13 @@ TEST(PeerDemoRequest, RefusesMalformedEnvelopesWithTheRightCode) {
       {R"({"version":1,"request":{"type":"activate"}})", ErrorCode::VersionMismatch},
       {R"({"version":3,"request":{"type":"nonsense"}})", ErrorCode::VersionMismatch},
       {R"({"version":2})", ErrorCode::BadRequest},
-      {R"({"version":2,"request":{"type":"EXEC","host":"a","command":"b"}})", ErrorCode::BadRequest},
+      {R"({"version":2,"request":{"type":"EXEC","host":"a","command":"b"}})",
+       ErrorCode::BadRequest},
       {R"({"version":2,"request":{"type":"exec","host":"a"}})", ErrorCode::BadRequest},
       {R"({"version":2,"request":{"type":"exec","host":1,"command":"b"}})", ErrorCode::BadRequest},
       {R"({"version":2,"request":{"type":"list","query":5}})", ErrorCode::BadRequest},
-      {R"({"version":2,"request":{"type":"upload","host":"a","source":"/x"}})", ErrorCode::BadRequest},
+      {R"({"version":2,"request":{"type":"upload","host":"a","source":"/x"}})",
+       ErrorCode::BadRequest},
   };
   for (const auto& [payload, code] : cases) {
     auto request = decode_request(payload);
@@ -66,16 +68,20 @@ TEST(PeerDemo, AnswersListActivateAndUnknownHosts) {
   ASSERT_EQ(activate.size(), 1u);
   EXPECT_EQ(activate[0].second, R"({"type":"activated"})");
 
-  for (auto payload : {R"({"version":2,"request":{"type":"exec","host":"nope","command":"exit 0"}})",
-                       R"({"version":2,"request":{"type":"upload","host":"nope","source":"/a","destination":"b"}})"}) {
+  for (
+      auto payload :
+      {R"({"version":2,"request":{"type":"exec","host":"nope","command":"exit 0"}})",
+       R"({"version":2,"request":{"type":"upload","host":"nope","source":"/a","destination":"b"}})"}) {
     auto reply = serve(payload);
     ASSERT_EQ(reply.size(), 1u);
-    EXPECT_EQ(reply[0].second, "{\"type\":\"error\",\"code\":\"host_not_found\",\"message\":\"找不到主机 nope\"}");
+    EXPECT_EQ(reply[0].second,
+              "{\"type\":\"error\",\"code\":\"host_not_found\",\"message\":\"找不到主机 nope\"}");
   }
 }
 
 TEST(PeerDemo, ExecStreamsOutputThenTheExitCode) {
-  auto frames = serve(R"({"version":2,"request":{"type":"exec","host":"a1b2c3d4e5f60718","command":"echo out&& echo err>&2&& exit 3"}})");
+  auto frames = serve(
+      R"({"version":2,"request":{"type":"exec","host":"a1b2c3d4e5f60718","command":"echo out&& echo err>&2&& exit 3"}})");
   ASSERT_GE(frames.size(), 3u);
   std::string out, err;
   for (std::size_t i = 0; i + 1 < frames.size(); ++i) {
@@ -90,7 +96,8 @@ TEST(PeerDemo, ExecStopsWhenTheClientHasGone) {
   StringWriter out;
   out.broken = true;
   auto served = serve_demo(
-      R"({"version":2,"request":{"type":"exec","host":"a1b2c3d4e5f60718","command":"echo hi"}})", kHosts, out);
+      R"({"version":2,"request":{"type":"exec","host":"a1b2c3d4e5f60718","command":"echo hi"}})",
+      kHosts, out);
   EXPECT_FALSE(served);
 }
 

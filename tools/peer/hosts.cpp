@@ -71,7 +71,8 @@ Json generate_hosts(std::uint64_t count) {
   Json hosts = Json::array();
   for (std::uint64_t i = 0; i < count; ++i) {
     char id[17];
-    std::snprintf(id, sizeof id, "%016llx", static_cast<unsigned long long>(0x5e0d000000000000ULL + i));
+    std::snprintf(id, sizeof id, "%016llx",
+                  static_cast<unsigned long long>(0x5e0d000000000000ULL + i));
     Json host;
     host["id"] = id;
     host["name"] = "host-" + std::to_string(i + 1);
@@ -88,7 +89,8 @@ Json generate_hosts(std::uint64_t count) {
 const Json* find_host(const Json& hosts, std::string_view id) {
   for (const Json& host : hosts) {
     const auto member = host.find("id");
-    if (member != host.end() && member->is_string() && member->get_ref<const std::string&>() == id) {
+    if (member != host.end() && member->is_string() &&
+        member->get_ref<const std::string&>() == id) {
       return &host;
     }
   }

@@ -30,7 +30,7 @@ TEST(PeerHosts, FiltersByAnyMemberIgnoringCaseInFileOrder) {
       {"db.INTERNAL", {"b7c8d9e0f1a2b3c4"}},  // host
       {"C0FFEE", {"c0ffee0000000001"}},       // id
       {"据库", {"b7c8d9e0f1a2b3c4"}},
-      {"σοφια", {"c0ffee0000000001"}},        // beyond ASCII
+      {"σοφια", {"c0ffee0000000001"}},  // beyond ASCII
       {"", {"a1b2c3d4e5f60718", "b7c8d9e0f1a2b3c4", "c0ffee0000000001"}},
       {"nowhere", {}},
   };
@@ -43,11 +43,16 @@ TEST(PeerHosts, RefusesFilesTheToolWouldRefuse) {
   const std::pair<std::string_view, std::string_view> cases[] = {
       {"{}", "the hosts file must hold a JSON array"},
       {"[1", "the hosts file is not valid JSON"},
-      {R"([{"id":"x","name":"n","user":"u","host":"h"}])", "host 1: host member \"port\" must be a number from 0 to 65535"},
-      {R"([{"id":"x","name":"n","user":"u","host":"h","port":65536}])", "host 1: host member \"port\" must be a number from 0 to 65535"},
-      {R"([{"id":"x","name":"n","user":"u","host":"h","port":-1}])", "host 1: host member \"port\" must be a number from 0 to 65535"},
-      {R"([{"id":"x","name":"n","user":"u","host":"h","port":22,"os":7}])", "host 1: host member \"os\" must be a string or null"},
-      {R"([{"id":"x","name":"n","user":"u","host":"h","port":22},{"id":1}])", "host 2: host member \"id\" must be a string"},
+      {R"([{"id":"x","name":"n","user":"u","host":"h"}])",
+       "host 1: host member \"port\" must be a number from 0 to 65535"},
+      {R"([{"id":"x","name":"n","user":"u","host":"h","port":65536}])",
+       "host 1: host member \"port\" must be a number from 0 to 65535"},
+      {R"([{"id":"x","name":"n","user":"u","host":"h","port":-1}])",
+       "host 1: host member \"port\" must be a number from 0 to 65535"},
+      {R"([{"id":"x","name":"n","user":"u","host":"h","port":22,"os":7}])",
+       "host 1: host member \"os\" must be a string or null"},
+      {R"([{"id":"x","name":"n","user":"u","host":"h","port":22},{"id":1}])",
+       "host 2: host member \"id\" must be a string"},
   };
   for (const auto& [text, message] : cases) {
     auto hosts = parse_hosts(text);

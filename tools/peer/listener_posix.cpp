@@ -8,12 +8,11 @@
 #include <cstring>
 
 #include "listener.h"
-#include "platform/unique_fd.h"
 #include "platform/os_error.h"
+#include "platform/unique_fd.h"
 
 namespace sorvane::peer {
 namespace {
-
 
 std::string errno_text(const std::string& what) { return what + ": " + os_error(errno).text; }
 
@@ -52,12 +51,15 @@ Result<sockaddr_un, std::string> socket_address(const std::string& path) {
 Result<bool, std::string> clear_stale_socket(const sockaddr_un& address) {
   struct stat info {};
   if (::lstat(address.sun_path, &info) != 0) return true;
-  if (!S_ISSOCK(info.st_mode)) return fail(std::string("not a socket, left alone: ") + address.sun_path);
+  if (!S_ISSOCK(info.st_mode))
+    return fail(std::string("not a socket, left alone: ") + address.sun_path);
   UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (probe.valid() && ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+  if (probe.valid() &&
+      ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
     return fail(std::string("another server is already listening on ") + address.sun_path);
   }
-  if (::unlink(address.sun_path) != 0 && errno != ENOENT) return fail(errno_text("cannot remove stale socket"));
+  if (::unlink(address.sun_path) != 0 && errno != ENOENT)
+    return fail(errno_text("cannot remove stale socket"));
   return true;
 }
 
@@ -101,13 +103,15 @@ struct Listener::State {
 Result<Listener, std::string> Listener::open(const NativePath& path) {
   auto address = socket_address(path);
   if (!address) return fail(std::move(address).error());
-  if (auto cleared = clear_stale_socket(*address); !cleared) return fail(std::move(cleared).error());
+  if (auto cleared = clear_stale_socket(*address); !cleared)
+    return fail(std::move(cleared).error());
 
   UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket.valid()) return fail(errno_text("socket"));
   // Only the current user may connect: the file is created with mode 0600.
   const mode_t previous = ::umask(0177);
-  const int bound = ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address);
+  const int bound =
+      ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address);
   const int bind_errno = errno;
   ::umask(previous);
   if (bound != 0) {
@@ -127,10 +131,12 @@ Listener::Listener(Listener&&) noexcept = default;
 Listener& Listener::operator=(Listener&&) noexcept = default;
 Listener::~Listener() = default;
 
-IoResult<std::unique_ptr<PeerConnection>> Listener::accept(bool /*more_to_come: the backlog queues them*/) {
+IoResult<std::unique_ptr<PeerConnection>> Listener::accept(
+    bool /*more_to_come: the backlog queues them*/) {
   while (true) {
     const int fd = ::accept4(state_->socket.get(), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) return std::unique_ptr<PeerConnection>(std::make_unique<SocketConnection>(UniqueFd(fd)));
+    if (fd >= 0)
+      return std::unique_ptr<PeerConnection>(std::make_unique<SocketConnection>(UniqueFd(fd)));
     if (errno == EINTR || errno == ECONNABORTED) continue;
     return fail(os_error(errno));
   }

@@ -6,12 +6,11 @@
 #include <vector>
 
 #include "listener.h"
-#include "platform/unique_handle_win.h"
 #include "platform/os_error.h"
+#include "platform/unique_handle_win.h"
 
 namespace sorvane::peer {
 namespace {
-
 
 std::string last_error_text(const std::string& what) {
   return what + ": " + os_error(static_cast<int>(GetLastError())).text;
@@ -31,7 +30,8 @@ class PipeSecurity {
   Result<bool, std::string> init() {
     if (auto user = read_token_user(); !user) return fail(std::move(user).error());
     PSID sid = reinterpret_cast<TOKEN_USER*>(token_user_.data())->User.Sid;
-    const DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid);
+    const DWORD acl_size =
+        sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid);
     acl_.assign((acl_size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t), 0);
     ACL* acl = reinterpret_cast<ACL*>(acl_.data());
     // Creating further instances of the pipe needs access too, hence all rights.
@@ -51,12 +51,14 @@ class PipeSecurity {
  private:
   Result<bool, std::string> read_token_user() {
     HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return fail(last_error_text("OpenProcessToken"));
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
+      return fail(last_error_text("OpenProcessToken"));
     UniqueHandle token(raw);
     DWORD size = 0;
     GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     token_user_.assign((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t), 0);
-    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, token_user_.data(), size, &size)) {
+    if (size == 0 ||
+        !GetTokenInformation(token.get(), TokenUser, token_user_.data(), size, &size)) {
       return fail(last_error_text("GetTokenInformation"));
     }
     return true;
@@ -111,9 +113,10 @@ struct Listener::State {
 
   Result<UniqueHandle, std::string> create_instance(bool first) {
     const DWORD open_mode = PIPE_ACCESS_DUPLEX | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-    HANDLE pipe = CreateNamedPipeW(name.c_str(), open_mode,
-                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                   PIPE_UNLIMITED_INSTANCES, kBufferSize, kBufferSize, 0, security.attributes());
+    HANDLE pipe = CreateNamedPipeW(
+        name.c_str(), open_mode,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+        PIPE_UNLIMITED_INSTANCES, kBufferSize, kBufferSize, 0, security.attributes());
     if (pipe == INVALID_HANDLE_VALUE) {
       if (first && GetLastError() == ERROR_ACCESS_DENIED) {
         return fail(std::string("another server is already listening on this pipe"));

@@ -19,9 +19,11 @@ namespace sorvane::peer {
 namespace {
 
 constexpr const char* kDescription =
-    "sorvane-peer: a stand-in for the Sorvane desktop application, for development, tests and demos.\n"
+    "sorvane-peer: a stand-in for the Sorvane desktop application, for development, tests and "
+    "demos.\n"
     "It is NOT the desktop application: it holds no credentials and connects to no SSH host.\n"
-    "It listens where `sorvane` looks for the desktop application (SORVANE_DATA_DIR, or --data-dir),\n"
+    "It listens where `sorvane` looks for the desktop application (SORVANE_DATA_DIR, or "
+    "--data-dir),\n"
     "prints \"listening on <address>\" once ready, and serves one connection after another.";
 
 constexpr const char* kFooter = R"(Modes:
@@ -59,10 +61,13 @@ struct Options {
 using Mode = std::variant<Script, Json /* demo hosts */>;
 
 void add_common_options(CLI::App& command, Options& options) {
-  command.add_option("--data-dir", options.data_dir,
-                     "Data directory to derive the endpoint from (default: as sorvane does)")
+  command
+      .add_option("--data-dir", options.data_dir,
+                  "Data directory to derive the endpoint from (default: as sorvane does)")
       ->option_text("DIR");
-  command.add_option("--request-out", options.request_out, "Write each request payload (raw bytes) to FILE")
+  command
+      .add_option("--request-out", options.request_out,
+                  "Write each request payload (raw bytes) to FILE")
       ->option_text("FILE");
   command.add_flag("--once", options.once, "Serve one connection, then exit");
 }
@@ -98,7 +103,8 @@ void log_line(const std::string& text) {
 void save_request(const std::optional<std::string>& path, ByteSpan payload) {
   if (!path) return;
   std::ofstream out(path_from_utf8(*path), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(payload.data()), static_cast<std::streamsize>(payload.size()));
+  out.write(reinterpret_cast<const char*>(payload.data()),
+            static_cast<std::streamsize>(payload.size()));
   if (!out.flush()) log_line("cannot write " + *path);
 }
 
@@ -106,7 +112,8 @@ void serve(PeerConnection& connection, const Mode& mode, const Options& options)
   BufferedReader reader(connection);
   auto request = read_frame(reader);
   if (!request || !*request) {
-    log_line("no request: " + (request ? std::string("the client closed the connection") : request.error().text));
+    log_line("no request: " +
+             (request ? std::string("the client closed the connection") : request.error().text));
     return;
   }
   const Frame& frame = **request;
@@ -116,9 +123,11 @@ void serve(PeerConnection& connection, const Mode& mode, const Options& options)
   if (const auto* script = std::get_if<Script>(&mode)) {
     served = run_script(*script, connection, connection);
   } else if (frame.kind != FrameKind::Json) {
-    served = send_json(connection, error_reply(ErrorCode::BadRequest, "无法识别的请求：请求必须是 JSON 帧"));
+    served = send_json(connection,
+                       error_reply(ErrorCode::BadRequest, "无法识别的请求：请求必须是 JSON 帧"));
   } else {
-    const std::string_view payload(reinterpret_cast<const char*>(frame.payload.data()), frame.payload.size());
+    const std::string_view payload(reinterpret_cast<const char*>(frame.payload.data()),
+                                   frame.payload.size());
     served = serve_demo(payload, std::get<Json>(mode), connection);
   }
   if (!served) log_line("connection ended early: " + served.error().text);
@@ -156,11 +165,15 @@ int peer_main(std::vector<std::string> arguments) {
   CLI::App* script = app.add_subcommand("script", "Replay a script of frames on every connection");
   script->add_option("FILE", options.script_file, "The script")->required();
   add_common_options(*script, options);
-  CLI::App* demo = app.add_subcommand("demo", "Answer requests like the desktop application, on this machine");
-  demo->add_option("--hosts", options.hosts_file, "JSON array of the saved hosts")->required()->option_text("FILE");
+  CLI::App* demo =
+      app.add_subcommand("demo", "Answer requests like the desktop application, on this machine");
+  demo->add_option("--hosts", options.hosts_file, "JSON array of the saved hosts")
+      ->required()
+      ->option_text("FILE");
   add_common_options(*demo, options);
 
-  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend() - 1);  // CLI11 pops from the back
+  std::vector<std::string> reversed(arguments.rbegin(),
+                                    arguments.rend() - 1);  // CLI11 pops from the back
   try {
     app.parse(reversed);
   } catch (const CLI::ParseError& error) {

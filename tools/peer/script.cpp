@@ -124,8 +124,7 @@ IoResult<void> hold_until_closed(ByteReader& reader) {
 }
 
 IoResult<void> raw_frame(ByteWriter& writer, const Step& step) {
-  const std::uint8_t header[5] = {step.kind,
-                                  static_cast<std::uint8_t>(step.length >> 24),
+  const std::uint8_t header[5] = {step.kind, static_cast<std::uint8_t>(step.length >> 24),
                                   static_cast<std::uint8_t>(step.length >> 16),
                                   static_cast<std::uint8_t>(step.length >> 8),
                                   static_cast<std::uint8_t>(step.length)};
@@ -145,11 +144,21 @@ Result<std::string, std::string> unescape(std::string_view text) {
     }
     if (++i == text.size()) return fail(std::string("backslash at end of text"));
     switch (text[i]) {
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      case '0': out += '\0'; break;
-      case '\\': out += '\\'; break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case '0':
+        out += '\0';
+        break;
+      case '\\':
+        out += '\\';
+        break;
       case 'x': {
         int high = i + 1 < text.size() ? hex_digit(text[i + 1]) : -1;
         int low = i + 2 < text.size() ? hex_digit(text[i + 2]) : -1;
@@ -188,16 +197,35 @@ IoResult<void> run_script(const Script& script, ByteReader& reader, ByteWriter& 
   for (const Step& step : script) {
     IoResult<void> sent;
     switch (step.op) {
-      case Op::JsonReply: sent = write_frame(writer, FrameKind::Json, as_bytes(step.bytes)); break;
-      case Op::Stdout: sent = write_frame(writer, FrameKind::Stdout, as_bytes(step.bytes)); break;
-      case Op::Stderr: sent = write_frame(writer, FrameKind::Stderr, as_bytes(step.bytes)); break;
-      case Op::Frame: sent = raw_frame(writer, step); break;
-      case Op::Raw: sent = write_all(writer, as_bytes(step.bytes)); break;
-      case Op::Pause: std::this_thread::sleep_for(std::chrono::milliseconds(step.size)); break;
-      case Op::Close: return {};
-      case Op::Hold: sent = hold_until_closed(reader); break;
-      case Op::StdoutRepeat: sent = stdout_repeat(writer, step.size, step.count); break;
-      case Op::HostsRepeat: sent = send_json(writer, hosts_reply(generate_hosts(step.size))); break;
+      case Op::JsonReply:
+        sent = write_frame(writer, FrameKind::Json, as_bytes(step.bytes));
+        break;
+      case Op::Stdout:
+        sent = write_frame(writer, FrameKind::Stdout, as_bytes(step.bytes));
+        break;
+      case Op::Stderr:
+        sent = write_frame(writer, FrameKind::Stderr, as_bytes(step.bytes));
+        break;
+      case Op::Frame:
+        sent = raw_frame(writer, step);
+        break;
+      case Op::Raw:
+        sent = write_all(writer, as_bytes(step.bytes));
+        break;
+      case Op::Pause:
+        std::this_thread::sleep_for(std::chrono::milliseconds(step.size));
+        break;
+      case Op::Close:
+        return {};
+      case Op::Hold:
+        sent = hold_until_closed(reader);
+        break;
+      case Op::StdoutRepeat:
+        sent = stdout_repeat(writer, step.size, step.count);
+        break;
+      case Op::HostsRepeat:
+        sent = send_json(writer, hosts_reply(generate_hosts(step.size)));
+        break;
     }
     if (!sent) return sent;
   }

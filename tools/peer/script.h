@@ -36,13 +36,24 @@
 namespace sorvane::peer {
 
 struct Step {
-  enum class Op { JsonReply, Stdout, Stderr, Frame, Raw, Pause, Close, Hold, StdoutRepeat, HostsRepeat };
+  enum class Op {
+    JsonReply,
+    Stdout,
+    Stderr,
+    Frame,
+    Raw,
+    Pause,
+    Close,
+    Hold,
+    StdoutRepeat,
+    HostsRepeat
+  };
   Op op = Op::Raw;
-  std::string bytes;           // payload of JsonReply/Stdout/Stderr/Frame/Raw
-  std::uint8_t kind = 0;       // Frame
-  std::uint32_t length = 0;    // Frame: declared length
-  std::uint64_t size = 0;      // Pause: milliseconds; StdoutRepeat: frame size; HostsRepeat: hosts
-  std::uint64_t count = 0;     // StdoutRepeat
+  std::string bytes;         // payload of JsonReply/Stdout/Stderr/Frame/Raw
+  std::uint8_t kind = 0;     // Frame
+  std::uint32_t length = 0;  // Frame: declared length
+  std::uint64_t size = 0;    // Pause: milliseconds; StdoutRepeat: frame size; HostsRepeat: hosts
+  std::uint64_t count = 0;   // StdoutRepeat
 };
 
 using Script = std::vector<Step>;

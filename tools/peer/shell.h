@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "ipc/frame.h"
 #include "base/result.h"
+#include "ipc/frame.h"
 
 namespace sorvane::peer {
 

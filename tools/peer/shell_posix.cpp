@@ -11,14 +11,13 @@
 #include <cstring>
 #include <vector>
 
-#include "shell.h"
 #include "platform/unique_fd.h"
+#include "shell.h"
 
 extern char** environ;
 
 namespace sorvane::peer {
 namespace {
-
 
 struct Pipe {
   UniqueFd read_end;
@@ -70,7 +69,8 @@ Result<pid_t, std::string> spawn(const std::string& command, const Pipe& out, co
   std::string shell = "/bin/sh", dash_c = "-c", text = command;
   char* argv[] = {shell.data(), dash_c.data(), text.data(), nullptr};
   pid_t pid = 0;
-  const int failed = posix_spawn(&pid, "/bin/sh", &setup.actions_, &setup.attributes_, argv, environ);
+  const int failed =
+      posix_spawn(&pid, "/bin/sh", &setup.actions_, &setup.attributes_, argv, environ);
   if (failed != 0) return fail(std::string("cannot start /bin/sh: ") + std::strerror(failed));
   return pid;
 }

@@ -4,15 +4,16 @@
 
 #include "base/io.h"
 #include "platform/os_error.h"
-#include "shell.h"
 #include "platform/unique_handle_win.h"
+#include "shell.h"
 #include "text/utf8.h"
 
 namespace sorvane::peer {
 namespace {
 
-
-std::string last_error_text(const char* what) { return std::string(what) + ": " + os_error(static_cast<int>(GetLastError())).text; }
+std::string last_error_text(const char* what) {
+  return std::string(what) + ": " + os_error(static_cast<int>(GetLastError())).text;
+}
 
 struct Pipe {
   UniqueHandle read_end;
@@ -31,8 +32,8 @@ Result<Pipe, std::string> make_pipe() {
 
 Result<UniqueHandle, std::string> open_null_input() {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                           nullptr);
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
   if (nul == INVALID_HANDLE_VALUE) return fail(last_error_text("NUL"));
   return UniqueHandle(nul);
 }
@@ -42,8 +43,8 @@ std::wstring to_wide(std::string_view utf8) {
   return std::wstring(wide.begin(), wide.end());
 }
 
-Result<UniqueHandle, std::string> spawn(const std::string& command, const UniqueHandle& input, const Pipe& out,
-                                  const Pipe& err) {
+Result<UniqueHandle, std::string> spawn(const std::string& command, const UniqueHandle& input,
+                                        const Pipe& out, const Pipe& err) {
   // /s keeps everything between the outer quotes as the command, verbatim.
   std::wstring line = L"cmd.exe /d /s /c \"" + to_wide(command) + L"\"";
   STARTUPINFOW startup{};
@@ -55,8 +56,8 @@ Result<UniqueHandle, std::string> spawn(const std::string& command, const Unique
   PROCESS_INFORMATION process{};
   const auto home = home_directory();
   const wchar_t* directory = home ? home->c_str() : nullptr;
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory, &startup,
-                      &process)) {
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                      directory, &startup, &process)) {
     return fail(last_error_text("cannot start cmd.exe"));
   }
   CloseHandle(process.hThread);

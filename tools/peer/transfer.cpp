@@ -77,8 +77,9 @@ void plan_directory(const fs::path& from, const fs::path& to, Plan& plan) {
     } else if (fs::is_directory(followed) || fs::exists(followed)) {
       ++plan.skipped;  // folder links, devices, sockets, pipes
     } else {
-      plan.fail_with("无法读取 " + path_to_utf8(entry.path()) + "：" +
-                     reason_text(error ? error : std::make_error_code(std::errc::no_such_file_or_directory)));
+      plan.fail_with(
+          "无法读取 " + path_to_utf8(entry.path()) + "：" +
+          reason_text(error ? error : std::make_error_code(std::errc::no_such_file_or_directory)));
     }
   }
 }
@@ -121,8 +122,8 @@ class Progress {
 
 enum class FileOutcome { Copied, Failed, Stopped };
 
-FileOutcome copy_file(const PlannedFile& file, Plan& plan, Progress& progress, std::vector<char>& buffer,
-                      std::uint64_t& copied_bytes) {
+FileOutcome copy_file(const PlannedFile& file, Plan& plan, Progress& progress,
+                      std::vector<char>& buffer, std::uint64_t& copied_bytes) {
   std::error_code error;
   if (fs::exists(file.to, error) && fs::equivalent(file.from, file.to, error)) {
     // Opening the target would truncate the source itself.
@@ -166,7 +167,8 @@ void create_directories(Plan& plan) {
   for (const auto& dir : plan.directories) {
     std::error_code error;
     fs::create_directories(dir, error);
-    if (error) plan.failures.push_back("无法创建文件夹 " + path_to_utf8(dir) + "：" + reason_text(error));
+    if (error)
+      plan.failures.push_back("无法创建文件夹 " + path_to_utf8(dir) + "：" + reason_text(error));
   }
 }
 
@@ -183,7 +185,8 @@ std::string path_to_utf8(const fs::path& path) {
 
 fs::path expand_home(std::string_view remote, const fs::path& home) {
   if (remote == "~") return home;
-  if (remote.size() >= 2 && remote[0] == '~' && fs::path(std::string(1, remote[1])).has_root_directory()) {
+  if (remote.size() >= 2 && remote[0] == '~' &&
+      fs::path(std::string(1, remote[1])).has_root_directory()) {
     return home / path_from_utf8(remote.substr(2));
   }
   return path_from_utf8(remote);
@@ -198,7 +201,8 @@ fs::path copy_target(const fs::path& source, const fs::path& destination) {
 }
 
 Result<TransferSummary, std::string> copy_tree(const fs::path& source, const fs::path& destination,
-                                               const ProgressSink& progress_sink, const CopyOptions& options) {
+                                               const ProgressSink& progress_sink,
+                                               const CopyOptions& options) {
   std::error_code error;
   const auto status = fs::status(source, error);
   if (!fs::exists(status)) return fail("找不到 " + path_to_utf8(source));
@@ -221,7 +225,8 @@ Result<TransferSummary, std::string> copy_tree(const fs::path& source, const fs:
     const auto outcome = copy_file(file, plan, progress, buffer, summary.bytes);
     if (outcome == FileOutcome::Stopped) return fail(std::string("the client went away"));
     if (outcome == FileOutcome::Copied) ++summary.files;
-    if (!progress.file_done(outcome == FileOutcome::Copied)) return fail(std::string("the client went away"));
+    if (!progress.file_done(outcome == FileOutcome::Copied))
+      return fail(std::string("the client went away"));
   }
   summary.skipped = plan.skipped;
   summary.failed = plan.failed;

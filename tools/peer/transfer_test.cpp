@@ -31,9 +31,16 @@ class PeerTransfer : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  Result<TransferSummary, std::string> copy(const fs::path& from, const fs::path& to, CopyOptions options = {}) {
+  Result<TransferSummary, std::string> copy(const fs::path& from, const fs::path& to,
+                                            CopyOptions options = {}) {
     reports_.clear();
-    return copy_tree(from, to, [this](const TransferCounters& c) { reports_.push_back(c); return true; }, options);
+    return copy_tree(
+        from, to,
+        [this](const TransferCounters& c) {
+          reports_.push_back(c);
+          return true;
+        },
+        options);
   }
 
   fs::path root_;
@@ -48,7 +55,8 @@ TEST_F(PeerTransfer, DestinationRulesFollowScp) {
       {root_ / "new-name.txt", root_ / "new-name.txt"},
       {root_ / "missing" / "b.txt", root_ / "missing" / "b.txt"},
   };
-  for (const auto& [destination, target] : cases) EXPECT_EQ(copy_target(source, destination), target);
+  for (const auto& [destination, target] : cases)
+    EXPECT_EQ(copy_target(source, destination), target);
   EXPECT_EQ(copy_target(root_ / "src" / "", root_ / "existing"), root_ / "existing" / "src");
 }
 
@@ -95,7 +103,8 @@ TEST_F(PeerTransfer, ReportsProgressAtMostOncePerIntervalAndOnceAtTheEnd) {
   chunky.progress_interval = std::chrono::milliseconds(0);
   ASSERT_TRUE(copy(root_ / "src", root_ / "many", chunky));
   EXPECT_GT(reports_.size(), 50u);
-  for (std::size_t i = 1; i < reports_.size(); ++i) EXPECT_GE(reports_[i].bytes, reports_[i - 1].bytes);
+  for (std::size_t i = 1; i < reports_.size(); ++i)
+    EXPECT_GE(reports_[i].bytes, reports_[i - 1].bytes);
 }
 
 TEST_F(PeerTransfer, GoesOnPastFilesThatCannotBeWritten) {
@@ -134,7 +143,8 @@ TEST_F(PeerTransfer, MissingSourceFailsAsAWholeAndAGoneClientStopsTheCopy) {
   EXPECT_EQ(missing.error().rfind("找不到 ", 0), 0u);
 
   write("src/a.txt", "a");
-  auto stopped = copy_tree(root_ / "src", root_ / "dst", [](const TransferCounters&) { return false; });
+  auto stopped =
+      copy_tree(root_ / "src", root_ / "dst", [](const TransferCounters&) { return false; });
   EXPECT_FALSE(stopped);
 }
 
