@@ -26,7 +26,13 @@ ToolError to_tool_error(const ConnectError& error);
 class PipeConnection : public ByteReader, public ByteWriter {
  public:
   // The platform's RAII owner of the open pipe or socket.
-  class Handle : public ByteReader, public ByteWriter {};
+  class Handle : public ByteReader, public ByteWriter {
+   public:
+    // Safe from any thread while another one reads or writes: ends the
+    // stream at once (reads see its end, writes fail) without closing the
+    // handle, which stays with its one owner.
+    virtual void shut_down() noexcept = 0;
+  };
 
   explicit PipeConnection(std::unique_ptr<Handle> handle);
   PipeConnection(PipeConnection&&) noexcept;
@@ -35,6 +41,7 @@ class PipeConnection : public ByteReader, public ByteWriter {
 
   IoResult<std::size_t> read_some(MutableByteSpan buffer) override;
   IoResult<std::size_t> write_some(ByteSpan bytes) override;
+  void shut_down() noexcept { handle_->shut_down(); }
 
  private:
   std::unique_ptr<Handle> handle_;

@@ -39,6 +39,10 @@ class Socket final : public PipeConnection::Handle {
     return fail(os_error(errno));
   }
 
+  // A blocked recv returns 0 at once; the descriptor stays open, so its
+  // number cannot be reused while the reading thread still holds it.
+  void shut_down() noexcept override { (void)::shutdown(fd(), SHUT_RDWR); }
+
  private:
   UniqueFd fd_;
 };

@@ -29,6 +29,7 @@ class FakeHandle final : public PipeConnection::Handle {
     log_.bytes_written += bytes.size();
     return bytes.size();
   }
+  void shut_down() noexcept override {}
 
  private:
   HandleLog& log_;

@@ -3,6 +3,7 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ class PipeHandle final : public PipeConnection::Handle {
   HANDLE get() const { return handle_.get(); }
 
   IoResult<std::size_t> read_some(MutableByteSpan buffer) override {
+    const InFlight io(in_flight_);
+    if (shut_.load()) return std::size_t{0};
     DWORD got = 0;
     if (ReadFile(get(), buffer.data(), clamp(buffer.size()), &got, nullptr)) return got;
     const DWORD error = GetLastError();
@@ -30,20 +33,51 @@ class PipeHandle final : public PipeConnection::Handle {
     if (error == ERROR_MORE_DATA) return got;
     // The server closed its end: the end of the stream.
     if (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) return std::size_t{0};
+    if (error == ERROR_OPERATION_ABORTED && shut_.load()) return std::size_t{0};
     return fail(os_error(static_cast<int>(error)));
   }
 
   IoResult<std::size_t> write_some(ByteSpan bytes) override {
+    const InFlight io(in_flight_);
+    if (shut_.load()) return fail(os_error(ERROR_OPERATION_ABORTED));
     DWORD written = 0;
     if (WriteFile(get(), bytes.data(), clamp(bytes.size()), &written, nullptr)) return written;
     return fail(os_error(static_cast<int>(GetLastError())));
   }
 
+  // Synchronous pipe I/O has no wake-up call of its own: mark the handle shut
+  // (later calls see it before they start), then cancel the call in flight.
+  // The flag is set before in_flight_ is read, and the I/O sets in_flight_
+  // before it reads the flag, so one of the two always sees the other. A
+  // read that will not cancel is left to end with the process.
+  void shut_down() noexcept override {
+    shut_.store(true);
+    for (int attempt = 0; attempt < kCancelAttempts && in_flight_.load(); ++attempt) {
+      CancelIoEx(get(), nullptr);
+      Sleep(1);
+    }
+  }
+
  private:
+  static constexpr int kCancelAttempts = 200;
+
+  class InFlight {
+   public:
+    explicit InFlight(std::atomic<bool>& flag) : flag_(flag) { flag_.store(true); }
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+    ~InFlight() { flag_.store(false); }
+
+   private:
+    std::atomic<bool>& flag_;
+  };
+
   static DWORD clamp(std::size_t size) {
     return static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
   }
   UniqueHandle handle_;
+  std::atomic<bool> shut_{false};
+  std::atomic<bool> in_flight_{false};
 };
 
 // A security descriptor that the system allocated, released with LocalFree.

@@ -13,6 +13,10 @@ void ignore_broken_pipe_signal();
 // what posix_exit_status makes of it.
 [[noreturn]] void exit_process(std::uint32_t status);
 
+// Ends the process at once, without running destructors or exit handlers,
+// for a process whose other threads may still be blocked in system calls.
+[[noreturn]] void end_process_now(std::uint32_t status);
+
 // POSIX exit statuses are 8 bits: 0-255 pass unchanged; other values keep
 // their low 8 bits, except that a value whose low bits are all zero becomes 1
 // so that a failure never reads as success (256 -> 1, 300 -> 44).

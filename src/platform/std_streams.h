@@ -28,6 +28,13 @@ class StdOutputStream final : public OutputStream {
   StdStream stream_;
 };
 
+// Standard input as a byte stream, read as it arrives. A closed or missing
+// standard input reads as its end.
+class StdInputStream final : public ByteReader {
+ public:
+  IoResult<std::size_t> read_some(MutableByteSpan buffer) override;
+};
+
 // Standard input up to its end, as bytes. A closed or missing standard input
 // reads as empty.
 IoResult<std::string> read_stdin_to_end();

@@ -31,6 +31,16 @@ IoResult<void> StdOutputStream::write_all(ByteSpan bytes) {
   return {};
 }
 
+IoResult<std::size_t> StdInputStream::read_some(MutableByteSpan buffer) {
+  for (;;) {
+    const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno == EINTR) continue;
+    if (errno == EBADF) return std::size_t{0};  // no standard input at all
+    return fail(os_error(errno));
+  }
+}
+
 IoResult<std::string> read_stdin_to_end() {
   std::string data;
   char buffer[64 * 1024];

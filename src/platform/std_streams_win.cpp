@@ -120,6 +120,16 @@ IoResult<void> StdOutputStream::write_all(ByteSpan bytes) {
   return is_console(handle) ? write_console(handle, bytes) : write_file(handle, bytes);
 }
 
+IoResult<std::size_t> StdInputStream::read_some(MutableByteSpan buffer) {
+  const HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
+  if (!is_usable(handle)) return std::size_t{0};
+  DWORD got = 0;
+  const auto count = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1u << 30));
+  if (ReadFile(handle, buffer.data(), count, &got, nullptr)) return std::size_t{got};
+  if (GetLastError() == ERROR_BROKEN_PIPE) return std::size_t{0};  // the writer closed its end
+  return fail(last_os_error());
+}
+
 IoResult<std::string> read_stdin_to_end() {
   const HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
   if (!is_usable(handle)) return std::string();

@@ -1,0 +1,112 @@
+#include "mcp/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <sstream>
+#include <vector>
+
+#include "base/version.h"
+#include "mcp/tools.h"
+#include "text/utf8.h"
+
+namespace sorvane::mcp {
+namespace {
+
+constexpr const char* kDescription =
+    "sorvane-mcp: the hosts saved in Sorvane as tools for AI agents, over the Model Context "
+    "Protocol.\n"
+    "Speaks MCP (JSON-RPC, one message per line) on standard input and output and offers the "
+    "tools\n"
+    "list_hosts, exec, upload and download. Sorvane must be running, with 设置 → 外部 CLI → "
+    "启用外部 "
+    "CLI turned on.";
+
+std::set<std::string> split_list(const std::string& list) {
+  std::set<std::string> items;
+  std::istringstream stream(list);
+  for (std::string item; std::getline(stream, item, ',');) {
+    if (!item.empty()) items.insert(item);
+  }
+  return items;
+}
+
+std::string check_tool_names(const std::string& list) {
+  for (const std::string& name : split_list(list)) {
+    if (!find_tool(name)) return "unknown tool: " + text::utf8_lossy(name);
+  }
+  return split_list(list).empty() ? "no tool named" : "";
+}
+
+std::string check_host_ids(const std::string& list) {
+  return split_list(list).empty() ? "no host ID given" : "";
+}
+
+struct Definition {
+  CLI::App app{kDescription, "sorvane-mcp"};
+  std::string tools;
+  std::string hosts;
+  std::uint64_t max_output = kDefaultMaxOutput;
+
+  Definition() {
+    app.set_version_flag("-V,--version", std::string("sorvane-mcp ") + std::string(kProgramVersion),
+                         "Print version");
+    app.add_option("--tools", tools,
+                   "Offer only these tools (comma-separated: list_hosts,exec,upload,download)")
+        ->check(check_tool_names)
+        ->option_text("LIST");
+    app.add_option("--hosts", hosts, "Allow only these host IDs (comma-separated)")
+        ->check(check_host_ids)
+        ->option_text("IDS");
+    app.add_option("--max-output", max_output,
+                   "Bytes of each output stream of exec kept per call (default 1048576)")
+        ->check(CLI::NonNegativeNumber)
+        ->option_text("BYTES");
+  }
+
+  Options to_options() const {
+    Options options;
+    options.tools = split_list(tools);
+    if (!hosts.empty()) options.hosts = split_list(hosts);
+    options.max_output = max_output;
+    return options;
+  }
+};
+
+ParseOutcome error_outcome(std::string_view message) {
+  return {"error: " + text::utf8_lossy(message) + "\n\nFor more information, try '--help'.\n",
+          false, 2};
+}
+
+Result<Options, ParseOutcome> parse_with(Definition& definition,
+                                         std::span<const NativeString> arguments) {
+  std::vector<std::string> reversed;  // CLI11 takes them without the program path, reversed
+  for (auto it = arguments.rbegin(); it + 1 < arguments.rend(); ++it) {
+    reversed.push_back(native_to_argument(*it));
+  }
+  try {
+    definition.app.parse(std::move(reversed));
+  } catch (const CLI::CallForHelp&) {
+    return fail(ParseOutcome{definition.app.help(), true, 0});
+  } catch (const CLI::CallForAllHelp&) {
+    return fail(ParseOutcome{definition.app.help(), true, 0});
+  } catch (const CLI::CallForVersion& version) {
+    return fail(ParseOutcome{std::string(version.what()) + "\n", true, 0});
+  } catch (const CLI::ParseError& error) {
+    return fail(error_outcome(error.what()));
+  }
+  return definition.to_options();
+}
+
+}  // namespace
+
+Result<Options, ParseOutcome> parse_options(std::span<const NativeString> arguments) {
+  try {
+    Definition definition;
+    return parse_with(definition, arguments);
+  } catch (const std::exception& error) {
+    // Only a broken definition or exhausted memory gets here.
+    return fail(ParseOutcome{"error: " + std::string(error.what()) + "\n", false, 2});
+  }
+}
+
+}  // namespace sorvane::mcp

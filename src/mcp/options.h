@@ -1,0 +1,29 @@
+// The command line of sorvane-mcp: which tools and hosts an agent may use,
+// and how much remote output one call keeps.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+
+#include "base/result.h"
+#include "cli/command_line.h"
+#include "text/native_string.h"
+
+namespace sorvane::mcp {
+
+inline constexpr std::uint64_t kDefaultMaxOutput = 1024 * 1024;
+
+struct Options {
+  std::set<std::string> tools;                 // empty: every tool
+  std::optional<std::set<std::string>> hosts;  // nothing: every host
+  std::uint64_t max_output = kDefaultMaxOutput;
+};
+
+// `arguments` is the process's argument vector, program path first. Help and
+// version come back as a ParseOutcome with status 0, errors with status 2.
+Result<Options, ParseOutcome> parse_options(std::span<const NativeString> arguments);
+
+}  // namespace sorvane::mcp

@@ -1,0 +1,60 @@
+#include "mcp/run.h"
+
+#include <string>
+
+#include "ipc/endpoint.h"
+#include "mcp/line_reader.h"
+#include "mcp/server.h"
+#include "platform/process.h"
+#include "platform/std_streams.h"
+
+namespace sorvane::mcp {
+namespace {
+
+std::uint32_t print_parse_outcome(const ParseOutcome& outcome) {
+  StdOutputStream stream(outcome.to_stdout ? StdStream::Output : StdStream::Error);
+  (void)stream.write_all(as_bytes(outcome.text));
+  return static_cast<std::uint32_t>(outcome.status);
+}
+
+void serve(LineReader& lines, Server& server, MessageWriter& writer) {
+  for (;;) {
+    auto line = lines.next();
+    if (!line) {
+      writer.diagnose("cannot read standard input: " + line.error().text);
+      return;
+    }
+    if (!line->has_value()) return;
+    if ((*line)->too_long) {
+      server.handle_oversized_line();
+    } else {
+      server.handle_line((*line)->text);
+    }
+  }
+}
+
+}  // namespace
+
+std::uint32_t run(std::span<const NativeString> arguments) {
+  auto options = parse_options(arguments);
+  if (!options) return print_parse_outcome(options.error());
+
+  const std::string endpoint = pipe_name(data_dir());
+  StdOutputStream out(StdStream::Output);
+  StdOutputStream err(StdStream::Error);
+  MessageWriter writer(out, err);
+  Server server(
+      std::move(*options), writer,
+      [endpoint](const Request& request, ConversationEvents& events, Cancellation& cancellation) {
+        return hold_conversation(endpoint, request, events, &cancellation);
+      });
+  StdInputStream in;
+  LineReader lines(in);
+  serve(lines, server, writer);
+  // The client has gone: end the open conversations and the process now,
+  // without waiting for calls that may still be blocked.
+  server.cancel_all();
+  end_process_now(0);
+}
+
+}  // namespace sorvane::mcp

@@ -1,0 +1,254 @@
+#include "mcp/server.h"
+
+#include <condition_variable>
+#include <thread>
+#include <utility>
+
+#include "base/version.h"
+
+namespace sorvane::mcp {
+namespace {
+
+// JSON-RPC error codes.
+constexpr int kParseError = -32700;
+constexpr int kInvalidRequest = -32600;
+constexpr int kMethodNotFound = -32601;
+constexpr int kInvalidParams = -32602;
+constexpr int kNotInitialized = -32002;
+
+std::string dump(const Json& value) {
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+bool is_valid_id(const Json& id) { return id.is_string() || id.is_number_integer(); }
+
+// A member of an object, or null.
+const Json& member(const Json& object, const char* name) {
+  static const Json kNull;
+  if (!object.is_object()) return kNull;
+  const auto found = object.find(name);
+  return found == object.end() ? kNull : *found;
+}
+
+std::string_view negotiated_version(const Json& asked) {
+  if (asked.is_string()) {
+    for (std::string_view version : kProtocolVersions) {
+      if (asked.get_ref<const std::string&>() == version) return version;
+    }
+  }
+  return kProtocolVersions[0];
+}
+
+Json progress_notification(const Json& token, const TransferCounters& counters) {
+  return {{"jsonrpc", "2.0"},
+          {"method", "notifications/progress"},
+          {"params",
+           {{"progressToken", token},
+            {"progress", counters.bytes},
+            {"total", counters.total_bytes},
+            {"message", std::to_string(counters.files) + "/" +
+                            std::to_string(counters.total_files) + " files"}}}};
+}
+
+}  // namespace
+
+void MessageWriter::send(const Json& message) {
+  std::string line = dump(message);
+  line += '\n';
+  const std::lock_guard lock(mutex_);
+  auto written = out_.write_all(as_bytes(line));
+  if (written) written = out_.flush();
+  if (!written) {
+    const std::string note =
+        "sorvane-mcp: cannot write to standard output: " + written.error().text + "\n";
+    (void)diagnostics_.write_all(as_bytes(note));
+  }
+}
+
+void MessageWriter::diagnose(std::string_view text) {
+  const std::string line = "sorvane-mcp: " + std::string(text) + "\n";
+  const std::lock_guard lock(mutex_);
+  (void)diagnostics_.write_all(as_bytes(line));
+}
+
+// The calls in flight, by request id. A call's result is sent only by the
+// side that removes it: the call when it ends, or a cancellation, never both.
+struct Server::Calls {
+  std::mutex mutex;
+  std::condition_variable ended;
+  std::map<std::string, std::shared_ptr<Cancellation>> running;
+  int threads = 0;
+
+  bool add(const std::string& key, std::shared_ptr<Cancellation> cancellation) {
+    const std::lock_guard lock(mutex);
+    if (!running.emplace(key, std::move(cancellation)).second) return false;
+    ++threads;
+    return true;
+  }
+  // Whether the call's result is still wanted.
+  bool finish(const std::string& key) {
+    const std::lock_guard lock(mutex);
+    return running.erase(key) > 0;
+  }
+  void thread_ended() {
+    const std::lock_guard lock(mutex);
+    --threads;
+    ended.notify_all();
+  }
+  void cancel(const std::string& key) {
+    std::shared_ptr<Cancellation> cancellation;
+    {
+      const std::lock_guard lock(mutex);
+      const auto found = running.find(key);
+      if (found == running.end()) return;
+      cancellation = std::move(found->second);
+      running.erase(found);
+    }
+    cancellation->cancel();
+  }
+  void cancel_all() {
+    std::map<std::string, std::shared_ptr<Cancellation>> cancelled;
+    {
+      const std::lock_guard lock(mutex);
+      cancelled.swap(running);
+    }
+    for (auto& [key, cancellation] : cancelled) cancellation->cancel();
+  }
+  void wait_for_threads() {
+    std::unique_lock lock(mutex);
+    ended.wait(lock, [this] { return threads == 0; });
+  }
+};
+
+Server::Server(Options options, MessageWriter& writer, CallConverse converse)
+    : options_(std::move(options)),
+      writer_(writer),
+      converse_(std::move(converse)),
+      calls_(std::make_shared<Calls>()) {}
+
+Server::~Server() {
+  cancel_all();
+  calls_->wait_for_threads();
+}
+
+void Server::cancel_all() { calls_->cancel_all(); }
+
+void Server::handle_oversized_line() {
+  writer_.diagnose("skipped a line longer than 16 MiB");
+  reply_error(nullptr, kInvalidRequest, "Message too large: lines are limited to 16 MiB");
+}
+
+void Server::handle_line(std::string_view line) {
+  if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
+  const Json message = Json::parse(line.begin(), line.end(), nullptr, false);
+  if (message.is_discarded()) {
+    writer_.diagnose("a line that is not JSON");
+    reply_error(nullptr, kParseError, "Parse error");
+    return;
+  }
+  const Json& id = member(message, "id");
+  const Json& method = member(message, "method");
+  const bool has_id = message.is_object() && message.contains("id");
+  if (!message.is_object() || member(message, "jsonrpc") != "2.0" || (has_id && !is_valid_id(id))) {
+    reply_error(nullptr, kInvalidRequest, "Invalid Request");
+    return;
+  }
+  if (method.is_null() && has_id && (message.contains("result") || message.contains("error"))) {
+    return;  // a response; this server sends no requests of its own
+  }
+  const Json& params = member(message, "params");
+  if (!method.is_string() || !(params.is_null() || params.is_object())) {
+    if (has_id) reply_error(id, kInvalidRequest, "Invalid Request");
+    return;
+  }
+  const std::string& name = method.get_ref<const std::string&>();
+  if (has_id) {
+    handle_request(id, name, params);
+  } else {
+    handle_notification(name, params);
+  }
+}
+
+void Server::handle_request(const Json& id, const std::string& method, const Json& params) {
+  if (method == "ping") return reply(id, Json::object());
+  if (method == "initialize") {
+    initialized_ = true;
+    return reply(id, {{"protocolVersion", negotiated_version(member(params, "protocolVersion"))},
+                      {"capabilities", {{"tools", {{"listChanged", false}}}}},
+                      {"serverInfo",
+                       {{"name", "sorvane-mcp"},
+                        {"title", "Sorvane"},
+                        {"version", std::string(kProgramVersion)}}},
+                      {"instructions",
+                       "Runs commands and copies files on the SSH hosts saved in Sorvane. Call "
+                       "list_hosts first: the other tools take a host's id."}});
+  }
+  if (!initialized_) return reply_error(id, kNotInitialized, "Server not initialized");
+  if (method == "tools/list") return reply(id, list_tools());
+  if (method == "tools/call") return start_call(id, params);
+  reply_error(id, kMethodNotFound, "Method not found: " + method);
+}
+
+void Server::handle_notification(const std::string& method, const Json& params) {
+  if (method != "notifications/cancelled") return;  // the others need nothing
+  const Json& request_id = member(params, "requestId");
+  if (is_valid_id(request_id)) calls_->cancel(dump(request_id));
+}
+
+bool Server::offered(ToolId tool) const {
+  return options_.tools.empty() || options_.tools.contains(std::string(tool_name(tool)));
+}
+
+Json Server::list_tools() const {
+  Json tools = Json::array();
+  for (ToolId tool : kAllTools) {
+    if (offered(tool)) tools.push_back(describe_tool(tool));
+  }
+  return {{"tools", std::move(tools)}};
+}
+
+void Server::start_call(const Json& id, const Json& params) {
+  const Json& name = member(params, "name");
+  if (!name.is_string()) return reply_error(id, kInvalidParams, "Invalid params: no tool name");
+  const auto tool = find_tool(name.get_ref<const std::string&>());
+  if (!tool || !offered(*tool)) {
+    return reply_error(id, kInvalidParams, "Unknown tool: " + name.get<std::string>());
+  }
+  const std::string key = dump(id);
+  auto cancellation = std::make_shared<Cancellation>();
+  if (!calls_->add(key, cancellation)) {
+    return reply_error(id, kInvalidRequest, "A request with this id is running");
+  }
+  const Json& arguments = member(params, "arguments");
+  const Json& token = member(member(params, "_meta"), "progressToken");
+  std::thread call([calls = calls_, &writer = writer_, converse = converse_, options = options_,
+                    tool = *tool, id, key, cancellation,
+                    arguments = arguments.is_null() ? Json::object() : arguments,
+                    token = is_valid_id(token) ? token : Json()] {
+    ProgressReport report;
+    if (!token.is_null()) {
+      report = [&](const TransferCounters& counters) {
+        if (!cancellation->cancelled()) writer.send(progress_notification(token, counters));
+      };
+    }
+    const Converse held = [&](const Request& request, ConversationEvents& events) {
+      return converse(request, events, *cancellation);
+    };
+    Json result = call_tool(tool, arguments, options, held, report);
+    if (calls->finish(key)) {
+      writer.send({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
+    }
+    calls->thread_ended();
+  });
+  call.detach();
+}
+
+void Server::reply(const Json& id, Json result) {
+  writer_.send({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
+}
+
+void Server::reply_error(const Json& id, int code, std::string_view message) {
+  writer_.send({{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}});
+}
+
+}  // namespace sorvane::mcp

@@ -1,0 +1,77 @@
+// The MCP server: JSON-RPC 2.0 over lines, the lifecycle, and the tool calls,
+// each on a thread of its own with a connection of its own.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "base/io.h"
+#include "ipc/cancellation.h"
+#include "mcp/options.h"
+#include "mcp/tools.h"
+
+namespace sorvane::mcp {
+
+// The protocol versions answered as asked; any other gets the first.
+inline constexpr std::string_view kProtocolVersions[] = {"2025-11-25", "2025-06-18", "2025-03-26"};
+
+// Standard output: one whole message per write, under one lock, so messages
+// of concurrent calls never interleave.
+class MessageWriter {
+ public:
+  MessageWriter(OutputStream& out, OutputStream& diagnostics)
+      : out_(out), diagnostics_(diagnostics) {}
+
+  void send(const Json& message);
+  // One line on standard error.
+  void diagnose(std::string_view text);
+
+ private:
+  std::mutex mutex_;
+  OutputStream& out_;
+  OutputStream& diagnostics_;
+};
+
+// Holds a tool call's conversation, which `cancellation` can end at once.
+using CallConverse = std::function<FinalReply(const Request&, ConversationEvents&, Cancellation&)>;
+
+class Server {
+ public:
+  Server(Options options, MessageWriter& writer, CallConverse converse);
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+  // Cancels the calls still open and waits for their threads.
+  ~Server();
+
+  // One line of standard input. Tool calls start a thread and return at once.
+  void handle_line(std::string_view line);
+  // A line over the size limit, skipped whole.
+  void handle_oversized_line();
+  // End of input: every open call's connection is shut down; their results
+  // are never sent.
+  void cancel_all();
+
+ private:
+  struct Calls;
+
+  void handle_request(const Json& id, const std::string& method, const Json& params);
+  void handle_notification(const std::string& method, const Json& params);
+  void start_call(const Json& id, const Json& params);
+  Json list_tools() const;
+  bool offered(ToolId tool) const;
+
+  void reply(const Json& id, Json result);
+  void reply_error(const Json& id, int code, std::string_view message);
+
+  Options options_;
+  MessageWriter& writer_;
+  CallConverse converse_;
+  std::shared_ptr<Calls> calls_;
+  bool initialized_ = false;
+};
+
+}  // namespace sorvane::mcp

@@ -1,0 +1,366 @@
+#include "mcp/tools.h"
+
+#include <array>
+#include <string>
+#include <type_traits>
+#include <variant>
+
+#include "cli/prepare.h"
+#include "mcp/options.h"
+#include "protocol/error_code.h"
+#include "text/utf8.h"
+
+namespace sorvane::mcp {
+namespace {
+
+struct ToolSpec {
+  ToolId id;
+  std::string_view name;
+  std::string_view title;
+  std::string_view description;
+};
+
+constexpr std::array<ToolSpec, 4> kTools{{
+    {ToolId::ListHosts, "list_hosts", "List saved hosts",
+     "List the SSH hosts saved in Sorvane, optionally those matching a query. Each host's `id` is "
+     "what the other tools take as `host`."},
+    {ToolId::Exec, "exec", "Run a command on a saved host",
+     "Run one shell command on a saved host and return its exit code, standard output and "
+     "standard error. A non-zero exit code is a result, not a failure. The command gets no "
+     "standard input."},
+    {ToolId::Upload, "upload", "Upload to a saved host",
+     "Copy a local file or folder to a saved host, like scp: when `remote` is an existing "
+     "directory the source goes inside it. Folders are copied recursively; existing files are "
+     "overwritten."},
+    {ToolId::Download, "download", "Download from a saved host",
+     "Copy a file or folder from a saved host to this machine, like scp: when `local` is an "
+     "existing directory the source goes inside it. Existing files are overwritten."},
+}};
+
+const ToolSpec& spec(ToolId tool) { return kTools.at(static_cast<std::size_t>(tool)); }
+
+Json string_property(std::string_view description) {
+  return {{"type", "string"}, {"description", description}};
+}
+
+Json object_schema(Json properties, Json required) {
+  return {{"type", "object"},
+          {"properties", std::move(properties)},
+          {"required", std::move(required)},
+          {"additionalProperties", false}};
+}
+
+Json count_property() { return {{"type", "integer"}, {"minimum", 0}}; }
+Json nullable_string() { return {{"type", Json::array({"string", "null"})}}; }
+
+Json host_schema() {
+  return object_schema({{"id", {{"type", "string"}}},
+                        {"name", {{"type", "string"}}},
+                        {"group", nullable_string()},
+                        {"user", {{"type", "string"}}},
+                        {"host", {{"type", "string"}}},
+                        {"port", {{"type", "integer"}, {"minimum", 0}, {"maximum", 65535}}},
+                        {"os", nullable_string()}},
+                       {"id", "name", "group", "user", "host", "port", "os"});
+}
+
+Json summary_schema() {
+  return object_schema({{"files", count_property()},
+                        {"bytes", count_property()},
+                        {"skipped", count_property()},
+                        {"failed", count_property()},
+                        {"failures", {{"type", "array"}, {"items", {{"type", "string"}}}}}},
+                       {"files", "bytes", "skipped", "failed", "failures"});
+}
+
+constexpr std::string_view kHostHelp = "Host ID, from list_hosts";
+
+Json input_schema(ToolId tool) {
+  switch (tool) {
+    case ToolId::ListHosts:
+      return object_schema(
+          {{"query", string_property("Show only hosts whose name, address or group match")}},
+          Json::array());
+    case ToolId::Exec:
+      return object_schema({{"host", string_property(kHostHelp)},
+                            {"command", string_property("Shell command, run in the login shell")}},
+                           {"host", "command"});
+    case ToolId::Upload:
+      return object_schema(
+          {{"host", string_property(kHostHelp)},
+           {"local", string_property("Local file or folder; relative to the server's directory")},
+           {"remote", string_property("Remote destination")}},
+          {"host", "local", "remote"});
+    case ToolId::Download:
+      return object_schema(
+          {{"host", string_property(kHostHelp)},
+           {"remote", string_property("Remote file or folder")},
+           {"local", string_property("Local destination; relative to the server's directory")}},
+          {"host", "remote", "local"});
+  }
+  return {};
+}
+
+Json output_schema(ToolId tool) {
+  switch (tool) {
+    case ToolId::ListHosts:
+      return object_schema({{"hosts", {{"type", "array"}, {"items", host_schema()}}}}, {"hosts"});
+    case ToolId::Exec:
+      return object_schema(
+          {{"exit_code", {{"type", "integer"}}},
+           {"stdout", {{"type", "string"}}},
+           {"stderr", {{"type", "string"}}},
+           {"stdout_truncated", {{"type", "boolean"}}},
+           {"stderr_truncated", {{"type", "boolean"}}}},
+          {"exit_code", "stdout", "stderr", "stdout_truncated", "stderr_truncated"});
+    case ToolId::Upload:
+    case ToolId::Download:
+      return summary_schema();
+  }
+  return {};
+}
+
+Json annotations(ToolId tool) {
+  const bool read_only = tool == ToolId::ListHosts;
+  return {{"readOnlyHint", read_only},
+          {"destructiveHint", !read_only},
+          {"idempotentHint", read_only},
+          {"openWorldHint", !read_only}};
+}
+
+// ---- Results ----
+
+std::string dump(const Json& value) {
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Json text_content(std::string text) {
+  return Json::array({{{"type", "text"}, {"text", std::move(text)}}});
+}
+
+Json success(Json structured) {
+  Json result;
+  result["content"] = text_content(dump(structured));
+  result["structuredContent"] = std::move(structured);
+  result["isError"] = false;
+  return result;
+}
+
+Json failure(const ToolError& error) {
+  std::string line = format_error_line(error);
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  Json result;
+  result["content"] = text_content(std::move(line));
+  result["isError"] = true;
+  return result;
+}
+
+ToolError bad_arguments(std::string_view why) {
+  return {ErrorCode::BadRequest, "invalid arguments: " + std::string(why)};
+}
+
+Json optional_string(const std::optional<std::string>& value) {
+  return value ? Json(*value) : Json(nullptr);
+}
+
+Json host_json(const HostInfo& host) {
+  return {{"id", host.id},
+          {"name", host.name},
+          {"group", optional_string(host.group)},
+          {"user", host.user},
+          {"host", host.host},
+          {"port", host.port},
+          {"os", optional_string(host.os)}};
+}
+
+Json summary_json(const TransferSummary& summary) {
+  return {{"files", summary.files},
+          {"bytes", summary.bytes},
+          {"skipped", summary.skipped},
+          {"failed", summary.failed},
+          {"failures", summary.failures}};
+}
+
+bool host_allowed(const Options& options, const std::string& id) {
+  return !options.hosts || options.hosts->contains(id);
+}
+
+// ---- Arguments ----
+
+class Arguments {
+ public:
+  explicit Arguments(const Json& arguments) : arguments_(arguments) {}
+
+  // A required string member; records what is wrong otherwise.
+  std::string text(const char* name) {
+    auto value = optional_text(name);
+    if (!value && problem_.empty()) problem_ = std::string("`") + name + "` is required";
+    return value.value_or(std::string());
+  }
+  std::optional<std::string> optional_text(const char* name) {
+    if (!arguments_.is_object()) {
+      problem_ = "the arguments must be an object";
+      return std::nullopt;
+    }
+    const auto found = arguments_.find(name);
+    if (found == arguments_.end() || found->is_null()) return std::nullopt;
+    if (!found->is_string()) {
+      if (problem_.empty()) problem_ = std::string("`") + name + "` must be a string";
+      return std::nullopt;
+    }
+    return found->get<std::string>();
+  }
+  const std::string& problem() const { return problem_; }
+
+ private:
+  const Json& arguments_;
+  std::string problem_;
+};
+
+// Nothing to read: the command of a call always comes in its arguments.
+IoResult<std::string> no_input() { return std::string(); }
+
+using Built = Result<Request, ToolError>;
+
+Built build(ToolId tool, const Json& json, const Options& options) {
+  Arguments arguments(json);
+  std::optional<Cli> cli;
+  std::string host;
+  switch (tool) {
+    case ToolId::ListHosts:
+      cli.emplace(Cli{Cli::List{arguments.optional_text("query"), false}});
+      break;
+    case ToolId::Exec:
+      host = arguments.text("host");
+      cli.emplace(Cli{Cli::Exec{host, arguments.text("command"), false}});
+      break;
+    case ToolId::Upload:
+      host = arguments.text("host");
+      cli.emplace(Cli{Cli::Upload{host, utf8_to_native(arguments.text("local")),
+                                  arguments.text("remote"), false}});
+      break;
+    case ToolId::Download:
+      host = arguments.text("host");
+      cli.emplace(Cli{Cli::Download{host, arguments.text("remote"),
+                                    utf8_to_native(arguments.text("local")), false}});
+      break;
+  }
+  if (!cli || !arguments.problem().empty()) return fail(bad_arguments(arguments.problem()));
+  // Refused here, so the desktop application never hears of a host the
+  // operator kept from the agent.
+  if (tool != ToolId::ListHosts && !host_allowed(options, host)) {
+    return fail(ToolError{ErrorCode::HostNotFound, "主机 " + host + " 不在 --hosts 允许的范围内"});
+  }
+  // The same local checks and path rules as `sorvane`.
+  return build_request(std::move(*cli), no_input);
+}
+
+// ---- Conversations ----
+
+// Each output stream kept up to the limit; the rest is read and dropped.
+class ExecCapture final : public ConversationEvents {
+ public:
+  explicit ExecCapture(std::uint64_t limit) : limit_(limit) {}
+
+  IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
+    Captured& captured = stream == RemoteStream::Stdout ? stdout_ : stderr_;
+    const std::uint64_t room = limit_ - captured.bytes.size();
+    const std::size_t kept = chunk.size() <= room ? chunk.size() : static_cast<std::size_t>(room);
+    captured.bytes.append(reinterpret_cast<const char*>(chunk.data()), kept);
+    if (kept < chunk.size()) captured.truncated = true;
+    return {};
+  }
+  void progress(const TransferCounters&) override {}
+
+  Json result(std::int32_t exit_code) const {
+    return {{"exit_code", exit_code},
+            {"stdout", text::utf8_lossy(stdout_.bytes)},
+            {"stderr", text::utf8_lossy(stderr_.bytes)},
+            {"stdout_truncated", stdout_.truncated},
+            {"stderr_truncated", stderr_.truncated}};
+  }
+
+ private:
+  struct Captured {
+    std::string bytes;
+    bool truncated = false;
+  };
+  std::uint64_t limit_;
+  Captured stdout_;
+  Captured stderr_;
+};
+
+class TransferEvents final : public ConversationEvents {
+ public:
+  explicit TransferEvents(const ProgressReport& report) : report_(report) {}
+
+  IoResult<void> output(RemoteStream, ByteSpan) override { return {}; }
+  void progress(const TransferCounters& counters) override {
+    if (report_) report_(counters);
+  }
+
+ private:
+  const ProgressReport& report_;
+};
+
+ToolError unexpected_reply() { return connection_broken("unexpected reply for this tool"); }
+
+// The final reply as the tool's result.
+Json result_of(ToolId tool, Reply& reply, const Options& options, const ExecCapture& capture) {
+  if (auto* error = std::get_if<Reply::Error>(&reply.value)) {
+    return failure(ToolError{error->code, std::move(error->message)});
+  }
+  if (auto* hosts = std::get_if<Reply::Hosts>(&reply.value); hosts && tool == ToolId::ListHosts) {
+    Json list = Json::array();
+    for (const HostInfo& host : hosts->hosts) {
+      if (host_allowed(options, host.id)) list.push_back(host_json(host));
+    }
+    return success({{"hosts", std::move(list)}});
+  }
+  if (auto* exit = std::get_if<Reply::Exit>(&reply.value); exit && tool == ToolId::Exec) {
+    return success(capture.result(exit->code));
+  }
+  if (auto* done = std::get_if<Reply::TransferDone>(&reply.value);
+      done && (tool == ToolId::Upload || tool == ToolId::Download)) {
+    return success(summary_json(done->summary));
+  }
+  return failure(unexpected_reply());
+}
+
+}  // namespace
+
+std::optional<ToolId> find_tool(std::string_view name) {
+  for (const ToolSpec& tool : kTools) {
+    if (tool.name == name) return tool.id;
+  }
+  return std::nullopt;
+}
+
+std::string_view tool_name(ToolId tool) { return spec(tool).name; }
+
+Json describe_tool(ToolId tool) {
+  const ToolSpec& tool_spec = spec(tool);
+  Json described = {{"name", tool_spec.name},
+                    {"title", tool_spec.title},
+                    {"description", tool_spec.description},
+                    {"inputSchema", input_schema(tool)},
+                    {"outputSchema", output_schema(tool)}};
+  described["annotations"] = annotations(tool);
+  described["annotations"]["title"] = tool_spec.title;
+  return described;
+}
+
+Json call_tool(ToolId tool, const Json& arguments, const Options& options, const Converse& converse,
+               const ProgressReport& report_progress) {
+  auto request = build(tool, arguments, options);
+  if (!request) return failure(request.error());
+  ExecCapture capture(options.max_output);
+  TransferEvents transfer(report_progress);
+  ConversationEvents& events = tool == ToolId::Exec ? static_cast<ConversationEvents&>(capture)
+                                                    : static_cast<ConversationEvents&>(transfer);
+  auto reply = converse(*request, events);
+  if (!reply) return failure(reply.error());
+  return result_of(tool, *reply, options, capture);
+}
+
+}  // namespace sorvane::mcp

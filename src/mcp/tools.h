@@ -1,0 +1,45 @@
+// The four tools: their descriptions for tools/list, and one call each as a
+// conversation with the desktop application, turned into a CallToolResult.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "output/exchange.h"
+#include "protocol/reply.h"
+#include "protocol/request.h"
+
+namespace sorvane::mcp {
+
+using Json = nlohmann::ordered_json;
+
+struct Options;
+
+enum class ToolId { ListHosts, Exec, Upload, Download };
+
+inline constexpr ToolId kAllTools[] = {ToolId::ListHosts, ToolId::Exec, ToolId::Upload,
+                                       ToolId::Download};
+
+std::optional<ToolId> find_tool(std::string_view name);
+std::string_view tool_name(ToolId tool);
+
+// The tools/list entry: name, title, description, input and output schemas,
+// annotations.
+Json describe_tool(ToolId tool);
+
+// Holds one conversation: the desktop application's, or a test's stand-in.
+using Converse = std::function<FinalReply(const Request&, ConversationEvents&)>;
+
+// Where the progress of a transfer goes; empty when the caller asked for none.
+using ProgressReport = std::function<void(const TransferCounters&)>;
+
+// Checks the arguments, holds the conversation and returns the
+// CallToolResult. Failures of the tool itself are results with isError set,
+// whose text is the error line of `sorvane` without its line feed.
+Json call_tool(ToolId tool, const Json& arguments, const Options& options, const Converse& converse,
+               const ProgressReport& report_progress);
+
+}  // namespace sorvane::mcp
