@@ -56,7 +56,7 @@ class PeerError(RuntimeError):
 
 
 class Peer:
-    def __init__(self, mode_args, once=False, extra_env=None):
+    def __init__(self, mode_args, once=False, parallel=False, extra_env=None):
         self._tmp = tempfile.TemporaryDirectory(prefix="sorvane-peer-")
         tmp = Path(self._tmp.name)
         self.dir = tmp
@@ -69,6 +69,8 @@ class Peer:
         self._args = list(mode_args) + ["--request-out", host_path(self.request_file)]
         if once:
             self._args.append("--once")
+        if parallel:
+            self._args.append("--parallel")
         self.address = None
         self.process = None
         self._stderr = []

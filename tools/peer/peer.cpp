@@ -5,6 +5,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <thread>
 #include <variant>
 
 #include "demo.h"
@@ -32,7 +33,8 @@ constexpr const char* kFooter = R"(Modes:
                       shell, upload/download as local copies ("~" = home directory)
   script FILE         replay FILE's steps on every connection (after reading the request)
 Both take --data-dir DIR (else SORVANE_DATA_DIR, else sorvane's default),
---request-out FILE (each request's payload, raw) and --once (one connection).
+--request-out FILE (each request's payload, raw), --once (one connection) and
+--parallel (each connection on a thread of its own).
 
 Script format: one step per line; blank lines and lines starting with '#' are
 ignored; the text after the keyword starts after exactly one space.
@@ -54,6 +56,7 @@ struct Options {
   std::optional<std::string> data_dir;
   std::optional<std::string> request_out;
   bool once = false;
+  bool parallel = false;
   std::string script_file;
   std::string hosts_file;
 };
@@ -70,6 +73,8 @@ void add_common_options(CLI::App& command, Options& options) {
                   "Write each request payload (raw bytes) to FILE")
       ->option_text("FILE");
   command.add_flag("--once", options.once, "Serve one connection, then exit");
+  command.add_flag("--parallel", options.parallel,
+                   "Serve each connection on a thread of its own, as they come");
 }
 
 Result<std::string, std::string> read_file(const std::string& path) {
@@ -148,6 +153,14 @@ int listen_and_serve(const Mode& mode, const Options& options) {
     if (!connection) {
       log_line("cannot accept a connection: " + connection.error().text);
       return 1;
+    }
+    if (options.parallel) {
+      // The mode and options live until the process ends.
+      std::thread([client = std::move(*connection), &mode, &options] {
+        serve(*client, mode, options);
+        client->close();
+      }).detach();
+      continue;
     }
     serve(**connection, mode, options);
     (*connection)->close();

@@ -1,0 +1,109 @@
+#include "mcp/tools.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mcp/options.h"
+
+namespace sorvane::mcp {
+namespace {
+
+// A stand-in conversation: hands over the output chunks and progress, then
+// the final reply; remembers the requests.
+struct FakeDesktop {
+  std::vector<std::pair<RemoteStream, std::string>> output;
+  std::vector<TransferCounters> progress;
+  FinalReply reply = Reply{Reply::Exit{0}};
+  int conversations = 0;
+
+  Converse converse() {
+    return [this](const Request&, ConversationEvents& events) -> FinalReply {
+      ++conversations;
+      for (const auto& [stream, bytes] : output) {
+        if (auto handled = events.output(stream, as_bytes(bytes)); !handled) {
+          return fail(connection_broken(handled.error().text));
+        }
+      }
+      for (const auto& counters : progress) events.progress(counters);
+      return reply;
+    };
+  }
+};
+
+Json exec(FakeDesktop& desktop, const Options& options, Json arguments = {{"host", "h"},
+                                                                            {"command", "x"}}) {
+  return call_tool(ToolId::Exec, arguments, options, desktop.converse(), {});
+}
+
+TEST(ExecTool, CapturesEachStreamUpToTheLimitAndRepairsUtf8) {
+  FakeDesktop desktop;
+  desktop.output = {{RemoteStream::Stdout, "abc"},
+                    {RemoteStream::Stderr, "\xe4\xbd"},  // a character cut short
+                    {RemoteStream::Stdout, "defg"},
+                    {RemoteStream::Stdout, "h"}};
+  desktop.reply = Reply{Reply::Exit{300}};
+  Options options;
+  options.max_output = 5;
+  const Json result = exec(desktop, options);
+  EXPECT_EQ(result["isError"], false);
+  EXPECT_EQ(result["structuredContent"],
+            Json::parse(R"({"exit_code":300,"stdout":"abcde","stderr":"\ufffd",
+                            "stdout_truncated":true,"stderr_truncated":false})"));
+  EXPECT_EQ(Json::parse(result["content"][0]["text"].get<std::string>()),
+            result["structuredContent"]);
+}
+
+TEST(Tools, FailuresAreErrorResultsWithTheErrorLine) {
+  struct Case {
+    const char* what;
+    FinalReply reply;
+    Json arguments;
+    std::string text;
+    int conversations;
+  };
+  Options options;
+  options.hosts = std::set<std::string>{"h"};
+  const Json fine = {{"host", "h"}, {"command", "x"}};
+  std::vector<Case> cases;
+  cases.push_back({"error reply", Reply{Reply::Error{ErrorCode::HostKeyChanged, "key!"}}, fine,
+                   "sorvane: [host_key_changed] key!", 1});
+  cases.push_back({"broken", fail(connection_broken("unexpected end of file")), fine,
+                   "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：unexpected end of file", 1});
+  cases.push_back({"reply of another kind", Reply{Reply::Hosts{}}, fine,
+                   "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：unexpected reply for this tool",
+                   1});
+  cases.push_back({"host not allowed", Reply{Reply::Exit{0}}, {{"host", "other"}, {"command", "x"}},
+                   "sorvane: [host_not_found] 主机 other 不在 --hosts 允许的范围内", 0});
+  cases.push_back({"empty command", Reply{Reply::Exit{0}}, {{"host", "h"}, {"command", " "}},
+                   "sorvane: [bad_request] 命令不能为空", 0});
+  cases.push_back({"missing argument", Reply{Reply::Exit{0}}, {{"host", "h"}},
+                   "sorvane: [bad_request] invalid arguments: `command` is required", 0});
+  for (Case& c : cases) {
+    FakeDesktop desktop;
+    desktop.reply = c.reply;
+    const Json result = exec(desktop, options, c.arguments);
+    EXPECT_EQ(result["isError"], true) << c.what;
+    EXPECT_FALSE(result.contains("structuredContent")) << c.what;
+    EXPECT_EQ(result["content"][0]["text"], c.text) << c.what;
+    EXPECT_EQ(desktop.conversations, c.conversations) << c.what;
+  }
+}
+
+TEST(ListHostsTool, ShowsOnlyTheAllowedHosts) {
+  FakeDesktop desktop;
+  HostInfo shown{"a", "web", std::nullopt, "u", "10.0.0.1", 22, "debian"};
+  HostInfo hidden = shown;
+  hidden.id = "b";
+  desktop.reply = Reply{Reply::Hosts{{shown, hidden}}};
+  Options options;
+  options.hosts = std::set<std::string>{"a"};
+  const Json result = call_tool(ToolId::ListHosts, Json::object(), options, desktop.converse(), {});
+  EXPECT_EQ(result["structuredContent"],
+            Json::parse(R"({"hosts":[{"id":"a","name":"web","group":null,"user":"u",
+                            "host":"10.0.0.1","port":22,"os":"debian"}]})"));
+}
+
+}  // namespace
+}  // namespace sorvane::mcp

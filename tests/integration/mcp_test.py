@@ -1,0 +1,224 @@
+"""sorvane-mcp fed raw lines on standard input: version negotiation, bad
+input of every kind, the command line, and the end of input. The SDK client
+tests in tests/mcp cover the tools themselves."""
+
+import json
+import os
+import select
+import subprocess
+import time
+import unittest
+
+import harness
+from peer import Peer, exe
+
+INIT = {"jsonrpc": "2.0", "id": 0, "method": "initialize",
+        "params": {"protocolVersion": "2025-11-25", "capabilities": {}, "clientInfo": {"name": "t", "version": "1"}}}
+
+
+def mcp_bin():
+    return os.environ.get("SORVANE_MCP_BIN") or exe("sorvane-mcp")
+
+
+def encode(message):
+    return message if isinstance(message, bytes) else json.dumps(message).encode() + b"\n"
+
+
+class Server:
+    """A running sorvane-mcp with pipes on all three standard streams."""
+
+    def __init__(self, args=(), env=None):
+        full_env = dict(os.environ, WINEDEBUG="-all")
+        full_env.update(env or {"SORVANE_DATA_DIR": "/nonexistent/sorvane-mcp-test"})
+        self.process = subprocess.Popen(harness.wrapper() + [mcp_bin(), *args], env=full_env,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self._pending = b""
+
+    def send(self, *messages):
+        for message in messages:
+            self.process.stdin.write(encode(message))
+        self.process.stdin.flush()
+
+    def receive(self, timeout=30):
+        """The next line of standard output as JSON."""
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self._pending:
+            ready, _, _ = select.select([self.process.stdout], [], [], max(0, deadline - time.monotonic()))
+            if not ready:
+                raise AssertionError("no message from sorvane-mcp")
+            chunk = os.read(self.process.stdout.fileno(), 1 << 20)
+            if not chunk:
+                raise AssertionError("sorvane-mcp closed its output")
+            self._pending += chunk
+        line, self._pending = self._pending.split(b"\n", 1)
+        return json.loads(line)
+
+    def ask(self, *messages):
+        self.send(*messages)
+        return self.receive()
+
+    def close(self, timeout=30):
+        """Ends the input; returns (status, seconds to exit, stderr)."""
+        start = time.monotonic()
+        self.process.stdin.close()
+        status = self.process.wait(timeout)
+        elapsed = time.monotonic() - start
+        rest = self.process.stdout.read()
+        err = self.process.stderr.read()
+        self.process.stdout.close()
+        self.process.stderr.close()
+        assert rest == b"", rest
+        return status, elapsed, err
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            try:
+                stream.close()
+            except BrokenPipeError:
+                pass
+        return False
+
+
+def request(id, method, params=None):
+    message = {"jsonrpc": "2.0", "id": id, "method": method}
+    if params is not None:
+        message["params"] = params
+    return message
+
+
+def error_code(reply):
+    return reply["error"]["code"]
+
+
+class Lifecycle(unittest.TestCase):
+    def test_protocol_version_negotiation(self):
+        cases = [("2025-11-25", "2025-11-25"), ("2025-06-18", "2025-06-18"), ("2025-03-26", "2025-03-26"),
+                 ("2024-11-05", "2025-11-25"), (42, "2025-11-25"), (None, "2025-11-25")]
+        with Server() as server:
+            for asked, answered in cases:
+                params = dict(INIT["params"], protocolVersion=asked)
+                reply = server.ask(request(1, "initialize", params))
+                self.assertEqual(reply["result"]["protocolVersion"], answered, asked)
+                self.assertIn("tools", reply["result"]["capabilities"])
+            self.assertEqual(server.close()[0], 0)
+
+    def test_only_ping_before_initialize(self):
+        with Server() as server:
+            self.assertEqual(server.ask(request("p", "ping")), {"jsonrpc": "2.0", "id": "p", "result": {}})
+            for method in ("tools/list", "tools/call", "resources/list"):
+                self.assertIn("error", server.ask(request(2, method, {"name": "list_hosts"})), method)
+            self.assertIn("result", server.ask(INIT))
+            self.assertEqual(len(server.ask(request(3, "tools/list"))["result"]["tools"]), 4)
+
+    def test_end_of_input_ends_the_server_without_waiting_for_open_calls(self):
+        with Peer.script("hold\n") as peer, Server(env={"SORVANE_DATA_DIR": peer.env["SORVANE_DATA_DIR"]}) as server:
+            server.ask(INIT)
+            server.send(request(5, "tools/call", {"name": "exec", "arguments": {"host": "h", "command": "sleep 60"}}))
+            deadline = time.monotonic() + 30
+            while peer.request() is None and time.monotonic() < deadline:
+                time.sleep(0.02)
+            self.assertIsNotNone(peer.request())
+            status, elapsed, _ = server.close()
+            self.assertEqual(status, 0)
+            self.assertLess(elapsed, 2.0)
+
+
+class BadInput(unittest.TestCase):
+    def test_the_server_answers_and_goes_on(self):
+        call = lambda id, params: request(id, "tools/call", params)
+        cases = [
+            (b"this is not json\n", None, -32700),
+            (b'{"jsonrpc":"2.0","id":1,"method":"initialize"\n', None, -32700),
+            (b"[1,2]\n", None, -32600),
+            (b'"just a string"\n', None, -32600),
+            (b'{"jsonrpc":"2.0","id":{"x":1},"method":"ping"}\n', None, -32600),
+            (b'{"id":7,"method":"ping"}\n', None, -32600),
+            (b'{"jsonrpc":"2.0","id":8,"method":5}\n', 8, -32600),
+            (b'{"jsonrpc":"2.0","id":9,"method":"ping","params":[1]}\n', 9, -32600),
+            (b'{"jsonrpc":"2.0","id":10,"method":"\xff"}\n', None, -32700),
+            (request(11, "no/such/method"), 11, -32601),
+            (call(12, {}), 12, -32602),
+            (call(13, {"name": 5}), 13, -32602),
+            (call(14, {"name": "format_disk", "arguments": {}}), 14, -32602),
+        ]
+        with Server() as server:
+            server.ask(INIT)
+            for line, id, code in cases:
+                reply = server.ask(line)
+                self.assertEqual((reply["id"], error_code(reply)), (id, code), line)
+            # Unknown notifications and stray responses get no answer at all.
+            server.send({"jsonrpc": "2.0", "method": "notifications/whatever"},
+                        {"jsonrpc": "2.0", "id": 99, "result": {}}, b"\n", b"   \r\n")
+            self.assertEqual(server.ask(request(15, "ping"))["id"], 15)
+            self.assertEqual(server.close()[0], 0)
+
+    def test_ill_typed_arguments_are_tool_errors(self):
+        with Server() as server:
+            server.ask(INIT)
+            for arguments in ({"host": "h"}, {"host": ["h"], "command": "x"}, "not an object",
+                              {"host": "h", "local": None, "remote": "/"}):
+                name = "upload" if "local" in arguments else "exec"
+                reply = server.ask(request(1, "tools/call", {"name": name, "arguments": arguments}))
+                self.assertTrue(reply["result"]["isError"], arguments)
+                self.assertRegex(reply["result"]["content"][0]["text"], r"^sorvane: \[bad_request\] ")
+                self.assertNotIn("structuredContent", reply["result"])
+
+    def test_a_line_over_16_mib_gets_one_error_and_nothing_in_it_is_read(self):
+        # Each oversized line holds a well-formed request, at its start or
+        # past the limit: had any part been read as a message, a result would
+        # come back for id 66 or 67.
+        padding = " " * (16 * 1024 * 1024)
+        lines = [('{"jsonrpc":"2.0","id":66,"method":"ping"}' + padding + "\n").encode(),
+                 (padding + '{"jsonrpc":"2.0","id":67,"method":"ping"}\n').encode()]
+        with Server() as server:
+            server.ask(INIT)
+            server.send(*lines, request(68, "ping"))
+            replies = [server.receive() for _ in range(3)]
+            self.assertEqual([(r["id"], "error" in r) for r in replies], [(None, True), (None, True), (68, False)])
+
+    @unittest.skipIf(harness.is_windows(), "POSIX build only")
+    def test_messages_never_interleave(self):
+        # Large results from concurrent calls, with pings answered in between:
+        # every line must be one whole message.
+        size = 300000
+        command = "head -c %d /dev/zero | tr '\\0' x" % size
+        with Peer.demo(parallel=True) as peer, Server(env={"SORVANE_DATA_DIR": peer.env["SORVANE_DATA_DIR"]}) as server:
+            server.ask(INIT)
+            for i in range(12):
+                server.send(request(i, "tools/call", {"name": "exec", "arguments": {"host": "a1b2c3d4e5f60718",
+                                                                                   "command": command}}),
+                            request("ping%d" % i, "ping"))
+            replies = {reply["id"]: reply for reply in (server.receive() for _ in range(24))}
+            for i in range(12):
+                self.assertEqual(len(replies[i]["result"]["structuredContent"]["stdout"]), size)
+                self.assertEqual(replies["ping%d" % i]["result"], {})
+
+
+class CommandLine(unittest.TestCase):
+    def run_mcp(self, *args):
+        return subprocess.run(harness.wrapper() + [mcp_bin(), *args], capture_output=True, timeout=120,
+                              stdin=subprocess.DEVNULL, env=dict(os.environ, WINEDEBUG="-all"))
+
+    def test_help_version_and_errors(self):
+        help_text = self.run_mcp("--help")
+        self.assertEqual(help_text.returncode, 0)
+        for option in (b"--tools", b"--hosts", b"--max-output"):
+            self.assertIn(option, help_text.stdout)
+        version = self.run_mcp("--version")
+        self.assertEqual(version.returncode, 0)
+        self.assertRegex(version.stdout.decode(), r"^sorvane-mcp \d+\.\d+\.\d+\S*\n$")
+        for bad in (["--max-output", "lots"], ["--max-output", "-1"], ["--tools", "exec,rm"], ["--hosts", ","],
+                    ["--frobnicate"], ["extra"]):
+            result = self.run_mcp(*bad)
+            self.assertEqual(result.returncode, 2, bad)
+            self.assertEqual(result.stdout, b"", bad)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,258 @@
+// sorvane-mcp driven by the official MCP TypeScript SDK client, against the
+// stand-in desktop application (sorvane-peer). Binaries come from
+// $SORVANE_BUILD_DIR (default <repo>/build); with $SORVANE_WRAPPER set
+// (Windows builds under Wine) only the core cases run, through the wrapper.
+import assert from 'node:assert/strict';
+import { execFileSync, spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { after, describe, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+
+import { Client } from '@modelcontextprotocol/sdk/client/index.js';
+import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
+import { AjvJsonSchemaValidator } from '@modelcontextprotocol/sdk/validation/ajv';
+
+const REPO = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const BUILD = path.resolve(process.env.SORVANE_BUILD_DIR ?? path.join(REPO, 'build'));
+const WRAPPER = (process.env.SORVANE_WRAPPER ?? '').split(' ').filter(Boolean);
+const WINDOWS = WRAPPER.length > 0;
+const EXE = WINDOWS ? '.exe' : '';
+const HOSTS = path.join(REPO, 'tools/peer/examples/hosts.json');
+const HOST = 'a1b2c3d4e5f60718';
+const posixOnly = { skip: WINDOWS && 'POSIX build only' };
+
+const temporaries = [];
+function tempDir() {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'sorvane-mcp-'));
+  temporaries.push(dir);
+  return dir;
+}
+// A path as the program under test sees it (Wine maps / to Z:).
+const hostPath = (p) => (WINDOWS ? 'Z:' + p.replaceAll('/', '\\') : p);
+
+const peers = [];
+after(() => {
+  for (const peer of peers) peer.kill();
+  for (const dir of temporaries) fs.rmSync(dir, { recursive: true, force: true });
+});
+
+// Starts sorvane-peer with `args` in a data directory of its own; resolves
+// once it listens.
+function startPeer(args) {
+  const dataDir = tempDir();
+  const requestOut = path.join(dataDir, 'request.bin');
+  const command = [...WRAPPER, path.join(BUILD, 'sorvane-peer' + EXE), ...args,
+    '--data-dir', hostPath(dataDir), '--request-out', hostPath(requestOut)];
+  const child = spawn(command[0], command.slice(1), { stdio: ['ignore', 'pipe', 'inherit'] });
+  peers.push(child);
+  return new Promise((resolve, reject) => {
+    let seen = '';
+    child.stdout.on('data', (chunk) => {
+      seen += chunk;
+      if (seen.includes('\n')) {
+        if (!seen.startsWith('listening on ')) reject(new Error(`peer did not start: ${seen}`));
+        resolve({ dataDir, requestOut, request: () => fs.existsSync(requestOut) ? fs.readFileSync(requestOut, 'utf8') : null });
+      }
+    });
+    child.on('exit', (code) => reject(new Error(`peer exited with ${code}`)));
+  });
+}
+const demoPeer = (...more) => startPeer(['demo', '--hosts', hostPath(HOSTS), ...more]);
+function scriptPeer(script) {
+  const file = path.join(tempDir(), 'script.txt');
+  fs.writeFileSync(file, script);
+  return startPeer(['script', hostPath(file)]);
+}
+
+// An SDK client connected to a fresh sorvane-mcp for `peer`.
+async function connect(peer, args = [], { cwd } = {}) {
+  const command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...args];
+  const transport = new StdioClientTransport({
+    command: command[0], args: command.slice(1), cwd, stderr: 'pipe',
+    env: { ...process.env, WINEDEBUG: '-all', SORVANE_DATA_DIR: hostPath(peer.dataDir) },
+  });
+  const client = new Client({ name: 'sorvane-tests', version: '1.0.0' });
+  client.errors = [];
+  client.onerror = (error) => client.errors.push(error);
+  await client.connect(transport);
+  return client;
+}
+
+const validator = new AjvJsonSchemaValidator();
+let toolsByName;
+function checkOutput(name, result) {
+  if (result.structuredContent === undefined) return;
+  const check = validator.getValidator(toolsByName[name].outputSchema)(result.structuredContent);
+  assert.ok(check.valid, check.errorMessage);
+  assert.deepEqual(JSON.parse(result.content[0].text), result.structuredContent);
+}
+async function call(client, name, args, options) {
+  const result = await client.callTool({ name, arguments: args }, undefined, options);
+  checkOutput(name, result);
+  return result;
+}
+const errorLine = (result) => (assert.equal(result.isError, true), result.content[0].text);
+
+describe('sorvane-mcp', () => {
+  test('initialize, tools/list with valid schemas, list_hosts and exec', async () => {
+    const peer = await demoPeer();
+    const client = await connect(peer);
+    assert.equal(client.getServerVersion().name, 'sorvane-mcp');
+    assert.ok(client.getServerCapabilities().tools);
+
+    const { tools } = await client.listTools();
+    toolsByName = Object.fromEntries(tools.map((tool) => [tool.name, tool]));
+    assert.deepEqual(Object.keys(toolsByName), ['list_hosts', 'exec', 'upload', 'download']);
+    for (const tool of tools) {
+      validator.getValidator(tool.inputSchema);  // throws on a schema that does not compile
+      validator.getValidator(tool.outputSchema);
+      assert.equal(tool.annotations.readOnlyHint, tool.name === 'list_hosts');
+    }
+
+    const listed = await call(client, 'list_hosts', {});
+    const command = [...WRAPPER, path.join(BUILD, 'sorvane' + EXE), 'list', '--json'];
+    const cli = JSON.parse(execFileSync(command[0], command.slice(1), {
+      env: { ...process.env, WINEDEBUG: '-all', SORVANE_DATA_DIR: hostPath(peer.dataDir) },
+    }));
+    assert.deepEqual(listed.structuredContent.hosts, cli);
+    assert.equal(listed.isError, false);
+
+    const exec = await call(client, 'exec', { host: HOST, command: 'echo hello' });
+    assert.deepEqual(exec.structuredContent, {
+      exit_code: 0, stdout: WINDOWS ? 'hello\r\n' : 'hello\n', stderr: '',
+      stdout_truncated: false, stderr_truncated: false,
+    });
+    await client.close();
+  });
+
+  test('exec: exit codes pass unchanged, streams apart, invalid UTF-8 repaired, output capped', posixOnly, async () => {
+    const peer = await demoPeer();
+    const client = await connect(peer, ['--max-output', '5']);
+    const result = await call(client, 'exec', {
+      host: HOST, command: "printf 'ab\\377'; printf 'e%.0s' 1 2 3 4 5 6 7 >&2; exit 300",
+    });
+    assert.deepEqual(result.structuredContent, {
+      exit_code: 300, stdout: 'ab\uFFFD', stderr: 'eeeee', stdout_truncated: false, stderr_truncated: true,
+    });
+    assert.equal(result.isError, false);
+    await client.close();
+  });
+
+  test('upload and download: relative local paths, transfer summaries', posixOnly, async () => {
+    const peer = await demoPeer();
+    const work = tempDir();
+    fs.writeFileSync(path.join(work, 'a.txt'), 'payload');
+    const client = await connect(peer, [], { cwd: work });
+    const remote = path.join(tempDir(), 'copy.txt');
+    const up = await call(client, 'upload', { host: HOST, local: 'a.txt', remote });
+    assert.deepEqual(up.structuredContent, { files: 1, bytes: 7, skipped: 0, failed: 0, failures: [] });
+    assert.equal(fs.readFileSync(remote, 'utf8'), 'payload');
+    const down = await call(client, 'download', { host: HOST, remote, local: 'back.txt' });
+    assert.equal(down.structuredContent.files, 1);
+    assert.equal(fs.readFileSync(path.join(work, 'back.txt'), 'utf8'), 'payload');
+    await client.close();
+  });
+
+  test('failures of the tool are error results carrying the error line', posixOnly, async () => {
+    const peer = await demoPeer();
+    const client = await connect(peer);
+    assert.match(errorLine(await call(client, 'exec', { host: 'ffffffffffffffff', command: 'true' })),
+      /^sorvane: \[host_not_found\] \S/);
+    assert.equal(errorLine(await call(client, 'exec', { host: HOST, command: ' \n' })),
+      'sorvane: [bad_request] 命令不能为空');
+    assert.match(errorLine(await call(client, 'exec', { host: HOST })), /^sorvane: \[bad_request\] .*command/);
+    assert.match(errorLine(await call(client, 'exec', { host: 7, command: 'true' })), /^sorvane: \[bad_request\] .*host/);
+    await client.close();
+
+    const nobody = { dataDir: tempDir() };
+    const lonely = await connect(nobody);
+    assert.equal(errorLine(await call(lonely, 'list_hosts', {})),
+      'sorvane: [not_running] Sorvane 未运行：请先打开 Sorvane，并在 设置 → 外部 CLI 中打开「启用外部 CLI」');
+    await lonely.close();
+
+    const broken = await scriptPeer('json {"type":"exit","code":0\n');
+    const client3 = await connect(broken);
+    assert.match(errorLine(await call(client3, 'exec', { host: HOST, command: 'x' })),
+      /^sorvane: \[connect_failed\] 与 Sorvane 的连接意外中断：/);
+    await client3.close();
+  });
+
+  test('progress replies become progress notifications, only with a token', posixOnly, async () => {
+    const progress = (files, bytes) =>
+      `json {"type":"progress","files":${files},"total_files":2,"bytes":${bytes},"total_bytes":30}\n`;
+    const peer = await scriptPeer(progress(0, 10) + progress(1, 20) +
+      'json {"type":"transfer_done","files":2,"bytes":30,"skipped":0,"failed":1,"failures":["b: gone"]}\n');
+    const client = await connect(peer);
+    const seen = [];
+    const args = { host: HOST, local: '/tmp', remote: '/x' };
+    const done = await call(client, 'upload', args, { onprogress: (p) => seen.push(p) });
+    assert.deepEqual(seen, [
+      { progress: 10, total: 30, message: '0/2 files' },
+      { progress: 20, total: 30, message: '1/2 files' },
+    ]);
+    assert.deepEqual(done.structuredContent, { files: 2, bytes: 30, skipped: 0, failed: 1, failures: ['b: gone'] });
+    let stray = 0;
+    client.setNotificationHandler((await import('@modelcontextprotocol/sdk/types.js')).ProgressNotificationSchema, () => stray++);
+    await call(client, 'upload', args);
+    assert.equal(stray, 0);
+    await client.close();
+  });
+
+  test('a cancelled exec closes its connection and gets no result; ping and tools/list answer meanwhile', posixOnly, async () => {
+    // The peer serves one connection after another, so the second request
+    // reaches it only once the first connection is closed.
+    const peer = await scriptPeer('hold\n');
+    const client = await connect(peer);
+    const abort = new AbortController();
+    const running = call(client, 'exec', { host: HOST, command: 'sleep 30' }, { signal: abort.signal });
+    running.catch(() => {});
+    while (peer.request() === null) await new Promise((r) => setTimeout(r, 20));
+    await client.ping();
+    assert.equal((await client.listTools()).tools.length, 4);
+    abort.abort('changed my mind');
+    await assert.rejects(running);
+    fs.rmSync(peer.requestOut);
+    const next = call(client, 'list_hosts', { query: 'after' });
+    next.catch(() => {});
+    const start = Date.now();
+    while (peer.request() === null) {
+      assert.ok(Date.now() - start < 10000, 'the cancelled call kept its connection');
+      await new Promise((r) => setTimeout(r, 20));
+    }
+    assert.match(peer.request(), /"query":"after"/);
+    await new Promise((r) => setTimeout(r, 200));
+    assert.deepEqual(client.errors, []);  // no result came for the cancelled call
+    await client.close();
+  });
+
+  test('two calls at once, each with its own connection', posixOnly, async () => {
+    // The first call finishes only when the second one runs: they meet at a fifo.
+    const fifo = path.join(tempDir(), 'meet');
+    execFileSync('mkfifo', [fifo]);
+    const peer = await demoPeer('--parallel');
+    const client = await connect(peer);
+    const [writer, reader] = await Promise.all([
+      call(client, 'exec', { host: HOST, command: `printf met > ${fifo}` }),
+      call(client, 'exec', { host: HOST, command: `cat ${fifo}` }),
+    ]);
+    assert.equal(writer.structuredContent.exit_code, 0);
+    assert.equal(reader.structuredContent.stdout, 'met');
+    await client.close();
+  });
+
+  test('--tools and --hosts limit what the agent sees and may do', posixOnly, async () => {
+    const peer = await demoPeer();
+    const allowed = [HOST, 'c0ffee0000000001'];
+    const client = await connect(peer, ['--tools', 'list_hosts,exec', '--hosts', allowed.join(',')]);
+    assert.deepEqual((await client.listTools()).tools.map((t) => t.name), ['list_hosts', 'exec']);
+    await assert.rejects(call(client, 'upload', { host: HOST, local: '/tmp', remote: '/x' }), (e) => e.code === -32602);
+    assert.match(errorLine(await call(client, 'exec', { host: 'a1b2c3d4e5f60719', command: 'true' })),
+      /^sorvane: \[host_not_found\] /);
+    assert.equal(peer.request(), null);  // refused without asking the desktop application
+    const listed = await call(client, 'list_hosts', {});
+    assert.deepEqual(listed.structuredContent.hosts.map((h) => h.id), allowed);
+    await client.close();
+  });
+});
