@@ -79,7 +79,7 @@ Json input_schema(ToolId tool) {
   switch (tool) {
     case ToolId::ListHosts:
       return object_schema(
-          {{"query", string_property("Show only hosts whose name, address or group match")}},
+          {{"query", string_property("Only hosts whose name, host, user, group or ID matches")}},
           Json::array());
     case ToolId::Exec:
       return object_schema({{"host", string_property(kHostHelp)},
