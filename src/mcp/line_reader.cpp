@@ -5,7 +5,7 @@
 namespace sorvane::mcp {
 namespace {
 
-constexpr std::size_t kReadSize = 64 * 1024;
+constexpr std::size_t kReadSize = std::size_t{64} * 1024;
 
 Line too_long() { return Line{{}, true}; }
 

@@ -12,7 +12,7 @@
 
 namespace sorvane::mcp {
 
-inline constexpr std::size_t kMaxLineLength = 16 * 1024 * 1024;
+inline constexpr std::size_t kMaxLineLength = std::size_t{16} * 1024 * 1024;
 
 struct Line {
   std::string text;       // without the line feed and a carriage return before it

@@ -49,8 +49,8 @@ TEST(LineReader, SplitsLinesAndSkipsOversizedOnesWholeWhateverTheReadSizes) {
       {"a\nbb\n", {"a", "bb"}},
       {"a\r\nb", {"a", "b"}},  // CR LF, and a last line without a line feed
       {"\n\n", {"", ""}},
-      {"12345678\nx\n", {"12345678", "x"}},      // exactly the limit
-      {"123456789\nx\n", {"<too long>", "x"}},   // one byte over
+      {"12345678\nx\n", {"12345678", "x"}},     // exactly the limit
+      {"123456789\nx\n", {"<too long>", "x"}},  // one byte over
       {"123456789012345678901234567890\n{\"id\":1}\n", {"<too long>", "{\"id\":1}"}},
       {"1234567890123{\"id\":2}", {"<too long>"}},  // nothing past the limit is a message
   };

@@ -14,7 +14,7 @@
 
 namespace sorvane::mcp {
 
-inline constexpr std::uint64_t kDefaultMaxOutput = 1024 * 1024;
+inline constexpr std::uint64_t kDefaultMaxOutput = std::uint64_t{1024} * 1024;
 
 struct Options {
   std::set<std::string> tools;                 // empty: every tool

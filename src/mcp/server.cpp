@@ -161,7 +161,7 @@ void Server::handle_line(std::string_view line) {
     if (has_id) reply_error(id, kInvalidRequest, "Invalid Request");
     return;
   }
-  const std::string& name = method.get_ref<const std::string&>();
+  const auto& name = method.get_ref<const std::string&>();
   if (has_id) {
     handle_request(id, name, params);
   } else {

@@ -2,6 +2,7 @@
 // each on a thread of its own with a connection of its own.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -17,7 +18,8 @@
 namespace sorvane::mcp {
 
 // The protocol versions answered as asked; any other gets the first.
-inline constexpr std::string_view kProtocolVersions[] = {"2025-11-25", "2025-06-18", "2025-03-26"};
+inline constexpr std::array<std::string_view, 3> kProtocolVersions = {"2025-11-25", "2025-06-18",
+                                                                      "2025-03-26"};
 
 // Standard output: one whole message per write, under one lock, so messages
 // of concurrent calls never interleave.

@@ -2,6 +2,7 @@
 // conversation with the desktop application, turned into a CallToolResult.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -20,8 +21,8 @@ struct Options;
 
 enum class ToolId { ListHosts, Exec, Upload, Download };
 
-inline constexpr ToolId kAllTools[] = {ToolId::ListHosts, ToolId::Exec, ToolId::Upload,
-                                       ToolId::Download};
+inline constexpr std::array<ToolId, 4> kAllTools = {ToolId::ListHosts, ToolId::Exec, ToolId::Upload,
+                                                    ToolId::Download};
 
 std::optional<ToolId> find_tool(std::string_view name);
 std::string_view tool_name(ToolId tool);

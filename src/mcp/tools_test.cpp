@@ -32,8 +32,8 @@ struct FakeDesktop {
   }
 };
 
-Json exec(FakeDesktop& desktop, const Options& options, Json arguments = {{"host", "h"},
-                                                                            {"command", "x"}}) {
+Json exec(FakeDesktop& desktop, const Options& options,
+          Json arguments = {{"host", "h"}, {"command", "x"}}) {
   return call_tool(ToolId::Exec, arguments, options, desktop.converse(), {});
 }
 
@@ -70,16 +70,26 @@ TEST(Tools, FailuresAreErrorResultsWithTheErrorLine) {
   cases.push_back({"error reply", Reply{Reply::Error{ErrorCode::HostKeyChanged, "key!"}}, fine,
                    "sorvane: [host_key_changed] key!", 1});
   cases.push_back({"broken", fail(connection_broken("unexpected end of file")), fine,
-                   "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：unexpected end of file", 1});
-  cases.push_back({"reply of another kind", Reply{Reply::Hosts{}}, fine,
-                   "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：unexpected reply for this tool",
+                   "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：unexpected end of file",
                    1});
-  cases.push_back({"host not allowed", Reply{Reply::Exit{0}}, {{"host", "other"}, {"command", "x"}},
-                   "sorvane: [host_not_found] 主机 other 不在 --hosts 允许的范围内", 0});
-  cases.push_back({"empty command", Reply{Reply::Exit{0}}, {{"host", "h"}, {"command", " "}},
-                   "sorvane: [bad_request] 命令不能为空", 0});
-  cases.push_back({"missing argument", Reply{Reply::Exit{0}}, {{"host", "h"}},
-                   "sorvane: [bad_request] invalid arguments: `command` is required", 0});
+  cases.push_back(
+      {"reply of another kind", Reply{Reply::Hosts{}}, fine,
+       "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：unexpected reply for this tool", 1});
+  cases.push_back({"host not allowed",
+                   Reply{Reply::Exit{0}},
+                   {{"host", "other"}, {"command", "x"}},
+                   "sorvane: [host_not_found] 主机 other 不在 --hosts 允许的范围内",
+                   0});
+  cases.push_back({"empty command",
+                   Reply{Reply::Exit{0}},
+                   {{"host", "h"}, {"command", " "}},
+                   "sorvane: [bad_request] 命令不能为空",
+                   0});
+  cases.push_back({"missing argument",
+                   Reply{Reply::Exit{0}},
+                   {{"host", "h"}},
+                   "sorvane: [bad_request] invalid arguments: `command` is required",
+                   0});
   for (Case& c : cases) {
     FakeDesktop desktop;
     desktop.reply = c.reply;

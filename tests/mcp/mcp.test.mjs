@@ -47,7 +47,9 @@ function startPeer(args) {
   const requestOut = path.join(dataDir, 'request.bin');
   const command = [...WRAPPER, path.join(BUILD, 'sorvane-peer' + EXE), ...args,
     '--data-dir', hostPath(dataDir), '--request-out', hostPath(requestOut)];
-  const child = spawn(command[0], command.slice(1), { stdio: ['ignore', 'pipe', 'inherit'] });
+  const child = spawn(command[0], command.slice(1), {
+    stdio: ['ignore', 'pipe', 'inherit'], env: { ...process.env, WINEDEBUG: '-all' },
+  });
   peers.push(child);
   return new Promise((resolve, reject) => {
     let seen = '';
@@ -130,7 +132,7 @@ describe('sorvane-mcp', () => {
     await client.close();
   });
 
-  test('exec: exit codes pass unchanged, streams apart, invalid UTF-8 repaired, output capped', posixOnly, async () => {
+  test('exec: exit codes pass unchanged, streams apart, invalid UTF-8 repaired, output capped', async () => {
     const peer = await scriptPeer('stdout ab\\xff\nstderr eee\nstderr eeee\njson {"type":"exit","code":300}\n');
     const client = await connect(peer, ['--max-output', '5']);
     const result = await call(client, 'exec', { host: HOST, command: 'x' });
@@ -156,7 +158,7 @@ describe('sorvane-mcp', () => {
     await client.close();
   });
 
-  test('failures of the tool are error results carrying the error line', posixOnly, async () => {
+  test('failures of the tool are error results carrying the error line', async () => {
     const peer = await demoPeer();
     const client = await connect(peer);
     assert.match(errorLine(await call(client, 'exec', { host: 'ffffffffffffffff', command: 'true' })),
@@ -180,7 +182,7 @@ describe('sorvane-mcp', () => {
     await client3.close();
   });
 
-  test('progress replies become progress notifications, only with a token', posixOnly, async () => {
+  test('progress replies become progress notifications, only with a token', async () => {
     const progress = (files, bytes) =>
       `json {"type":"progress","files":${files},"total_files":2,"bytes":${bytes},"total_bytes":30}\n`;
     // The pause: the SDK client runs notification handlers a tick later than
@@ -204,7 +206,7 @@ describe('sorvane-mcp', () => {
     await client.close();
   });
 
-  test('a cancelled exec closes its connection and gets no result; ping and tools/list answer meanwhile', posixOnly, async () => {
+  test('a cancelled exec closes its connection and gets no result; ping and tools/list answer meanwhile', async () => {
     // The peer serves one connection after another, so the second request
     // reaches it only once the first connection is closed.
     const peer = await scriptPeer('hold\n');
@@ -246,7 +248,7 @@ describe('sorvane-mcp', () => {
     await client.close();
   });
 
-  test('--tools and --hosts limit what the agent sees and may do', posixOnly, async () => {
+  test('--tools and --hosts limit what the agent sees and may do', async () => {
     const peer = await demoPeer();
     const allowed = [HOST, 'c0ffee0000000001'];
     const client = await connect(peer, ['--tools', 'list_hosts,exec', '--hosts', allowed.join(',')]);
