@@ -12,14 +12,6 @@ namespace {
 
 constexpr std::uint32_t kLocalFailureStatus = 255;
 
-// Help, version and parse errors go out as the parser rendered them; on a
-// Windows console through the same Unicode-safe writer as everything else.
-std::uint32_t print_parse_outcome(const ParseOutcome& outcome) {
-  StdOutputStream stream(outcome.to_stdout ? StdStream::Output : StdStream::Error);
-  (void)stream.write_all(as_bytes(outcome.text));
-  return static_cast<std::uint32_t>(outcome.status);
-}
-
 std::uint32_t prepare_and_converse(Cli cli, OutputStreams& streams) {
   auto request = build_request(std::move(cli), read_stdin_to_end);
   if (!request) {
@@ -32,6 +24,13 @@ std::uint32_t prepare_and_converse(Cli cli, OutputStreams& streams) {
 }
 
 }  // namespace
+
+// On a Windows console through the same Unicode-safe writer as everything else.
+std::uint32_t print_parse_outcome(const ParseOutcome& outcome) {
+  StdOutputStream stream(outcome.to_stdout ? StdStream::Output : StdStream::Error);
+  (void)stream.write_all(as_bytes(outcome.text));
+  return static_cast<std::uint32_t>(outcome.status);
+}
 
 std::uint32_t run(std::span<const NativeString> arguments) {
   auto cli = parse(arguments);

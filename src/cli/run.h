@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 
+#include "cli/command_line.h"
 #include "text/native_string.h"
 
 namespace sorvane {
@@ -13,5 +14,9 @@ namespace sorvane {
 // version and command-line errors, 255 for local failures, otherwise what
 // the conversation returns (a remote command's code keeps all 32 bits).
 std::uint32_t run(std::span<const NativeString> arguments);
+
+// Help, version and parse errors go out as the parser rendered them, on the
+// stream it chose; returns the outcome's status.
+std::uint32_t print_parse_outcome(const ParseOutcome& outcome);
 
 }  // namespace sorvane

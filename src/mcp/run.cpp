@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "cli/run.h"
 #include "ipc/endpoint.h"
 #include "mcp/line_reader.h"
 #include "mcp/server.h"
@@ -10,12 +11,6 @@
 
 namespace sorvane::mcp {
 namespace {
-
-std::uint32_t print_parse_outcome(const ParseOutcome& outcome) {
-  StdOutputStream stream(outcome.to_stdout ? StdStream::Output : StdStream::Error);
-  (void)stream.write_all(as_bytes(outcome.text));
-  return static_cast<std::uint32_t>(outcome.status);
-}
 
 void serve(LineReader& lines, Server& server, MessageWriter& writer) {
   for (;;) {
