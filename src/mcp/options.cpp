@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <sstream>
 #include <vector>
 
@@ -37,6 +38,19 @@ std::string check_tool_names(const std::string& list) {
   return split_list(list).empty() ? "no tool named" : "";
 }
 
+// A byte count: decimal digits only, within 64 bits.
+std::optional<std::uint64_t> parse_byte_count(const std::string& text) {
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
+std::string check_byte_count(const std::string& text) {
+  return parse_byte_count(text) ? "" : "not a number of bytes: " + text::utf8_lossy(text);
+}
+
 std::string check_host_ids(const std::string& list) {
   return split_list(list).empty() ? "no host ID given" : "";
 }
@@ -45,7 +59,7 @@ struct Definition {
   CLI::App app{kDescription, "sorvane-mcp"};
   std::string tools;
   std::string hosts;
-  std::uint64_t max_output = kDefaultMaxOutput;
+  std::string max_output = std::to_string(kDefaultMaxOutput);
 
   Definition() {
     app.set_version_flag("-V,--version", std::string("sorvane-mcp ") + std::string(kProgramVersion),
@@ -59,7 +73,7 @@ struct Definition {
         ->option_text("IDS");
     app.add_option("--max-output", max_output,
                    "Bytes of each output stream of exec kept per call (default 1048576)")
-        ->check(CLI::NonNegativeNumber)
+        ->check(check_byte_count)
         ->option_text("BYTES");
   }
 
@@ -67,7 +81,7 @@ struct Definition {
     Options options;
     options.tools = split_list(tools);
     if (!hosts.empty()) options.hosts = split_list(hosts);
-    options.max_output = max_output;
+    options.max_output = parse_byte_count(max_output).value_or(kDefaultMaxOutput);
     return options;
   }
 };

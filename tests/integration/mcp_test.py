@@ -213,7 +213,8 @@ class CommandLine(unittest.TestCase):
         version = self.run_mcp("--version")
         self.assertEqual(version.returncode, 0)
         self.assertRegex(version.stdout.decode(), r"^sorvane-mcp \d+\.\d+\.\d+\S*\n$")
-        for bad in (["--max-output", "lots"], ["--max-output", "-1"], ["--tools", "exec,rm"], ["--hosts", ","],
+        for bad in (["--max-output", "lots"], ["--max-output", "-1"], ["--max-output", "1.5"],
+                    ["--max-output", "99999999999999999999999"], ["--tools", "exec,rm"], ["--hosts", ","],
                     ["--frobnicate"], ["extra"]):
             result = self.run_mcp(*bad)
             self.assertEqual(result.returncode, 2, bad)
