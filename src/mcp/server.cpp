@@ -142,7 +142,7 @@ void Server::handle_line(std::string_view line) {
   if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
   const Json message = Json::parse(line.begin(), line.end(), nullptr, false);
   if (message.is_discarded()) {
-    writer_.diagnose("a line that is not JSON");
+    writer_.diagnose("answered a line that is not JSON with a parse error");
     reply_error(nullptr, kParseError, "Parse error");
     return;
   }

@@ -101,19 +101,5 @@ TEST(Tools, FailuresAreErrorResultsWithTheErrorLine) {
   }
 }
 
-TEST(ListHostsTool, ShowsOnlyTheAllowedHosts) {
-  FakeDesktop desktop;
-  HostInfo shown{"a", "web", std::nullopt, "u", "10.0.0.1", 22, "debian"};
-  HostInfo hidden = shown;
-  hidden.id = "b";
-  desktop.reply = Reply{Reply::Hosts{{shown, hidden}}};
-  Options options;
-  options.hosts = std::set<std::string>{"a"};
-  const Json result = call_tool(ToolId::ListHosts, Json::object(), options, desktop.converse(), {});
-  EXPECT_EQ(result["structuredContent"],
-            Json::parse(R"({"hosts":[{"id":"a","name":"web","group":null,"user":"u",
-                            "host":"10.0.0.1","port":22,"os":"debian"}]})"));
-}
-
 }  // namespace
 }  // namespace sorvane::mcp
