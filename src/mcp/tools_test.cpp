@@ -33,7 +33,7 @@ struct FakeDesktop {
 };
 
 Json exec(FakeDesktop& desktop, const Options& options,
-          Json arguments = {{"host", "h"}, {"command", "x"}}) {
+          const Json& arguments = {{"host", "h"}, {"command", "x"}}) {
   return call_tool(ToolId::Exec, arguments, options, desktop.converse(), {});
 }
 
