@@ -84,7 +84,7 @@ std::uint32_t converse(ByteReader& from_peer, ByteWriter& to_peer, const Request
   return finish(exchange(from_peer, to_peer, request, events), streams, events);
 }
 
-std::uint32_t run_conversation(std::string_view endpoint_name, Request request,
+std::uint32_t run_conversation(std::string_view endpoint_name, const Request& request,
                                OutputStreams& streams) {
   ConsoleEvents events(streams);
   return finish(hold_conversation(endpoint_name, request, events), streams, events);
