@@ -1,7 +1,8 @@
 // sorvane-mcp driven by the official MCP TypeScript SDK client, against the
 // stand-in desktop application (sorvane-peer). Binaries come from
 // $SORVANE_BUILD_DIR (default <repo>/build); with $SORVANE_WRAPPER set
-// (Windows builds under Wine) only the core cases run, through the wrapper.
+// (Windows builds under Wine) the cases that need no POSIX shell run, through
+// the wrapper. MCP_STDERR=inherit shows the servers' diagnostics.
 import assert from 'node:assert/strict';
 import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -74,7 +75,7 @@ function scriptPeer(script) {
 async function connect(peer, args = [], { cwd } = {}) {
   const command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...args];
   const transport = new StdioClientTransport({
-    command: command[0], args: command.slice(1), cwd, stderr: 'pipe',
+    command: command[0], args: command.slice(1), cwd, stderr: process.env.MCP_STDERR ?? 'pipe',
     env: { ...process.env, WINEDEBUG: '-all', SORVANE_DATA_DIR: hostPath(peer.dataDir) },
   });
   const client = new Client({ name: 'sorvane-tests', version: '1.0.0' });
