@@ -456,7 +456,35 @@ Result<Cli, ParseOutcome> parse_with(Definition& definition,
   return std::move(*cli);
 }
 
+CommandShape shape_of(const CLI::App* app) {
+  CommandShape shape{app->get_name(), app->get_description(), {}};
+  for (const CLI::Option* option : app->get_options()) {
+    ArgumentShape argument{
+        {}, option->get_description(), option->get_positional(), option->get_expected_max() > 0};
+    if (argument.positional) {
+      argument.names.push_back(option->get_name());
+    } else {
+      for (const auto& name : option->get_snames()) argument.names.push_back("-" + name);
+      for (const auto& name : option->get_lnames()) argument.names.push_back("--" + name);
+    }
+    shape.arguments.push_back(std::move(argument));
+  }
+  return shape;
+}
+
 }  // namespace
+
+std::vector<CommandShape> command_shapes() {
+  try {
+    const auto definition = std::make_unique<Definition>();
+    definition->app.name(std::string(kProgramName));
+    std::vector<CommandShape> shapes{shape_of(&definition->app)};
+    for (const CLI::App* sub : definition->app.get_subcommands({})) shapes.push_back(shape_of(sub));
+    return shapes;
+  } catch (const std::exception&) {
+    return {};  // only a broken definition or exhausted memory gets here
+  }
+}
 
 Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments) {
   try {
