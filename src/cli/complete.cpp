@@ -134,8 +134,8 @@ std::string printable(std::string text) {
 
 std::string describe(const HostInfo& host) {
   std::string description = host.name;
-  if (host.group && !host.group->empty()) description += ", " + *host.group;
-  description += ", " + host_address(host);
+  if (host.group && !host.group->empty()) description.append(", ").append(*host.group);
+  description.append(", ").append(host_address(host));
   return printable(std::move(description));
 }
 
@@ -218,7 +218,7 @@ std::string render(const Completion& completion) {
   std::string lines;
   for (const Candidate& candidate : completion.candidates) {
     lines += candidate.value;
-    if (!candidate.description.empty()) lines += "\t" + printable(candidate.description);
+    if (!candidate.description.empty()) lines.append("\t").append(printable(candidate.description));
     lines += '\n';
   }
   return lines;
