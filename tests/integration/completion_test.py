@@ -73,6 +73,11 @@ class TheToolsEntry(unittest.TestCase):
 
     def test_nothing_listening_or_no_answer_offers_nothing_and_prints_nothing(self):
         self.assertEqual(complete(["exec", ""]), (0, b"", b""))
+        # Refuses, or sends what is no host list: nothing either.
+        for script in ('json {"type":"error","code":"not_enabled","message":"off"}\n',
+                       "frame 4A - {\n", "close\n"):
+            with Peer.script(script) as peer:
+                self.assertEqual(complete(["exec", ""], env=peer.env), (0, b"", b""), script)
         # Accepts, then never answers: the watchdog ends the wait.
         with Peer.script("pause 20000\n") as peer:
             started = time.monotonic()
