@@ -48,28 +48,6 @@ class TheToolsEntry(unittest.TestCase):
                     lines = [line.split("\t")[0] for line in lines]
                 self.assertEqual(lines, expected, (sub, word))
 
-    def test_words_that_are_not_a_host_id_never_ask_the_desktop(self):
-        cases = [
-            (["dow"], ["download"]),
-            (["help", "e"], ["exec"]),
-            (["list", "--j"], ["--json"]),
-            (["exec", "--st"], ["--stdin"]),
-            (["upload", "x", ""], [":files"]),
-            (["download", "x", "/etc/pas"], []),   # a remote path
-            (["download", "x", "y", ""], [":files"]),
-            (["exec", "x", ""], []),               # the remote command
-            (["list", "-q", ""], []),              # an option's value
-            (["nosuch", ""], []),
-            (["exec", "--stdin", "--st"], []),     # each option once
-        ]
-        # A peer that records any request: none must come.
-        with Peer.script("pause 10\n") as peer:
-            for words, expected in cases:
-                status, out, err = complete(words, env=peer.env)
-                self.assertEqual((status, err), (0, b""), words)
-                self.assertEqual([line.split("\t")[0] for line in out.decode().splitlines()], expected, words)
-            self.assertIsNone(peer.request())
-
     def test_nothing_listening_or_no_answer_offers_nothing_and_prints_nothing(self):
         self.assertEqual(complete(["exec", ""]), (0, b"", b""))
         # Refuses, or sends what is no host list: nothing either.
