@@ -71,7 +71,7 @@ class EventFinder {
   bool end_object() { return next(); }
   bool end_array() { return next(); }
   bool key(Json::string_t&) { return next(); }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+  static bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
     return false;
   }
 
@@ -374,7 +374,9 @@ class FieldDecoder {
   std::string_view payload_;
 };
 
-// Unwraps a Decoded value into `target`, or returns its failure from the caller.
+// Unwraps a Decoded value into `target`, or returns its failure from the
+// caller: only a macro can return from its caller.
+// NOLINTNEXTLINE(cppcoreguidelines-macro-usage)
 #define SORVANE_TAKE(target, expression)                 \
   do {                                                   \
     auto taken_ = (expression);                          \
