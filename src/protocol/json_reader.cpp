@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "text/utf8.h"
@@ -99,45 +100,8 @@ std::string describe(TextPosition position) {
 
 JsonReader::JsonReader(std::string_view text) : text_(text) {}
 
-TextPosition JsonReader::position() const {
-  return {line_, furthest_ >= line_start_ ? furthest_ - line_start_ + 1 : 1};
-}
-
-JsonReader::Token JsonReader::next() {
-  while (at_ < text_.size()) {
-    const char c = text_[at_];
-    if (c == '\n') {
-      ++line_;
-      line_start_ = at_ + 1;
-    } else if (c != ' ' && c != '\t' && c != '\r') {
-      break;
-    }
-    ++at_;
-  }
-  start_ = at_;
-  if (at_ == text_.size()) {
-    end_ = at_;
-    consumed_ = at_ + 1;
-    return token_ = Token::EndOfInput;
-  }
-  const char c = text_[at_++];
-  end_ = consumed_ = at_;
-  furthest_ = at_ - 1;
-  switch (c) {
-    case '[':
-      return token_ = Token::BeginArray;
-    case ']':
-      return token_ = Token::EndArray;
-    case '{':
-      return token_ = Token::BeginObject;
-    case '}':
-      return token_ = Token::EndObject;
-    case ':':
-      return token_ = Token::NameSeparator;
-    case ',':
-      return token_ = Token::ValueSeparator;
-    case '"':
-      return lex_string();
+JsonReader::Token JsonReader::lex_other(char first) {
+  switch (first) {
     case 't':
       return lex_literal("true", Token::True);
     case 'f':
@@ -147,7 +111,7 @@ JsonReader::Token JsonReader::next() {
     case '\0':  // the library took a NUL byte for the end of the text
       return token_ = Token::EndOfInput;
     default:
-      if (c == '-' || (c >= '0' && c <= '9')) return lex_number();
+      if (first == '-' || (first >= '0' && first <= '9')) return lex_number();
       return fail_token("invalid literal", at_);
   }
 }
@@ -222,14 +186,11 @@ JsonReader::Token JsonReader::lex_string() {
   bool unescaping = false;
   std::size_t run = at_;  // the first byte not yet copied while unescaping
   while (true) {
-    while (at_ < size) {
-      const auto c = static_cast<unsigned char>(text_[at_]);
-      if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) break;
-      ++at_;
-    }
+    at_ = json_detail::plain_run_end(text_, at_);
     if (at_ == size) return fail_token("invalid string: missing closing quote", size + 1);
     const auto c = static_cast<unsigned char>(text_[at_++]);
     if (c == '"') {
+      escaped_ = unescaping;
       if (unescaping) {
         unescaped_.append(text_, run, at_ - 1 - run);
         string_ = unescaped_;
@@ -382,51 +343,18 @@ bool JsonReader::unexpected(const char* context, const char* expected) {
   return fault(printable_excerpt(message));
 }
 
-bool JsonReader::starts_value() {
+bool JsonReader::checked_value() {
   switch (token_) {
     case Token::Malformed:
       return unexpected("value", nullptr);
-    case Token::EndArray:
-    case Token::EndObject:
-    case Token::NameSeparator:
-    case Token::ValueSeparator:
-    case Token::EndOfInput:
-      return unexpected("value", "'[', '{', or a literal");
     case Token::Float: {
       const std::string written(literal());
       if (std::isfinite(std::strtod(written.c_str(), nullptr))) return true;
       return fault(printable_excerpt("number overflow parsing '" + written + "'"));
     }
     default:
-      return true;
+      return unexpected("value", "'[', '{', or a literal");
   }
-}
-
-JsonReader::Step JsonReader::next_element(bool first) {
-  const Token token = next();
-  if (token == Token::EndArray) return Step::End;
-  if (!first) {
-    if (token != Token::ValueSeparator) return unexpected("array", "']'"), Step::Fault;
-    next();
-  }
-  return starts_value() ? Step::Item : Step::Fault;
-}
-
-JsonReader::Step JsonReader::next_key(bool first) {
-  Token token = next();
-  if (token == Token::EndObject) return Step::End;
-  if (!first) {
-    if (token != Token::ValueSeparator) return unexpected("object", "'}'"), Step::Fault;
-    token = next();
-  }
-  if (token != Token::String) return unexpected("object key", "string literal"), Step::Fault;
-  return Step::Item;
-}
-
-bool JsonReader::to_value() {
-  if (next() != Token::NameSeparator) return unexpected("object separator", "':'");
-  next();
-  return starts_value();
 }
 
 bool JsonReader::skip_value() {

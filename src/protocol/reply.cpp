@@ -1,5 +1,6 @@
 #include "protocol/reply.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <utility>
@@ -27,8 +28,11 @@ struct Value {
   bool boolean = false;
   std::uint64_t unsigned_number = 0;
   std::int64_t signed_number = 0;  // negative numbers, and "-0"
-  std::string text;                // a string
-  std::string_view literal;        // a float as written
+  std::string_view literal;        // a float as written, or a string without escapes
+  std::string unescaped;           // a string with escapes, decoded
+  bool escaped = false;
+
+  std::string_view text() const { return escaped ? std::string_view(unescaped) : literal; }
 };
 
 // One known member of an object.
@@ -60,7 +64,7 @@ std::string describe(const Value& value) {
     case Value::Kind::Float:
       return std::string(value.literal);
     case Value::Kind::String:
-      return "string " + quoted_excerpt(value.text);
+      return "string " + quoted_excerpt(value.text());
     case Value::Kind::Array:
       return "an array";
     case Value::Kind::Object:
@@ -118,9 +122,11 @@ using RootSlots = std::array<Slot, kRootKeys.size()>;
 // repeats, which only count as repeats.
 template <std::size_t N>
 Slot* claim(std::array<Slot, N>& slots, const std::array<std::string_view, N>& keys,
-            std::string_view key, TextPosition at) {
+            const JsonReader& in) {
+  const std::string_view key = in.string();
   for (std::size_t i = 0; i < N; ++i) {
-    if (keys[i] != key) continue;
+    const std::string_view name = keys[i];
+    if (name.size() != key.size() || name[0] != key[0] || name != key) continue;
     Slot& slot = slots[i];
     if (!slot.present) {
       slot.present = true;
@@ -128,7 +134,7 @@ Slot* claim(std::array<Slot, N>& slots, const std::array<std::string_view, N>& k
     }
     if (!slot.repeated) {
       slot.repeated = true;
-      slot.repeat = at;
+      slot.repeat = in.position();
     }
     return nullptr;
   }
@@ -158,34 +164,39 @@ struct FieldName {
 
 template <class T>
 using Decoded = Result<T, std::string>;
+// What is wrong with a field, if anything; the field's value goes to a target.
+using Fault = std::optional<std::string>;
 
-Failure<std::string> missing(const FieldName& name, TextPosition owner_end) {
-  return fail("missing field \"" + name.text() + "\"" + describe(owner_end));
+std::string missing(const FieldName& name, TextPosition owner_end) {
+  return "missing field \"" + name.text() + "\"" + describe(owner_end);
 }
 
-Failure<std::string> wrong_type(const FieldName& name, std::string_view expected,
-                                const Value& found) {
-  return fail("invalid type for \"" + name.text() + "\": expected " + std::string(expected) +
-              ", found " + describe(found) + describe(found.at));
+std::string wrong_type(const FieldName& name, std::string_view expected, const Value& found) {
+  return "invalid type for \"" + name.text() + "\": expected " + std::string(expected) +
+         ", found " + describe(found) + describe(found.at);
 }
 
-// The slot's text is moved out.
-Decoded<std::string> text(Slot& slot, const FieldName& name, TextPosition owner_end) {
+Fault text(const Slot& slot, const FieldName& name, TextPosition owner_end, std::string& target) {
   if (!slot.present) return missing(name, owner_end);
   if (slot.value.kind != Value::Kind::String) return wrong_type(name, "a string", slot.value);
-  return std::move(slot.value.text);
+  target = std::string(slot.value.text());
+  return std::nullopt;
 }
 
-Decoded<std::optional<std::string>> optional_text(Slot& slot, const FieldName& name) {
-  if (!slot.present || slot.value.kind == Value::Kind::Null) return std::optional<std::string>();
-  if (slot.value.kind != Value::Kind::String)
+Fault optional_text(const Slot& slot, const FieldName& name, std::optional<std::string>& target) {
+  if (!slot.present || slot.value.kind == Value::Kind::Null) {
+    target.reset();
+  } else if (slot.value.kind == Value::Kind::String) {
+    target = std::string(slot.value.text());
+  } else {
     return wrong_type(name, "a string or null", slot.value);
-  return std::optional<std::string>(std::move(slot.value.text));
+  }
+  return std::nullopt;
 }
 
 // Only numbers written without fraction or exponent, within T's range.
 template <class T>
-Decoded<T> integer(const Slot& slot, const FieldName& name, TextPosition owner_end) {
+Fault integer(const Slot& slot, const FieldName& name, TextPosition owner_end, T& target) {
   if (!slot.present) return missing(name, owner_end);
   const Value& value = slot.value;
   bool in_range = false;
@@ -199,49 +210,49 @@ Decoded<T> integer(const Slot& slot, const FieldName& name, TextPosition owner_e
     case Value::Kind::Float:
       // Integers too large for 64 bits are read as floats.
       if (value.literal.find_first_of(".eE") == std::string_view::npos) break;
-      return fail("invalid value for \"" + name.text() + "\": " + std::string(value.literal) +
-                  " is not an integer" + describe(value.at));
+      return "invalid value for \"" + name.text() + "\": " + std::string(value.literal) +
+             " is not an integer" + describe(value.at);
     default:
       return wrong_type(name, "an integer", value);
   }
   if (!in_range) {
-    return fail("invalid value for \"" + name.text() + "\": " + describe(value) +
-                " is out of range " + std::to_string(std::numeric_limits<T>::min()) + " to " +
-                std::to_string(std::numeric_limits<T>::max()) + describe(value.at));
+    return "invalid value for \"" + name.text() + "\": " + describe(value) + " is out of range " +
+           std::to_string(std::numeric_limits<T>::min()) + " to " +
+           std::to_string(std::numeric_limits<T>::max()) + describe(value.at);
   }
-  return value.kind == Value::Kind::Unsigned ? static_cast<T>(value.unsigned_number)
-                                             : static_cast<T>(value.signed_number);
+  target = value.kind == Value::Kind::Unsigned ? static_cast<T>(value.unsigned_number)
+                                               : static_cast<T>(value.signed_number);
+  return std::nullopt;
 }
 
-Decoded<std::vector<std::string>> texts(const Slot& slot, std::vector<Value>& items,
-                                        const FieldName& name, TextPosition owner_end) {
+Fault texts(const Slot& slot, const std::vector<Value>& items, const FieldName& name,
+            TextPosition owner_end, std::vector<std::string>& target) {
   if (!slot.present) return missing(name, owner_end);
   if (slot.value.kind != Value::Kind::Array)
     return wrong_type(name, "an array of strings", slot.value);
-  std::vector<std::string> out;
-  out.reserve(items.size());
+  target.reserve(items.size());
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].kind != Value::Kind::String)
       return wrong_type(FieldName{name.key, i}, "a string", items[i]);
-    out.push_back(std::move(items[i].text));
+    target.emplace_back(items[i].text());
   }
-  return out;
+  return std::nullopt;
 }
 
-Decoded<ErrorCode> code_word(Slot& slot, const FieldName& name, TextPosition owner_end) {
-  auto word = text(slot, name, owner_end);
-  if (!word) return fail(std::move(word).error());
-  auto code = parse_code_word(*word);
-  if (!code) return fail("unknown error code " + quoted_excerpt(*word) + describe(slot.value.at));
-  return *code;
+Fault code_word(const Slot& slot, const FieldName& name, TextPosition owner_end,
+                ErrorCode& target) {
+  std::string word;
+  if (auto fault = text(slot, name, owner_end, word)) return fault;
+  auto code = parse_code_word(word);
+  if (!code) return "unknown error code " + quoted_excerpt(word) + describe(slot.value.at);
+  target = *code;
+  return std::nullopt;
 }
 
 // The first repeat in the payload among `fields`, if any.
 template <std::size_t N, std::size_t M>
-std::optional<Failure<std::string>> repeated(const std::array<Slot, N>& slots,
-                                             const std::array<std::string_view, N>& keys,
-                                             const std::array<std::size_t, M>& fields,
-                                             const FieldName& object) {
+Fault repeated(const std::array<Slot, N>& slots, const std::array<std::string_view, N>& keys,
+               const std::array<std::size_t, M>& fields, const FieldName& object) {
   std::optional<std::size_t> first;
   for (std::size_t field : fields) {
     if (slots[field].repeated && (!first || slots[field].repeat < slots[*first].repeat)) {
@@ -251,29 +262,31 @@ std::optional<Failure<std::string>> repeated(const std::array<Slot, N>& slots,
   if (!first) return std::nullopt;
   FieldName name = object.key.empty() ? FieldName{keys[*first]}
                                       : FieldName{object.key, object.index, keys[*first]};
-  return fail("duplicate field \"" + name.text() + "\"" + describe(slots[*first].repeat));
+  return "duplicate field \"" + name.text() + "\"" + describe(slots[*first].repeat);
 }
 
-// Unwraps a Decoded value into `target`, or returns its failure from the caller.
-#define SORVANE_TAKE(target, expression)                 \
-  do {                                                   \
-    auto taken_ = (expression);                          \
-    if (!taken_) return fail(std::move(taken_).error()); \
-    (target) = std::move(taken_).value();                \
-  } while (false)
+// The first fault among the steps, in order.
+template <class First, class... Rest>
+Fault first_fault(First&& first, Rest&&... rest) {
+  if (Fault fault = first()) return fault;
+  if constexpr (sizeof...(rest) > 0) return first_fault(std::forward<Rest>(rest)...);
+  return std::nullopt;
+}
 
-Decoded<void> decode_host(HostSlots& f, std::size_t index, TextPosition end, HostInfo& host) {
+Fault decode_host(HostSlots& f, std::size_t index, TextPosition end, HostInfo& host) {
   static constexpr std::array<std::size_t, 7> kAll = {kId, kName, kGroup, kUser, kHost, kPort, kOs};
-  if (auto repeat = repeated(f, kHostKeys, kAll, FieldName{"hosts", index})) return *repeat;
   auto name = [&](std::size_t field) { return FieldName{"hosts", index, kHostKeys[field]}; };
-  SORVANE_TAKE(host.id, text(f[kId], name(kId), end));
-  SORVANE_TAKE(host.name, text(f[kName], name(kName), end));
-  SORVANE_TAKE(host.group, optional_text(f[kGroup], name(kGroup)));
-  SORVANE_TAKE(host.user, text(f[kUser], name(kUser), end));
-  SORVANE_TAKE(host.host, text(f[kHost], name(kHost), end));
-  SORVANE_TAKE(host.port, integer<std::uint16_t>(f[kPort], name(kPort), end));
-  SORVANE_TAKE(host.os, optional_text(f[kOs], name(kOs)));
-  return {};
+  return first_fault(
+      [&] {
+        return repeated(f, kHostKeys, kAll, FieldName{"hosts", index});
+      },
+      [&] { return text(f[kId], name(kId), end, host.id); },
+      [&] { return text(f[kName], name(kName), end, host.name); },
+      [&] { return optional_text(f[kGroup], name(kGroup), host.group); },
+      [&] { return text(f[kUser], name(kUser), end, host.user); },
+      [&] { return text(f[kHost], name(kHost), end, host.host); },
+      [&] { return integer(f[kPort], name(kPort), end, host.port); },
+      [&] { return optional_text(f[kOs], name(kOs), host.os); });
 }
 
 // ---------------------------------------------------------------------------
@@ -283,7 +296,7 @@ Decoded<void> decode_host(HostSlots& f, std::size_t index, TextPosition end, Hos
 
 class ReplyDecoder {
  public:
-  explicit ReplyDecoder(std::string_view payload) : in_(payload) {}
+  explicit ReplyDecoder(std::string_view payload) : in_(payload), payload_size_(payload.size()) {}
 
   Decoded<Reply> decode() {
     if (in_.broken_byte_order_mark()) return fail(in_.error());
@@ -305,7 +318,12 @@ class ReplyDecoder {
     switch (in_.token()) {
       case Token::String:
         value.kind = Value::Kind::String;
-        value.text.assign(in_.string());
+        value.escaped = in_.escaped();
+        if (value.escaped) {
+          value.unescaped.assign(in_.string());
+        } else {
+          value.literal = in_.string();
+        }
         break;
       case Token::Unsigned:
         value.kind = Value::Kind::Unsigned;
@@ -338,17 +356,23 @@ class ReplyDecoder {
 
   bool read(Value& value) {
     read_head(value);
-    return in_.skip_value();
+    return (value.kind != Value::Kind::Array && value.kind != Value::Kind::Object) ||
+           in_.skip_value();
   }
 
-  // Calls `member(key, where)` for each key of the object whose '{' is
-  // current, with the value's first token current after it returns.
+  bool skip() {
+    const Token token = in_.token();
+    return (token != Token::BeginArray && token != Token::BeginObject) || in_.skip_value();
+  }
+
+  // Calls `key()` for each key of the object whose '{' is current, the key
+  // being the current token, then `member()` with the value's first token current.
   template <class Key, class Member>
   bool members(Key&& key, Member&& member) {
     for (bool first = true;; first = false) {
       const Step step = in_.next_key(first);
       if (step != Step::Item) return step == Step::End;
-      if (!key(in_.string(), in_.position()) || !in_.to_value() || !member()) return false;
+      if (!key() || !in_.to_value() || !member()) return false;
     }
   }
 
@@ -364,15 +388,15 @@ class ReplyDecoder {
   bool reply_object() {
     Slot* slot = nullptr;
     bool is_tag = false;
-    auto key = [&](std::string_view name, TextPosition at) {
-      is_tag = name == "type";
-      if (is_tag && tag_) return in_.fault("duplicate member \"type\"" + describe(at));
-      slot = is_tag ? nullptr : claim(root_, kRootKeys, name, at);
+    auto key = [&] {
+      is_tag = in_.string() == "type";
+      if (is_tag && tag_) return in_.fault("duplicate member \"type\"" + describe(in_.position()));
+      slot = is_tag ? nullptr : claim(root_, kRootKeys, in_);
       return true;
     };
     auto member = [&] {
       if (is_tag) return take_tag();
-      if (!slot) return in_.skip_value();
+      if (!slot) return skip();
       if (in_.token() == Token::BeginArray && slot == &root_[kHosts]) return host_list(slot->value);
       if (in_.token() == Token::BeginArray && slot == &root_[kFailures]) {
         read_head(slot->value);
@@ -401,12 +425,14 @@ class ReplyDecoder {
 
   bool host_list(Value& list) {
     read_head(list);
+    // A host takes some 100 to 200 bytes of a reply: room for them all at once.
+    hosts_.reserve(std::min<std::size_t>(payload_size_ / 100, 1 << 14));
     return elements([&] {
       const std::size_t index = host_count_++;
       if (in_.token() == Token::BeginObject) return host(index);
       Value item;
       if (!read(item)) return false;
-      if (!host_error_) host_error_ = wrong_type({"hosts", index}, "a host object", item).error;
+      if (!host_error_) host_error_ = wrong_type({"hosts", index}, "a host object", item);
       return true;
     });
   }
@@ -414,17 +440,14 @@ class ReplyDecoder {
   bool host(std::size_t index) {
     for (Slot& slot : host_) slot.present = slot.repeated = false;
     Slot* slot = nullptr;
-    auto key = [&](std::string_view name, TextPosition at) {
-      slot = claim(host_, kHostKeys, name, at);
+    auto key = [&] {
+      slot = claim(host_, kHostKeys, in_);
       return true;
     };
-    if (!members(key, [&] { return slot ? read(slot->value) : in_.skip_value(); })) return false;
+    if (!members(key, [&] { return slot ? read(slot->value) : skip(); })) return false;
     if (host_error_) return true;  // the hosts before decide
-    auto decoded = decode_host(host_, index, in_.position(), hosts_.emplace_back());
-    if (!decoded) {
-      hosts_.pop_back();
-      host_error_ = std::move(decoded).error();
-    }
+    host_error_ = decode_host(host_, index, in_.position(), hosts_.emplace_back());
+    if (host_error_) hosts_.pop_back();
     return true;
   }
 
@@ -448,64 +471,80 @@ class ReplyDecoder {
   }
 
   template <std::size_t M>
-  std::optional<Failure<std::string>> repeated_among(const std::array<std::size_t, M>& fields) {
+  Fault repeated_among(const std::array<std::size_t, M>& fields) {
     return repeated(root_, kRootKeys, fields, FieldName{});
   }
 
-  Decoded<std::uint64_t> counter(std::size_t field) {
-    return integer<std::uint64_t>(root_[field], FieldName{kRootKeys[field]}, root_end_);
+  Fault counter(std::size_t field, std::uint64_t& target) {
+    return integer(root_[field], FieldName{kRootKeys[field]}, root_end_, target);
   }
 
   Decoded<Reply> hosts_reply() {
-    if (auto repeat = repeated_among(std::array<std::size_t, 1>{kHosts})) return *repeat;
+    if (auto repeat = repeated_among(std::array<std::size_t, 1>{kHosts})) return fail(*repeat);
     const Slot& slot = root_[kHosts];
-    if (!slot.present) return missing(FieldName{"hosts"}, root_end_);
+    if (!slot.present) return fail(missing(FieldName{"hosts"}, root_end_));
     if (slot.value.kind != Value::Kind::Array) {
-      return wrong_type(FieldName{"hosts"}, "an array of hosts", slot.value);
+      return fail(wrong_type(FieldName{"hosts"}, "an array of hosts", slot.value));
     }
     if (host_error_) return fail(std::move(*host_error_));
     return Reply{Reply::Hosts{std::move(hosts_)}};
   }
 
   Decoded<Reply> progress_reply() {
-    static constexpr std::array<std::size_t, 4> kFields = {kFiles, kTotalFiles, kBytes,
-                                                           kTotalBytes};
-    if (auto repeat = repeated_among(kFields)) return *repeat;
-    TransferCounters counters;
-    std::uint64_t* targets[] = {&counters.files, &counters.total_files, &counters.bytes,
-                                &counters.total_bytes};
-    for (std::size_t i = 0; i < kFields.size(); ++i) SORVANE_TAKE(*targets[i], counter(kFields[i]));
-    return Reply{Reply::Progress{counters}};
+    TransferCounters c;
+    auto fault = first_fault(
+        [&] {
+          return repeated_among(
+              std::array<std::size_t, 4>{kFiles, kTotalFiles, kBytes, kTotalBytes});
+        },
+        [&] { return counter(kFiles, c.files); },
+        [&] { return counter(kTotalFiles, c.total_files); },
+        [&] { return counter(kBytes, c.bytes); },
+        [&] { return counter(kTotalBytes, c.total_bytes); });
+    if (fault) return fail(std::move(*fault));
+    return Reply{Reply::Progress{c}};
   }
 
   Decoded<Reply> transfer_done_reply() {
-    static constexpr std::array<std::size_t, 5> kFields = {kFiles, kBytes, kSkipped, kFailed,
-                                                           kFailures};
-    if (auto repeat = repeated_among(kFields)) return *repeat;
-    TransferSummary summary;
-    std::uint64_t* targets[] = {&summary.files, &summary.bytes, &summary.skipped, &summary.failed};
-    for (std::size_t i = 0; i < 4; ++i) SORVANE_TAKE(*targets[i], counter(kFields[i]));
-    SORVANE_TAKE(summary.failures,
-                 texts(root_[kFailures], failure_items_, FieldName{"failures"}, root_end_));
-    return Reply{Reply::TransferDone{std::move(summary)}};
+    TransferSummary s;
+    auto fault = first_fault(
+        [&] {
+          return repeated_among(
+              std::array<std::size_t, 5>{kFiles, kBytes, kSkipped, kFailed, kFailures});
+        },
+        [&] { return counter(kFiles, s.files); }, [&] { return counter(kBytes, s.bytes); },
+        [&] { return counter(kSkipped, s.skipped); }, [&] { return counter(kFailed, s.failed); },
+        [&] {
+          return texts(root_[kFailures], failure_items_, FieldName{"failures"}, root_end_,
+                       s.failures);
+        });
+    if (fault) return fail(std::move(*fault));
+    return Reply{Reply::TransferDone{std::move(s)}};
   }
 
   Decoded<Reply> exit_reply() {
-    if (auto repeat = repeated_among(std::array<std::size_t, 1>{kCode})) return *repeat;
     Reply::Exit exit;
-    SORVANE_TAKE(exit.code, integer<std::int32_t>(root_[kCode], FieldName{"code"}, root_end_));
+    auto fault =
+        first_fault([&] { return repeated_among(std::array<std::size_t, 1>{kCode}); },
+                    [&] { return integer(root_[kCode], FieldName{"code"}, root_end_, exit.code); });
+    if (fault) return fail(std::move(*fault));
     return Reply{exit};
   }
 
   Decoded<Reply> error_reply() {
-    if (auto repeat = repeated_among(std::array<std::size_t, 2>{kCode, kMessage})) return *repeat;
     Reply::Error error{ErrorCode::ConnectFailed, {}};
-    SORVANE_TAKE(error.code, code_word(root_[kCode], FieldName{"code"}, root_end_));
-    SORVANE_TAKE(error.message, text(root_[kMessage], FieldName{"message"}, root_end_));
+    auto fault = first_fault(
+        [&] {
+          return repeated_among(std::array<std::size_t, 2>{kCode, kMessage});
+        },
+        [&] { return code_word(root_[kCode], FieldName{"code"}, root_end_, error.code); },
+        [&] { return text(root_[kMessage], FieldName{"message"}, root_end_, error.message); });
+    if (fault) return fail(std::move(*fault));
     return Reply{std::move(error)};
   }
 
   JsonReader in_;
+  std::size_t payload_size_;
   std::optional<Tag> tag_;
   RootSlots root_;
   TextPosition root_end_;
@@ -515,8 +554,6 @@ class ReplyDecoder {
   std::optional<std::string> host_error_;
   std::vector<Value> failure_items_;
 };
-
-#undef SORVANE_TAKE
 
 }  // namespace
 
