@@ -72,7 +72,7 @@ std::string command_path(const CLI::App* app) {
   std::string path = app->get_name();
   for (const CLI::App* parent = app->get_parent(); parent != nullptr;
        parent = parent->get_parent()) {
-    path = parent->get_name() + " " + path;
+    path.insert(0, parent->get_name() + " ");
   }
   return path;
 }
@@ -124,7 +124,7 @@ class HelpFormatter final : public CLI::Formatter {
     return page;
   }
 
-  std::string usage_line(const CLI::App* app) const {
+  static std::string usage_line(const CLI::App* app) {
     std::string usage = command_path(app);
     const auto options = app->get_options([app](const CLI::Option* option) {
       return option->nonpositional() && !is_help_option(app, option) &&
@@ -225,7 +225,7 @@ struct Definition {
   void add_id(CLI::App* sub);
   void add_text(CLI::App* sub, std::string_view name, std::string& target, std::string_view help);
   void add_local(CLI::App* sub, std::string_view help);
-  void add_flag(CLI::App* sub, std::string_view name, bool& target, std::string_view help);
+  static void add_flag(CLI::App* sub, std::string_view name, bool& target, std::string_view help);
 };
 
 Definition::Definition(std::string_view only) {
@@ -344,9 +344,8 @@ const CLI::App* deepest_selected(const CLI::App& app) {
   return current;
 }
 
-ParseOutcome error_outcome(const HelpFormatter& formatter, const CLI::App* where,
-                           std::string_view message) {
-  return {"error: " + std::string(message) + "\n\nUsage: " + formatter.usage_line(where) +
+ParseOutcome error_outcome(const CLI::App* where, std::string_view message) {
+  return {"error: " + std::string(message) + "\n\nUsage: " + HelpFormatter::usage_line(where) +
               "\n\nFor more information, try '--help'.\n",
           false, 2};
 }
@@ -378,7 +377,7 @@ ParseOutcome help_subcommand_outcome(const Definition& definition) {
     auto found = std::find_if(subcommands.begin(), subcommands.end(),
                               [&name](const CLI::App* sub) { return sub->get_name() == name; });
     if (found == subcommands.end()) {
-      return error_outcome(*definition.formatter, definition.help,
+      return error_outcome(definition.help,
                            "unrecognized subcommand '" + text::utf8_lossy(name) + "'");
     }
     target = *found;
@@ -455,20 +454,18 @@ Result<Cli, ParseOutcome> parse_with(Definition& definition,
   } catch (const CLI::ExtrasError& error) {
     const auto message =
         unplaced_word_message(definition.app).value_or(text::utf8_lossy(error.what()));
-    return fail(error_outcome(formatter, deepest_selected(definition.app), message));
+    return fail(error_outcome(deepest_selected(definition.app), message));
   } catch (const CLI::RequiredError& error) {
     const auto message =
         unplaced_word_message(definition.app).value_or(text::utf8_lossy(error.what()));
-    return fail(error_outcome(formatter, deepest_selected(definition.app), message));
+    return fail(error_outcome(deepest_selected(definition.app), message));
   } catch (const CLI::ParseError& error) {
-    return fail(
-        error_outcome(formatter, deepest_selected(definition.app), text::utf8_lossy(error.what())));
+    return fail(error_outcome(deepest_selected(definition.app), text::utf8_lossy(error.what())));
   }
   if (definition.help != nullptr && definition.help->parsed())
     return fail(help_subcommand_outcome(definition));
   auto cli = to_cli(definition);
-  if (!cli)
-    return fail(error_outcome(formatter, deepest_selected(definition.app), cli.error().message));
+  if (!cli) return fail(error_outcome(deepest_selected(definition.app), cli.error().message));
   return std::move(*cli);
 }
 

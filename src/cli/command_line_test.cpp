@@ -7,7 +7,7 @@
 namespace sorvane {
 namespace {
 
-Result<Cli, ParseOutcome> parse_words(std::vector<std::string> words) {
+Result<Cli, ParseOutcome> parse_words(const std::vector<std::string>& words) {
   std::vector<NativeString> arguments{utf8_to_native("/usr/bin/sorvane")};
   for (const auto& word : words) arguments.push_back(argument_to_native(word));
   return parse(arguments);

@@ -84,8 +84,11 @@ Result<std::string, ToolError> prepare_command(const Cli::Exec& exec,
 }
 
 Result<Request, ToolError> build_request(Cli cli, const InputReader& read_input) {
-  return std::visit([&read_input](auto&& command) { return build(std::move(command), read_input); },
-                    std::move(cli.command));
+  return std::visit(
+      [&read_input](auto&& command) {
+        return build(std::forward<decltype(command)>(command), read_input);
+      },
+      std::move(cli.command));
 }
 
 bool wants_json(const Cli& cli, bool stdout_is_terminal) {

@@ -7,7 +7,7 @@
 namespace sorvane {
 namespace {
 
-InputReader input_of(std::string bytes) {
+InputReader input_of(const std::string& bytes) {
   return [bytes] { return IoResult<std::string>(bytes); };
 }
 
@@ -133,8 +133,8 @@ TEST(BuildRequest, UnresolvablePathIsABadRequestNamingThePath) {
 TEST(WantsJson, FlagOrRedirectedOutput) {
   struct Case {
     Cli cli;
-    bool terminal;
-    bool expected;
+    bool terminal = false;
+    bool expected = false;
   };
   const Case cases[] = {
       {{Cli::List{}}, true, false},

@@ -28,7 +28,7 @@ std::uint32_t prepare_and_converse(Cli cli, OutputStreams& streams) {
   }
   const NativePath directory = data_dir();
   const std::string endpoint = pipe_name(directory);
-  return run_conversation(endpoint, std::move(*request), streams);
+  return run_conversation(endpoint, *request, streams);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace sorvane {
 enum class ConnectErrorKind { NotRunning, Denied, ForeignOwner, Io };
 
 struct ConnectError {
-  ConnectErrorKind kind;
+  ConnectErrorKind kind = ConnectErrorKind::Io;
   IoError io;  // meaningful for Io only
 };
 
@@ -31,6 +31,8 @@ class PipeConnection : public ByteReader, public ByteWriter {
   explicit PipeConnection(std::unique_ptr<Handle> handle);
   PipeConnection(PipeConnection&&) noexcept;
   PipeConnection& operator=(PipeConnection&&) noexcept;
+  PipeConnection(const PipeConnection&) = delete;
+  PipeConnection& operator=(const PipeConnection&) = delete;
   ~PipeConnection() override;
 
   IoResult<std::size_t> read_some(MutableByteSpan buffer) override;

@@ -32,6 +32,8 @@ class RuntimeDir {
     if (old != nullptr) old_ = old;
     ::setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
   }
+  RuntimeDir(const RuntimeDir&) = delete;
+  RuntimeDir& operator=(const RuntimeDir&) = delete;
   ~RuntimeDir() {
     if (old_)
       ::setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
@@ -148,7 +150,7 @@ TEST(PosixConnect, WriteToAClosedPeerIsBrokenPipeNotASignal) {
   auto result = connect(kName);
   ASSERT_TRUE(result);
   { Fd server(::accept(listener.get(), nullptr, nullptr)); }
-  const std::string chunk(64 * 1024, 'x');
+  const std::string chunk(std::size_t{64} * 1024, 'x');
   IoResult<void> written;
   for (int i = 0; i < 8 && written; ++i) written = write_all(*result, as_bytes(chunk));
   ASSERT_FALSE(written);
@@ -164,7 +166,7 @@ TEST(PosixConnect, WriteToAClosedPeerIsBrokenPipeNotASignal) {
   const int client = ::accept(listener, nullptr, nullptr);
   std::uint32_t total = 0;
   char buffer[256];
-  for (ssize_t got; (got = ::read(client, buffer, sizeof(buffer))) > 0;) total += got;
+  for (ssize_t got = 0; (got = ::read(client, buffer, sizeof(buffer))) > 0;) total += got;
   (void)!::write(report_fd, &total, sizeof(total));
   ::_exit(0);
 }

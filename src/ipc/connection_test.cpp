@@ -23,6 +23,8 @@ struct HandleLog {
 class FakeHandle final : public PipeConnection::Handle {
  public:
   explicit FakeHandle(HandleLog& log) : log_(log) {}
+  FakeHandle(const FakeHandle&) = delete;
+  FakeHandle& operator=(const FakeHandle&) = delete;
   ~FakeHandle() override { ++log_.closed; }
   IoResult<std::size_t> read_some(MutableByteSpan) override { return std::size_t{0}; }
   IoResult<std::size_t> write_some(ByteSpan bytes) override {

@@ -19,6 +19,8 @@ class ScopedVariable {
     else
       ::unsetenv(name);
   }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
   ~ScopedVariable() {
     if (old_)
       ::setenv(name_, old_->c_str(), 1);

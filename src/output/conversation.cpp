@@ -117,7 +117,7 @@ std::uint32_t converse(ByteReader& from_peer, ByteWriter& to_peer, const Request
   }
 }
 
-std::uint32_t run_conversation(std::string_view endpoint_name, Request request,
+std::uint32_t run_conversation(std::string_view endpoint_name, const Request& request,
                                OutputStreams& streams) {
   auto connection = connect(endpoint_name);
   if (!connection) return report(streams.err, to_tool_error(connection.error()));

@@ -12,7 +12,7 @@
 namespace sorvane {
 
 // Returns the exit status: 0, 1, 255 or the remote command's code (32 bits).
-std::uint32_t run_conversation(std::string_view endpoint_name, Request request,
+std::uint32_t run_conversation(std::string_view endpoint_name, const Request& request,
                                OutputStreams& streams);
 
 // The conversation after the connection is open: writes the request to

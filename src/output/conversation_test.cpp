@@ -61,11 +61,13 @@ struct Options {
 };
 
 Outcome converse_with(std::string peer_bytes, Options options = {},
-                      Request request = Request{Request::Exec{"abc", "uptime"}}) {
+                      const Request& request = Request{Request::Exec{"abc", "uptime"}}) {
   ScriptedPeer peer(std::move(peer_bytes));
-  testing::RecordingStream out_stream, err_stream;
+  testing::RecordingStream out_stream;
+  testing::RecordingStream err_stream;
   out_stream.fail_writes = options.stdout_broken;
-  ConsoleSink out_sink(out_stream, options.terminal), err_sink(err_stream, options.terminal);
+  ConsoleSink out_sink(out_stream, options.terminal);
+  ConsoleSink err_sink(err_stream, options.terminal);
   OutputStreams streams{out_sink, err_sink, options.json, options.progress};
   std::uint32_t status = converse(peer, peer, request, streams);
   out_sink.finish();

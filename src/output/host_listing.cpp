@@ -37,8 +37,13 @@ std::size_t json_size_hint(const HostInfo& host) {
 std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
   // Members of the host objects inside the top-level array.
   constexpr std::size_t kDepth = 2;
-  static const JsonKey kId("id", kDepth), kName("name", kDepth), kGroup("group", kDepth),
-      kUser("user", kDepth), kHost("host", kDepth), kPort("port", kDepth), kOs("os", kDepth);
+  static const JsonKey kId("id", kDepth);
+  static const JsonKey kName("name", kDepth);
+  static const JsonKey kGroup("group", kDepth);
+  static const JsonKey kUser("user", kDepth);
+  static const JsonKey kHost("host", kDepth);
+  static const JsonKey kPort("port", kDepth);
+  static const JsonKey kOs("os", kDepth);
   PrettyJsonWriter json;
   std::size_t size = 4;
   for (const HostInfo& host : hosts) size += json_size_hint(host);

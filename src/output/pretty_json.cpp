@@ -41,7 +41,7 @@ void PrettyJsonWriter::string(std::string_view utf8) {
 
 void PrettyJsonWriter::number(std::uint64_t value) {
   begin_value();
-  std::array<char, 20> digits;  // enough for 2^64 - 1
+  std::array<char, 20> digits{};  // enough for 2^64 - 1
   auto [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(), value);
   (void)error;  // cannot overflow
   text_.append(digits.data(), end);

@@ -22,7 +22,7 @@ std::string fixed_one_decimal(double value) {
                                     std::chars_format::fixed, 1);
   // Cannot overflow: a uint64 divided by 1024 has at most 17 integer digits.
   (void)error;
-  return std::string(buffer.data(), end);
+  return {buffer.data(), end};
 }
 
 std::string progress_text(const TransferCounters& counters) {

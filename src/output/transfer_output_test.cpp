@@ -18,7 +18,10 @@ TEST(FormatSize, UnitBoundariesAndRounding) {
     std::uint64_t bytes;
     const char* text;
   };
-  constexpr std::uint64_t KiB = 1024, MiB = KiB * KiB, GiB = MiB * KiB, TiB = GiB * KiB;
+  constexpr std::uint64_t KiB = 1024;
+  constexpr std::uint64_t MiB = KiB * KiB;
+  constexpr std::uint64_t GiB = MiB * KiB;
+  constexpr std::uint64_t TiB = GiB * KiB;
   const Case cases[] = {
       {0, "0 B"},
       {1, "1 B"},
@@ -96,8 +99,8 @@ TEST(Progress, WriteFailuresAreIgnored) {
 TEST(SummaryText, SuffixesAndFailureLines) {
   struct Case {
     TransferSummary summary;
-    const char* out;
-    const char* err;
+    const char* out = nullptr;
+    const char* err = nullptr;
   };
   const Case cases[] = {
       {{3, 1536, 0, 0, {}}, "已传输 3 个文件，共 1.5 KB\n", ""},

@@ -16,6 +16,8 @@ class UniqueFd {
     reset(std::exchange(other.fd_, -1));
     return *this;
   }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
   ~UniqueFd() { reset(); }
 
   int get() const { return fd_; }

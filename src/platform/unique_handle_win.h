@@ -17,6 +17,8 @@ class UniqueHandle {
     reset(std::exchange(other.handle_, nullptr));
     return *this;
   }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
   ~UniqueHandle() { reset(); }
 
   HANDLE get() const { return handle_; }

@@ -126,12 +126,12 @@ constexpr std::string_view tag_of() {
 }  // namespace
 
 void append_json_string(std::string& out, std::string_view utf8) {
-  const auto first_escape = std::find_if(
+  const auto* const first_escape = std::find_if(
       utf8.begin(), utf8.end(), [](char c) { return needs_escape(static_cast<unsigned char>(c)); });
   // The usual string, short and plain, goes out with its quotes in one append.
   constexpr std::size_t kShort = 64;
   if (first_escape == utf8.end() && utf8.size() <= kShort) {
-    std::array<char, kShort + 2> quoted;
+    std::array<char, kShort + 2> quoted{};
     quoted[0] = '"';
     std::memcpy(quoted.data() + 1, utf8.data(), utf8.size());
     quoted[utf8.size() + 1] = '"';

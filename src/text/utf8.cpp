@@ -66,7 +66,7 @@ std::size_t ascii_run(std::string_view bytes, std::size_t from) {
   const std::size_t size = bytes.size();
   // Eight bytes at a time: no byte has its high bit set.
   while (i + 8 <= size) {
-    std::uint64_t chunk;
+    std::uint64_t chunk = 0;
     std::memcpy(&chunk, bytes.data() + i, sizeof chunk);
     if ((chunk & 0x8080808080808080ULL) != 0) break;
     i += 8;

@@ -116,7 +116,8 @@ TEST(Utf8Repair, SplitCharactersJoinAcrossChunks) {
     for (std::size_t cut2 = cut1; cut2 <= text.size(); ++cut2) {
       std::string pending;
       std::string shown;
-      for (auto chunk : {text.substr(0, cut1), text.substr(cut1, cut2 - cut1), text.substr(cut2)}) {
+      for (const auto& chunk :
+           {text.substr(0, cut1), text.substr(cut1, cut2 - cut1), text.substr(cut2)}) {
         pending += chunk;
         pending.erase(0, repair_utf8_prefix(pending, shown));
         EXPECT_LE(pending.size(), 3u);

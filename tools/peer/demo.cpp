@@ -129,8 +129,8 @@ IoResult<void> serve_demo(std::string_view payload, const Json& hosts, ByteWrite
   if (!request) return send_json(out, error_reply(request.error().code, request.error().message));
 
   auto host_of = [](const DemoRequest& r) -> const std::string* {
-    if (auto* exec = std::get_if<ExecRequest>(&r)) return &exec->host;
-    if (auto* transfer = std::get_if<TransferRequest>(&r)) return &transfer->host;
+    if (const auto* exec = std::get_if<ExecRequest>(&r)) return &exec->host;
+    if (const auto* transfer = std::get_if<TransferRequest>(&r)) return &transfer->host;
     return nullptr;
   };
   if (const std::string* id = host_of(*request); id && !find_host(hosts, *id)) {

@@ -69,7 +69,7 @@ TEST(PeerDemo, AnswersListActivateAndUnknownHosts) {
   EXPECT_EQ(activate[0].second, R"({"type":"activated"})");
 
   for (
-      auto payload :
+      const auto* payload :
       {R"({"version":2,"request":{"type":"exec","host":"nope","command":"exit 0"}})",
        R"({"version":2,"request":{"type":"upload","host":"nope","source":"/a","destination":"b"}})"}) {
     auto reply = serve(payload);
@@ -83,7 +83,8 @@ TEST(PeerDemo, ExecStreamsOutputThenTheExitCode) {
   auto frames = serve(
       R"({"version":2,"request":{"type":"exec","host":"a1b2c3d4e5f60718","command":"echo out&& echo err>&2&& exit 3"}})");
   ASSERT_GE(frames.size(), 3u);
-  std::string out, err;
+  std::string out;
+  std::string err;
   for (std::size_t i = 0; i + 1 < frames.size(); ++i) {
     (frames[i].first == '1' ? out : err) += frames[i].second;
   }

@@ -22,13 +22,15 @@ class Listener {
  public:
   struct State;  // the platform's RAII owners
 
-  // Starts listening at `address` (from endpoint_address). Refuses when
+  // Starts listening at `path` (from endpoint_address). Refuses when
   // another server already listens there; a stale socket file is replaced.
-  static Result<Listener, std::string> open(const NativePath& address);
+  static Result<Listener, std::string> open(const NativePath& path);
 
   explicit Listener(std::unique_ptr<State> state);
   Listener(Listener&&) noexcept;
   Listener& operator=(Listener&&) noexcept;
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
   ~Listener();
 
   // Waits for the next client. With `more_to_come`, the next client can

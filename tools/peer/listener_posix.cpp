@@ -1,4 +1,4 @@
-#include <signal.h>
+#include <csignal>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -18,6 +18,8 @@ std::string errno_text(const std::string& what) { return what + ": " + os_error(
 
 // The socket file is removed on SIGINT and SIGTERM too, so a stopped peer
 // leaves nothing behind. Only async-signal-safe calls in the handler.
+// A plain global because a signal handler can reach nothing else.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
 char g_socket_path[sizeof(sockaddr_un::sun_path)];
 
 extern "C" void remove_socket_and_exit(int) {
@@ -95,6 +97,9 @@ struct Listener::State {
   UniqueFd socket;
   std::string path;
 
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
   ~State() {
     if (socket.valid()) ::unlink(path.c_str());
   }

@@ -15,7 +15,7 @@ namespace sorvane::peer {
 // command (the client has gone away).
 using ChunkSink = std::function<bool(FrameKind stream, ByteSpan chunk)>;
 
-inline constexpr std::size_t kMaxChunk = 64 * 1024;
+inline constexpr std::size_t kMaxChunk = std::size_t{64} * 1024;
 
 // Runs `command` with /bin/sh -c (cmd /c on Windows) in the home directory,
 // with no standard input, streaming its output in chunks of at most

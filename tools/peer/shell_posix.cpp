@@ -1,12 +1,12 @@
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -14,7 +14,8 @@
 #include "platform/unique_fd.h"
 #include "shell.h"
 
-extern char** environ;
+// The process environment, handed to the child unchanged.
+extern char** environ;  // NOLINT: declared by POSIX, not by a C++ header
 
 namespace sorvane::peer {
 namespace {
@@ -32,7 +33,7 @@ Result<Pipe, std::string> make_pipe() {
 
 class SpawnSetup {
  public:
-  SpawnSetup() {
+  SpawnSetup() {  // NOLINT(cppcoreguidelines-pro-type-member-init): the init calls do it
     posix_spawn_file_actions_init(&actions_);
     posix_spawnattr_init(&attributes_);
   }
@@ -66,7 +67,9 @@ Result<pid_t, std::string> spawn(const std::string& command, const Pipe& out, co
   if (home) posix_spawn_file_actions_addchdir_np(&setup.actions_, home->c_str());
   reset_signals(setup.attributes_);
 
-  std::string shell = "/bin/sh", dash_c = "-c", text = command;
+  std::string shell = "/bin/sh";
+  std::string dash_c = "-c";
+  std::string text = command;
   char* argv[] = {shell.data(), dash_c.data(), text.data(), nullptr};
   pid_t pid = 0;
   const int failed =

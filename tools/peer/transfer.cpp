@@ -174,13 +174,11 @@ void create_directories(Plan& plan) {
 
 }  // namespace
 
-fs::path path_from_utf8(std::string_view utf8) {
-  return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
+fs::path path_from_utf8(std::string_view utf8) { return {std::u8string(utf8.begin(), utf8.end())}; }
 
 std::string path_to_utf8(const fs::path& path) {
   const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
+  return {text.begin(), text.end()};
 }
 
 fs::path expand_home(std::string_view remote, const fs::path& home) {

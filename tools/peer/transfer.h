@@ -32,7 +32,7 @@ using ProgressSink = std::function<bool(const TransferCounters&)>;
 
 struct CopyOptions {
   std::chrono::milliseconds progress_interval{100};
-  std::size_t chunk_size = 256 * 1024;
+  std::size_t chunk_size = std::size_t{256} * 1024;
 };
 
 // Copies a file or a folder (recursively), overwriting existing files and

@@ -21,14 +21,14 @@ class PeerTransfer : public ::testing::Test {
   }
 
   fs::path write(const std::string& relative, const std::string& content) {
-    const fs::path path = root_ / relative;
+    fs::path path = root_ / relative;
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << content;
     return path;
   }
   static std::string read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return {std::istreambuf_iterator<char>(in), {}};
   }
 
   Result<TransferSummary, std::string> copy(const fs::path& from, const fs::path& to,
