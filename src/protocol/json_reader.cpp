@@ -169,15 +169,20 @@ JsonReader::Token JsonReader::lex_number() {
   at_ = end_ = consumed_ = i;
   furthest_ = i < size ? i : i - 1;
   if (i != digits_end) return token_ = Token::Float;
+  return token_ = integer_token(text_.substr(digits, digits_end - digits), negative);
+}
+
+// Like the library: an integer that fits neither 64-bit type is a float.
+JsonReader::Token JsonReader::integer_token(std::string_view digits, bool negative) {
   std::uint64_t value = 0;
-  for (std::size_t d = digits; d < digits_end; ++d) {
-    const auto digit = static_cast<std::uint64_t>(text_[d] - '0');
-    if (value > (UINT64_MAX - digit) / 10) return token_ = Token::Float;
+  for (const char c : digits) {
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) return Token::Float;
     value = value * 10 + digit;
   }
   magnitude_ = value;
-  if (!negative) return token_ = Token::Unsigned;
-  return token_ = value <= std::uint64_t{1} << 63 ? Token::Negative : Token::Float;
+  if (!negative) return Token::Unsigned;
+  return value <= std::uint64_t{1} << 63 ? Token::Negative : Token::Float;
 }
 
 JsonReader::Token JsonReader::lex_string() {

@@ -17,7 +17,9 @@ struct TextPosition {
   std::size_t line = 1;
   std::size_t column = 1;
 
-  friend auto operator<=>(const TextPosition&, const TextPosition&) = default;
+  friend bool operator<(const TextPosition& a, const TextPosition& b) {
+    return a.line < b.line || (a.line == b.line && a.column < b.column);
+  }
 };
 
 // " at line L, column C".
@@ -95,6 +97,7 @@ class JsonReader {
   Token lex_string();
   Token lex_other(char first);
   Token lex_number();
+  Token integer_token(std::string_view digits, bool negative);
   Token lex_literal(std::string_view word, Token token);
   bool utf8_continuation(unsigned char lead);
   bool unicode_escape();
