@@ -198,7 +198,8 @@ std::string reject_empty_path(std::string& value) {
 }
 
 struct Definition {
-  Definition();
+  // Only the subcommand `only` when it names one, else all of them.
+  explicit Definition(std::string_view only = {});
 
   CLI::App app{std::string(kAbout)};
   std::shared_ptr<HelpFormatter> formatter = std::make_shared<HelpFormatter>();
@@ -227,7 +228,10 @@ struct Definition {
   static void add_flag(CLI::App* sub, std::string_view name, bool& target, std::string_view help);
 };
 
-Definition::Definition() {
+Definition::Definition(std::string_view only) {
+  // Building a subcommand's definition is most of the cost of a short run;
+  // the others are only needed when the first word names none of them.
+  auto wanted = [only](std::string_view name) { return only.empty() || only == name; };
   // Each option at most once, and a flag never takes a value ("--json=false").
   app.option_defaults()
       ->multi_option_policy(CLI::MultiOptionPolicy::Throw)
@@ -244,40 +248,51 @@ Definition::Definition() {
   // CLI11 reads "/x" as an option on Windows; here it is a remote path.
   app.allow_windows_style_options(false);
 
-  list = add_subcommand("list", kListAbout);
-  query_option = list->add_option("-q,--query", query,
-                                  "Only hosts whose name, host, user, group or ID matches")
-                     ->type_name("QUERY")
-                     ->check(valid_unicode);
-  add_flag(list, "--json", json, "Print JSON. Implied when stdout is not a terminal");
+  if (wanted("list")) {
+    list = add_subcommand("list", kListAbout);
+    query_option = list->add_option("-q,--query", query,
+                                    "Only hosts whose name, host, user, group or ID matches")
+                       ->type_name("QUERY")
+                       ->check(valid_unicode);
+    add_flag(list, "--json", json, "Print JSON. Implied when stdout is not a terminal");
+  }
 
-  exec = add_subcommand("exec", kExecAbout);
-  formatter->set_long_about(exec, kExecLongAbout);
-  add_id(exec);
-  add_text(exec, "COMMAND", command, "One complete remote shell command, quoted as one argument");
-  command_option = exec->get_option("COMMAND");
-  command_option->required(false);
-  add_flag(
-      exec, "--stdin", use_stdin,
-      "Read the command from stdin instead, for commands with quotes, pipes, `$` or several lines");
-  exec->get_option("--stdin")->excludes(command_option);
+  if (wanted("exec")) {
+    exec = add_subcommand("exec", kExecAbout);
+    formatter->set_long_about(exec, kExecLongAbout);
+    add_id(exec);
+    add_text(exec, "COMMAND", command, "One complete remote shell command, quoted as one argument");
+    command_option = exec->get_option("COMMAND");
+    command_option->required(false);
+    add_flag(exec, "--stdin", use_stdin,
+             "Read the command from stdin instead, for commands with quotes, pipes, `$` or several "
+             "lines");
+    exec->get_option("--stdin")->excludes(command_option);
+  }
 
-  upload = add_subcommand("upload", kUploadAbout);
-  formatter->set_long_about(upload, kUploadLongAbout);
-  add_id(upload);
-  add_local(upload, "Local file or folder");
-  add_text(upload, "REMOTE", remote, "Remote destination. `~` is the login directory");
-  add_flag(upload, "--json", json, kSummaryJsonHelp);
+  if (wanted("upload")) {
+    upload = add_subcommand("upload", kUploadAbout);
+    formatter->set_long_about(upload, kUploadLongAbout);
+    add_id(upload);
+    add_local(upload, "Local file or folder");
+    add_text(upload, "REMOTE", remote, "Remote destination. `~` is the login directory");
+    add_flag(upload, "--json", json, kSummaryJsonHelp);
+  }
 
-  download = add_subcommand("download", kDownloadAbout);
-  formatter->set_long_about(download, kDownloadLongAbout);
-  add_id(download);
-  add_text(download, "REMOTE", remote, "Remote file or folder. `~` is the login directory");
-  add_local(download, "Local destination");
-  add_flag(download, "--json", json, kSummaryJsonHelp);
+  if (wanted("download")) {
+    download = add_subcommand("download", kDownloadAbout);
+    formatter->set_long_about(download, kDownloadLongAbout);
+    add_id(download);
+    add_text(download, "REMOTE", remote, "Remote file or folder. `~` is the login directory");
+    add_local(download, "Local destination");
+    add_flag(download, "--json", json, kSummaryJsonHelp);
+  }
 
-  help = add_subcommand("help", kHelpAbout);
-  help->add_option("COMMAND", help_path, "Print help for the subcommand(s)")->expected(0, 1 << 16);
+  if (wanted("help")) {
+    help = add_subcommand("help", kHelpAbout);
+    help->add_option("COMMAND", help_path, "Print help for the subcommand(s)")
+        ->expected(0, 1 << 16);
+  }
 
   app.require_subcommand(1);
 }
@@ -447,17 +462,57 @@ Result<Cli, ParseOutcome> parse_with(Definition& definition,
   } catch (const CLI::ParseError& error) {
     return fail(error_outcome(deepest_selected(definition.app), text::utf8_lossy(error.what())));
   }
-  if (definition.help->parsed()) return fail(help_subcommand_outcome(definition));
+  if (definition.help != nullptr && definition.help->parsed())
+    return fail(help_subcommand_outcome(definition));
   auto cli = to_cli(definition);
   if (!cli) return fail(error_outcome(deepest_selected(definition.app), cli.error().message));
   return std::move(*cli);
 }
 
+CommandShape shape_of(const CLI::App* app) {
+  CommandShape shape{app->get_name(), app->get_description(), {}};
+  for (const CLI::Option* option : app->get_options()) {
+    ArgumentShape argument{
+        {}, option->get_description(), option->get_positional(), option->get_expected_max() > 0};
+    if (argument.positional) {
+      argument.names.push_back(option->get_name());
+    } else {
+      for (const auto& name : option->get_snames()) argument.names.push_back("-" + name);
+      for (const auto& name : option->get_lnames()) argument.names.push_back("--" + name);
+    }
+    shape.arguments.push_back(std::move(argument));
+  }
+  return shape;
+}
+
+// The subcommand that the first word names exactly, if it is one whose run
+// needs no other ("help" lists them all).
+std::string first_subcommand(std::span<const NativeString> arguments) {
+  if (arguments.size() < 2) return {};
+  std::string word = native_to_argument(arguments[1]);
+  for (std::string_view name : {"list", "exec", "upload", "download"}) {
+    if (word == name) return word;
+  }
+  return {};
+}
+
 }  // namespace
+
+std::vector<CommandShape> command_shapes() {
+  try {
+    const auto definition = std::make_unique<Definition>();
+    definition->app.name(std::string(kProgramName));
+    std::vector<CommandShape> shapes{shape_of(&definition->app)};
+    for (const CLI::App* sub : definition->app.get_subcommands({})) shapes.push_back(shape_of(sub));
+    return shapes;
+  } catch (const std::exception&) {
+    return {};  // only a broken definition or exhausted memory gets here
+  }
+}
 
 Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments) {
   try {
-    auto definition = std::make_unique<Definition>();
+    auto definition = std::make_unique<Definition>(first_subcommand(arguments));
     return parse_with(*definition, arguments);
   } catch (const std::exception& error) {
     // Only a broken definition or exhausted memory gets here.

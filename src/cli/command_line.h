@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "base/result.h"
 #include "text/native_string.h"
@@ -53,5 +54,23 @@ struct ParseOutcome {
 
 // `arguments` is the process's argument vector, program path first.
 Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments);
+
+// The shape of the command line as the parser defines it, so that shell
+// completion can never offer what the parser would refuse.
+struct ArgumentShape {
+  std::vector<std::string> names;  // "-q", "--query"; for a positional its value name ("ID")
+  std::string help;
+  bool positional = false;
+  bool takes_value = false;  // options only
+};
+
+struct CommandShape {
+  std::string name;  // "sorvane" for the top level
+  std::string about;
+  std::vector<ArgumentShape> arguments;  // in definition order
+};
+
+// The top level first, then each subcommand in the order of the help listing.
+std::vector<CommandShape> command_shapes();
 
 }  // namespace sorvane

@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include "cli/command_line.h"
+#include "cli/complete.h"
 #include "cli/prepare.h"
 #include "ipc/endpoint.h"
 #include "output/console_sink.h"
@@ -33,6 +34,9 @@ std::uint32_t print_parse_outcome(const ParseOutcome& outcome) {
 }
 
 std::uint32_t run(std::span<const NativeString> arguments) {
+  // The shell scripts' hidden entry, before the parser can see it.
+  if (arguments.size() >= 2 && native_to_argument(arguments[1]) == kCompletionEntry)
+    return run_completion(arguments.subspan(2));
   auto cli = parse(arguments);
   if (!cli) return print_parse_outcome(cli.error());
 

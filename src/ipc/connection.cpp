@@ -38,14 +38,14 @@ namespace {
 ConnectError io_failure(int error_code) { return {ConnectErrorKind::Io, os_error(error_code)}; }
 
 Result<std::unique_ptr<PipeConnection::Handle>, ConnectError> open_waiting_while_busy(
-    PipeSystem& system, std::string_view pipe_name) {
+    PipeSystem& system, std::string_view pipe_name, int busy_waits) {
   for (int waits = 0;; ++waits) {
     auto opened = system.open(pipe_name);
     if (opened) return std::move(*opened);
     const int code = opened.error();
     switch (system.classify(code)) {
       case OpenFailure::Busy:
-        if (waits < BUSY_WAITS) {
+        if (waits < busy_waits) {
           system.wait_busy(pipe_name, BUSY_WAIT_MS);
           continue;
         }
@@ -62,8 +62,9 @@ Result<std::unique_ptr<PipeConnection::Handle>, ConnectError> open_waiting_while
 
 }  // namespace
 
-Result<PipeConnection, ConnectError> connect_with(PipeSystem& system, std::string_view pipe_name) {
-  auto handle = open_waiting_while_busy(system, pipe_name);
+Result<PipeConnection, ConnectError> connect_with(PipeSystem& system, std::string_view pipe_name,
+                                                  int busy_waits) {
+  auto handle = open_waiting_while_busy(system, pipe_name, busy_waits);
   if (!handle) return fail(std::move(handle).error());
   // On every refusal below the handle goes out of scope, closing the pipe
   // before a byte has been written.
@@ -75,6 +76,10 @@ Result<PipeConnection, ConnectError> connect_with(PipeSystem& system, std::strin
 
 Result<PipeConnection, ConnectError> connect(std::string_view pipe_name) {
   return connect_with(system_pipes(), pipe_name);
+}
+
+Result<PipeConnection, ConnectError> connect_once(std::string_view pipe_name) {
+  return connect_with(system_pipes(), pipe_name, 0);
 }
 
 OpenFailure classify_windows_open_error(unsigned long error_code) {

@@ -53,6 +53,10 @@ class PipeConnection : public ByteReader, public ByteWriter {
 // own endpoint), waiting while it is busy, and checks its owner.
 Result<PipeConnection, ConnectError> connect(std::string_view pipe_name);
 
+// As connect(), but one attempt: a busy pipe fails at once. For callers that
+// must never keep a person waiting (shell completion).
+Result<PipeConnection, ConnectError> connect_once(std::string_view pipe_name);
+
 // ---- The decisions of connect(), apart from the operating system ----
 
 inline constexpr int BUSY_WAITS = 5;
@@ -77,10 +81,11 @@ class PipeSystem {
 // The real operating system.
 PipeSystem& system_pipes();
 
-// connect() over any PipeSystem: opens with up to BUSY_WAITS waits while
+// connect() over any PipeSystem: opens with up to `busy_waits` waits while
 // busy (none when missing), then checks the owner; a refused pipe is closed
 // before anything is written.
-Result<PipeConnection, ConnectError> connect_with(PipeSystem& system, std::string_view pipe_name);
+Result<PipeConnection, ConnectError> connect_with(PipeSystem& system, std::string_view pipe_name,
+                                                  int busy_waits = BUSY_WAITS);
 
 // The Windows classification of open errors (system error codes).
 OpenFailure classify_windows_open_error(unsigned long error_code);

@@ -83,6 +83,15 @@ TEST(Connect, PipeThatStaysBusyGivesSixOpensFiveWaitsThenTheBusyError) {
   EXPECT_EQ(result.error().io.text, os_error(kBusy).text);
 }
 
+TEST(Connect, WithoutWaitsABusyPipeFailsAtTheFirstOpen) {
+  FakePipes pipes;
+  pipes.open_results = {kBusy, 0};
+  auto result = connect_with(pipes, "p", 0);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(pipes.opens, 1);
+  EXPECT_TRUE(pipes.waits_ms.empty());
+}
+
 TEST(Connect, InstanceFreedDuringTheThirdWaitIsOpenedFourth) {
   FakePipes pipes;
   pipes.open_results = {kBusy, kBusy, kBusy, 0};

@@ -75,9 +75,7 @@ std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
 }
 
 Row table_row(const HostInfo& host) {
-  // IPv6 addresses stay unbracketed: the cell is for reading, not parsing.
-  std::string address = host.user + "@" + host.host + ":" + std::to_string(host.port);
-  return {host.id, host.name, host.group.value_or(""), std::move(address),
+  return {host.id, host.name, host.group.value_or(""), host_address(host),
           std::string(os_display_name(host.os.value_or("")))};
 }
 
@@ -132,6 +130,11 @@ std::string_view os_display_name(std::string_view key) {
     if (known_key == key) return shown;
   }
   return {};
+}
+
+std::string host_address(const HostInfo& host) {
+  // IPv6 addresses stay unbracketed: the text is for reading, not parsing.
+  return host.user + "@" + host.host + ":" + std::to_string(host.port);
 }
 
 IoResult<void> print_hosts(const std::vector<HostInfo>& hosts, OutputStreams& streams) {

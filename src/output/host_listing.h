@@ -1,6 +1,7 @@
 // The `list` result: an aligned table for people, or JSON for programs.
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +14,9 @@ namespace sorvane {
 // The name shown for an operating-system key ("rhel" -> "Red Hat"); empty
 // for anything that is not exactly one of the known keys, case included.
 std::string_view os_display_name(std::string_view key);
+
+// "user@host:port", as the table shows it.
+std::string host_address(const HostInfo& host);
 
 // JSON on `out` when streams.json is set; otherwise the table on `out`, or
 // "no matching host" on `err` for an empty list. Each stream gets one write,

@@ -1,0 +1,259 @@
+#include "cli/complete.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <variant>
+
+#include "ipc/connection.h"
+#include "ipc/endpoint.h"
+#include "ipc/frame.h"
+#include "output/host_listing.h"
+#include "platform/std_streams.h"
+#include "protocol/request.h"
+#include "text/unicode.h"
+
+namespace sorvane {
+namespace {
+
+// A Tab must never hang the prompt: the desktop application gets this long.
+constexpr auto kDesktopLimit = std::chrono::milliseconds(1000);
+
+constexpr std::string_view kEndOfOptions = "--";
+constexpr std::string_view kHostId = "ID";
+constexpr std::string_view kLocalPath = "LOCAL";
+constexpr std::string_view kHelpCommand = "help";
+
+// "-" alone is a value (standard input, say), not an option.
+bool is_option_word(std::string_view word) { return word.size() > 1 && word.front() == '-'; }
+
+// "--query=web" -> "--query"; "-qweb" -> "-q".
+std::string_view option_name(std::string_view word) {
+  if (word.starts_with("--")) return word.substr(0, word.find('='));
+  return word.substr(0, 2);
+}
+
+bool has_attached_value(std::string_view word) {
+  return word.starts_with("--") ? word.find('=') != std::string_view::npos : word.size() > 2;
+}
+
+const ArgumentShape* find_option(const CommandShape& command, std::string_view name) {
+  for (const ArgumentShape& argument : command.arguments) {
+    if (!argument.positional && std::ranges::find(argument.names, name) != argument.names.end())
+      return &argument;
+  }
+  return nullptr;
+}
+
+// Where the words before the cursor left the command line.
+struct Position {
+  const CommandShape* command = nullptr;  // the top level until a subcommand is named
+  bool subcommand_named = false;
+  bool options_ended = false;   // after "--" every word is a value
+  bool value_expected = false;  // the previous word was an option that takes one
+  std::size_t positionals = 0;
+  std::vector<const ArgumentShape*> used;
+};
+
+std::optional<Position> locate(std::span<const std::string> before,
+                               std::span<const CommandShape> shapes) {
+  Position at;
+  at.command = &shapes.front();
+  for (const std::string& word : before) {
+    if (at.value_expected) {
+      at.value_expected = false;
+    } else if (!at.options_ended && word == kEndOfOptions) {
+      at.options_ended = true;
+    } else if (!at.options_ended && is_option_word(word)) {
+      if (const ArgumentShape* option = find_option(*at.command, option_name(word))) {
+        at.used.push_back(option);
+        at.value_expected = option->takes_value && !has_attached_value(word);
+      }
+    } else if (!at.subcommand_named) {
+      const auto subcommands = shapes.subspan(1);
+      auto sub = std::ranges::find(subcommands, word, &CommandShape::name);
+      if (sub == subcommands.end()) return std::nullopt;  // the parser would refuse the line
+      at.command = &*sub;
+      at.subcommand_named = true;
+    } else {
+      ++at.positionals;
+    }
+  }
+  return at;
+}
+
+std::vector<Candidate> matching_options(const Position& at, std::string_view word) {
+  std::vector<Candidate> offered;
+  for (const ArgumentShape& argument : at.command->arguments) {
+    if (argument.positional || std::ranges::find(at.used, &argument) != at.used.end()) continue;
+    for (const std::string& name : argument.names) {
+      if (name.starts_with(word)) offered.push_back({name, argument.help});
+    }
+  }
+  return offered;
+}
+
+std::vector<Candidate> matching_subcommands(std::span<const CommandShape> shapes,
+                                            std::string_view word) {
+  std::vector<Candidate> offered;
+  for (const CommandShape& sub : shapes.subspan(1)) {
+    if (sub.name.starts_with(word)) offered.push_back({sub.name, sub.about});
+  }
+  return offered;
+}
+
+// The value name of the positional the cursor is on; empty past the last.
+std::string_view positional_slot(const Position& at) {
+  std::size_t index = 0;
+  for (const ArgumentShape& argument : at.command->arguments) {
+    if (argument.positional && index++ == at.positionals) return argument.names.front();
+  }
+  return {};
+}
+
+// An ID goes onto the command line unquoted: only offer those that can.
+bool is_plain_word(std::string_view id) {
+  return !id.empty() && std::ranges::all_of(id, [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' ||
+           c == '_' || c == '.';
+  });
+}
+
+// One line per candidate: control characters in a host's name must not
+// break the line or the shell's column layout.
+std::string printable(std::string text) {
+  std::ranges::replace_if(
+      text, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, ' ');
+  return text;
+}
+
+std::string describe(const HostInfo& host) {
+  std::string description = host.name;
+  if (host.group && !host.group->empty()) description.append(", ").append(*host.group);
+  description.append(", ").append(host_address(host));
+  return printable(std::move(description));
+}
+
+std::vector<Candidate> matching_hosts(const HostSource& hosts, std::string_view word) {
+  const std::string wanted = text::to_lower_full(word);
+  std::vector<Candidate> offered;
+  for (const HostInfo& host : hosts()) {
+    if (!is_plain_word(host.id)) continue;
+    if (text::to_lower_full(host.id).starts_with(wanted) ||
+        text::to_lower_full(host.name).starts_with(wanted)) {
+      offered.push_back({host.id, describe(host)});
+    }
+  }
+  return offered;
+}
+
+// Ends the process quietly with status 0 unless disarmed in time: a desktop
+// application that accepts and then never answers cannot hang the prompt.
+// It fires while holding the lock, so nothing is printed after it.
+class Watchdog {
+ public:
+  explicit Watchdog(std::chrono::milliseconds limit) : thread_([this, limit] { watch(limit); }) {}
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+  ~Watchdog() {
+    disarm();
+    thread_.join();
+  }
+
+  void disarm() {
+    const std::lock_guard lock(mutex_);
+    disarmed_ = true;
+    woken_.notify_one();
+  }
+
+ private:
+  void watch(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    if (!woken_.wait_for(lock, limit, [this] { return disarmed_; })) std::_Exit(0);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  bool disarmed_ = false;
+  std::thread thread_;  // last: starts once the members above exist
+};
+
+std::vector<HostInfo> hosts_from_desktop() {
+  auto connection = connect_once(pipe_name(data_dir()));
+  if (!connection) return {};
+  return hosts_from(*connection, *connection);
+}
+
+}  // namespace
+
+Completion complete(std::span<const std::string> words, std::span<const CommandShape> shapes,
+                    const HostSource& hosts) {
+  if (words.size() < 2 || shapes.empty()) return {};
+  const std::string_view word = words.back();
+  const auto at = locate(words.subspan(1, words.size() - 2), shapes);
+  if (!at || at->value_expected) return {};
+  if (!at->options_ended && word.starts_with('-')) return {matching_options(*at, word)};
+  if (!at->subcommand_named) return {matching_subcommands(shapes, word)};
+  if (at->command->name == kHelpCommand) {
+    if (at->positionals > 0) return {};
+    auto offered = matching_subcommands(shapes, word);
+    std::erase_if(offered, [](const Candidate& c) { return c.value == kHelpCommand; });
+    return {offered};
+  }
+  const std::string_view slot = positional_slot(*at);
+  if (slot == kHostId) return {matching_hosts(hosts, word)};
+  if (slot == kLocalPath) return {{}, true};
+  // Past the last positional only options are left to offer.
+  if (slot.empty() && word.empty() && !at->options_ended) return {matching_options(*at, word)};
+  return {};  // remote paths and commands are the remote side's business
+}
+
+std::string render(const Completion& completion) {
+  if (completion.local_paths) return ":files\n";
+  std::string lines;
+  for (const Candidate& candidate : completion.candidates) {
+    lines += candidate.value;
+    if (!candidate.description.empty()) lines.append("\t").append(printable(candidate.description));
+    lines += '\n';
+  }
+  return lines;
+}
+
+std::vector<HostInfo> hosts_from(ByteReader& from_peer, ByteWriter& to_peer) {
+  auto encoded = encode_request(Request{Request::List{}});
+  if (!encoded || !write_frame(to_peer, FrameKind::Json, as_bytes(*encoded))) return {};
+  BufferedReader reader(from_peer);
+  for (;;) {
+    auto frame = read_frame(reader);
+    if (!frame || !frame->has_value()) return {};
+    if ((*frame)->kind != FrameKind::Json) continue;
+    auto reply = decode_json(**frame);
+    if (!reply) return {};
+    if (auto* listed = std::get_if<Reply::Hosts>(&reply->value)) return std::move(listed->hosts);
+    if (!std::holds_alternative<Reply::Progress>(reply->value)) return {};
+  }
+}
+
+std::uint32_t run_completion(std::span<const NativeString> words) {
+  std::string lines;
+  try {
+    std::vector<std::string> texts;
+    for (const NativeString& word : words) texts.push_back(native_to_argument(word));
+    const std::vector<CommandShape> shapes = command_shapes();
+    Watchdog watchdog(kDesktopLimit);
+    lines = render(complete(texts, shapes, hosts_from_desktop));
+    watchdog.disarm();
+  } catch (const std::exception&) {
+    return 0;  // out of memory or no thread: offer nothing rather than a message
+  }
+  StdOutputStream out(StdStream::Output);
+  (void)out.write_all(as_bytes(lines));
+  return 0;
+}
+
+}  // namespace sorvane
