@@ -4,6 +4,7 @@ tests in tests/mcp cover the tools themselves."""
 
 import json
 import os
+import re
 import select
 import subprocess
 import time
@@ -219,6 +220,14 @@ class CommandLine(unittest.TestCase):
             result = self.run_mcp(*bad)
             self.assertEqual(result.returncode, 2, bad)
             self.assertEqual(result.stdout, b"", bad)
+
+    def test_the_man_page_names_every_option_of_the_help(self):
+        page = (harness.REPO / "doc" / "sorvane-mcp.1").read_text().replace("\\-", "-")
+        page = re.sub(r"\\f[BIRP]|\\&", "", page)
+        options = set(re.findall(r"(?<![\w-])--?[A-Za-z][\w-]*", self.run_mcp("--help").stdout.decode()))
+        self.assertGreaterEqual(len(options), 6)
+        for option in options:
+            self.assertIn(option, page)
 
 
 if __name__ == "__main__":
