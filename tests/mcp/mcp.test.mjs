@@ -23,6 +23,8 @@ const EXE = WINDOWS ? '.exe' : '';
 const HOSTS = path.join(REPO, 'tools/peer/examples/hosts.json');
 const HOST = 'a1b2c3d4e5f60718';
 const posixOnly = { skip: WINDOWS && 'POSIX build only' };
+// A Wine process can take long to start on a loaded machine.
+const REQUEST_TIMEOUT = WINDOWS ? 180000 : 60000;
 
 const temporaries = [];
 function tempDir() {
@@ -81,7 +83,7 @@ async function connect(peer, args = [], { cwd } = {}) {
   const client = new Client({ name: 'sorvane-tests', version: '1.0.0' });
   client.errors = [];
   client.onerror = (error) => client.errors.push(error);
-  await client.connect(transport);
+  await client.connect(transport, { timeout: REQUEST_TIMEOUT });
   clients.push(client);
   return client;
 }
@@ -95,7 +97,8 @@ function checkOutput(name, result) {
   assert.deepEqual(JSON.parse(result.content[0].text), result.structuredContent);
 }
 async function call(client, name, args, options) {
-  const result = await client.callTool({ name, arguments: args }, undefined, options);
+  const result = await client.callTool({ name, arguments: args }, undefined,
+    { timeout: REQUEST_TIMEOUT, ...options });
   checkOutput(name, result);
   return result;
 }
