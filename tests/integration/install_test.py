@@ -1,5 +1,6 @@
-"""`cmake --install`: the program, its man page and the shell completions
-where each shell looks for them; development programs only on request."""
+"""`cmake --install`: the programs, their man pages and the shell
+completions where each shell looks for them; development programs only on
+request."""
 
 import os
 import shutil
@@ -12,14 +13,18 @@ import harness
 
 SHIPPED_POSIX = {
     "bin/sorvane",
+    "bin/sorvane-mcp",
     "share/man/man1/sorvane.1",
+    "share/man/man1/sorvane-mcp.1",
     "share/bash-completion/completions/sorvane",
     "share/zsh/site-functions/_sorvane",
     "share/fish/vendor_completions.d/sorvane.fish",
 }
 SHIPPED_WINDOWS = {
     "bin/sorvane.exe",
+    "bin/sorvane-mcp.exe",
     "share/man/man1/sorvane.1",
+    "share/man/man1/sorvane-mcp.1",
     "share/bash-completion/completions/sorvane",
     "share/zsh/site-functions/_sorvane",
     "share/fish/vendor_completions.d/sorvane.fish",
@@ -38,19 +43,20 @@ def install(test, *extra):
 
 
 class Install(unittest.TestCase):
-    def test_default_install_is_the_program_its_page_and_completions(self):
+    def test_default_install_is_the_programs_their_pages_and_completions(self):
         root, files = install(self)
         self.assertEqual(files, SHIPPED_WINDOWS if harness.is_windows() else SHIPPED_POSIX)
         if not harness.is_windows():
-            version = subprocess.run([str(root / "bin/sorvane"), "-V"], stdout=subprocess.PIPE).stdout
-            self.assertTrue(version.startswith(b"sorvane "), version)
+            for program in ("sorvane", "sorvane-mcp"):
+                version = subprocess.run([str(root / "bin" / program), "-V"], stdout=subprocess.PIPE).stdout
+                self.assertTrue(version.startswith(program.encode() + b" "), version)
 
     def test_the_stand_in_peer_is_in_the_development_component(self):
         if not os.environ.get("SORVANE_PEER_BIN"):
             self.skipTest("built without tools")
         _, files = install(self, "--component", "development")
         self.assertIn("sorvane-peer", {Path(f).stem for f in files})
-        self.assertFalse({f for f in files if Path(f).stem == "sorvane"})
+        self.assertFalse({f for f in files if Path(f).stem in ("sorvane", "sorvane-mcp")})
 
 
 if __name__ == "__main__":

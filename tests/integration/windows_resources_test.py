@@ -1,8 +1,9 @@
-"""The Windows executable's file properties, read from the PE file itself:
-the version resource carries the one version of CMakeLists.txt, and the
-manifest declares Windows 10 and 11. Also a checker for scripts/package:
+"""The Windows executables' file properties, read from the PE files
+themselves: each version resource carries the one version of CMakeLists.txt
+and names its own program, and the manifest declares Windows 10 and 11. Also
+a checker for scripts/package:
 
-    python3 windows_resources_test.py path/to/sorvane.exe
+    python3 windows_resources_test.py path/to/sorvane.exe path/to/sorvane-mcp.exe
 """
 
 import re
@@ -13,6 +14,7 @@ import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
 import harness
+from mcp_test import mcp_bin
 
 REPO = Path(__file__).resolve().parents[2]
 RT_VERSION, RT_MANIFEST = 16, 24
@@ -95,7 +97,8 @@ def version_info(data):
 
 
 def check(exe):
-    """Raises AssertionError unless `exe` carries the expected resources."""
+    """Raises AssertionError unless `exe` carries the expected resources;
+    returns its version strings."""
     found = resources(Path(exe).read_bytes())
     version = project_version()
     numbers = tuple(int(n) for n in re.match(r"(\d+)\.(\d+)\.(\d+)", version).groups()) + (0,)
@@ -103,22 +106,28 @@ def check(exe):
     assert (file_version, product_version) == (numbers, numbers), (file_version, product_version)
     for name in ("FileVersion", "ProductVersion"):
         assert strings.get(name) == version, (name, strings.get(name))
-    for name in ("ProductName", "FileDescription", "OriginalFilename"):
+    for name in ("ProductName", "FileDescription"):
         assert strings.get(name), name
+    # A program built with another's resource would show that one's name.
+    assert strings.get("OriginalFilename") == Path(exe).name, strings.get("OriginalFilename")
+    assert strings.get("InternalName") == Path(exe).stem, strings.get("InternalName")
     manifest = ElementTree.fromstring(found[(RT_MANIFEST, 1)])
     supported = [e.get("Id") for e in manifest.iter("{urn:schemas-microsoft-com:compatibility.v1}supportedOS")]
     assert WINDOWS_10_AND_11 in supported, supported
+    return strings
 
 
 @unittest.skipUnless(harness.is_windows(), "the Windows build only")
 class WindowsResources(unittest.TestCase):
-    def test_version_resource_and_manifest(self):
-        check(harness.sorvane_bin())
+    def test_version_resource_and_manifest_of_each_program(self):
+        tool, server = check(harness.sorvane_bin()), check(mcp_bin())
+        self.assertNotEqual(tool["FileDescription"], server["FileDescription"])
 
 
 if __name__ == "__main__":
-    if len(sys.argv) == 2 and not sys.argv[1].startswith("-"):
-        check(sys.argv[1])
-        print("%s: version resource and manifest as expected" % sys.argv[1])
+    if len(sys.argv) >= 2 and not sys.argv[1].startswith("-"):
+        for path in sys.argv[1:]:
+            check(path)
+            print("%s: version resource and manifest as expected" % path)
     else:
         unittest.main()
