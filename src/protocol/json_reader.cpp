@@ -98,7 +98,12 @@ std::string describe(TextPosition position) {
          std::to_string(position.column);
 }
 
-JsonReader::JsonReader(std::string_view text) : text_(text) {}
+TextPosition locate(std::string_view text, std::size_t offset) {
+  const std::string_view before = text.substr(0, offset);
+  const std::size_t line_start = before.rfind('\n') + 1;  // 0 when there is none
+  return {static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n')) + 1,
+          offset - line_start + 1};
+}
 
 JsonReader::Token JsonReader::lex_other(char first) {
   switch (first) {
@@ -324,10 +329,9 @@ std::string JsonReader::token_string() const {
 bool JsonReader::unexpected(const char* context, const char* expected) {
   // The library counts the end of the text as a character read, and a line
   // feed just read as the start of a new line.
-  TextPosition at{line_, consumed_ - line_start_};
-  if (consumed_ <= text_.size() && consumed_ > line_start_ && text_[consumed_ - 1] == '\n') {
-    at = {line_ + 1, 0};
-  }
+  const std::size_t last = std::min(consumed_ - 1, text_.size());
+  TextPosition at = locate(text_, last);
+  if (last < text_.size() && text_[last] == '\n') at = {at.line + 1, 0};
   // Putting back a number's look-ahead line feed does not restore the column.
   const bool number =
       token_ == Token::Unsigned || token_ == Token::Negative || token_ == Token::Float;
