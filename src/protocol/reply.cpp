@@ -30,56 +30,6 @@ struct Slot {
   std::uint64_t magnitude = 0;
 };
 
-// A value as descriptions and the rarer fields need it.
-struct Value {
-  enum class Kind { Null, Boolean, Unsigned, Signed, Float, String, Array, Object };
-  Kind kind = Kind::Null;
-  std::size_t at = 0;  // the last byte read for the value's first token
-  bool boolean = false;
-  std::uint64_t unsigned_number = 0;
-  std::int64_t signed_number = 0;  // negative numbers, and "-0"
-  std::string_view literal;        // a float as written
-  std::string text;                // a string, escapes resolved
-};
-
-// The value whose first token is current, without reading further.
-Value head(const JsonReader& in) {
-  Value value;
-  value.at = in.last_read();
-  switch (in.token()) {
-    case Token::String:
-      value.kind = Value::Kind::String;
-      value.text = in.string();
-      break;
-    case Token::Unsigned:
-      value.kind = Value::Kind::Unsigned;
-      value.unsigned_number = in.magnitude();
-      break;
-    case Token::Negative:
-      value.kind = Value::Kind::Signed;
-      value.signed_number = static_cast<std::int64_t>(0 - in.magnitude());
-      break;
-    case Token::Float:
-      value.kind = Value::Kind::Float;
-      value.literal = in.literal();
-      break;
-    case Token::True:
-    case Token::False:
-      value.kind = Value::Kind::Boolean;
-      value.boolean = in.token() == Token::True;
-      break;
-    case Token::BeginArray:
-      value.kind = Value::Kind::Array;
-      break;
-    case Token::BeginObject:
-      value.kind = Value::Kind::Object;
-      break;
-    default:
-      break;
-  }
-  return value;
-}
-
 std::string quoted_excerpt(std::string_view text) {
   constexpr std::size_t kMax = 40;
   if (text.size() <= kMax) return json_quote(text);
@@ -88,26 +38,28 @@ std::string quoted_excerpt(std::string_view text) {
   return json_quote(text.substr(0, cut)) + "...";
 }
 
-std::string describe(const Value& value) {
-  switch (value.kind) {
-    case Value::Kind::Null:
-      return "null";
-    case Value::Kind::Boolean:
-      return value.boolean ? "true" : "false";
-    case Value::Kind::Unsigned:
-      return std::to_string(value.unsigned_number);
-    case Value::Kind::Signed:
-      return std::to_string(value.signed_number);
-    case Value::Kind::Float:
-      return std::string(value.literal);
-    case Value::Kind::String:
-      return "string " + quoted_excerpt(value.text);
-    case Value::Kind::Array:
+// The value whose first token is current, as descriptions name it.
+std::string describe_value(const JsonReader& in) {
+  switch (in.token()) {
+    case Token::True:
+      return "true";
+    case Token::False:
+      return "false";
+    case Token::Unsigned:
+      return std::to_string(in.magnitude());
+    case Token::Negative:
+      return std::to_string(static_cast<std::int64_t>(0 - in.magnitude()));
+    case Token::Float:
+      return std::string(in.literal());
+    case Token::String:
+      return "string " + quoted_excerpt(in.string());
+    case Token::BeginArray:
       return "an array";
-    case Value::Kind::Object:
+    case Token::BeginObject:
       return "an object";
+    default:
+      return "null";
   }
-  return "a value";
 }
 
 enum class Tag { Hosts, Progress, TransferDone, Exit, Activated, Error };
@@ -187,7 +139,7 @@ class ReplyDecoder {
     in_.next();
     if (!in_.starts_value()) return fail(in_.error());
     if (in_.token() != Token::BeginObject) {
-      return fail("expected a reply object, found " + found(head(in_)));
+      return fail("expected a reply object, found " + found(in_));
     }
     if (!reply_object() || !in_.at_end()) return fail(in_.error());
     if (!reply()) return fail(std::move(fault_));
@@ -196,13 +148,15 @@ class ReplyDecoder {
 
  private:
   std::string where(std::size_t offset) const { return describe(locate(payload_, offset)); }
-  std::string found(const Value& value) const { return describe(value) + where(value.at); }
+  std::string found(const JsonReader& in) const {
+    return describe_value(in) + where(in.last_read());
+  }
 
-  // The value noted in `slot`, read again.
-  Value value(const Slot& slot) const {
-    JsonReader again(payload_, slot.start);
-    again.next();
-    return head(again);
+  // The value noted in `slot`, read again: its first token is current.
+  const JsonReader& value(const Slot& slot) {
+    again_ = JsonReader(payload_, slot.start);
+    again_.next();
+    return again_;
   }
 
   void note(Slot& slot) const {
@@ -257,7 +211,7 @@ class ReplyDecoder {
     if (tag_) return in_.fault("duplicate member \"type\"" + where(in_.last_read()));
     if (!in_.to_value()) return false;
     if (in_.token() != Token::String) {
-      return in_.fault("invalid type for \"type\": expected a string, found " + found(head(in_)));
+      return in_.fault("invalid type for \"type\": expected a string, found " + found(in_));
     }
     const auto* tag = std::find(kTags.begin(), kTags.end(), in_.string());
     if (tag != kTags.end()) tag_ = static_cast<Tag>(tag - kTags.begin());
@@ -273,7 +227,7 @@ class ReplyDecoder {
     std::size_t index = 0;
     return elements([&] {
       if (in_.token() == Token::BeginObject) return host(index++);
-      if (!host_error_) host_error_ = wrong_type({"hosts", index}, "a host object", head(in_));
+      if (!host_error_) host_error_ = wrong_type({"hosts", index}, "a host object", in_);
       ++index;
       return in_.skip_value();
     });
@@ -319,7 +273,7 @@ class ReplyDecoder {
       quoted_from = at;
       const std::size_t close = json_detail::plain_run_end(p, at + 1);
       if (close == p.size() || p[close] != '"') return false;
-      out = p.substr(at + 1, close - at - 1);
+      out = std::string_view(p.data() + at + 1, close - at - 1);
       at = close + 1;
       return true;
     };
@@ -335,22 +289,23 @@ class ReplyDecoder {
       quoted_from = first;
       return true;
     };
+    Slot unknown;  // the value of a key that fills no slot
     do {
       std::string_view key;
-      Slot value;
       if (!plain_string(key) || at == p.size() || p[at] != ':') return (slots = {}, false);
-      const std::size_t key_end = at - 1;
-      value.start = ++at;
-      if (plain_string(value.plain)) {
-        value.token = Token::String;
-      } else if (small_number(value.magnitude)) {
-        value.token = Token::Unsigned;
+      Slot* value = claim(slots, kHostKeys, key, at - 1);
+      if (value == nullptr) value = &unknown;
+      value->start = ++at;
+      if (plain_string(value->plain)) {
+        value->token = Token::String;
+      } else if (small_number(value->magnitude)) {
+        value->token = Token::Unsigned;
       } else if (p.substr(at, 4) == "null") {
+        value->token = Token::Null;
         at += 4;
       } else {
         return (slots = {}, false);
       }
-      if (Slot* slot = claim(slots, kHostKeys, key, key_end)) *slot = value;
       if (at == p.size() || (p[at] != ',' && p[at] != '}')) return (slots = {}, false);
     } while (p[at++] == ',');
     in_.resume_after_object(at - 1, quoted_from);
@@ -369,7 +324,7 @@ class ReplyDecoder {
   }
 
   std::string wrong_type(const FieldName& name, std::string_view expected,
-                         const Value& value) const {
+                         const JsonReader& value) const {
     return "invalid type for \"" + name.text() + "\": expected " + std::string(expected) +
            ", found " + found(value);
   }
@@ -380,9 +335,9 @@ class ReplyDecoder {
       target.append(slot.plain);
       return true;
     }
-    Value found = value(slot);
-    if (found.kind != Value::Kind::String) return fault(wrong_type(name, "a string", found));
-    target = std::move(found.text);
+    const JsonReader& found = value(slot);
+    if (found.token() != Token::String) return fault(wrong_type(name, "a string", found));
+    target = found.string();
     return true;
   }
 
@@ -392,11 +347,9 @@ class ReplyDecoder {
       target.emplace().append(slot.plain);
       return true;
     }
-    Value found = value(slot);
-    if (found.kind != Value::Kind::String) {
-      return fault(wrong_type(name, "a string or null", found));
-    }
-    target = std::move(found.text);
+    const JsonReader& found = value(slot);
+    if (found.token() != Token::String) return fault(wrong_type(name, "a string or null", found));
+    target.emplace(found.string());
     return true;
   }
 
@@ -408,28 +361,29 @@ class ReplyDecoder {
       target = static_cast<T>(slot.magnitude);
       return true;
     }
-    const Value number = value(slot);
-    bool in_range = false;
-    switch (number.kind) {
-      case Value::Kind::Unsigned:
+    const JsonReader& number = value(slot);
+    const auto negative = static_cast<std::int64_t>(0 - number.magnitude());
+    bool in_range = false;  // an unsigned number here is out of range
+    switch (number.token()) {
+      case Token::Unsigned:
         break;
-      case Value::Kind::Signed:
-        in_range = std::in_range<T>(number.signed_number);
+      case Token::Negative:
+        in_range = std::in_range<T>(negative);
         break;
-      case Value::Kind::Float:
+      case Token::Float:
         // Integers too large for 64 bits are read as floats.
-        if (number.literal.find_first_of(".eE") == std::string_view::npos) break;
-        return fault("invalid value for \"" + name.text() + "\": " + std::string(number.literal) +
-                     " is not an integer" + where(number.at));
+        if (number.literal().find_first_of(".eE") == std::string_view::npos) break;
+        return fault("invalid value for \"" + name.text() + "\": " + std::string(number.literal()) +
+                     " is not an integer" + where(number.last_read()));
       default:
         return fault(wrong_type(name, "an integer", number));
     }
     if (!in_range) {
-      return fault("invalid value for \"" + name.text() + "\": " + describe(number) +
+      return fault("invalid value for \"" + name.text() + "\": " + describe_value(number) +
                    " is out of range " + std::to_string(std::numeric_limits<T>::min()) + " to " +
-                   std::to_string(std::numeric_limits<T>::max()) + where(number.at));
+                   std::to_string(std::numeric_limits<T>::max()) + where(number.last_read()));
     }
-    target = static_cast<T>(number.signed_number);
+    target = static_cast<T>(negative);
     return true;
   }
 
@@ -521,7 +475,8 @@ class ReplyDecoder {
     std::string word;
     if (!text(slot, FieldName{"code"}, root_end_, word)) return false;
     auto code = parse_code_word(word);
-    if (!code) return fault("unknown error code " + quoted_excerpt(word) + where(value(slot).at));
+    if (!code)
+      return fault("unknown error code " + quoted_excerpt(word) + where(value(slot).last_read()));
     target = *code;
     return true;
   }
@@ -535,6 +490,7 @@ class ReplyDecoder {
   std::optional<std::string> host_error_;
   std::vector<Slot> failures_;
   std::string fault_;
+  JsonReader again_{payload_};
   Reply reply_;
 };
 
