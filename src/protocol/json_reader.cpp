@@ -65,24 +65,6 @@ std::string printable_excerpt(std::string_view message) {
   return text::utf8_lossy(message.substr(0, cut)) + "...";
 }
 
-void append_utf8(std::string& out, std::uint32_t code_point) {
-  if (code_point < 0x80) {
-    out += static_cast<char>(code_point);
-  } else if (code_point < 0x800) {
-    out += static_cast<char>(0xC0 | (code_point >> 6));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else if (code_point < 0x10000) {
-    out += static_cast<char>(0xE0 | (code_point >> 12));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code_point >> 18));
-    out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  }
-}
-
 constexpr const char* kHexDigits = "invalid string: '\\u' must be followed by 4 hex digits";
 constexpr const char* kLoneHigh =
     "invalid string: surrogate U+D800..U+DBFF must be followed by U+DC00..U+DFFF";
@@ -252,7 +234,7 @@ bool JsonReader::unicode_escape() {
     if (low < 0xDC00 || low > 0xDFFF) return fail_token(kLoneHigh, at_), false;
     code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
   }
-  append_utf8(unescaped_, static_cast<std::uint32_t>(code_point));
+  text::append_utf8(unescaped_, static_cast<char32_t>(code_point));
   return true;
 }
 

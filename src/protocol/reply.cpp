@@ -167,23 +167,16 @@ class ReplyDecoder {
     slot.magnitude = in_.magnitude();
   }
 
-  // Calls `member()` for each member of the object whose '{' is current,
-  // with its key the current token.
-  template <class Member>
-  bool members(Member&& member) {
+  // Calls `item()` for each member of the object, or element of the array,
+  // whose opening token is current: with a member's key current, or an
+  // element's first token.
+  template <class Item>
+  bool items(Item&& item) {
+    const bool object = in_.token() == Token::BeginObject;
     for (bool first = true;; first = false) {
-      const Step step = in_.next_key(first);
+      const Step step = object ? in_.next_key(first) : in_.next_element(first);
       if (step != Step::Item) return step == Step::End;
-      if (!member()) return false;
-    }
-  }
-
-  template <class Element>
-  bool elements(Element&& element) {
-    for (bool first = true;; first = false) {
-      const Step step = in_.next_element(first);
-      if (step != Step::Item) return step == Step::End;
-      if (!element()) return false;
+      if (!item()) return false;
     }
   }
 
@@ -197,12 +190,12 @@ class ReplyDecoder {
       if (in_.token() != Token::BeginArray) return in_.skip_value();
       if (slot == &root_[kHosts]) return host_list();
       if (slot != &root_[kFailures]) return in_.skip_value();
-      return elements([&] {
+      return items([&] {
         note(failures_.emplace_back());
         return in_.skip_value();
       });
     };
-    if (!members(member)) return false;
+    if (!items(member)) return false;
     root_end_ = in_.last_read();
     return tag_ || in_.fault("missing member \"type\"" + where(root_end_));
   }
@@ -225,7 +218,7 @@ class ReplyDecoder {
     // A host takes some 100 to 200 bytes of a reply: room for them all at once.
     hosts_.reserve(std::min<std::size_t>(payload_.size() / 100, 1 << 14));
     std::size_t index = 0;
-    return elements([&] {
+    return items([&] {
       if (in_.token() == Token::BeginObject) return host(index++);
       if (!host_error_) host_error_ = wrong_type({"hosts", index}, "a host object", in_);
       ++index;
@@ -241,7 +234,7 @@ class ReplyDecoder {
       if (slot) note(*slot);
       return in_.skip_value();
     };
-    if (!compact_host(slots) && !members(member)) return false;
+    if (!compact_host(slots) && !items(member)) return false;
     if (host_error_) return true;  // the hosts before decide
     HostInfo& host = hosts_.emplace_back();
     auto name = [&](std::size_t field) { return FieldName{"hosts", index, kHostKeys[field]}; };
@@ -329,6 +322,7 @@ class ReplyDecoder {
            ", found " + found(value);
   }
 
+  // Targets start empty: appending is the cheapest copy of a plain string.
   bool text(const Slot& slot, const FieldName& name, std::size_t owner_end, std::string& target) {
     if (slot.start == kAbsent) return missing(name, owner_end);
     if (slot.token == Token::String && !slot.escaped) {
