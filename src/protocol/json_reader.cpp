@@ -65,24 +65,6 @@ std::string printable_excerpt(std::string_view message) {
   return text::utf8_lossy(message.substr(0, cut)) + "...";
 }
 
-void append_utf8(std::string& out, std::uint32_t code_point) {
-  if (code_point < 0x80) {
-    out += static_cast<char>(code_point);
-  } else if (code_point < 0x800) {
-    out += static_cast<char>(0xC0 | (code_point >> 6));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else if (code_point < 0x10000) {
-    out += static_cast<char>(0xE0 | (code_point >> 12));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code_point >> 18));
-    out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  }
-}
-
 constexpr const char* kHexDigits = "invalid string: '\\u' must be followed by 4 hex digits";
 constexpr const char* kLoneHigh =
     "invalid string: surrogate U+D800..U+DBFF must be followed by U+DC00..U+DFFF";
@@ -98,7 +80,12 @@ std::string describe(TextPosition position) {
          std::to_string(position.column);
 }
 
-JsonReader::JsonReader(std::string_view text) : text_(text) {}
+TextPosition locate(std::string_view text, std::size_t offset) {
+  const std::string_view before = text.substr(0, offset);
+  const std::size_t line_start = before.rfind('\n') + 1;  // 0 when there is none
+  return {static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n')) + 1,
+          offset - line_start + 1};
+}
 
 JsonReader::Token JsonReader::lex_other(char first) {
   switch (first) {
@@ -247,7 +234,7 @@ bool JsonReader::unicode_escape() {
     if (low < 0xDC00 || low > 0xDFFF) return fail_token(kLoneHigh, at_), false;
     code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
   }
-  append_utf8(unescaped_, static_cast<std::uint32_t>(code_point));
+  text::append_utf8(unescaped_, static_cast<char32_t>(code_point));
   return true;
 }
 
@@ -324,10 +311,9 @@ std::string JsonReader::token_string() const {
 bool JsonReader::unexpected(const char* context, const char* expected) {
   // The library counts the end of the text as a character read, and a line
   // feed just read as the start of a new line.
-  TextPosition at{line_, consumed_ - line_start_};
-  if (consumed_ <= text_.size() && consumed_ > line_start_ && text_[consumed_ - 1] == '\n') {
-    at = {line_ + 1, 0};
-  }
+  const std::size_t last = std::min(consumed_ - 1, text_.size());
+  TextPosition at = locate(text_, last);
+  if (last < text_.size() && text_[last] == '\n') at = {at.line + 1, 0};
   // Putting back a number's look-ahead line feed does not restore the column.
   const bool number =
       token_ == Token::Unsigned || token_ == Token::Negative || token_ == Token::Float;

@@ -16,14 +16,14 @@ namespace sorvane {
 struct TextPosition {
   std::size_t line = 1;
   std::size_t column = 1;
-
-  friend bool operator<(const TextPosition& a, const TextPosition& b) {
-    return a.line < b.line || (a.line == b.line && a.column < b.column);
-  }
 };
 
 // " at line L, column C".
 std::string describe(TextPosition position);
+
+// The line and column of the byte at `offset`, for descriptions only: lines
+// are counted when a fault needs them, not while reading.
+TextPosition locate(std::string_view text, std::size_t offset);
 
 class JsonReader {
  public:
@@ -46,7 +46,8 @@ class JsonReader {
   };
   enum class Step : std::uint8_t { Item, End, Fault };
 
-  explicit JsonReader(std::string_view text);
+  // Reads from `from` on, which is the start of a token read before.
+  explicit JsonReader(std::string_view text, std::size_t from = 0) : text_(text), at_(from) {}
 
   // Reads the next token; a Malformed one has a description in error().
   Token next();
@@ -59,10 +60,10 @@ class JsonReader {
   std::uint64_t magnitude() const { return magnitude_; }
   // The token as written.
   std::string_view literal() const { return text_.substr(start_, end_ - start_); }
+  // Where the current token begins.
+  std::size_t offset() const { return start_; }
   // The last byte read for the current token (a number reads one beyond).
-  TextPosition position() const {
-    return {line_, furthest_ >= line_start_ ? furthest_ - line_start_ + 1 : 1};
-  }
+  std::size_t last_read() const { return furthest_; }
 
   // Structure, from the current token. Each returns false (Fault) with a
   // description in error() when the text is malformed.
@@ -80,6 +81,14 @@ class JsonReader {
   bool to_value();
   // Reads past the value whose first token is current, without recursion.
   bool skip_value();
+  // Goes on after a '}' at `close` that the caller read by itself, its last
+  // string or number starting at `quoted_from`.
+  void resume_after_object(std::size_t close, std::size_t quoted_from) {
+    quoted_from_ = quoted_from;
+    start_ = furthest_ = close;
+    at_ = end_ = consumed_ = close + 1;
+    token_ = Token::EndObject;
+  }
   // After the value: only whitespace may follow.
   bool at_end();
 
@@ -112,8 +121,6 @@ class JsonReader {
   std::size_t furthest_ = 0;     // the last byte read, a number's look-ahead included
   std::size_t consumed_ = 0;     // bytes taken, the end of input counting as one
   std::size_t quoted_from_ = 0;  // where the text quoted by a fault begins
-  std::size_t line_ = 1;
-  std::size_t line_start_ = 0;
   Token token_ = Token::EndOfInput;
   std::string message_;  // what is wrong with a Malformed token
   std::string_view string_;
@@ -154,14 +161,9 @@ inline std::size_t plain_run_end(std::string_view text, std::size_t at) {
 }  // namespace json_detail
 
 inline void JsonReader::skip_whitespace() {
-  while (at_ < text_.size() && static_cast<unsigned char>(text_[at_]) <= ' ') {
-    const char c = text_[at_];
-    if (c == '\n') {
-      ++line_;
-      line_start_ = at_ + 1;
-    } else if (c != ' ' && c != '\t' && c != '\r') {
-      break;
-    }
+  // Replies mostly come without any: one test for that.
+  while (at_ < text_.size() && static_cast<unsigned char>(text_[at_]) <= ' ' &&
+         (text_[at_] == ' ' || text_[at_] == '\n' || text_[at_] == '\r' || text_[at_] == '\t')) {
     ++at_;
   }
 }

@@ -14,33 +14,20 @@ namespace {
 using Token = JsonReader::Token;
 using Step = JsonReader::Step;
 
-// ---------------------------------------------------------------------------
-// Values as far as fields and descriptions need them. A member's meaning
-// depends only on its key and depth, never on the tag ("hosts" is a host list
-// whatever the tag turns out to be), so members are read as they arrive into
-// fixed slots, and the tag decides at the end which slots count. Containers
-// that hold no field are skipped and only their kind is kept.
+constexpr std::size_t kAbsent = std::string_view::npos;
 
-struct Value {
-  enum class Kind { Null, Boolean, Unsigned, Signed, Float, String, Array, Object };
-  Kind kind = Kind::Null;
-  TextPosition at;  // where the value's first token was read
-  bool boolean = false;
-  std::uint64_t unsigned_number = 0;
-  std::int64_t signed_number = 0;  // negative numbers, and "-0"
-  std::string_view literal;        // a float as written, or a string without escapes
-  std::string unescaped;           // a string with escapes, decoded
-  bool escaped = false;
-
-  std::string_view text() const { return escaped ? std::string_view(unescaped) : literal; }
-};
-
-// One known member of an object.
+// A member's meaning depends only on its key and depth, never on the tag
+// ("hosts" is a host list whatever the tag turns out to be), so each known
+// member is noted in a slot as it arrives and the tag decides at the end which
+// slots count. A slot keeps what the common case needs; anything else, and
+// every description, reads the value again from where it starts.
 struct Slot {
-  bool present = false;
-  bool repeated = false;
-  TextPosition repeat;  // the key of the first repeat
-  Value value;
+  std::size_t start = kAbsent;   // the value's first token
+  std::size_t repeat = kAbsent;  // the last byte of the first repeated key
+  Token token = Token::Null;
+  std::string_view plain;  // a string, unless escaped
+  bool escaped = false;
+  std::uint64_t magnitude = 0;
 };
 
 std::string quoted_excerpt(std::string_view text) {
@@ -51,48 +38,33 @@ std::string quoted_excerpt(std::string_view text) {
   return json_quote(text.substr(0, cut)) + "...";
 }
 
-std::string describe(const Value& value) {
-  switch (value.kind) {
-    case Value::Kind::Null:
-      return "null";
-    case Value::Kind::Boolean:
-      return value.boolean ? "true" : "false";
-    case Value::Kind::Unsigned:
-      return std::to_string(value.unsigned_number);
-    case Value::Kind::Signed:
-      return std::to_string(value.signed_number);
-    case Value::Kind::Float:
-      return std::string(value.literal);
-    case Value::Kind::String:
-      return "string " + quoted_excerpt(value.text());
-    case Value::Kind::Array:
+// The value whose first token is current, as descriptions name it.
+std::string describe_value(const JsonReader& in) {
+  switch (in.token()) {
+    case Token::True:
+      return "true";
+    case Token::False:
+      return "false";
+    case Token::Unsigned:
+      return std::to_string(in.magnitude());
+    case Token::Negative:
+      return std::to_string(static_cast<std::int64_t>(0 - in.magnitude()));
+    case Token::Float:
+      return std::string(in.literal());
+    case Token::String:
+      return "string " + quoted_excerpt(in.string());
+    case Token::BeginArray:
       return "an array";
-    case Value::Kind::Object:
+    case Token::BeginObject:
       return "an object";
+    default:
+      return "null";
   }
-  return "a value";
 }
-
-// ---------------------------------------------------------------------------
-// Tags and keys.
 
 enum class Tag { Hosts, Progress, TransferDone, Exit, Activated, Error };
-
-constexpr std::array<std::pair<std::string_view, Tag>, 6> kTags = {{
-    {"hosts", Tag::Hosts},
-    {"progress", Tag::Progress},
-    {"transfer_done", Tag::TransferDone},
-    {"exit", Tag::Exit},
-    {"activated", Tag::Activated},
-    {"error", Tag::Error},
-}};
-
-std::optional<Tag> parse_tag(std::string_view word) {
-  for (const auto& [name, tag] : kTags) {
-    if (name == word) return tag;
-  }
-  return std::nullopt;
-}
+constexpr std::array<std::string_view, 6> kTags = {"hosts", "progress",  "transfer_done",
+                                                   "exit",  "activated", "error"};
 
 // The fields of every reply type; the tag picks its own at the end.
 enum RootField : std::size_t {
@@ -115,27 +87,19 @@ enum HostField : std::size_t { kId, kName, kGroup, kUser, kHost, kPort, kOs };
 constexpr std::array<std::string_view, 7> kHostKeys = {"id",   "name", "group", "user",
                                                        "host", "port", "os"};
 
-using HostSlots = std::array<Slot, kHostKeys.size()>;
-using RootSlots = std::array<Slot, kRootKeys.size()>;
-
-// The slot that the value of `key` fills: none for unknown keys and for
-// repeats, which only count as repeats.
 template <std::size_t N>
-Slot* claim(std::array<Slot, N>& slots, const std::array<std::string_view, N>& keys,
-            const JsonReader& in) {
-  const std::string_view key = in.string();
+using Slots = std::array<Slot, N>;
+
+// The slot that the value of the current key fills: none for unknown keys
+// and for repeats, which only count as repeats.
+template <std::size_t N>
+Slot* claim(Slots<N>& slots, const std::array<std::string_view, N>& keys, std::string_view key,
+            std::size_t key_end) {
   for (std::size_t i = 0; i < N; ++i) {
-    const std::string_view name = keys[i];
-    if (name.size() != key.size() || name[0] != key[0] || name != key) continue;
+    if (keys[i].size() != key.size() || keys[i][0] != key[0] || keys[i] != key) continue;
     Slot& slot = slots[i];
-    if (!slot.present) {
-      slot.present = true;
-      return &slot;
-    }
-    if (!slot.repeated) {
-      slot.repeated = true;
-      slot.repeat = in.position();
-    }
+    if (slot.start == kAbsent) return &slot;
+    slot.repeat = std::min(slot.repeat, key_end);
     return nullptr;
   }
   return nullptr;
@@ -159,400 +123,369 @@ struct FieldName {
   }
 };
 
-// ---------------------------------------------------------------------------
-// From slots to typed fields, with a description naming the field and place.
-
 template <class T>
 using Decoded = Result<T, std::string>;
-// What is wrong with a field, if anything; the field's value goes to a target.
-using Fault = std::optional<std::string>;
 
-std::string missing(const FieldName& name, TextPosition owner_end) {
-  return "missing field \"" + name.text() + "\"" + describe(owner_end);
-}
-
-std::string wrong_type(const FieldName& name, std::string_view expected, const Value& found) {
-  return "invalid type for \"" + name.text() + "\": expected " + std::string(expected) +
-         ", found " + describe(found) + describe(found.at);
-}
-
-Fault text(const Slot& slot, const FieldName& name, TextPosition owner_end, std::string& target) {
-  if (!slot.present) return missing(name, owner_end);
-  if (slot.value.kind != Value::Kind::String) return wrong_type(name, "a string", slot.value);
-  target = std::string(slot.value.text());
-  return std::nullopt;
-}
-
-Fault optional_text(const Slot& slot, const FieldName& name, std::optional<std::string>& target) {
-  if (!slot.present || slot.value.kind == Value::Kind::Null) {
-    target.reset();
-  } else if (slot.value.kind == Value::Kind::String) {
-    target = std::string(slot.value.text());
-  } else {
-    return wrong_type(name, "a string or null", slot.value);
-  }
-  return std::nullopt;
-}
-
-// Only numbers written without fraction or exponent, within T's range.
-template <class T>
-Fault integer(const Slot& slot, const FieldName& name, TextPosition owner_end, T& target) {
-  if (!slot.present) return missing(name, owner_end);
-  const Value& value = slot.value;
-  bool in_range = false;
-  switch (value.kind) {
-    case Value::Kind::Unsigned:
-      in_range = std::in_range<T>(value.unsigned_number);
-      break;
-    case Value::Kind::Signed:
-      in_range = std::in_range<T>(value.signed_number);
-      break;
-    case Value::Kind::Float:
-      // Integers too large for 64 bits are read as floats.
-      if (value.literal.find_first_of(".eE") == std::string_view::npos) break;
-      return "invalid value for \"" + name.text() + "\": " + std::string(value.literal) +
-             " is not an integer" + describe(value.at);
-    default:
-      return wrong_type(name, "an integer", value);
-  }
-  if (!in_range) {
-    return "invalid value for \"" + name.text() + "\": " + describe(value) + " is out of range " +
-           std::to_string(std::numeric_limits<T>::min()) + " to " +
-           std::to_string(std::numeric_limits<T>::max()) + describe(value.at);
-  }
-  target = value.kind == Value::Kind::Unsigned ? static_cast<T>(value.unsigned_number)
-                                               : static_cast<T>(value.signed_number);
-  return std::nullopt;
-}
-
-Fault texts(const Slot& slot, const std::vector<Value>& items, const FieldName& name,
-            TextPosition owner_end, std::vector<std::string>& target) {
-  if (!slot.present) return missing(name, owner_end);
-  if (slot.value.kind != Value::Kind::Array)
-    return wrong_type(name, "an array of strings", slot.value);
-  target.reserve(items.size());
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (items[i].kind != Value::Kind::String)
-      return wrong_type(FieldName{name.key, i}, "a string", items[i]);
-    target.emplace_back(items[i].text());
-  }
-  return std::nullopt;
-}
-
-Fault code_word(const Slot& slot, const FieldName& name, TextPosition owner_end,
-                ErrorCode& target) {
-  std::string word;
-  if (auto fault = text(slot, name, owner_end, word)) return fault;
-  auto code = parse_code_word(word);
-  if (!code) return "unknown error code " + quoted_excerpt(word) + describe(slot.value.at);
-  target = *code;
-  return std::nullopt;
-}
-
-// The first repeat in the payload among `fields`, if any.
-template <std::size_t N, std::size_t M>
-Fault repeated(const std::array<Slot, N>& slots, const std::array<std::string_view, N>& keys,
-               const std::array<std::size_t, M>& fields, const FieldName& object) {
-  std::optional<std::size_t> first;
-  for (std::size_t field : fields) {
-    if (slots[field].repeated && (!first || slots[field].repeat < slots[*first].repeat)) {
-      first = field;
-    }
-  }
-  if (!first) return std::nullopt;
-  FieldName name = object.key.empty() ? FieldName{keys[*first]}
-                                      : FieldName{object.key, object.index, keys[*first]};
-  return "duplicate field \"" + name.text() + "\"" + describe(slots[*first].repeat);
-}
-
-// The first fault among the steps, in order.
-template <class First, class... Rest>
-Fault first_fault(First&& first, Rest&&... rest) {
-  if (Fault fault = first()) return fault;
-  if constexpr (sizeof...(rest) > 0) return first_fault(std::forward<Rest>(rest)...);
-  return std::nullopt;
-}
-
-Fault decode_host(HostSlots& f, std::size_t index, TextPosition end, HostInfo& host) {
-  static constexpr std::array<std::size_t, 7> kAll = {kId, kName, kGroup, kUser, kHost, kPort, kOs};
-  auto name = [&](std::size_t field) { return FieldName{"hosts", index, kHostKeys[field]}; };
-  return first_fault(
-      [&] {
-        return repeated(f, kHostKeys, kAll, FieldName{"hosts", index});
-      },
-      [&] { return text(f[kId], name(kId), end, host.id); },
-      [&] { return text(f[kName], name(kName), end, host.name); },
-      [&] { return optional_text(f[kGroup], name(kGroup), host.group); },
-      [&] { return text(f[kUser], name(kUser), end, host.user); },
-      [&] { return text(f[kHost], name(kHost), end, host.host); },
-      [&] { return integer(f[kPort], name(kPort), end, host.port); },
-      [&] { return optional_text(f[kOs], name(kOs), host.os); });
-}
-
-// ---------------------------------------------------------------------------
 // The reader walks the payload once. The tag is checked as soon as it is
-// met, every other member of the reply object is filed by key, and each host
-// is decoded as it closes; the fields of the tag's type are checked at the end.
-
+// met, every other member of the reply object is noted in a slot, and each
+// host is decoded as it closes; the fields of the tag's type are checked at
+// the end. A check that fails leaves its description in fault_.
 class ReplyDecoder {
  public:
-  explicit ReplyDecoder(std::string_view payload) : in_(payload), payload_size_(payload.size()) {}
+  explicit ReplyDecoder(std::string_view payload) : payload_(payload), in_(payload) {}
 
   Decoded<Reply> decode() {
     if (in_.broken_byte_order_mark()) return fail(in_.error());
     in_.next();
     if (!in_.starts_value()) return fail(in_.error());
     if (in_.token() != Token::BeginObject) {
-      Value value;
-      read_head(value);
-      return fail("expected a reply object, found " + describe(value) + describe(value.at));
+      return fail("expected a reply object, found " + found(in_));
     }
     if (!reply_object() || !in_.at_end()) return fail(in_.error());
-    return reply();
+    if (!reply()) return fail(std::move(fault_));
+    return std::move(reply_);
   }
 
  private:
-  // The value whose first token is current, without reading further.
-  void read_head(Value& value) {
-    value.at = in_.position();
-    switch (in_.token()) {
-      case Token::String:
-        value.kind = Value::Kind::String;
-        value.escaped = in_.escaped();
-        if (value.escaped) {
-          value.unescaped.assign(in_.string());
-        } else {
-          value.literal = in_.string();
-        }
-        break;
-      case Token::Unsigned:
-        value.kind = Value::Kind::Unsigned;
-        value.unsigned_number = in_.magnitude();
-        break;
-      case Token::Negative:
-        value.kind = Value::Kind::Signed;
-        value.signed_number = static_cast<std::int64_t>(0 - in_.magnitude());
-        break;
-      case Token::Float:
-        value.kind = Value::Kind::Float;
-        value.literal = in_.literal();
-        break;
-      case Token::True:
-      case Token::False:
-        value.kind = Value::Kind::Boolean;
-        value.boolean = in_.token() == Token::True;
-        break;
-      case Token::BeginArray:
-        value.kind = Value::Kind::Array;
-        break;
-      case Token::BeginObject:
-        value.kind = Value::Kind::Object;
-        break;
-      default:
-        value.kind = Value::Kind::Null;
-        break;
-    }
+  std::string where(std::size_t offset) const { return describe(locate(payload_, offset)); }
+  std::string found(const JsonReader& in) const {
+    return describe_value(in) + where(in.last_read());
   }
 
-  bool read(Value& value) {
-    read_head(value);
-    return (value.kind != Value::Kind::Array && value.kind != Value::Kind::Object) ||
-           in_.skip_value();
+  // The value noted in `slot`, read again: its first token is current.
+  const JsonReader& value(const Slot& slot) {
+    again_ = JsonReader(payload_, slot.start);
+    again_.next();
+    return again_;
   }
 
-  bool skip() {
-    const Token token = in_.token();
-    return (token != Token::BeginArray && token != Token::BeginObject) || in_.skip_value();
+  void note(Slot& slot) const {
+    slot.start = in_.offset();
+    slot.token = in_.token();
+    slot.escaped = in_.escaped();
+    if (!slot.escaped) slot.plain = in_.string();
+    slot.magnitude = in_.magnitude();
   }
 
-  // Calls `key()` for each key of the object whose '{' is current, the key
-  // being the current token, then `member()` with the value's first token current.
-  template <class Key, class Member>
-  bool members(Key&& key, Member&& member) {
+  // Calls `item()` for each member of the object, or element of the array,
+  // whose opening token is current: with a member's key current, or an
+  // element's first token.
+  template <class Item>
+  bool items(Item&& item) {
+    const bool object = in_.token() == Token::BeginObject;
     for (bool first = true;; first = false) {
-      const Step step = in_.next_key(first);
+      const Step step = object ? in_.next_key(first) : in_.next_element(first);
       if (step != Step::Item) return step == Step::End;
-      if (!key() || !in_.to_value() || !member()) return false;
-    }
-  }
-
-  template <class Element>
-  bool elements(Element&& element) {
-    for (bool first = true;; first = false) {
-      const Step step = in_.next_element(first);
-      if (step != Step::Item) return step == Step::End;
-      if (!element()) return false;
+      if (!item()) return false;
     }
   }
 
   bool reply_object() {
-    Slot* slot = nullptr;
-    bool is_tag = false;
-    auto key = [&] {
-      is_tag = in_.string() == "type";
-      if (is_tag && tag_) return in_.fault("duplicate member \"type\"" + describe(in_.position()));
-      slot = is_tag ? nullptr : claim(root_, kRootKeys, in_);
-      return true;
-    };
     auto member = [&] {
-      if (is_tag) return take_tag();
-      if (!slot) return skip();
-      if (in_.token() == Token::BeginArray && slot == &root_[kHosts]) return host_list(slot->value);
-      if (in_.token() == Token::BeginArray && slot == &root_[kFailures]) {
-        read_head(slot->value);
-        return elements([&] { return read(failure_items_.emplace_back()); });
-      }
-      return read(slot->value);
+      if (in_.string() == "type") return take_tag();
+      Slot* slot = claim(root_, kRootKeys, in_.string(), in_.last_read());
+      if (!in_.to_value()) return false;
+      if (!slot) return in_.skip_value();
+      note(*slot);
+      if (in_.token() != Token::BeginArray) return in_.skip_value();
+      if (slot == &root_[kHosts]) return host_list();
+      if (slot != &root_[kFailures]) return in_.skip_value();
+      return items([&] {
+        note(failures_.emplace_back());
+        return in_.skip_value();
+      });
     };
-    if (!members(key, member)) return false;
-    root_end_ = in_.position();
-    return tag_ || in_.fault("missing member \"type\"" + describe(root_end_));
+    if (!items(member)) return false;
+    root_end_ = in_.last_read();
+    return tag_ || in_.fault("missing member \"type\"" + where(root_end_));
   }
 
   bool take_tag() {
+    if (tag_) return in_.fault("duplicate member \"type\"" + where(in_.last_read()));
+    if (!in_.to_value()) return false;
     if (in_.token() != Token::String) {
-      Value value;
-      read_head(value);
-      return in_.fault("invalid type for \"type\": expected a string, found " + describe(value) +
-                       describe(value.at));
+      return in_.fault("invalid type for \"type\": expected a string, found " + found(in_));
     }
-    tag_ = parse_tag(in_.string());
+    const auto* tag = std::find(kTags.begin(), kTags.end(), in_.string());
+    if (tag != kTags.end()) tag_ = static_cast<Tag>(tag - kTags.begin());
     return tag_ || in_.fault("unknown reply type " + quoted_excerpt(in_.string()) +
                              ", expected one of \"hosts\", \"progress\", \"transfer_done\", "
                              "\"exit\", \"activated\", \"error\"" +
-                             describe(in_.position()));
+                             where(in_.last_read()));
   }
 
-  bool host_list(Value& list) {
-    read_head(list);
+  bool host_list() {
     // A host takes some 100 to 200 bytes of a reply: room for them all at once.
-    hosts_.reserve(std::min<std::size_t>(payload_size_ / 100, 1 << 14));
-    return elements([&] {
-      const std::size_t index = host_count_++;
-      if (in_.token() == Token::BeginObject) return host(index);
-      Value item;
-      if (!read(item)) return false;
-      if (!host_error_) host_error_ = wrong_type({"hosts", index}, "a host object", item);
-      return true;
+    hosts_.reserve(std::min<std::size_t>(payload_.size() / 100, 1 << 14));
+    std::size_t index = 0;
+    return items([&] {
+      if (in_.token() == Token::BeginObject) return host(index++);
+      if (!host_error_) host_error_ = wrong_type({"hosts", index}, "a host object", in_);
+      ++index;
+      return in_.skip_value();
     });
   }
 
   bool host(std::size_t index) {
-    for (Slot& slot : host_) slot.present = slot.repeated = false;
-    Slot* slot = nullptr;
-    auto key = [&] {
-      slot = claim(host_, kHostKeys, in_);
-      return true;
+    Slots<kHostKeys.size()> slots;
+    auto member = [&] {
+      Slot* slot = claim(slots, kHostKeys, in_.string(), in_.last_read());
+      if (!in_.to_value()) return false;
+      if (slot) note(*slot);
+      return in_.skip_value();
     };
-    if (!members(key, [&] { return slot ? read(slot->value) : skip(); })) return false;
+    if (!compact_host(slots) && !items(member)) return false;
     if (host_error_) return true;  // the hosts before decide
-    host_error_ = decode_host(host_, index, in_.position(), hosts_.emplace_back());
-    if (host_error_) hosts_.pop_back();
+    HostInfo& host = hosts_.emplace_back();
+    auto name = [&](std::size_t field) { return FieldName{"hosts", index, kHostKeys[field]}; };
+    const std::size_t end = in_.last_read();
+    if (!unrepeated(slots, kHostKeys, FieldName{"hosts", index},
+                    std::make_index_sequence<kHostKeys.size()>{}) ||
+        !text(slots[kId], name(kId), end, host.id) ||
+        !text(slots[kName], name(kName), end, host.name) ||
+        !optional_text(slots[kGroup], name(kGroup), host.group) ||
+        !text(slots[kUser], name(kUser), end, host.user) ||
+        !text(slots[kHost], name(kHost), end, host.host) ||
+        !integer(slots[kPort], name(kPort), end, host.port) ||
+        !optional_text(slots[kOs], name(kOs), host.os)) {
+      host_error_ = std::move(fault_);
+      hosts_.pop_back();
+    }
     return true;
   }
 
-  // After the whole payload was read, tag included.
-  Decoded<Reply> reply() {
-    switch (*tag_) {
-      case Tag::Hosts:
-        return hosts_reply();
-      case Tag::Progress:
-        return progress_reply();
-      case Tag::TransferDone:
-        return transfer_done_reply();
-      case Tag::Exit:
-        return exit_reply();
-      case Tag::Activated:
-        return Reply{Reply::Activated{}};
-      case Tag::Error:
-        return error_reply();
+  // Hosts mostly come without spaces, with plain strings and small numbers:
+  // those are noted straight from the bytes. Anything else is left to the
+  // reader, token by token, from the '{' on.
+  bool compact_host(Slots<kHostKeys.size()>& slots) {
+    const std::string_view p = payload_;
+    std::size_t at = in_.offset() + 1;
+    std::size_t quoted_from = 0;  // the last string or number, as the reader keeps it
+    auto plain_string = [&](std::string_view& out) {
+      if (at >= p.size() || p[at] != '"') return false;
+      quoted_from = at;
+      const std::size_t close = json_detail::plain_run_end(p, at + 1);
+      if (close == p.size() || p[close] != '"') return false;
+      out = std::string_view(p.data() + at + 1, close - at - 1);
+      at = close + 1;
+      return true;
+    };
+    auto small_number = [&](std::uint64_t& out) {
+      const std::size_t first = at;
+      for (out = 0; at < p.size() && p[at] >= '0' && p[at] <= '9'; ++at) {
+        out = out * 10 + static_cast<std::uint64_t>(p[at] - '0');
+      }
+      if (at == first || at - first >= 20 || (p[first] == '0' && at - first > 1)) {
+        at = first;
+        return false;
+      }
+      quoted_from = first;
+      return true;
+    };
+    Slot unknown;  // the value of a key that fills no slot
+    do {
+      std::string_view key;
+      if (!plain_string(key) || at == p.size() || p[at] != ':') return (slots = {}, false);
+      Slot* value = claim(slots, kHostKeys, key, at - 1);
+      if (value == nullptr) value = &unknown;
+      value->start = ++at;
+      if (plain_string(value->plain)) {
+        value->token = Token::String;
+      } else if (small_number(value->magnitude)) {
+        value->token = Token::Unsigned;
+      } else if (p.substr(at, 4) == "null") {
+        value->token = Token::Null;
+        at += 4;
+      } else {
+        return (slots = {}, false);
+      }
+      if (at == p.size() || (p[at] != ',' && p[at] != '}')) return (slots = {}, false);
+    } while (p[at++] == ',');
+    in_.resume_after_object(at - 1, quoted_from);
+    return true;
+  }
+
+  // The checks of fields, from slots to typed values.
+
+  bool fault(std::string description) {
+    fault_ = std::move(description);
+    return false;
+  }
+
+  bool missing(const FieldName& name, std::size_t owner_end) {
+    return fault("missing field \"" + name.text() + "\"" + where(owner_end));
+  }
+
+  std::string wrong_type(const FieldName& name, std::string_view expected,
+                         const JsonReader& value) const {
+    return "invalid type for \"" + name.text() + "\": expected " + std::string(expected) +
+           ", found " + found(value);
+  }
+
+  // Targets start empty: appending is the cheapest copy of a plain string.
+  bool text(const Slot& slot, const FieldName& name, std::size_t owner_end, std::string& target) {
+    if (slot.start == kAbsent) return missing(name, owner_end);
+    if (slot.token == Token::String && !slot.escaped) {
+      target.append(slot.plain);
+      return true;
     }
-    return fail(std::string("unknown reply type"));
+    const JsonReader& found = value(slot);
+    if (found.token() != Token::String) return fault(wrong_type(name, "a string", found));
+    target = found.string();
+    return true;
   }
 
-  template <std::size_t M>
-  Fault repeated_among(const std::array<std::size_t, M>& fields) {
-    return repeated(root_, kRootKeys, fields, FieldName{});
+  bool optional_text(const Slot& slot, const FieldName& name, std::optional<std::string>& target) {
+    if (slot.start == kAbsent || slot.token == Token::Null) return true;
+    if (slot.token == Token::String && !slot.escaped) {
+      target.emplace().append(slot.plain);
+      return true;
+    }
+    const JsonReader& found = value(slot);
+    if (found.token() != Token::String) return fault(wrong_type(name, "a string or null", found));
+    target.emplace(found.string());
+    return true;
   }
 
-  Fault counter(std::size_t field, std::uint64_t& target) {
+  // Only numbers written without fraction or exponent, within T's range.
+  template <class T>
+  bool integer(const Slot& slot, const FieldName& name, std::size_t owner_end, T& target) {
+    if (slot.start == kAbsent) return missing(name, owner_end);
+    if (slot.token == Token::Unsigned && std::in_range<T>(slot.magnitude)) {
+      target = static_cast<T>(slot.magnitude);
+      return true;
+    }
+    const JsonReader& number = value(slot);
+    const auto negative = static_cast<std::int64_t>(0 - number.magnitude());
+    bool in_range = false;  // an unsigned number here is out of range
+    switch (number.token()) {
+      case Token::Unsigned:
+        break;
+      case Token::Negative:
+        in_range = std::in_range<T>(negative);
+        break;
+      case Token::Float:
+        // Integers too large for 64 bits are read as floats.
+        if (number.literal().find_first_of(".eE") == std::string_view::npos) break;
+        return fault("invalid value for \"" + name.text() + "\": " + std::string(number.literal()) +
+                     " is not an integer" + where(number.last_read()));
+      default:
+        return fault(wrong_type(name, "an integer", number));
+    }
+    if (!in_range) {
+      return fault("invalid value for \"" + name.text() + "\": " + describe_value(number) +
+                   " is out of range " + std::to_string(std::numeric_limits<T>::min()) + " to " +
+                   std::to_string(std::numeric_limits<T>::max()) + where(number.last_read()));
+    }
+    target = static_cast<T>(negative);
+    return true;
+  }
+
+  // None of `fields` repeated; else the first repeat in the payload.
+  template <std::size_t N, std::size_t... Fields>
+  bool unrepeated(const Slots<N>& slots, const std::array<std::string_view, N>& keys,
+                  const FieldName& object, std::index_sequence<Fields...> /*fields*/) {
+    std::size_t first = kAbsent;
+    std::size_t field = 0;
+    auto consider = [&](std::size_t i) {
+      if (slots[i].repeat < first) first = slots[field = i].repeat;
+    };
+    (consider(Fields), ...);
+    if (first == kAbsent) return true;
+    const FieldName name = object.key.empty() ? FieldName{keys[field]}
+                                              : FieldName{object.key, object.index, keys[field]};
+    return fault("duplicate field \"" + name.text() + "\"" + where(first));
+  }
+
+  template <std::size_t... Fields>
+  bool root_unrepeated() {
+    return unrepeated(root_, kRootKeys, FieldName{}, std::index_sequence<Fields...>{});
+  }
+
+  bool counter(std::size_t field, std::uint64_t& target) {
     return integer(root_[field], FieldName{kRootKeys[field]}, root_end_, target);
   }
 
-  Decoded<Reply> hosts_reply() {
-    if (auto repeat = repeated_among(std::array<std::size_t, 1>{kHosts})) return fail(*repeat);
-    const Slot& slot = root_[kHosts];
-    if (!slot.present) return fail(missing(FieldName{"hosts"}, root_end_));
-    if (slot.value.kind != Value::Kind::Array) {
-      return fail(wrong_type(FieldName{"hosts"}, "an array of hosts", slot.value));
+  // After the whole payload was read, tag included: reply_ from the slots.
+  bool reply() {
+    switch (*tag_) {
+      case Tag::Hosts:
+        return hosts_reply();
+      case Tag::Progress: {
+        TransferCounters& c = reply_.value.emplace<Reply::Progress>().counters;
+        return root_unrepeated<kFiles, kTotalFiles, kBytes, kTotalBytes>() &&
+               counter(kFiles, c.files) && counter(kTotalFiles, c.total_files) &&
+               counter(kBytes, c.bytes) && counter(kTotalBytes, c.total_bytes);
+      }
+      case Tag::TransferDone: {
+        TransferSummary& s = reply_.value.emplace<Reply::TransferDone>().summary;
+        return root_unrepeated<kFiles, kBytes, kSkipped, kFailed, kFailures>() &&
+               counter(kFiles, s.files) && counter(kBytes, s.bytes) &&
+               counter(kSkipped, s.skipped) && counter(kFailed, s.failed) && failures(s.failures);
+      }
+      case Tag::Exit:
+        return root_unrepeated<kCode>() && integer(root_[kCode], FieldName{"code"}, root_end_,
+                                                   reply_.value.emplace<Reply::Exit>().code);
+      case Tag::Activated:
+        reply_.value.emplace<Reply::Activated>();
+        return true;
+      case Tag::Error: {
+        auto& error =
+            reply_.value.emplace<Reply::Error>(Reply::Error{ErrorCode::ConnectFailed, {}});
+        return root_unrepeated<kCode, kMessage>() && code_word(error.code) &&
+               text(root_[kMessage], FieldName{"message"}, root_end_, error.message);
+      }
     }
-    if (host_error_) return fail(std::move(*host_error_));
-    return Reply{Reply::Hosts{std::move(hosts_)}};
+    return fault("unknown reply type");
   }
 
-  Decoded<Reply> progress_reply() {
-    TransferCounters c;
-    auto fault = first_fault(
-        [&] {
-          return repeated_among(
-              std::array<std::size_t, 4>{kFiles, kTotalFiles, kBytes, kTotalBytes});
-        },
-        [&] { return counter(kFiles, c.files); },
-        [&] { return counter(kTotalFiles, c.total_files); },
-        [&] { return counter(kBytes, c.bytes); },
-        [&] { return counter(kTotalBytes, c.total_bytes); });
-    if (fault) return fail(std::move(*fault));
-    return Reply{Reply::Progress{c}};
+  bool hosts_reply() {
+    const Slot& slot = root_[kHosts];
+    if (!root_unrepeated<kHosts>()) return false;
+    if (slot.start == kAbsent) return missing(FieldName{"hosts"}, root_end_);
+    if (slot.token != Token::BeginArray) {
+      return fault(wrong_type(FieldName{"hosts"}, "an array of hosts", value(slot)));
+    }
+    if (host_error_) return fault(std::move(*host_error_));
+    reply_.value.emplace<Reply::Hosts>().hosts = std::move(hosts_);
+    return true;
   }
 
-  Decoded<Reply> transfer_done_reply() {
-    TransferSummary s;
-    auto fault = first_fault(
-        [&] {
-          return repeated_among(
-              std::array<std::size_t, 5>{kFiles, kBytes, kSkipped, kFailed, kFailures});
-        },
-        [&] { return counter(kFiles, s.files); }, [&] { return counter(kBytes, s.bytes); },
-        [&] { return counter(kSkipped, s.skipped); }, [&] { return counter(kFailed, s.failed); },
-        [&] {
-          return texts(root_[kFailures], failure_items_, FieldName{"failures"}, root_end_,
-                       s.failures);
-        });
-    if (fault) return fail(std::move(*fault));
-    return Reply{Reply::TransferDone{std::move(s)}};
+  bool failures(std::vector<std::string>& target) {
+    const Slot& slot = root_[kFailures];
+    if (slot.start == kAbsent) return missing(FieldName{"failures"}, root_end_);
+    if (slot.token != Token::BeginArray) {
+      return fault(wrong_type(FieldName{"failures"}, "an array of strings", value(slot)));
+    }
+    target.resize(failures_.size());
+    for (std::size_t i = 0; i < failures_.size(); ++i) {
+      if (!text(failures_[i], FieldName{"failures", i}, root_end_, target[i])) return false;
+    }
+    return true;
   }
 
-  Decoded<Reply> exit_reply() {
-    Reply::Exit exit;
-    auto fault =
-        first_fault([&] { return repeated_among(std::array<std::size_t, 1>{kCode}); },
-                    [&] { return integer(root_[kCode], FieldName{"code"}, root_end_, exit.code); });
-    if (fault) return fail(std::move(*fault));
-    return Reply{exit};
+  bool code_word(ErrorCode& target) {
+    const Slot& slot = root_[kCode];
+    std::string word;
+    if (!text(slot, FieldName{"code"}, root_end_, word)) return false;
+    auto code = parse_code_word(word);
+    if (!code)
+      return fault("unknown error code " + quoted_excerpt(word) + where(value(slot).last_read()));
+    target = *code;
+    return true;
   }
 
-  Decoded<Reply> error_reply() {
-    Reply::Error error{ErrorCode::ConnectFailed, {}};
-    auto fault = first_fault(
-        [&] {
-          return repeated_among(std::array<std::size_t, 2>{kCode, kMessage});
-        },
-        [&] { return code_word(root_[kCode], FieldName{"code"}, root_end_, error.code); },
-        [&] { return text(root_[kMessage], FieldName{"message"}, root_end_, error.message); });
-    if (fault) return fail(std::move(*fault));
-    return Reply{std::move(error)};
-  }
-
+  std::string_view payload_;
   JsonReader in_;
-  std::size_t payload_size_;
   std::optional<Tag> tag_;
-  RootSlots root_;
-  TextPosition root_end_;
-  HostSlots host_;
-  std::size_t host_count_ = 0;  // hosts begun, including ones of the wrong type
+  Slots<kRootKeys.size()> root_;
+  std::size_t root_end_ = 0;
   std::vector<HostInfo> hosts_;
   std::optional<std::string> host_error_;
-  std::vector<Value> failure_items_;
+  std::vector<Slot> failures_;
+  std::string fault_;
+  JsonReader again_{payload_};
+  Reply reply_;
 };
 
 }  // namespace
