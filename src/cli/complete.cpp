@@ -12,7 +12,7 @@
 
 #include "ipc/connection.h"
 #include "ipc/endpoint.h"
-#include "ipc/frame.h"
+#include "output/exchange.h"
 #include "output/host_listing.h"
 #include "platform/std_streams.h"
 #include "protocol/request.h"
@@ -183,6 +183,14 @@ class Watchdog {
   std::thread thread_;  // last: starts once the members above exist
 };
 
+// Completion wants the host list only: any remote output or progress along
+// the way is passed over.
+class IgnoredEvents final : public ConversationEvents {
+ public:
+  IoResult<void> output(RemoteStream, ByteSpan) override { return {}; }
+  void progress(const TransferCounters&) override {}
+};
+
 std::vector<HostInfo> hosts_from_desktop() {
   auto connection = connect_once(pipe_name(data_dir()));
   if (!connection) return {};
@@ -225,18 +233,11 @@ std::string render(const Completion& completion) {
 }
 
 std::vector<HostInfo> hosts_from(ByteReader& from_peer, ByteWriter& to_peer) {
-  auto encoded = encode_request(Request{Request::List{}});
-  if (!encoded || !write_frame(to_peer, FrameKind::Json, as_bytes(*encoded))) return {};
-  BufferedReader reader(from_peer);
-  for (;;) {
-    auto frame = read_frame(reader);
-    if (!frame || !frame->has_value()) return {};
-    if ((*frame)->kind != FrameKind::Json) continue;
-    auto reply = decode_json(**frame);
-    if (!reply) return {};
-    if (auto* listed = std::get_if<Reply::Hosts>(&reply->value)) return std::move(listed->hosts);
-    if (!std::holds_alternative<Reply::Progress>(reply->value)) return {};
-  }
+  IgnoredEvents ignored;
+  auto reply = exchange(from_peer, to_peer, Request{Request::List{}}, ignored);
+  if (!reply) return {};
+  if (auto* listed = std::get_if<Reply::Hosts>(&reply->value)) return std::move(listed->hosts);
+  return {};
 }
 
 std::uint32_t run_completion(std::span<const NativeString> words) {

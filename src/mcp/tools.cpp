@@ -13,14 +13,14 @@
 namespace sorvane::mcp {
 namespace {
 
-struct ToolSpec {
+struct ToolEntry {
   ToolId id;
   std::string_view name;
   std::string_view title;
   std::string_view description;
 };
 
-constexpr std::array<ToolSpec, 4> kTools{{
+constexpr std::array<ToolEntry, 4> kTools{{
     {ToolId::ListHosts, "list_hosts", "List saved hosts",
      "List the SSH hosts saved in Sorvane, optionally those matching a query. Each host's `id` is "
      "what the other tools take as `host`."},
@@ -37,7 +37,7 @@ constexpr std::array<ToolSpec, 4> kTools{{
      "existing directory the source goes inside it. Existing files are overwritten."},
 }};
 
-const ToolSpec& spec(ToolId tool) { return kTools.at(static_cast<std::size_t>(tool)); }
+const ToolEntry& entry_of(ToolId tool) { return kTools.at(static_cast<std::size_t>(tool)); }
 
 Json string_property(std::string_view description) {
   return {{"type", "string"}, {"description", description}};
@@ -330,23 +330,23 @@ Json result_of(ToolId tool, Reply& reply, const Options& options, const ExecCapt
 }  // namespace
 
 std::optional<ToolId> find_tool(std::string_view name) {
-  for (const ToolSpec& tool : kTools) {
+  for (const ToolEntry& tool : kTools) {
     if (tool.name == name) return tool.id;
   }
   return std::nullopt;
 }
 
-std::string_view tool_name(ToolId tool) { return spec(tool).name; }
+std::string_view tool_name(ToolId tool) { return entry_of(tool).name; }
 
 Json describe_tool(ToolId tool) {
-  const ToolSpec& tool_spec = spec(tool);
-  Json described = {{"name", tool_spec.name},
-                    {"title", tool_spec.title},
-                    {"description", tool_spec.description},
+  const ToolEntry& entry = entry_of(tool);
+  Json described = {{"name", entry.name},
+                    {"title", entry.title},
+                    {"description", entry.description},
                     {"inputSchema", input_schema(tool)},
                     {"outputSchema", output_schema(tool)}};
   described["annotations"] = annotations(tool);
-  described["annotations"]["title"] = tool_spec.title;
+  described["annotations"]["title"] = entry.title;
   return described;
 }
 
