@@ -1,8 +1,6 @@
-// A strict pull reader of JSON text (RFC 8259, UTF-8), for decoding replies
-// without building a tree. It knows where it is, so a description of a fault
-// names the line and column at once. Malformed text is described in the
-// words nlohmann/json used for it, because people and scripts have seen those
-// descriptions in error lines and the reader replaced that library here.
+// A strict reader of JSON text (RFC 8259, UTF-8) that decodes each value
+// where it stands, without building a tree. A fault is described with its
+// line and column, which are counted only when a description is written.
 #pragma once
 
 #include <bit>
@@ -13,124 +11,82 @@
 
 namespace sorvane {
 
-struct TextPosition {
-  std::size_t line = 1;
-  std::size_t column = 1;
+// " at line L, column C", for the byte at `offset` of `text`.
+std::string where(std::string_view text, std::size_t offset);
+
+// Text quoted in a description: JSON-quoted, cut to a short excerpt.
+std::string quoted_excerpt(std::string_view text);
+
+struct JsonNumber {
+  // Other: a fraction, an exponent, or an integer past 64 bits.
+  enum class Kind : std::uint8_t { Unsigned, Negative, Other };
+  Kind kind = Kind::Other;
+  std::uint64_t magnitude = 0;  // of an Unsigned or Negative integer
+  std::string_view literal;     // as written
 };
-
-// " at line L, column C".
-std::string describe(TextPosition position);
-
-// The line and column of the byte at `offset`, for descriptions only: lines
-// are counted when a fault needs them, not while reading.
-TextPosition locate(std::string_view text, std::size_t offset);
 
 class JsonReader {
  public:
-  enum class Token : std::uint8_t {
-    BeginArray,
-    EndArray,
-    BeginObject,
-    EndObject,
-    NameSeparator,
-    ValueSeparator,
-    String,
-    Unsigned,  // an integer that fits 64 bits unsigned
-    Negative,  // a negative integer (or -0) that fits 64 bits signed
-    Float,     // a fraction, an exponent, or an integer too large for the above
-    True,
-    False,
-    Null,
-    EndOfInput,
-    Malformed,
-  };
-  enum class Step : std::uint8_t { Item, End, Fault };
-
-  // Reads from `from` on, which is the start of a token read before.
-  explicit JsonReader(std::string_view text, std::size_t from = 0) : text_(text), at_(from) {}
-
-  // Reads the next token; a Malformed one has a description in error().
-  Token next();
-  Token token() const { return token_; }
-  // The text of a String token, escapes resolved; valid UTF-8. It lies in
-  // the text read unless escaped(), and then lasts until the next token.
-  std::string_view string() const { return string_; }
-  bool escaped() const { return escaped_; }
-  // The absolute value of an Unsigned or Negative token.
-  std::uint64_t magnitude() const { return magnitude_; }
-  // The token as written.
-  std::string_view literal() const { return text_.substr(start_, end_ - start_); }
-  // Where the current token begins.
-  std::size_t offset() const { return start_; }
-  // The last byte read for the current token (a number reads one beyond).
-  std::size_t last_read() const { return furthest_; }
-
-  // Structure, from the current token. Each returns false (Fault) with a
-  // description in error() when the text is malformed.
-  bool starts_value() {  // the current token can start a value here
-    return (token_ >= Token::String && token_ <= Token::Null && token_ != Token::Float) ||
-           token_ == Token::BeginArray || token_ == Token::BeginObject || checked_value();
+  explicit JsonReader(std::string_view text, std::size_t at = 0) : text_(text), at_(at) {
+    skip_whitespace();
   }
-  // In an array whose '[' (first) or previous element was just read: moves
-  // to the first token of the next element.
-  Step next_element(bool first);
-  // In an object whose '{' (first) or previous member was just read: moves
-  // to the next key (a String token).
-  Step next_key(bool first);
-  // After a key: moves to the first token of its value.
-  bool to_value();
-  // Reads past the value whose first token is current, without recursion.
+
+  // The first byte of the next value or punctuation: whitespace is skipped
+  // after each one. A NUL byte, like the end of the text, reads as '\0'.
+  char peek() const { return at_ < text_.size() ? text_[at_] : '\0'; }
+  // Where peek() looks.
+  std::size_t offset() const { return at_; }
+  // Where the last object or array that was read ends.
+  std::size_t closed_at() const { return closed_at_; }
+  // Goes on after an object that the caller read by itself, its '}' at `close`.
+  void resume_after(std::size_t close) {
+    closed_at_ = close;
+    at_ = close + 1;
+    skip_whitespace();
+  }
+  bool take(char punctuation);
+
+  // Each reads the next value, which must be of its kind; malformed text
+  // makes it return false with a description in error().
+  // The text of a string, escapes resolved, is valid UTF-8. It lies in the
+  // text read, or lasts until the next string is read.
+  bool string(std::string_view& out);
+  bool number(JsonNumber& out);
+  // Reads any value, checked, with the nesting kept off the stack.
   bool skip_value();
-  // Goes on after a '}' at `close` that the caller read by itself, its last
-  // string or number starting at `quoted_from`.
-  void resume_after_object(std::size_t close, std::size_t quoted_from) {
-    quoted_from_ = quoted_from;
-    start_ = furthest_ = close;
-    at_ = end_ = consumed_ = close + 1;
-    token_ = Token::EndObject;
-  }
-  // After the value: only whitespace may follow.
+  // Calls member(key, key_offset) for each member of the object that comes
+  // next, with the reader at the member's value, which member must read.
+  template <class Member>
+  bool object(Member&& member);
+  // Calls element() for each element of the array that comes next.
+  template <class Element>
+  bool array(Element&& element);
+  // Only whitespace may be left.
   bool at_end();
 
-  // A byte order mark that is not whole.
-  bool broken_byte_order_mark();
-
-  bool fault(std::string description);
+  // The next value as descriptions name it (`string "web"`, `an array`,
+  // `-1`), without reading it.
+  std::string describe_value() const;
+  std::string where(std::size_t offset) const { return sorvane::where(text_, offset); }
+  // Records `description` with the place of `offset`; returns false.
+  bool fail(std::string_view description, std::size_t offset);
   const std::string& error() const { return error_; }
 
  private:
-  bool checked_value();
   void skip_whitespace();
-  bool take(char punctuation, Token token);
-  Token fail_token(std::string message, std::size_t consumed);
-  Token lex_string();
-  Token lex_other(char first);
-  Token lex_number();
-  Token integer_token(std::string_view digits, bool negative);
-  Token lex_literal(std::string_view word, Token token);
-  bool utf8_continuation(unsigned char lead);
-  bool unicode_escape();
-  int hex4();
-  bool unexpected(const char* context, const char* expected);
-  std::string token_string() const;
+  bool unexpected(std::string_view expected);
+  bool string_with_escapes(std::string_view& out);
+  bool escape();
+  bool literal(std::string_view word);
+  bool scalar();
+  bool member_key(std::string_view& key);
 
   std::string_view text_;
-  std::size_t at_ = 0;           // the next byte to read
-  std::size_t start_ = 0;        // where the current token begins
-  std::size_t end_ = 0;          // one past the current token
-  std::size_t furthest_ = 0;     // the last byte read, a number's look-ahead included
-  std::size_t consumed_ = 0;     // bytes taken, the end of input counting as one
-  std::size_t quoted_from_ = 0;  // where the text quoted by a fault begins
-  Token token_ = Token::EndOfInput;
-  std::string message_;  // what is wrong with a Malformed token
-  std::string_view string_;
-  bool escaped_ = false;
+  std::size_t at_ = 0;
+  std::size_t closed_at_ = 0;
   std::string unescaped_;
-  std::uint64_t magnitude_ = 0;
   std::string error_;
 };
-
-// The hot paths, inline: every token of a reply passes through them.
 
 namespace json_detail {
 
@@ -158,7 +114,20 @@ inline std::size_t plain_run_end(std::string_view text, std::size_t at) {
   return at;
 }
 
+// A string at `at` that holds no escape and no non-ASCII byte: its text,
+// and `at` past it.
+inline bool plain_string(std::string_view text, std::size_t& at, std::string_view& out) {
+  if (at >= text.size() || text[at] != '"') return false;
+  const std::size_t close = plain_run_end(text, at + 1);
+  if (close == text.size() || text[close] != '"') return false;
+  out = std::string_view(text.data() + at + 1, close - at - 1);
+  at = close + 1;
+  return true;
+}
+
 }  // namespace json_detail
+
+// The hot paths, inline: every member of a reply passes through them.
 
 inline void JsonReader::skip_whitespace() {
   // Replies mostly come without any: one test for that.
@@ -168,83 +137,50 @@ inline void JsonReader::skip_whitespace() {
   }
 }
 
-// The expected punctuation, without lexing a token; false leaves it unread.
-inline bool JsonReader::take(char punctuation, Token token) {
+inline bool JsonReader::take(char punctuation) {
+  if (peek() != punctuation) return false;
+  ++at_;
   skip_whitespace();
-  if (at_ == text_.size() || text_[at_] != punctuation) return false;
-  start_ = furthest_ = at_;
-  end_ = consumed_ = ++at_;
-  token_ = token;
   return true;
 }
 
-inline JsonReader::Token JsonReader::next() {
+// A key and its colon.
+inline bool JsonReader::member_key(std::string_view& key) {
+  return string(key) && (take(':') || unexpected("':'"));
+}
+
+inline bool JsonReader::string(std::string_view& out) {
+  if (!json_detail::plain_string(text_, at_, out)) {
+    return peek() == '"' ? string_with_escapes(out) : unexpected("a string");
+  }
   skip_whitespace();
-  start_ = at_;
-  if (at_ == text_.size()) {
-    end_ = at_;
-    consumed_ = at_ + 1;
-    return token_ = Token::EndOfInput;
-  }
-  const char c = text_[at_++];
-  end_ = consumed_ = at_;
-  furthest_ = at_ - 1;
-  switch (c) {
-    case '[':
-      return token_ = Token::BeginArray;
-    case ']':
-      return token_ = Token::EndArray;
-    case '{':
-      return token_ = Token::BeginObject;
-    case '}':
-      return token_ = Token::EndObject;
-    case ':':
-      return token_ = Token::NameSeparator;
-    case ',':
-      return token_ = Token::ValueSeparator;
-    case '"': {
-      quoted_from_ = start_;
-      // Most strings hold no escape and no non-ASCII byte: a view of the text.
-      const std::size_t close = json_detail::plain_run_end(text_, at_);
-      if (close == text_.size() || text_[close] != '"') return lex_string();
-      string_ = text_.substr(at_, close - at_);
-      escaped_ = false;
-      at_ = end_ = consumed_ = close + 1;
-      furthest_ = close;
-      return token_ = Token::String;
-    }
-    default:
-      return lex_other(c);
-  }
+  return true;
 }
 
-inline JsonReader::Step JsonReader::next_element(bool first) {
-  if (take(']', Token::EndArray)) return Step::End;
-  if (!first && !take(',', Token::ValueSeparator)) {
-    next();
-    return unexpected("array", "']'"), Step::Fault;
+template <class Member>
+bool JsonReader::object(Member&& member) {
+  if (!take('{')) return unexpected("an object");
+  if (peek() != '}') {
+    do {
+      std::string_view key;
+      const std::size_t key_offset = at_;
+      if (!member_key(key) || !member(key, key_offset)) return false;
+    } while (take(','));
   }
-  next();
-  return starts_value() ? Step::Item : Step::Fault;
+  closed_at_ = at_;
+  return take('}') || unexpected("',' or '}'");
 }
 
-inline JsonReader::Step JsonReader::next_key(bool first) {
-  if (take('}', Token::EndObject)) return Step::End;
-  if (!first && !take(',', Token::ValueSeparator)) {
-    next();
-    return unexpected("object", "'}'"), Step::Fault;
+template <class Element>
+bool JsonReader::array(Element&& element) {
+  if (!take('[')) return unexpected("an array");
+  if (peek() != ']') {
+    do {
+      if (!element()) return false;
+    } while (take(','));
   }
-  if (next() != Token::String) return unexpected("object key", "string literal"), Step::Fault;
-  return Step::Item;
-}
-
-inline bool JsonReader::to_value() {
-  if (!take(':', Token::NameSeparator)) {
-    next();
-    return unexpected("object separator", "':'");
-  }
-  next();
-  return starts_value();
+  closed_at_ = at_;
+  return take(']') || unexpected("',' or ']'");
 }
 
 }  // namespace sorvane

@@ -207,7 +207,8 @@ TEST(DecodeReply, DescriptionSaysWhere) {
 }
 
 TEST(DecodeReply, WholeDescriptions) {
-  // Which fault wins when there are several, and the place it is reported at.
+  // Which fault wins when there are several, and the place it is reported at:
+  // where the value, the repeated key or the closing brace starts.
   struct Case {
     const char* name;
     std::string payload;
@@ -219,15 +220,15 @@ TEST(DecodeReply, WholeDescriptions) {
        "\"h\",\"port\":1},\n"
        "{\"id\":\"b\",\"name\":\"n\",\"user\":\"u\",\"host\":\"h\",\"port\":\"1\"}]}",
        "invalid type for \"hosts[1].port\": expected an integer, found string \"1\" at line 4, "
-       "column 53"},
+       "column 51"},
       {"first faulty host wins, type last",
        "{\"hosts\":[{\"id\":\"a\"},{\"id\":\"b\",\"id\":\"c\"}],\n\"type\":\"hosts\"}",
        "missing field \"hosts[0].name\" at line 1, column 20"},
       {"repeated hosts beat a faulty host",
        "{\"hosts\":[{\"name\":5}],\"type\":\"hosts\",\n\"hosts\":[]}",
-       "duplicate field \"hosts\" at line 2, column 7"},
+       "duplicate field \"hosts\" at line 2, column 1"},
       {"host that is no object", "{\"hosts\":[1,{\"id\":\"x\"}],\"type\":\"hosts\"}",
-       "invalid type for \"hosts[0]\": expected a host object, found 1 at line 1, column 12"},
+       "invalid type for \"hosts[0]\": expected a host object, found 1 at line 1, column 11"},
       {"fields in a fixed order, not the payload's",
        R"({"type":"hosts","hosts":[{"id":"x","name":"n","user":"u","host":"h","port":1,"os":7,"group":[1]}]})",
        "invalid type for \"hosts[0].group\": expected a string or null, found an array at line 1, "
@@ -236,20 +237,20 @@ TEST(DecodeReply, WholeDescriptions) {
        "{\"type\":\"hosts\",\"hosts\":[{\"id\":\"x\",\"name\":\"n\",\"user\":\"u\",\"host\":\"h\"}"
        "\n]}",
        "missing field \"hosts[0].port\" at line 1, column 68"},
-      {"first repeat in the payload",
+      {"repeats in the order of the fields, at the second key",
        R"({"type":"progress","bytes":1,"files":1,"bytes":2,"files":2})",
-       "duplicate field \"bytes\" at line 1, column 46"},
+       "duplicate field \"files\" at line 1, column 50"},
       {"failure that is no string",
        "{\"type\":\"transfer_done\",\"files\":0,\"bytes\":0,\"skipped\":0,\"failed\":0,"
        "\n\"failures\":[\"a\",{\"b\":1}]}",
        "invalid type for \"failures[1]\": expected a string, found an object at line 2, column 17"},
       {"message as number", "{\"type\":\"error\",\"code\":\"bad_request\",\n  \"message\":7}",
-       "invalid type for \"message\": expected a string, found 7 at line 2, column 14"},
+       "invalid type for \"message\": expected a string, found 7 at line 2, column 13"},
       {"code before type", "{\"code\":\"nope\",\n\"type\":\"error\",\"message\":\"m\"}",
-       "unknown error code \"nope\" at line 1, column 14"},
+       "unknown error code \"nope\" at line 1, column 9"},
       {"exponent port",
        R"({"type":"hosts","hosts":[{"id":"x","name":"n","user":"u","host":"h","port":1.5e3}]})",
-       "invalid value for \"hosts[0].port\": 1.5e3 is not an integer at line 1, column 81"},
+       "invalid value for \"hosts[0].port\": 1.5e3 is not an integer at line 1, column 76"},
   };
   for (const Case& test : cases) {
     auto reply = decode_reply(test.payload);
