@@ -209,14 +209,14 @@ class ReplyDecoder {
     hosts_.reserve(std::min<std::size_t>(payload_.size() / 100, 1 << 14));
     std::size_t index = 0;
     return in_.array([&] {
-      const std::string name = "hosts[" + std::to_string(index++) + "]";
       // After the first faulty host only the text is checked: that one decides.
       if (!host_fault_.empty()) return in_.skip_value();
-      if (in_.peek() != '{') return wrong_type(in_, name, "a host object", host_fault_);
+      auto name = [at = index++] { return "hosts[" + std::to_string(at) + "]"; };
+      if (in_.peek() != '{') return wrong_type(in_, name(), "a host object", host_fault_);
       HostInfo& host = hosts_.emplace_back();
       if (compact_host(host)) return true;
       host = HostInfo{};
-      const bool read = host_members(name, host);
+      const bool read = host_members(name(), host);
       if (!host_fault_.empty()) hosts_.pop_back();
       return read;
     });
