@@ -22,11 +22,10 @@ bool is_digit(std::string_view text, std::size_t at) {
 
 // Four hex digits from `at` on, into `unit`.
 bool hex4(std::string_view text, std::size_t& at, std::uint32_t& unit) {
-  if (text.size() - at < 4) return false;
-  const char* digits = text.data() + at;
+  const std::string_view digits = text.substr(at, 4);
   at += 4;
-  const auto [end, error] = std::from_chars(digits, digits + 4, unit, 16);
-  return error == std::errc() && end == digits + 4;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), unit, 16);
+  return error == std::errc() && digits.size() == 4 && end == digits.data() + 4;
 }
 
 }  // namespace
@@ -63,31 +62,25 @@ bool JsonReader::at_end() { return peek() == '\0' || unexpected("end of input");
 
 // The slow path of string(): escapes, non-ASCII bytes, and faults.
 bool JsonReader::string_with_escapes(std::string_view& out) {
-  const std::size_t open = at_++;
-  std::size_t copied = at_;  // the first byte not yet in unescaped_
-  bool escaped = false;
+  std::size_t copied = ++at_;  // the first byte not yet in unescaped_
+  unescaped_.clear();
   while (true) {
     at_ = json_detail::plain_run_end(text_, at_);
     if (at_ == text_.size()) return fail("syntax error: missing closing quote", at_);
     const auto c = static_cast<unsigned char>(text_[at_]);
     if (c == '"') break;
+    if (c < 0x20) return fail("syntax error: unescaped control character in a string", at_);
     if (c >= 0x80) {
       const text::DecodedChar decoded = text::decode_utf8_char(text_.substr(at_));
       if (!decoded.valid) return fail("syntax error: ill-formed UTF-8 in a string", at_);
       at_ += decoded.length;
-    } else if (c < 0x20) {
-      return fail("syntax error: unescaped control character in a string", at_);
-    } else {
-      if (!escaped) unescaped_.clear();
-      escaped = true;
-      unescaped_.append(text_, copied, at_ - copied);
-      if (!escape()) return false;
-      copied = at_;
+      continue;
     }
+    unescaped_.append(text_, copied, at_ - copied);
+    if (!escape()) return false;
+    copied = at_;
   }
-  if (escaped) unescaped_.append(text_, copied, at_ - copied);
-  out = escaped ? std::string_view(unescaped_) : text_.substr(open + 1, at_ - open - 1);
-  ++at_;
+  out = unescaped_.append(text_, copied, at_++ - copied);
   skip_whitespace();
   return true;
 }
@@ -126,8 +119,7 @@ bool JsonReader::number(JsonNumber& out) {
   std::size_t i = negative ? start + 1 : start;
   auto digits = [&] {
     if (!is_digit(text_, i)) return fail("syntax error: expected a digit", i);
-    while (is_digit(text_, ++i)) {
-    }
+    while (is_digit(text_, i)) ++i;
     return true;
   };
   if (!negative && !is_digit(text_, i)) return unexpected("a value");
@@ -147,10 +139,9 @@ bool JsonReader::number(JsonNumber& out) {
   skip_whitespace();
   out.literal = text_.substr(start, i - start);
   out.kind = negative ? JsonNumber::Kind::Negative : JsonNumber::Kind::Unsigned;
-  const char* digits_start = text_.data() + integer;
-  const bool fits =
-      std::from_chars(digits_start, text_.data() + integer_end, out.magnitude).ec == std::errc();
-  if (fits && i == integer_end && (!negative || out.magnitude <= std::uint64_t{1} << 63)) {
+  const auto [end, error] =
+      std::from_chars(text_.data() + integer, text_.data() + integer_end, out.magnitude);
+  if (error == std::errc() && i == integer_end && (!negative || out.magnitude <= 1ULL << 63)) {
     return true;
   }
   out.kind = JsonNumber::Kind::Other;
@@ -169,18 +160,12 @@ bool JsonReader::literal(std::string_view word) {
 bool JsonReader::scalar() {
   std::string_view text;
   JsonNumber number;
-  switch (peek()) {
-    case '"':
-      return string(text);
-    case 't':
-      return literal("true");
-    case 'f':
-      return literal("false");
-    case 'n':
-      return literal("null");
-    default:
-      return this->number(number);
-  }
+  const char c = peek();
+  return c == '"'   ? string(text)
+         : c == 't' ? literal("true")
+         : c == 'f' ? literal("false")
+         : c == 'n' ? literal("null")
+                    : this->number(number);
 }
 
 bool JsonReader::skip_value() {

@@ -18,8 +18,7 @@ std::string where(std::string_view text, std::size_t offset);
 std::string quoted_excerpt(std::string_view text);
 
 struct JsonNumber {
-  // Other: a fraction, an exponent, or an integer past 64 bits.
-  enum class Kind : std::uint8_t { Unsigned, Negative, Other };
+  enum class Kind : std::uint8_t { Unsigned, Negative, Other };  // Other: not a 64-bit integer
   Kind kind = Kind::Other;
   std::uint64_t magnitude = 0;  // of an Unsigned or Negative integer
   std::string_view literal;     // as written
@@ -34,22 +33,17 @@ class JsonReader {
   // The first byte of the next value or punctuation: whitespace is skipped
   // after each one. A NUL byte, like the end of the text, reads as '\0'.
   char peek() const { return at_ < text_.size() ? text_[at_] : '\0'; }
-  // Where peek() looks.
-  std::size_t offset() const { return at_; }
-  // Where the last object or array that was read ends.
-  std::size_t closed_at() const { return closed_at_; }
-  // Goes on after an object that the caller read by itself, its '}' at `close`.
-  void resume_after(std::size_t close) {
-    closed_at_ = close;
-    at_ = close + 1;
+  std::size_t offset() const { return at_; }  // where peek() looks
+  // Goes on from `at`, after a value that the caller read by itself.
+  void resume_at(std::size_t at) {
+    at_ = at;
     skip_whitespace();
   }
   bool take(char punctuation);
 
   // Each reads the next value, which must be of its kind; malformed text
-  // makes it return false with a description in error().
-  // The text of a string, escapes resolved, is valid UTF-8. It lies in the
-  // text read, or lasts until the next string is read.
+  // makes it return false with a description in error(). A string's text is
+  // valid UTF-8, and lasts as long as the text read or the next string.
   bool string(std::string_view& out);
   bool number(JsonNumber& out);
   // Reads any value, checked, with the nesting kept off the stack.
@@ -61,11 +55,9 @@ class JsonReader {
   // Calls element() for each element of the array that comes next.
   template <class Element>
   bool array(Element&& element);
-  // Only whitespace may be left.
-  bool at_end();
+  bool at_end();  // only whitespace may be left
 
-  // The next value as descriptions name it (`string "web"`, `an array`,
-  // `-1`), without reading it.
+  // The next value as descriptions name it (`string "web"`, `an array`).
   std::string describe_value() const;
   std::string where(std::size_t offset) const { return sorvane::where(text_, offset); }
   // Records `description` with the place of `offset`; returns false.
@@ -83,7 +75,6 @@ class JsonReader {
 
   std::string_view text_;
   std::size_t at_ = 0;
-  std::size_t closed_at_ = 0;
   std::string unescaped_;
   std::string error_;
 };
@@ -91,9 +82,8 @@ class JsonReader {
 namespace json_detail {
 
 // The first byte from `at` on that a string cannot take as it is: a quote, a
-// backslash, a control character or a non-ASCII byte. Eight bytes at a time:
-// each test below sets the high bit of every such byte, and of none before
-// the first one.
+// backslash, a control or a non-ASCII byte. Eight at a time: each test below
+// sets the high bit of every such byte, and of none before the first one.
 inline std::size_t plain_run_end(std::string_view text, std::size_t at) {
   if constexpr (std::endian::native == std::endian::little) {
     constexpr std::uint64_t kOnes = 0x0101010101010101;
@@ -167,7 +157,6 @@ bool JsonReader::object(Member&& member) {
       if (!member_key(key) || !member(key, key_offset)) return false;
     } while (take(','));
   }
-  closed_at_ = at_;
   return take('}') || unexpected("',' or '}'");
 }
 
@@ -179,7 +168,6 @@ bool JsonReader::array(Element&& element) {
       if (!element()) return false;
     } while (take(','));
   }
-  closed_at_ = at_;
   return take(']') || unexpected("',' or ']'");
 }
 

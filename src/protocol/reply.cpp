@@ -19,10 +19,9 @@ enum HostField { kId, kName, kGroup, kUser, kHost, kPort, kOs, kHostFieldCount }
 // The host keys as the application writes them, each to be taken whole.
 constexpr std::array<std::string_view, kHostFieldCount> kHostKeyTokens = {
     R"("id":)", R"("name":)", R"("group":)", R"("user":)", R"("host":)", R"("port":)", R"("os":)"};
+constexpr unsigned kOptionalHostFields = (1U << kGroup) | (1U << kOs);
 constexpr std::array<std::string HostInfo::*, kHostFieldCount> kTextMembers = {
     &HostInfo::id, &HostInfo::name, nullptr, &HostInfo::user, &HostInfo::host, nullptr, nullptr};
-constexpr unsigned kRequiredHostFields =
-    (1U << kId) | (1U << kName) | (1U << kUser) | (1U << kHost) | (1U << kPort);
 
 // The value readers read the value at `in` into `target`. A value of the
 // wrong kind is still read through, and leaves its description in `fault`
@@ -95,37 +94,39 @@ bool read_code_word(JsonReader& in, ErrorCode& target, const std::string& name,
                     std::string& fault) {
   const std::size_t at = in.offset();
   std::string word;
-  if (!read_text(in, word, name, fault) || !fault.empty()) return !fault.empty();
+  const bool read = read_text(in, word, name, fault);
   const auto code = parse_code_word(word);
   if (code) target = *code;
-  if (!code) fault = "unknown error code " + quoted_excerpt(word) + in.where(at);
-  return true;
+  if (!code && fault.empty()) fault = "unknown error code " + quoted_excerpt(word) + in.where(at);
+  return read;
 }
 
-// The members of one object, noted as they are read: the object is read
-// once, and a field is decoded from where it stands once the caller knows
-// that it counts. The first fault is left in `fault`.
+// The members of one object, noted as they are read: a field is decoded from
+// where it stands once the caller knows that it counts, its fault left in `fault`.
 class Members {
  public:
-  Members(std::string_view text, std::string prefix, std::string& fault)
-      : text_(text), prefix_(std::move(prefix)), fault_(fault) {}
+  Members(std::string_view text, std::size_t start, std::string prefix, std::string& fault)
+      : text_(text), start_(start), prefix_(std::move(prefix)), fault_(fault) {}
 
   void note(std::string_view key, std::size_t key_at, std::size_t value_at) {
     members_.push_back({std::string(key), key_at, value_at});
   }
-  void end_at(std::size_t close) { end_ = close; }
 
   // Reads the field `key` with read(in, target, name, fault) where it stands.
   template <class Target, class Read>
   bool decode(std::string_view key, Target& target, Read read, bool required = true) {
     const std::string name = prefix_ + std::string(key);
+    auto fail = [&](std::string_view fault, std::size_t at) {
+      fault_ = std::string(fault) + " \"" + name + "\"" + where(text_, at);
+      return false;
+    };
     const Member* first = nullptr;
     for (const Member& member : members_) {
       if (member.key != key) continue;
-      if (first != nullptr) return fail("duplicate field \"" + name + "\"", member.key_at);
+      if (first != nullptr) return fail("duplicate field", member.key_at);
       first = &member;
     }
-    if (first == nullptr) return !required || fail("missing field \"" + name + "\"", end_);
+    if (first == nullptr) return !required || fail("missing field", start_);
     JsonReader in(text_, first->value_at);
     read(in, target, name, fault_);  // the text was checked already
     return fault_.empty();
@@ -138,38 +139,30 @@ class Members {
     std::size_t value_at;
   };
 
-  bool fail(const std::string& description, std::size_t at) {
-    fault_ = description + where(text_, at);
-    return false;
-  }
-
   std::string_view text_;
+  std::size_t start_;   // of the object: a missing field is reported there
   std::string prefix_;  // of each field's name
   std::string& fault_;
   std::vector<Member> members_;
-  std::size_t end_ = 0;  // the object's '}'
 };
 
-// The payload is read once. The tag is checked as soon as it is met; every
-// other member is noted, and decoded once the tag says which ones count.
-// Hosts, the long part of a reply, are decoded as they are read, whatever
-// the tag turns out to be.
+// The payload is read once. The tag is checked as soon as it is met; other
+// members are noted, and decoded once the tag says which ones count. Hosts,
+// the long part of a reply, are decoded as they are read, whatever the tag.
 class ReplyDecoder {
  public:
   explicit ReplyDecoder(std::string_view payload) : payload_(payload), in_(payload) {}
 
   Result<Reply, std::string> decode() {
+    const std::size_t start = in_.offset();
     if (in_.peek() != '{') {
       std::string found =
           "expected a reply object, found " + in_.describe_value() + in_.where(in_.offset());
       return fail(in_.skip_value() ? found : in_.error());
     }
-    if (!in_.object([&](std::string_view key, std::size_t at) { return member(key, at); })) {
-      return fail(in_.error());
-    }
-    root_.end_at(in_.closed_at());
-    if (!in_.at_end()) return fail(in_.error());
-    if (!tag_) return fail("missing member \"type\"" + in_.where(in_.closed_at()));
+    auto member = [&](std::string_view key, std::size_t at) { return this->member(key, at); };
+    if (!in_.object(member) || !in_.at_end()) return fail(in_.error());
+    if (!tag_) return fail("missing member \"type\"" + in_.where(start));
     if (!reply()) return fail(std::move(fault_));
     return std::move(reply_);
   }
@@ -194,12 +187,7 @@ class ReplyDecoder {
     std::string_view tag;
     if (!in_.string(tag)) return false;
     const auto* known = std::find(kTags.begin(), kTags.end(), tag);
-    if (known == kTags.end()) {
-      return in_.fail("unknown reply type " + quoted_excerpt(tag) +
-                          ", expected one of \"hosts\", \"progress\", \"transfer_done\", "
-                          "\"exit\", \"activated\", \"error\"",
-                      at);
-    }
+    if (known == kTags.end()) return in_.fail("unknown reply type " + quoted_excerpt(tag), at);
     tag_ = static_cast<Tag>(known - kTags.begin());
     return true;
   }
@@ -223,13 +211,12 @@ class ReplyDecoder {
   }
 
   bool host_members(const std::string& name, HostInfo& host) {
-    Members fields(payload_, name + ".", host_fault_);
+    Members fields(payload_, in_.offset(), name + ".", host_fault_);
     const bool read = in_.object([&](std::string_view key, std::size_t at) {
       fields.note(key, at, in_.offset());
       return in_.skip_value();
     });
     if (!read) return false;
-    fields.end_at(in_.closed_at());
     // A faulty field leaves its description in host_fault_.
     static_cast<void>(fields.decode("id", host.id, read_text) &&
                       fields.decode("name", host.name, read_text) &&
@@ -269,8 +256,8 @@ class ReplyDecoder {
       }
       next = at < p.size() ? p[at++] : '\0';
     }
-    if (next != '}' || (seen & kRequiredHostFields) != kRequiredHostFields) return false;
-    in_.resume_after(at - 1);
+    if (next != '}' || (seen | kOptionalHostFields) != (1U << kHostFieldCount) - 1) return false;
+    in_.resume_at(at);
     return true;
   }
 
@@ -322,7 +309,7 @@ class ReplyDecoder {
   JsonReader in_;
   std::optional<Tag> tag_;
   std::string fault_;
-  Members root_{payload_, "", fault_};
+  Members root_{payload_, in_.offset(), "", fault_};
   bool hosts_read_ = false;
   std::vector<HostInfo> hosts_;
   std::string host_fault_;  // the first faulty host's

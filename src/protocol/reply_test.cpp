@@ -208,7 +208,7 @@ TEST(DecodeReply, DescriptionSaysWhere) {
 
 TEST(DecodeReply, WholeDescriptions) {
   // Which fault wins when there are several, and the place it is reported at:
-  // where the value, the repeated key or the closing brace starts.
+  // where the value, the repeated key or the object missing a field starts.
   struct Case {
     const char* name;
     std::string payload;
@@ -223,7 +223,7 @@ TEST(DecodeReply, WholeDescriptions) {
        "column 51"},
       {"first faulty host wins, type last",
        "{\"hosts\":[{\"id\":\"a\"},{\"id\":\"b\",\"id\":\"c\"}],\n\"type\":\"hosts\"}",
-       "missing field \"hosts[0].name\" at line 1, column 20"},
+       "missing field \"hosts[0].name\" at line 1, column 11"},
       {"repeated hosts beat a faulty host",
        "{\"hosts\":[{\"name\":5}],\"type\":\"hosts\",\n\"hosts\":[]}",
        "duplicate field \"hosts\" at line 2, column 1"},
@@ -233,10 +233,10 @@ TEST(DecodeReply, WholeDescriptions) {
        R"({"type":"hosts","hosts":[{"id":"x","name":"n","user":"u","host":"h","port":1,"os":7,"group":[1]}]})",
        "invalid type for \"hosts[0].group\": expected a string or null, found an array at line 1, "
        "column 93"},
-      {"missing field at the host's end",
+      {"missing field, at the host's start",
        "{\"type\":\"hosts\",\"hosts\":[{\"id\":\"x\",\"name\":\"n\",\"user\":\"u\",\"host\":\"h\"}"
        "\n]}",
-       "missing field \"hosts[0].port\" at line 1, column 68"},
+       "missing field \"hosts[0].port\" at line 1, column 26"},
       {"repeats in the order of the fields, at the second key",
        R"({"type":"progress","bytes":1,"files":1,"bytes":2,"files":2})",
        "duplicate field \"files\" at line 1, column 50"},
