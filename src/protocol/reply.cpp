@@ -157,11 +157,11 @@ class ReplyDecoder {
     const std::size_t start = in_.offset();
     if (in_.peek() != '{') {
       std::string found =
-          "expected a reply object, found " + in_.describe_value() + in_.where(in_.offset());
+          "expected a reply object, found " + in_.describe_value() + in_.where(start);
       return fail(in_.skip_value() ? found : in_.error());
     }
     auto member = [&](std::string_view key, std::size_t at) { return this->member(key, at); };
-    if (!in_.object(member) || !in_.at_end()) return fail(in_.error());
+    if (!in_.object(member) || !in_.at_end()) return fail(fault_.empty() ? in_.error() : fault_);
     if (!tag_) return fail("missing member \"type\"" + in_.where(start));
     if (!reply()) return fail(std::move(fault_));
     return std::move(reply_);
@@ -180,9 +180,8 @@ class ReplyDecoder {
     if (tag_) return in_.fail("duplicate member \"type\"", key_at);
     const std::size_t at = in_.offset();
     if (in_.peek() != '"') {
-      const std::string found = in_.describe_value();
-      return in_.skip_value() &&
-             in_.fail("invalid type for \"type\": expected a string, found " + found, at);
+      wrong_type(in_, "type", "a string", fault_);  // a failure the moment it is read
+      return false;
     }
     std::string_view tag;
     if (!in_.string(tag)) return false;
