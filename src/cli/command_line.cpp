@@ -406,7 +406,7 @@ Result<Cli, MissingArgument> to_cli(Definition& d) {
   if (sub == d.list) {
     std::optional<std::string> query;
     if (d.query_option->count() > 0) query = d.query;
-    return Cli{Cli::List{std::move(query), d.json}};
+    return Cli{Cli::List{{std::move(query)}, d.json}};
   }
   if (sub == d.exec) {
     if (auto missing = require(sub, "ID", "id")) return fail(*missing);
@@ -422,8 +422,8 @@ Result<Cli, MissingArgument> to_cli(Definition& d) {
       if (auto missing = require(sub, option, id)) return fail(*missing);
     }
     if (sub == d.upload)
-      return Cli{Cli::Upload{d.id, argument_to_native(d.local), d.remote, d.json}};
-    return Cli{Cli::Download{d.id, d.remote, argument_to_native(d.local), d.json}};
+      return Cli{Cli::Upload{{d.id, argument_to_native(d.local), d.remote}, d.json}};
+    return Cli{Cli::Download{{d.id, d.remote, argument_to_native(d.local)}, d.json}};
   }
   return fail(MissingArgument{"the subcommand '" + sub->get_name() + "' wasn't recognized"});
 }

@@ -12,10 +12,10 @@
 
 #include "ipc/connection.h"
 #include "ipc/endpoint.h"
-#include "output/exchange.h"
 #include "output/host_listing.h"
 #include "platform/std_streams.h"
 #include "protocol/request.h"
+#include "session/conversation.h"
 #include "text/unicode.h"
 
 namespace sorvane {
@@ -183,14 +183,6 @@ class Watchdog {
   std::thread thread_;  // last: starts once the members above exist
 };
 
-// Completion wants the host list only: any remote output or progress along
-// the way is passed over.
-class IgnoredEvents final : public ConversationEvents {
- public:
-  IoResult<void> output(RemoteStream, ByteSpan) override { return {}; }
-  void progress(const TransferCounters&) override {}
-};
-
 std::vector<HostInfo> hosts_from_desktop() {
   auto connection = connect_once(pipe_name(data_dir()));
   if (!connection) return {};
@@ -233,8 +225,8 @@ std::string render(const Completion& completion) {
 }
 
 std::vector<HostInfo> hosts_from(ByteReader& from_peer, ByteWriter& to_peer) {
-  IgnoredEvents ignored;
-  auto reply = exchange(from_peer, to_peer, Request{Request::List{}}, ignored);
+  ConversationEvents passed_over;  // only the host list matters
+  auto reply = converse(from_peer, to_peer, Request{Request::List{}}, passed_over);
   if (!reply) return {};
   if (auto* listed = std::get_if<Reply::Hosts>(&reply->value)) return std::move(listed->hosts);
   return {};

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "base/result.h"
-#include "cli/command_line.h"
+#include "output/parse_outcome.h"
 #include "text/native_string.h"
 
 namespace sorvane::mcp {

@@ -5,9 +5,9 @@
 #include <type_traits>
 #include <variant>
 
-#include "cli/prepare.h"
 #include "mcp/options.h"
 #include "protocol/error_code.h"
+#include "session/operation.h"
 #include "text/utf8.h"
 
 namespace sorvane::mcp {
@@ -224,35 +224,32 @@ using Built = Result<Request, ToolError>;
 
 Built build(ToolId tool, const Json& json, const Options& options) {
   Arguments arguments(json);
-  std::optional<Cli> cli;
-  std::string host;
+  const std::string host = tool == ToolId::ListHosts ? std::string() : arguments.text("host");
+  Operation operation;
   switch (tool) {
     case ToolId::ListHosts:
-      cli.emplace(Cli{Cli::List{arguments.optional_text("query"), false}});
+      operation.member = Operation::List{arguments.optional_text("query")};
       break;
     case ToolId::Exec:
-      host = arguments.text("host");
-      cli.emplace(Cli{Cli::Exec{host, arguments.text("command"), false}});
+      operation.member = Operation::Exec{host, arguments.text("command")};
       break;
     case ToolId::Upload:
-      host = arguments.text("host");
-      cli.emplace(Cli{Cli::Upload{host, utf8_to_native(arguments.text("local")),
-                                  arguments.text("remote"), false}});
+      operation.member = Operation::Upload{host, utf8_to_native(arguments.text("local")),
+                                           arguments.text("remote")};
       break;
     case ToolId::Download:
-      host = arguments.text("host");
-      cli.emplace(Cli{Cli::Download{host, arguments.text("remote"),
-                                    utf8_to_native(arguments.text("local")), false}});
+      operation.member = Operation::Download{host, arguments.text("remote"),
+                                             utf8_to_native(arguments.text("local"))};
       break;
   }
-  if (!cli || !arguments.problem().empty()) return fail(bad_arguments(arguments.problem()));
+  if (!arguments.problem().empty()) return fail(bad_arguments(arguments.problem()));
   // Refused here, so the desktop application never hears of a host the
   // operator kept from the agent.
   if (tool != ToolId::ListHosts && !host_allowed(options, host)) {
     return fail(ToolError{ErrorCode::HostNotFound, "主机 " + host + " 不在 --hosts 允许的范围内"});
   }
   // The same local checks and path rules as `sorvane`.
-  return build_request(std::move(*cli), no_input);
+  return build_request(std::move(operation), no_input);
 }
 
 // ---- Conversations ----
@@ -294,7 +291,6 @@ class TransferEvents final : public ConversationEvents {
  public:
   explicit TransferEvents(const ProgressReport& report) : report_(report) {}
 
-  IoResult<void> output(RemoteStream, ByteSpan) override { return {}; }
   void progress(const TransferCounters& counters) override {
     if (report_) report_(counters);
   }

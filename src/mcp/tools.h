@@ -9,9 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "output/exchange.h"
 #include "protocol/reply.h"
 #include "protocol/request.h"
+#include "session/conversation.h"
 
 namespace sorvane::mcp {
 

@@ -13,7 +13,7 @@
 #include <variant>
 
 #include "ipc/frame.h"
-#include "output/conversation.h"
+#include "output/console_conversation.h"
 #include "output/host_listing.h"
 #include "output/recording_stream_for_tests.h"
 #include "output/transfer_output.h"
@@ -58,7 +58,7 @@ Outcome replay(std::string_view bytes, bool terminal, bool progress = false) {
   ConsoleSink out_sink(out, terminal), err_sink(err, terminal);
   OutputStreams streams{out_sink, err_sink, true, progress};
   Outcome outcome;
-  outcome.status = converse(peer, peer, Request{Request::List{}}, streams);
+  outcome.status = run_conversation(peer, peer, Request{Request::List{}}, streams);
   out_sink.finish();
   err_sink.finish();
   outcome.out = out.text;

@@ -1,4 +1,4 @@
-#include "output/exchange.h"
+#include "session/conversation.h"
 
 #include <optional>
 #include <variant>
@@ -62,7 +62,7 @@ Result<void, ToolError> send_request(ByteWriter& to_peer, const Request& request
 
 }  // namespace
 
-FinalReply exchange(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
+FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
                     ConversationEvents& events) {
   if (auto sent = send_request(to_peer, request); !sent) return fail(std::move(sent).error());
   FrameLoop loop(from_peer, events);
@@ -73,12 +73,12 @@ FinalReply exchange(ByteReader& from_peer, ByteWriter& to_peer, const Request& r
   }
 }
 
-FinalReply hold_conversation(std::string_view endpoint_name, const Request& request,
-                             ConversationEvents& events, Cancellation* cancellation) {
+FinalReply converse(std::string_view endpoint_name, const Request& request,
+                    ConversationEvents& events, Cancellation* cancellation) {
   auto connection = connect(endpoint_name);
   if (!connection) return fail(to_tool_error(connection.error()));
   const CancellationScope scope(cancellation, *connection);
-  return exchange(*connection, *connection, request, events);
+  return converse(*connection, *connection, request, events);
 }
 
 }  // namespace sorvane

@@ -1,14 +1,14 @@
-#include "output/conversation.h"
+#include "output/console_conversation.h"
 
 #include <type_traits>
 #include <variant>
 
-#include "output/exchange.h"
 #include "output/host_listing.h"
 #include "output/progress_line.h"
 #include "output/remote_output.h"
 #include "output/transfer_output.h"
 #include "protocol/error_code.h"
+#include "session/conversation.h"
 
 namespace sorvane {
 namespace {
@@ -78,16 +78,16 @@ std::uint32_t finish(FinalReply reply, OutputStreams& streams, ConsoleEvents& ev
 
 }  // namespace
 
-std::uint32_t converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
-                       OutputStreams& streams) {
-  ConsoleEvents events(streams);
-  return finish(exchange(from_peer, to_peer, request, events), streams, events);
-}
-
 std::uint32_t run_conversation(std::string_view endpoint_name, const Request& request,
                                OutputStreams& streams) {
   ConsoleEvents events(streams);
-  return finish(hold_conversation(endpoint_name, request, events), streams, events);
+  return finish(converse(endpoint_name, request, events), streams, events);
+}
+
+std::uint32_t run_conversation(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
+                               OutputStreams& streams) {
+  ConsoleEvents events(streams);
+  return finish(converse(from_peer, to_peer, request, events), streams, events);
 }
 
 }  // namespace sorvane
