@@ -254,10 +254,12 @@ Built build(ToolId tool, const Json& json, const Options& options) {
 
 // ---- Conversations ----
 
-// Each output stream kept up to the limit; the rest is read and dropped.
-class ExecCapture final : public ConversationEvents {
+// Each output stream kept up to the limit, the rest read and dropped;
+// progress to the report, when there is one.
+class CallEvents final : public ConversationEvents {
  public:
-  explicit ExecCapture(std::uint64_t limit) : limit_(limit) {}
+  CallEvents(std::uint64_t limit, ProgressReport report)
+      : limit_(limit), report_(std::move(report)) {}
 
   IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
     Captured& captured = stream == RemoteStream::Stdout ? stdout_ : stderr_;
@@ -267,9 +269,11 @@ class ExecCapture final : public ConversationEvents {
     if (kept < chunk.size()) captured.truncated = true;
     return {};
   }
-  void progress(const TransferCounters&) override {}
+  void progress(const TransferCounters& counters) override {
+    if (report_) report_(counters);
+  }
 
-  Json result(std::int32_t exit_code) const {
+  Json exec_result(std::int32_t exit_code) const {
     return {{"exit_code", exit_code},
             {"stdout", text::utf8_lossy(stdout_.bytes)},
             {"stderr", text::utf8_lossy(stderr_.bytes)},
@@ -283,26 +287,15 @@ class ExecCapture final : public ConversationEvents {
     bool truncated = false;
   };
   std::uint64_t limit_;
+  ProgressReport report_;
   Captured stdout_;
   Captured stderr_;
-};
-
-class TransferEvents final : public ConversationEvents {
- public:
-  explicit TransferEvents(const ProgressReport& report) : report_(report) {}
-
-  void progress(const TransferCounters& counters) override {
-    if (report_) report_(counters);
-  }
-
- private:
-  const ProgressReport& report_;
 };
 
 ToolError unexpected_reply() { return connection_broken("unexpected reply for this tool"); }
 
 // The final reply as the tool's result.
-Json result_of(ToolId tool, Reply& reply, const Options& options, const ExecCapture& capture) {
+Json result_of(ToolId tool, Reply& reply, const Options& options, const CallEvents& events) {
   if (auto* error = std::get_if<Reply::Error>(&reply.value)) {
     return failure(ToolError{error->code, std::move(error->message)});
   }
@@ -314,7 +307,7 @@ Json result_of(ToolId tool, Reply& reply, const Options& options, const ExecCapt
     return success({{"hosts", std::move(list)}});
   }
   if (auto* exit = std::get_if<Reply::Exit>(&reply.value); exit && tool == ToolId::Exec) {
-    return success(capture.result(exit->code));
+    return success(events.exec_result(exit->code));
   }
   if (auto* done = std::get_if<Reply::TransferDone>(&reply.value);
       done && (tool == ToolId::Upload || tool == ToolId::Download)) {
@@ -350,13 +343,11 @@ Json call_tool(ToolId tool, const Json& arguments, const Options& options, const
                const ProgressReport& report_progress) {
   auto request = build(tool, arguments, options);
   if (!request) return failure(request.error());
-  ExecCapture capture(options.max_output);
-  TransferEvents transfer(report_progress);
-  ConversationEvents& events = tool == ToolId::Exec ? static_cast<ConversationEvents&>(capture)
-                                                    : static_cast<ConversationEvents&>(transfer);
+  // Progress is reported for transfers only; only exec has output.
+  CallEvents events(options.max_output, tool == ToolId::Exec ? ProgressReport() : report_progress);
   auto reply = converse(*request, events);
   if (!reply) return failure(reply.error());
-  return result_of(tool, *reply, options, capture);
+  return result_of(tool, *reply, options, events);
 }
 
 }  // namespace sorvane::mcp
