@@ -15,7 +15,7 @@
 
 namespace sorvane {
 
-inline constexpr std::string_view kProgramName = "sorvane";
+inline constexpr std::string_view PROGRAM_NAME = "sorvane";
 
 // The parsed command line: exactly one subcommand, its operation and, where
 // the subcommand has one, the `--json` flag. Values are kept exactly as

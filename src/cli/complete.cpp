@@ -22,12 +22,12 @@ namespace sorvane {
 namespace {
 
 // A Tab must never hang the prompt: the desktop application gets this long.
-constexpr auto kDesktopLimit = std::chrono::milliseconds(1000);
+constexpr auto DESKTOP_LIMIT = std::chrono::milliseconds(1000);
 
-constexpr std::string_view kEndOfOptions = "--";
-constexpr std::string_view kHostId = "ID";
-constexpr std::string_view kLocalPath = "LOCAL";
-constexpr std::string_view kHelpCommand = "help";
+constexpr std::string_view END_OF_OPTIONS = "--";
+constexpr std::string_view HOST_ID = "ID";
+constexpr std::string_view LOCAL_PATH = "LOCAL";
+constexpr std::string_view HELP_COMMAND = "help";
 
 // "-" alone is a value (standard input, say), not an option.
 bool is_option_word(std::string_view word) { return word.size() > 1 && word.front() == '-'; }
@@ -67,7 +67,7 @@ std::optional<Position> locate(std::span<const std::string> before,
   for (const std::string& word : before) {
     if (at.value_expected) {
       at.value_expected = false;
-    } else if (!at.options_ended && word == kEndOfOptions) {
+    } else if (!at.options_ended && word == END_OF_OPTIONS) {
       at.options_ended = true;
     } else if (!at.options_ended && is_option_word(word)) {
       if (const ArgumentShape* option = find_option(*at.command, option_name(word))) {
@@ -199,15 +199,15 @@ Completion complete(std::span<const std::string> words, std::span<const CommandS
   if (!at || at->value_expected) return {};
   if (!at->options_ended && word.starts_with('-')) return {matching_options(*at, word)};
   if (!at->subcommand_named) return {matching_subcommands(shapes, word)};
-  if (at->command->name == kHelpCommand) {
+  if (at->command->name == HELP_COMMAND) {
     if (at->positionals > 0) return {};
     auto offered = matching_subcommands(shapes, word);
-    std::erase_if(offered, [](const Candidate& c) { return c.value == kHelpCommand; });
+    std::erase_if(offered, [](const Candidate& c) { return c.value == HELP_COMMAND; });
     return {offered};
   }
   const std::string_view slot = positional_slot(*at);
-  if (slot == kHostId) return {matching_hosts(hosts, word)};
-  if (slot == kLocalPath) return {{}, true};
+  if (slot == HOST_ID) return {matching_hosts(hosts, word)};
+  if (slot == LOCAL_PATH) return {{}, true};
   // Past the last positional only options are left to offer.
   if (slot.empty() && word.empty() && !at->options_ended) return {matching_options(*at, word)};
   return {};  // remote paths and commands are the remote side's business
@@ -238,7 +238,7 @@ std::uint32_t run_completion(std::span<const NativeString> words) {
     std::vector<std::string> texts;
     for (const NativeString& word : words) texts.push_back(native_to_argument(word));
     const std::vector<CommandShape> shapes = command_shapes();
-    Watchdog watchdog(kDesktopLimit);
+    Watchdog watchdog(DESKTOP_LIMIT);
     lines = render(complete(texts, shapes, hosts_from_desktop));
     watchdog.disarm();
   } catch (const std::exception&) {

@@ -10,13 +10,13 @@
 namespace sorvane {
 namespace {
 
-constexpr std::uint32_t kLocalFailureStatus = 255;
+constexpr std::uint32_t LOCAL_FAILURE_STATUS = 255;
 
 std::uint32_t prepare_and_run_conversation(Cli cli, OutputStreams& streams) {
   auto request = build_request(operation_of(std::move(cli)), read_stdin_to_end);
   if (!request) {
     (void)streams.err.write_all(format_error_line(request.error()));
-    return kLocalFailureStatus;
+    return LOCAL_FAILURE_STATUS;
   }
   const NativePath directory = data_dir();
   const std::string endpoint = pipe_name(directory);
@@ -43,7 +43,7 @@ bool wants_json(const Cli& cli, bool stdout_is_terminal) {
 
 std::uint32_t run(std::span<const NativeString> arguments) {
   // The shell scripts' hidden entry, before the parser can see it.
-  if (arguments.size() >= 2 && native_to_argument(arguments[1]) == kCompletionEntry)
+  if (arguments.size() >= 2 && native_to_argument(arguments[1]) == COMPLETION_ENTRY)
     return run_completion(arguments.subspan(2));
   auto cli = parse(arguments);
   if (!cli) return print_parse_outcome(cli.error());

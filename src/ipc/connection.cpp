@@ -9,11 +9,11 @@ namespace sorvane {
 ToolError to_tool_error(const ConnectError& error) {
   switch (error.kind) {
     case ConnectErrorKind::NotRunning:
-      return {ErrorCode::NotRunning, std::string(messages::kNotRunning)};
+      return {ErrorCode::NotRunning, std::string(messages::NOT_RUNNING)};
     case ConnectErrorKind::Denied:
-      return {ErrorCode::ConnectFailed, std::string(messages::kDenied)};
+      return {ErrorCode::ConnectFailed, std::string(messages::DENIED)};
     case ConnectErrorKind::ForeignOwner:
-      return {ErrorCode::ConnectFailed, std::string(messages::kForeignOwner)};
+      return {ErrorCode::ConnectFailed, std::string(messages::FOREIGN_OWNER)};
     case ConnectErrorKind::Io:
       break;
   }

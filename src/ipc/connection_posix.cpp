@@ -34,7 +34,7 @@ class Socket final : public PipeConnection::Handle {
   }
 
   IoResult<std::size_t> write_some(ByteSpan bytes) override {
-    const ssize_t sent = ::send(fd(), bytes.data(), bytes.size(), kSendNoSignal);
+    const ssize_t sent = ::send(fd(), bytes.data(), bytes.size(), SEND_NO_SIGNAL);
     if (sent >= 0) return static_cast<std::size_t>(sent);
     return fail(os_error(errno));
   }

@@ -64,11 +64,11 @@ class Fd {
   int fd_;
 };
 
-const std::string kName = pipe_name_from_text("connection test");
+const std::string NAME = pipe_name_from_text("connection test");
 
-// A listening socket at the endpoint of kName; -1 on failure.
+// A listening socket at the endpoint of NAME; -1 on failure.
 int listen_at_endpoint() {
-  const std::string path = endpoint_address(kName);
+  const std::string path = endpoint_address(NAME);
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -83,7 +83,7 @@ int listen_at_endpoint() {
 
 TEST(PosixConnect, NoSocketFileIsNotRunning) {
   RuntimeDir dir;
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::NotRunning);
 }
@@ -91,8 +91,8 @@ TEST(PosixConnect, NoSocketFileIsNotRunning) {
 TEST(PosixConnect, StaleSocketFileWithoutListenerIsNotRunning) {
   RuntimeDir dir;
   ASSERT_GE(Fd(listen_at_endpoint()).get(), 0);  // closed at once; the file stays
-  ASSERT_TRUE(fs::exists(endpoint_address(kName)));
-  auto result = connect(kName);
+  ASSERT_TRUE(fs::exists(endpoint_address(NAME)));
+  auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::NotRunning);
 }
@@ -103,7 +103,7 @@ TEST(PosixConnect, UnreachableDirectoryIsDenied) {
   Fd listener(listen_at_endpoint());
   ASSERT_GE(listener.get(), 0);
   ASSERT_EQ(::chmod(dir.path().c_str(), 0), 0);
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::Denied);
 }
@@ -112,7 +112,7 @@ TEST(PosixConnect, PathTooLongForASocketIsAnIoError) {
   RuntimeDir dir;
   const std::string deep = dir.path() + "/" + std::string(120, 'd');
   ::setenv("XDG_RUNTIME_DIR", deep.c_str(), 1);
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::Io);
   EXPECT_EQ(result.error().io.text, os_error(ENAMETOOLONG).text);
@@ -122,7 +122,7 @@ TEST(PosixConnect, OwnListenerIsAcceptedAndCarriesBytesBothWays) {
   RuntimeDir dir;
   Fd listener(listen_at_endpoint());
   ASSERT_GE(listener.get(), 0);
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_TRUE(result) << to_tool_error(result.error()).message;
   PipeConnection connection = std::move(*result);
   ASSERT_TRUE(write_all(connection, as_bytes("ping")));
@@ -147,7 +147,7 @@ TEST(PosixConnect, WriteToAClosedPeerIsBrokenPipeNotASignal) {
   RuntimeDir dir;
   Fd listener(listen_at_endpoint());
   ASSERT_GE(listener.get(), 0);
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_TRUE(result);
   { Fd server(::accept(listener.get(), nullptr, nullptr)); }
   const std::string chunk(std::size_t{64} * 1024, 'x');
@@ -187,7 +187,7 @@ TEST(PosixConnect, ListenerOfAnotherUserIsRefusedBeforeAnyByteIsSent) {
   char flag = 0;
   ASSERT_EQ(::read(ready[0], &flag, 1), 1);
 
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::ForeignOwner);
 
@@ -207,12 +207,12 @@ TEST(PosixConnect, ListenerOfRootIsAcceptedByAnotherUser) {
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   Fd listener(listen_at_endpoint());
   ASSERT_GE(listener.get(), 0);
-  ASSERT_EQ(::chmod(endpoint_address(kName).c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(endpoint_address(NAME).c_str(), 0777), 0);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
-    auto result = connect(kName);
+    auto result = connect(NAME);
     ::_exit(result ? 0 : 10 + static_cast<int>(result.error().kind));
   }
   int status = 0;

@@ -10,10 +10,10 @@
 namespace sorvane {
 namespace {
 
-constexpr int kBusy = 1;
-constexpr int kMissing = 2;
-constexpr int kDenied = 3;
-constexpr int kOther = 4;
+constexpr int BUSY = 1;
+constexpr int MISSING = 2;
+constexpr int DENIED = 3;
+constexpr int OTHER = 4;
 
 struct HandleLog {
   int closed = 0;
@@ -55,11 +55,11 @@ class FakePipes final : public PipeSystem {
   }
   OpenFailure classify(int code) const override {
     switch (code) {
-      case kBusy:
+      case BUSY:
         return OpenFailure::Busy;
-      case kMissing:
+      case MISSING:
         return OpenFailure::NotRunning;
-      case kDenied:
+      case DENIED:
         return OpenFailure::Denied;
       default:
         return OpenFailure::Other;
@@ -74,18 +74,18 @@ class FakePipes final : public PipeSystem {
 
 TEST(Connect, PipeThatStaysBusyGivesSixOpensFiveWaitsThenTheBusyError) {
   FakePipes pipes;
-  pipes.open_results = {kBusy};
+  pipes.open_results = {BUSY};
   auto result = connect_with(pipes, "p");
   ASSERT_FALSE(result);
   EXPECT_EQ(pipes.opens, 6);
   EXPECT_EQ(pipes.waits_ms, std::vector<int>(5, 1000));
   EXPECT_EQ(result.error().kind, ConnectErrorKind::Io);
-  EXPECT_EQ(result.error().io.text, os_error(kBusy).text);
+  EXPECT_EQ(result.error().io.text, os_error(BUSY).text);
 }
 
 TEST(Connect, WithoutWaitsABusyPipeFailsAtTheFirstOpen) {
   FakePipes pipes;
-  pipes.open_results = {kBusy, 0};
+  pipes.open_results = {BUSY, 0};
   auto result = connect_with(pipes, "p", 0);
   ASSERT_FALSE(result);
   EXPECT_EQ(pipes.opens, 1);
@@ -94,7 +94,7 @@ TEST(Connect, WithoutWaitsABusyPipeFailsAtTheFirstOpen) {
 
 TEST(Connect, InstanceFreedDuringTheThirdWaitIsOpenedFourth) {
   FakePipes pipes;
-  pipes.open_results = {kBusy, kBusy, kBusy, 0};
+  pipes.open_results = {BUSY, BUSY, BUSY, 0};
   auto result = connect_with(pipes, "p");
   ASSERT_TRUE(result);
   EXPECT_EQ(pipes.opens, 4);
@@ -108,9 +108,8 @@ TEST(Connect, OpenFailuresAreClassifiedWithoutWaiting) {
     int code;
     ConnectErrorKind kind;
   };
-  for (const Case c :
-       {Case{kMissing, ConnectErrorKind::NotRunning}, Case{kDenied, ConnectErrorKind::Denied},
-        Case{kOther, ConnectErrorKind::Io}}) {
+  for (const Case c : {Case{MISSING, ConnectErrorKind::NotRunning},
+                       Case{DENIED, ConnectErrorKind::Denied}, Case{OTHER, ConnectErrorKind::Io}}) {
     FakePipes pipes;
     pipes.open_results = {c.code};
     auto result = connect_with(pipes, "p");
@@ -123,7 +122,7 @@ TEST(Connect, OpenFailuresAreClassifiedWithoutWaiting) {
 
 TEST(Connect, BusyThenMissingStopsWaiting) {
   FakePipes pipes;
-  pipes.open_results = {kBusy, kMissing};
+  pipes.open_results = {BUSY, MISSING};
   auto result = connect_with(pipes, "p");
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::NotRunning);
@@ -145,11 +144,11 @@ TEST(Connect, RefusedOwnerClosesThePipeWithNothingWritten) {
 TEST(Connect, UnreadableOwnerIsAnIoErrorAndClosesThePipe) {
   FakePipes pipes;
   pipes.open_results = {0};
-  pipes.owner = fail(kOther);
+  pipes.owner = fail(OTHER);
   auto result = connect_with(pipes, "p");
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::Io);
-  EXPECT_EQ(result.error().io.text, os_error(kOther).text);
+  EXPECT_EQ(result.error().io.text, os_error(OTHER).text);
   EXPECT_EQ(pipes.log.closed, 1);
 }
 

@@ -52,14 +52,14 @@ class PipeHandle final : public PipeConnection::Handle {
   // read that will not cancel is left to end with the process.
   void shut_down() noexcept override {
     shut_.store(true);
-    for (int attempt = 0; attempt < kCancelAttempts && in_flight_.load(); ++attempt) {
+    for (int attempt = 0; attempt < CANCEL_ATTEMPTS && in_flight_.load(); ++attempt) {
       CancelIoEx(get(), nullptr);
       Sleep(1);
     }
   }
 
  private:
-  static constexpr int kCancelAttempts = 200;
+  static constexpr int CANCEL_ATTEMPTS = 200;
 
   class InFlight {
    public:

@@ -13,7 +13,7 @@
 namespace sorvane::mcp {
 namespace {
 
-constexpr const char* kDescription =
+constexpr const char* DESCRIPTION =
     "sorvane-mcp: the hosts saved in Sorvane as tools for AI agents, over the Model Context "
     "Protocol.\n"
     "Speaks MCP (JSON-RPC, one message per line) on standard input and output and offers the "
@@ -56,13 +56,13 @@ std::string check_host_ids(const std::string& list) {
 }
 
 struct Definition {
-  CLI::App app{kDescription, "sorvane-mcp"};
+  CLI::App app{DESCRIPTION, "sorvane-mcp"};
   std::string tools;
   std::string hosts;
-  std::string max_output = std::to_string(kDefaultMaxOutput);
+  std::string max_output = std::to_string(DEFAULT_MAX_OUTPUT);
 
   Definition() {
-    app.set_version_flag("-V,--version", std::string("sorvane-mcp ") + std::string(kProgramVersion),
+    app.set_version_flag("-V,--version", std::string("sorvane-mcp ") + std::string(PROGRAM_VERSION),
                          "Print version");
     app.add_option("--tools", tools,
                    "Offer only these tools (comma-separated: list_hosts,exec,upload,download)")
@@ -81,7 +81,7 @@ struct Definition {
     Options options;
     options.tools = split_list(tools);
     if (!hosts.empty()) options.hosts = split_list(hosts);
-    options.max_output = parse_byte_count(max_output).value_or(kDefaultMaxOutput);
+    options.max_output = parse_byte_count(max_output).value_or(DEFAULT_MAX_OUTPUT);
     return options;
   }
 };

@@ -10,11 +10,11 @@ namespace sorvane::mcp {
 namespace {
 
 // JSON-RPC error codes.
-constexpr int kParseError = -32700;
-constexpr int kInvalidRequest = -32600;
-constexpr int kMethodNotFound = -32601;
-constexpr int kInvalidParams = -32602;
-constexpr int kNotInitialized = -32002;
+constexpr int PARSE_ERROR = -32700;
+constexpr int INVALID_REQUEST = -32600;
+constexpr int METHOD_NOT_FOUND = -32601;
+constexpr int INVALID_PARAMS = -32602;
+constexpr int NOT_INITIALIZED = -32002;
 
 std::string dump(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -24,19 +24,19 @@ bool is_valid_id(const Json& id) { return id.is_string() || id.is_number_integer
 
 // A member of an object, or null.
 const Json& member(const Json& object, const char* name) {
-  static const Json kNull;
-  if (!object.is_object()) return kNull;
+  static const Json NULL_JSON;
+  if (!object.is_object()) return NULL_JSON;
   const auto found = object.find(name);
-  return found == object.end() ? kNull : *found;
+  return found == object.end() ? NULL_JSON : *found;
 }
 
 std::string_view negotiated_version(const Json& asked) {
   if (asked.is_string()) {
-    for (std::string_view version : kProtocolVersions) {
+    for (std::string_view version : PROTOCOL_VERSIONS) {
       if (asked.get_ref<const std::string&>() == version) return version;
     }
   }
-  return kProtocolVersions[0];
+  return PROTOCOL_VERSIONS[0];
 }
 
 Json progress_notification(const Json& token, const TransferCounters& counters) {
@@ -135,7 +135,7 @@ void Server::cancel_all() { calls_->cancel_all(); }
 
 void Server::handle_oversized_line() {
   writer_.diagnose("skipped a line longer than 16 MiB");
-  reply_error(nullptr, kInvalidRequest, "Message too large: lines are limited to 16 MiB");
+  reply_error(nullptr, INVALID_REQUEST, "Message too large: lines are limited to 16 MiB");
 }
 
 void Server::handle_line(std::string_view line) {
@@ -143,14 +143,14 @@ void Server::handle_line(std::string_view line) {
   const Json message = Json::parse(line.begin(), line.end(), nullptr, false);
   if (message.is_discarded()) {
     writer_.diagnose("answered a line that is not JSON with a parse error");
-    reply_error(nullptr, kParseError, "Parse error");
+    reply_error(nullptr, PARSE_ERROR, "Parse error");
     return;
   }
   const Json& id = member(message, "id");
   const Json& method = member(message, "method");
   const bool has_id = message.is_object() && message.contains("id");
   if (!message.is_object() || member(message, "jsonrpc") != "2.0" || (has_id && !is_valid_id(id))) {
-    reply_error(nullptr, kInvalidRequest, "Invalid Request");
+    reply_error(nullptr, INVALID_REQUEST, "Invalid Request");
     return;
   }
   if (method.is_null() && has_id && (message.contains("result") || message.contains("error"))) {
@@ -158,7 +158,7 @@ void Server::handle_line(std::string_view line) {
   }
   const Json& params = member(message, "params");
   if (!method.is_string() || !(params.is_null() || params.is_object())) {
-    if (has_id) reply_error(id, kInvalidRequest, "Invalid Request");
+    if (has_id) reply_error(id, INVALID_REQUEST, "Invalid Request");
     return;
   }
   const auto& name = method.get_ref<const std::string&>();
@@ -178,15 +178,15 @@ void Server::handle_request(const Json& id, const std::string& method, const Jso
                       {"serverInfo",
                        {{"name", "sorvane-mcp"},
                         {"title", "Sorvane"},
-                        {"version", std::string(kProgramVersion)}}},
+                        {"version", std::string(PROGRAM_VERSION)}}},
                       {"instructions",
                        "Runs commands and copies files on the SSH hosts saved in Sorvane. Call "
                        "list_hosts first: the other tools take a host's id."}});
   }
-  if (!initialized_) return reply_error(id, kNotInitialized, "Server not initialized");
+  if (!initialized_) return reply_error(id, NOT_INITIALIZED, "Server not initialized");
   if (method == "tools/list") return reply(id, list_tools());
   if (method == "tools/call") return start_call(id, params);
-  reply_error(id, kMethodNotFound, "Method not found: " + method);
+  reply_error(id, METHOD_NOT_FOUND, "Method not found: " + method);
 }
 
 void Server::handle_notification(const std::string& method, const Json& params) {
@@ -201,7 +201,7 @@ bool Server::offered(ToolId tool) const {
 
 Json Server::list_tools() const {
   Json tools = Json::array();
-  for (ToolId tool : kAllTools) {
+  for (ToolId tool : ALL_TOOLS) {
     if (offered(tool)) tools.push_back(describe_tool(tool));
   }
   return {{"tools", std::move(tools)}};
@@ -209,15 +209,15 @@ Json Server::list_tools() const {
 
 void Server::start_call(const Json& id, const Json& params) {
   const Json& name = member(params, "name");
-  if (!name.is_string()) return reply_error(id, kInvalidParams, "Invalid params: no tool name");
+  if (!name.is_string()) return reply_error(id, INVALID_PARAMS, "Invalid params: no tool name");
   const auto tool = find_tool(name.get_ref<const std::string&>());
   if (!tool || !offered(*tool)) {
-    return reply_error(id, kInvalidParams, "Unknown tool: " + name.get<std::string>());
+    return reply_error(id, INVALID_PARAMS, "Unknown tool: " + name.get<std::string>());
   }
   const std::string key = dump(id);
   auto cancellation = std::make_shared<Cancellation>();
   if (!calls_->add(key, cancellation)) {
-    return reply_error(id, kInvalidRequest, "A request with this id is running");
+    return reply_error(id, INVALID_REQUEST, "A request with this id is running");
   }
   const Json& arguments = member(params, "arguments");
   const Json& token = member(member(params, "_meta"), "progressToken");

@@ -18,7 +18,7 @@
 namespace sorvane::mcp {
 
 // The protocol versions answered as asked; any other gets the first.
-inline constexpr std::array<std::string_view, 3> kProtocolVersions = {"2025-11-25", "2025-06-18",
+inline constexpr std::array<std::string_view, 3> PROTOCOL_VERSIONS = {"2025-11-25", "2025-06-18",
                                                                       "2025-03-26"};
 
 // Standard output: one whole message per write, under one lock, so messages

@@ -20,7 +20,7 @@ struct ToolEntry {
   std::string_view description;
 };
 
-constexpr std::array<ToolEntry, 4> kTools{{
+constexpr std::array<ToolEntry, 4> TOOLS{{
     {ToolId::ListHosts, "list_hosts", "List saved hosts",
      "List the SSH hosts saved in Sorvane, optionally those matching a query. Each host's `id` is "
      "what the other tools take as `host`."},
@@ -37,7 +37,7 @@ constexpr std::array<ToolEntry, 4> kTools{{
      "existing directory the source goes inside it. Existing files are overwritten."},
 }};
 
-const ToolEntry& entry_of(ToolId tool) { return kTools.at(static_cast<std::size_t>(tool)); }
+const ToolEntry& entry_of(ToolId tool) { return TOOLS.at(static_cast<std::size_t>(tool)); }
 
 Json string_property(std::string_view description) {
   return {{"type", "string"}, {"description", description}};
@@ -73,7 +73,7 @@ Json summary_schema() {
                        {"files", "bytes", "skipped", "failed", "failures"});
 }
 
-constexpr std::string_view kHostHelp = "Host ID, from list_hosts";
+constexpr std::string_view HOST_HELP = "Host ID, from list_hosts";
 
 Json input_schema(ToolId tool) {
   switch (tool) {
@@ -82,18 +82,18 @@ Json input_schema(ToolId tool) {
           {{"query", string_property("Only hosts whose name, host, user, group or ID matches")}},
           Json::array());
     case ToolId::Exec:
-      return object_schema({{"host", string_property(kHostHelp)},
+      return object_schema({{"host", string_property(HOST_HELP)},
                             {"command", string_property("Shell command, run in the login shell")}},
                            {"host", "command"});
     case ToolId::Upload:
       return object_schema(
-          {{"host", string_property(kHostHelp)},
+          {{"host", string_property(HOST_HELP)},
            {"local", string_property("Local file or folder; relative to the server's directory")},
            {"remote", string_property("Remote destination")}},
           {"host", "local", "remote"});
     case ToolId::Download:
       return object_schema(
-          {{"host", string_property(kHostHelp)},
+          {{"host", string_property(HOST_HELP)},
            {"remote", string_property("Remote file or folder")},
            {"local", string_property("Local destination; relative to the server's directory")}},
           {"host", "remote", "local"});
@@ -319,7 +319,7 @@ Json result_of(ToolId tool, Reply& reply, const Options& options, const CallEven
 }  // namespace
 
 std::optional<ToolId> find_tool(std::string_view name) {
-  for (const ToolEntry& tool : kTools) {
+  for (const ToolEntry& tool : TOOLS) {
     if (tool.name == name) return tool.id;
   }
   return std::nullopt;

@@ -13,12 +13,12 @@
 namespace sorvane {
 namespace {
 
-constexpr std::uint32_t kFailureStatus = 255;
+constexpr std::uint32_t FAILURE_STATUS = 255;
 
 std::uint32_t report(ConsoleSink& err, const ToolError& error) {
   // A failure to write the error line is ignored: there is nowhere left to say it.
   (void)err.write_all(format_error_line(error));
-  return kFailureStatus;
+  return FAILURE_STATUS;
 }
 
 // Remote output straight to its stream; progress on the live line.

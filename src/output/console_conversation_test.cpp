@@ -75,7 +75,7 @@ Outcome run_conversation_with(std::string peer_bytes, Options options = {},
   return {status, out_stream.text, err_stream.text, peer.sent};
 }
 
-const std::string kBroken = "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：";
+const std::string BROKEN = "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：";
 
 TEST(Conversation, SendsTheRequestAsOneJsonFrame) {
   Outcome run = run_conversation_with(json(R"({"type":"exit","code":0})"));
@@ -146,14 +146,14 @@ TEST(Conversation, BrokenConversationsPrintOneLineAndFail) {
   for (const Case& c : cases) {
     Outcome run = run_conversation_with(c.peer);
     EXPECT_EQ(run.status, 255u);
-    EXPECT_EQ(run.err.substr(run.err.find("sorvane:")), kBroken + c.description + "\n");
+    EXPECT_EQ(run.err.substr(run.err.find("sorvane:")), BROKEN + c.description + "\n");
   }
 }
 
 TEST(Conversation, UndecodableReplyIsABrokenConversation) {
   Outcome run = run_conversation_with(json(R"({"type":"exited","code":0})"));
   EXPECT_EQ(run.status, 255u);
-  EXPECT_EQ(run.err.rfind(kBroken, 0), 0u) << run.err;
+  EXPECT_EQ(run.err.rfind(BROKEN, 0), 0u) << run.err;
   EXPECT_NE(run.err.find("exited"), std::string::npos) << run.err;
 }
 
@@ -197,14 +197,14 @@ TEST(Conversation, ABrokenBreakAfterProgressLeavesTheLine) {
   Outcome run = run_conversation_with(
       json(R"({"type":"progress","files":1,"total_files":2,"bytes":0,"total_bytes":0})"),
       Options{.progress = true, .terminal = true});
-  EXPECT_EQ(run.err, "\r1/2 个文件，0 B / 0 B" + kBroken + "unexpected end of file\n");
+  EXPECT_EQ(run.err, "\r1/2 个文件，0 B / 0 B" + BROKEN + "unexpected end of file\n");
 }
 
 TEST(Conversation, FailedOutputWriteIsABrokenConversation) {
   Outcome run = run_conversation_with(out("x") + json(R"({"type":"exit","code":0})"),
                                       Options{.stdout_broken = true});
   EXPECT_EQ(run.status, 255u);
-  EXPECT_EQ(run.err, kBroken + "broken pipe (os error 32)\n");
+  EXPECT_EQ(run.err, BROKEN + "broken pipe (os error 32)\n");
 }
 
 TEST(Conversation, SplitCharacterOnATerminalIsShownWhole) {

@@ -12,11 +12,11 @@
 namespace sorvane {
 namespace {
 
-constexpr std::size_t kColumns = 5;
-using Row = std::array<std::string, kColumns>;
+constexpr std::size_t COLUMNS = 5;
+using Row = std::array<std::string, COLUMNS>;
 
-constexpr std::string_view kNoMatchingHost = "没有匹配的主机\n";
-constexpr std::string_view kColumnGap = "  ";
+constexpr std::string_view NO_MATCHING_HOST = "没有匹配的主机\n";
+constexpr std::string_view COLUMN_GAP = "  ";
 
 // Absent texts are printed as null, never left out.
 void optional_string(PrettyJsonWriter& json, const std::optional<std::string>& value) {
@@ -36,14 +36,14 @@ std::size_t json_size_hint(const HostInfo& host) {
 
 std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
   // Members of the host objects inside the top-level array.
-  constexpr std::size_t kDepth = 2;
-  static const JsonKey kId("id", kDepth);
-  static const JsonKey kName("name", kDepth);
-  static const JsonKey kGroup("group", kDepth);
-  static const JsonKey kUser("user", kDepth);
-  static const JsonKey kHost("host", kDepth);
-  static const JsonKey kPort("port", kDepth);
-  static const JsonKey kOs("os", kDepth);
+  constexpr std::size_t DEPTH = 2;
+  static const JsonKey ID("id", DEPTH);
+  static const JsonKey NAME("name", DEPTH);
+  static const JsonKey GROUP("group", DEPTH);
+  static const JsonKey USER("user", DEPTH);
+  static const JsonKey HOST("host", DEPTH);
+  static const JsonKey PORT("port", DEPTH);
+  static const JsonKey OS("os", DEPTH);
   PrettyJsonWriter json;
   std::size_t size = 4;
   for (const HostInfo& host : hosts) size += json_size_hint(host);
@@ -51,19 +51,19 @@ std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
   json.begin_array();
   for (const HostInfo& host : hosts) {
     json.begin_object();
-    json.key(kId);
+    json.key(ID);
     json.string(host.id);
-    json.key(kName);
+    json.key(NAME);
     json.string(host.name);
-    json.key(kGroup);
+    json.key(GROUP);
     optional_string(json, host.group);
-    json.key(kUser);
+    json.key(USER);
     json.string(host.user);
-    json.key(kHost);
+    json.key(HOST);
     json.string(host.host);
-    json.key(kPort);
+    json.key(PORT);
     json.number(host.port);
-    json.key(kOs);
+    json.key(OS);
     // The key as received: scripts get the raw value, not the display name.
     optional_string(json, host.os);
     json.end_object();
@@ -79,10 +79,10 @@ Row table_row(const HostInfo& host) {
           std::string(os_display_name(host.os.value_or("")))};
 }
 
-std::string format_table_line(const Row& row, const std::array<std::size_t, kColumns>& widths) {
+std::string format_table_line(const Row& row, const std::array<std::size_t, COLUMNS>& widths) {
   std::string line;
-  for (std::size_t column = 0; column < kColumns; ++column) {
-    if (column > 0) line += kColumnGap;
+  for (std::size_t column = 0; column < COLUMNS; ++column) {
+    if (column > 0) line += COLUMN_GAP;
     line += row[column];
     line.append(widths[column] - text::display_width(row[column]), ' ');
   }
@@ -99,9 +99,9 @@ std::string format_hosts_table(const std::vector<HostInfo>& hosts) {
   rows.push_back({"ID", "名称", "分组", "地址", "系统"});
   for (const HostInfo& host : hosts) rows.push_back(table_row(host));
 
-  std::array<std::size_t, kColumns> widths{};
+  std::array<std::size_t, COLUMNS> widths{};
   for (const Row& row : rows) {
-    for (std::size_t column = 0; column < kColumns; ++column) {
+    for (std::size_t column = 0; column < COLUMNS; ++column) {
       widths[column] = std::max(widths[column], text::display_width(row[column]));
     }
   }
@@ -114,7 +114,7 @@ std::string format_hosts_table(const std::vector<HostInfo>& hosts) {
 }  // namespace
 
 std::string_view os_display_name(std::string_view key) {
-  static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
+  static constexpr std::pair<std::string_view, std::string_view> NAMES[] = {
       {"ubuntu", "Ubuntu"},       {"debian", "Debian"},
       {"fedora", "Fedora"},       {"rhel", "Red Hat"},
       {"centos", "CentOS"},       {"rocky", "Rocky Linux"},
@@ -126,7 +126,7 @@ std::string_view os_display_name(std::string_view key) {
       {"windows", "Windows"},     {"freebsd", "FreeBSD"},
       {"openbsd", "OpenBSD"},     {"netbsd", "NetBSD"},
   };
-  for (const auto& [known_key, shown] : kNames) {
+  for (const auto& [known_key, shown] : NAMES) {
     if (known_key == key) return shown;
   }
   return {};
@@ -140,7 +140,7 @@ std::string host_address(const HostInfo& host) {
 IoResult<void> print_hosts(const std::vector<HostInfo>& hosts, OutputStreams& streams) {
   if (streams.json) return streams.out.write_all(format_hosts_json(hosts));
   // An empty result is a message for the person, not table output.
-  if (hosts.empty()) return streams.err.write_all(kNoMatchingHost);
+  if (hosts.empty()) return streams.err.write_all(NO_MATCHING_HOST);
   return streams.out.write_all(format_hosts_table(hosts));
 }
 

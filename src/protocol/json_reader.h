@@ -86,14 +86,14 @@ namespace json_detail {
 // sets the high bit of every such byte, and of none before the first one.
 inline std::size_t plain_run_end(std::string_view text, std::size_t at) {
   if constexpr (std::endian::native == std::endian::little) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101;
-    constexpr std::uint64_t kHigh = 0x8080808080808080;
+    constexpr std::uint64_t ONES = 0x0101010101010101;
+    constexpr std::uint64_t HIGH = 0x8080808080808080;
     for (; at + 8 <= text.size(); at += 8) {
       std::uint64_t v = 0;
       std::memcpy(&v, text.data() + at, 8);
-      const std::uint64_t special = ((v - kOnes * 0x20) | ((v ^ (kOnes * '"')) - kOnes) |
-                                     ((v ^ (kOnes * '\\')) - kOnes) | v) &
-                                    kHigh;
+      const std::uint64_t special =
+          ((v - ONES * 0x20) | ((v ^ (ONES * '"')) - ONES) | ((v ^ (ONES * '\\')) - ONES) | v) &
+          HIGH;
       if (special != 0) return at + static_cast<std::size_t>(std::countr_zero(special)) / 8;
     }
   }

@@ -12,15 +12,15 @@ namespace sorvane {
 namespace {
 
 enum class Tag { Hosts, Progress, TransferDone, Exit, Activated, Error };
-constexpr std::array<std::string_view, 6> kTags = {"hosts", "progress",  "transfer_done",
-                                                   "exit",  "activated", "error"};
+constexpr std::array<std::string_view, 6> TAGS = {"hosts", "progress",  "transfer_done",
+                                                  "exit",  "activated", "error"};
 
-enum HostField { kId, kName, kGroup, kUser, kHost, kPort, kOs, kHostFieldCount };
+enum HostField { Id, Name, Group, User, Host, Port, Os, HostFieldCount };
 // The host keys as the application writes them, each to be taken whole.
-constexpr std::array<std::string_view, kHostFieldCount> kHostKeyTokens = {
+constexpr std::array<std::string_view, HostFieldCount> HOST_KEY_TOKENS = {
     R"("id":)", R"("name":)", R"("group":)", R"("user":)", R"("host":)", R"("port":)", R"("os":)"};
-constexpr unsigned kOptionalHostFields = (1U << kGroup) | (1U << kOs);
-constexpr std::array<std::string HostInfo::*, kHostFieldCount> kTextMembers = {
+constexpr unsigned OPTIONAL_HOST_FIELDS = (1U << Group) | (1U << Os);
+constexpr std::array<std::string HostInfo::*, HostFieldCount> TEXT_MEMBERS = {
     &HostInfo::id, &HostInfo::name, nullptr, &HostInfo::user, &HostInfo::host, nullptr, nullptr};
 
 // The value readers read the value at `in` into `target`. A value of the
@@ -185,9 +185,9 @@ class ReplyDecoder {
     }
     std::string_view tag;
     if (!in_.string(tag)) return false;
-    const auto* known = std::find(kTags.begin(), kTags.end(), tag);
-    if (known == kTags.end()) return in_.fail("unknown reply type " + quoted_excerpt(tag), at);
-    tag_ = static_cast<Tag>(known - kTags.begin());
+    const auto* known = std::find(TAGS.begin(), TAGS.end(), tag);
+    if (known == TAGS.end()) return in_.fail("unknown reply type " + quoted_excerpt(tag), at);
+    tag_ = static_cast<Tag>(known - TAGS.begin());
     return true;
   }
 
@@ -235,27 +235,27 @@ class ReplyDecoder {
     std::size_t at = in_.offset() + 1;
     unsigned seen = 0;
     char next = ',';
-    for (int field = 0; field < kHostFieldCount && next == ','; ++field) {
-      if (!p.substr(at).starts_with(kHostKeyTokens[field])) continue;  // absent
-      at += kHostKeyTokens[field].size();
+    for (int field = 0; field < HostFieldCount && next == ','; ++field) {
+      if (!p.substr(at).starts_with(HOST_KEY_TOKENS[field])) continue;  // absent
+      at += HOST_KEY_TOKENS[field].size();
       seen |= 1U << field;
       std::string_view value;
-      if (field == kPort) {
+      if (field == Port) {
         const char* digits = p.data() + at;
         const auto [end, error] = std::from_chars(digits, p.data() + p.size(), host.port);
         if (error != std::errc() || (*digits == '0' && end - digits > 1)) return false;
         at += static_cast<std::size_t>(end - digits);
       } else if (!json_detail::plain_string(p, at, value)) {
-        if ((field != kGroup && field != kOs) || !p.substr(at).starts_with("null")) return false;
+        if ((field != Group && field != Os) || !p.substr(at).starts_with("null")) return false;
         at += 4;
-      } else if (field == kGroup || field == kOs) {
-        (field == kGroup ? host.group : host.os).emplace().append(value);
+      } else if (field == Group || field == Os) {
+        (field == Group ? host.group : host.os).emplace().append(value);
       } else {
-        (host.*kTextMembers[field]).append(value);  // to an empty string: the cheapest copy
+        (host.*TEXT_MEMBERS[field]).append(value);  // to an empty string: the cheapest copy
       }
       next = at < p.size() ? p[at++] : '\0';
     }
-    if (next != '}' || (seen | kOptionalHostFields) != (1U << kHostFieldCount) - 1) return false;
+    if (next != '}' || (seen | OPTIONAL_HOST_FIELDS) != (1U << HostFieldCount) - 1) return false;
     in_.resume_at(at);
     return true;
   }

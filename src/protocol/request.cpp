@@ -8,9 +8,9 @@
 namespace sorvane {
 namespace {
 
-constexpr std::string_view kInvalidPath = "path contains invalid UTF-8 characters";
+constexpr std::string_view INVALID_PATH = "path contains invalid UTF-8 characters";
 
-constexpr std::array<bool, 256> kNeedsEscape = [] {
+constexpr std::array<bool, 256> NEEDS_ESCAPE = [] {
   std::array<bool, 256> table{};
   for (unsigned char c = 0; c < 0x20; ++c) table[c] = true;
   table['"'] = true;
@@ -18,7 +18,7 @@ constexpr std::array<bool, 256> kNeedsEscape = [] {
   return table;
 }();
 
-bool needs_escape(unsigned char c) { return kNeedsEscape[c]; }
+bool needs_escape(unsigned char c) { return NEEDS_ESCAPE[c]; }
 
 void append_escape(std::string& out, unsigned char c) {
   switch (c) {
@@ -44,8 +44,8 @@ void append_escape(std::string& out, unsigned char c) {
       out += "\\r";
       break;
     default: {
-      static constexpr char kHex[] = "0123456789abcdef";
-      const char escaped[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0x0F]};
+      static constexpr char HEX[] = "0123456789abcdef";
+      const char escaped[] = {'\\', 'u', '0', '0', HEX[c >> 4], HEX[c & 0x0F]};
       out.append(escaped, sizeof escaped);
     }
   }
@@ -129,9 +129,9 @@ void append_json_string(std::string& out, std::string_view utf8) {
   const auto* const first_escape = std::find_if(
       utf8.begin(), utf8.end(), [](char c) { return needs_escape(static_cast<unsigned char>(c)); });
   // The usual string, short and plain, goes out with its quotes in one append.
-  constexpr std::size_t kShort = 64;
-  if (first_escape == utf8.end() && utf8.size() <= kShort) {
-    std::array<char, kShort + 2> quoted{};
+  constexpr std::size_t SHORT = 64;
+  if (first_escape == utf8.end() && utf8.size() <= SHORT) {
+    std::array<char, SHORT + 2> quoted{};
     quoted[0] = '"';
     std::memcpy(quoted.data() + 1, utf8.data(), utf8.size());
     quoted[utf8.size() + 1] = '"';
@@ -161,7 +161,7 @@ std::string json_quote(std::string_view utf8) {
 }
 
 Result<std::string, std::string> encode_request(const Request& request) {
-  std::string out = "{\"version\":" + std::to_string(kProtocolVersion) + ",\"request\":{\"type\":";
+  std::string out = "{\"version\":" + std::to_string(PROTOCOL_VERSION) + ",\"request\":{\"type\":";
   FieldWriter fields(out);
   bool ok = std::visit(
       [&](const auto& member) {
@@ -169,7 +169,7 @@ Result<std::string, std::string> encode_request(const Request& request) {
         return write_member(fields, member);
       },
       request.member);
-  if (!ok) return fail(std::string(kInvalidPath));
+  if (!ok) return fail(std::string(INVALID_PATH));
   out += "}}";
   return out;
 }

@@ -11,7 +11,7 @@
 
 namespace sorvane {
 
-inline constexpr int kProtocolVersion = 2;
+inline constexpr int PROTOCOL_VERSION = 2;
 
 struct Request {
   struct List {

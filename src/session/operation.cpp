@@ -7,13 +7,13 @@
 namespace sorvane {
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::string_view kNotUtf8 = "stream did not contain valid UTF-8";
+constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+constexpr std::string_view NOT_UTF8 = "stream did not contain valid UTF-8";
 
 ToolError bad_request(std::string message) { return {ErrorCode::BadRequest, std::move(message)}; }
 
 ToolError unreadable_input(std::string_view description) {
-  return bad_request(std::string(messages::kCannotReadStdin) + std::string(description));
+  return bad_request(std::string(messages::CANNOT_READ_STDIN) + std::string(description));
 }
 
 std::string crlf_to_lf(std::string_view text) {
@@ -31,7 +31,7 @@ Result<std::string, ToolError> command_source(const Operation::Exec& exec,
   if (!exec.use_stdin) return exec.command.value_or(std::string());
   auto input = read_input();
   if (!input) return fail(unreadable_input(input.error().text));
-  if (!text::is_valid_utf8(*input)) return fail(unreadable_input(kNotUtf8));
+  if (!text::is_valid_utf8(*input)) return fail(unreadable_input(NOT_UTF8));
   return std::move(*input);
 }
 
@@ -39,8 +39,8 @@ Result<std::string, ToolError> command_source(const Operation::Exec& exec,
 Result<NativePath, ToolError> make_absolute_or_refuse(const NativePath& local) {
   auto absolute = make_absolute(local);
   if (absolute) return std::move(*absolute);
-  return fail(bad_request(std::string(messages::kCannotResolvePath) + native_to_utf8_lossy(local) +
-                          std::string(messages::kFullWidthColon) + absolute.error().text));
+  return fail(bad_request(std::string(messages::CANNOT_RESOLVE_PATH) + native_to_utf8_lossy(local) +
+                          std::string(messages::FULL_WIDTH_COLON) + absolute.error().text));
 }
 
 Result<Request, ToolError> build(Operation::List list, const InputReader&) {
@@ -74,10 +74,10 @@ Result<std::string, ToolError> prepare_command(const Operation::Exec& exec,
   auto source = command_source(exec, read_input);
   if (!source) return source;
   std::string_view text = *source;
-  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  if (text.starts_with(BYTE_ORDER_MARK)) text.remove_prefix(BYTE_ORDER_MARK.size());
   std::string command = crlf_to_lf(text);
   if (text::trim_white_space(command).empty())
-    return fail(bad_request(std::string(messages::kEmptyCommand)));
+    return fail(bad_request(std::string(messages::EMPTY_COMMAND)));
   return command;
 }
 

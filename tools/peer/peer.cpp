@@ -19,7 +19,7 @@
 namespace sorvane::peer {
 namespace {
 
-constexpr const char* kDescription =
+constexpr const char* DESCRIPTION =
     "sorvane-peer: a stand-in for the Sorvane desktop application, for development, tests and "
     "demos.\n"
     "It is NOT the desktop application: it holds no credentials and connects to no SSH host.\n"
@@ -27,7 +27,7 @@ constexpr const char* kDescription =
     "--data-dir),\n"
     "prints \"listening on <address>\" once ready, and serves one connection after another.";
 
-constexpr const char* kFooter = R"(Modes:
+constexpr const char* FOOTER = R"(Modes:
   demo --hosts FILE   answer like the desktop application would, on this machine:
                       list from FILE (a JSON array of hosts), exec with the local
                       shell, upload/download as local copies ("~" = home directory)
@@ -171,8 +171,8 @@ int listen_and_serve(const Mode& mode, const Options& options) {
 }  // namespace
 
 int peer_main(std::vector<std::string> arguments) {
-  CLI::App app(kDescription, "sorvane-peer");
-  app.footer(kFooter);
+  CLI::App app(DESCRIPTION, "sorvane-peer");
+  app.footer(FOOTER);
   app.require_subcommand(1);
   Options options;
   CLI::App* script = app.add_subcommand("script", "Replay a script of frames on every connection");
