@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "protocol/request.h"
+#include "protocol/json_quote.h"
 #include "text/utf8.h"
 
 namespace sorvane {
