@@ -18,10 +18,12 @@ using Row = std::array<std::string, kColumns>;
 constexpr std::string_view kNoMatchingHost = "没有匹配的主机\n";
 constexpr std::string_view kColumnGap = "  ";
 
-// Absent texts are printed as null, never left out.
-void optional_string(PrettyJsonWriter& json, const std::optional<std::string>& value) {
-  if (value) {
-    json.string(*value);
+// Texts as strings, absent ones as null (never left out), the port as a number.
+void write_value(PrettyJsonWriter& json, const std::string& text) { json.string(text); }
+void write_value(PrettyJsonWriter& json, std::uint16_t port) { json.number(port); }
+void write_value(PrettyJsonWriter& json, const std::optional<std::string>& text) {
+  if (text) {
+    json.string(*text);
   } else {
     json.null();
   }
@@ -35,15 +37,13 @@ std::size_t json_size_hint(const HostInfo& host) {
 }
 
 std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
-  // Members of the host objects inside the top-level array.
-  constexpr std::size_t kDepth = 2;
-  static const JsonKey kId("id", kDepth);
-  static const JsonKey kName("name", kDepth);
-  static const JsonKey kGroup("group", kDepth);
-  static const JsonKey kUser("user", kDepth);
-  static const JsonKey kHost("host", kDepth);
-  static const JsonKey kPort("port", kDepth);
-  static const JsonKey kOs("os", kDepth);
+  // The keys of the host objects inside the top-level array, rendered once.
+  static const std::vector<JsonKey> keys = [] {
+    std::vector<JsonKey> rendered;
+    rendered.reserve(HOST_FIELDS.size());
+    for (const HostField& field : HOST_FIELDS) rendered.emplace_back(field.key, 2);
+    return rendered;
+  }();
   PrettyJsonWriter json;
   std::size_t size = 4;
   for (const HostInfo& host : hosts) size += json_size_hint(host);
@@ -51,21 +51,11 @@ std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
   json.begin_array();
   for (const HostInfo& host : hosts) {
     json.begin_object();
-    json.key(kId);
-    json.string(host.id);
-    json.key(kName);
-    json.string(host.name);
-    json.key(kGroup);
-    optional_string(json, host.group);
-    json.key(kUser);
-    json.string(host.user);
-    json.key(kHost);
-    json.string(host.host);
-    json.key(kPort);
-    json.number(host.port);
-    json.key(kOs);
-    // The key as received: scripts get the raw value, not the display name.
-    optional_string(json, host.os);
+    for (std::size_t field = 0; field < HOST_FIELDS.size(); ++field) {
+      json.key(keys[field]);
+      // `os` as received: scripts get the raw key, not the display name.
+      visit_member(HOST_FIELDS[field], host, [&](const auto& value) { write_value(json, value); });
+    }
     json.end_object();
   }
   json.end_array();
