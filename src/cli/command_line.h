@@ -55,6 +55,10 @@ struct ParseOutcome {
 // `arguments` is the process's argument vector, program path first.
 Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments);
 
+// parse() defines only the subcommand that the first word names, when it
+// names one. This one defines them all, for the test that keeps both alike.
+Result<Cli, ParseOutcome> parse_with_every_subcommand(std::span<const NativeString> arguments);
+
 // The shape of the command line as the parser defines it, so that shell
 // completion can never offer what the parser would refuse.
 struct ArgumentShape {
