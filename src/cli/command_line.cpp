@@ -496,17 +496,6 @@ std::string first_subcommand(std::span<const NativeString> arguments) {
   return {};
 }
 
-Result<Cli, ParseOutcome> parse_with_definition_of(std::string_view only,
-                                                   std::span<const NativeString> arguments) {
-  try {
-    auto definition = std::make_unique<Definition>(only);
-    return parse_with(*definition, arguments);
-  } catch (const std::exception& error) {
-    // Only a broken definition or exhausted memory gets here.
-    return fail(ParseOutcome{"error: " + std::string(error.what()) + "\n", false, 2});
-  }
-}
-
 }  // namespace
 
 std::vector<CommandShape> command_shapes() {
@@ -521,12 +510,15 @@ std::vector<CommandShape> command_shapes() {
   }
 }
 
-Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments) {
-  return parse_with_definition_of(first_subcommand(arguments), arguments);
-}
-
-Result<Cli, ParseOutcome> parse_with_every_subcommand(std::span<const NativeString> arguments) {
-  return parse_with_definition_of({}, arguments);
+Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments, bool define_all) {
+  try {
+    auto definition =
+        std::make_unique<Definition>(define_all ? std::string() : first_subcommand(arguments));
+    return parse_with(*definition, arguments);
+  } catch (const std::exception& error) {
+    // Only a broken definition or exhausted memory gets here.
+    return fail(ParseOutcome{"error: " + std::string(error.what()) + "\n", false, 2});
+  }
 }
 
 }  // namespace sorvane

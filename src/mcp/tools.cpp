@@ -165,10 +165,8 @@ ToolError bad_arguments(std::string_view why) {
   return {ErrorCode::BadRequest, "invalid arguments: " + std::string(why)};
 }
 
-template <class Value>
-Json value_json(const Value& value) {
-  return Json(value);
-}
+Json value_json(const std::string& text) { return text; }
+Json value_json(std::uint16_t port) { return port; }
 Json value_json(const std::optional<std::string>& value) {
   return value ? Json(*value) : Json(nullptr);
 }
@@ -177,7 +175,7 @@ Json host_json(const HostInfo& host) {
   Json json = Json::object();
   for (const HostField& field : HOST_FIELDS) {
     json[std::string(field.key)] =
-        visit_member(field, host, [](const auto& value) { return value_json(value); });
+        std::visit([&](auto member) { return value_json(host.*member); }, field.member);
   }
   return json;
 }

@@ -3,10 +3,21 @@
 // everything else raw ('/' and non-ASCII included).
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
 namespace sorvane {
+
+// The bytes that a string cannot hold as they are: a quote, a backslash and
+// the controls.
+inline constexpr std::array<bool, 256> NEEDS_ESCAPE = [] {
+  std::array<bool, 256> table{};
+  for (unsigned char c = 0; c < 0x20; ++c) table[c] = true;
+  table['"'] = true;
+  table['\\'] = true;
+  return table;
+}();
 
 // Appends the literal, quotes included.
 void append_json_string(std::string& out, std::string_view utf8);

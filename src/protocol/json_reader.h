@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/json_quote.h"
+
 namespace sorvane {
 
 // " at line L, column C", for the byte at `offset` of `text`.
@@ -79,7 +81,7 @@ namespace json_detail {
 inline std::size_t plain_run_end(std::string_view text, std::size_t at) {
   for (; at < text.size(); ++at) {
     const auto c = static_cast<unsigned char>(text[at]);
-    if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) break;
+    if (NEEDS_ESCAPE[c] || c >= 0x80) break;
   }
   return at;
 }

@@ -15,10 +15,6 @@ enum class Tag { Hosts, Progress, TransferDone, Exit, Activated, Error };
 constexpr std::array<std::string_view, 6> kTags = {"hosts", "progress",  "transfer_done",
                                                    "exit",  "activated", "error"};
 
-bool is_optional(const HostField& field) {
-  return std::holds_alternative<std::optional<std::string> HostInfo::*>(field.member);
-}
-
 // A field's name as descriptions give it ("code", "failures[0]",
 // "hosts[3].port"), put together only when a fault is described.
 struct FieldName {
@@ -253,8 +249,9 @@ class ReplyDecoder {
       }
       seen[field] = true;
       std::string bad_value;
-      const bool value_read = visit_member(
-          *found, host, [&](auto& member) { return read_value(in_, member, name, bad_value); });
+      const bool value_read =
+          std::visit([&](auto member) { return read_value(in_, host.*member, name, bad_value); },
+                     found->member);
       if (!bad_value.empty() && field < faulty) {
         faulty = field;
         fault = std::move(bad_value);
@@ -262,7 +259,8 @@ class ReplyDecoder {
       return value_read;
     });
     for (std::size_t field = 0; field < faulty; ++field) {
-      if (!seen[field] && !is_optional(HOST_FIELDS[field])) {
+      using Optional = std::optional<std::string> HostInfo::*;
+      if (!seen[field] && !std::holds_alternative<Optional>(HOST_FIELDS[field].member)) {
         faulty = field;
         fault =
             field_fault("missing field", {"hosts", index, HOST_FIELDS[field].key}, payload_, start);

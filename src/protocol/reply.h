@@ -47,13 +47,6 @@ inline constexpr std::array<HostField, 7> HOST_FIELDS = {{
     {"os", &HostInfo::os},
 }};
 
-// visit(host.*member) for the member that `field` stands for.
-template <class Host, class Visit>
-decltype(auto) visit_member(const HostField& field, Host& host, Visit&& visit) {
-  return std::visit([&](auto member) -> decltype(auto) { return visit(host.*member); },
-                    field.member);
-}
-
 struct TransferCounters {
   std::uint64_t files = 0;
   std::uint64_t total_files = 0;
