@@ -510,9 +510,10 @@ std::vector<CommandShape> command_shapes() {
   }
 }
 
-Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments) {
+Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments, bool define_all) {
   try {
-    auto definition = std::make_unique<Definition>(first_subcommand(arguments));
+    auto definition =
+        std::make_unique<Definition>(define_all ? std::string() : first_subcommand(arguments));
     return parse_with(*definition, arguments);
   } catch (const std::exception& error) {
     // Only a broken definition or exhausted memory gets here.

@@ -35,8 +35,10 @@ struct Cli {
   std::variant<List, Exec, Upload, Download> command;
 };
 
-// `arguments` is the process's argument vector, program path first.
-Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments);
+// `arguments` is the process's argument vector, program path first. Only the
+// subcommand that the first word names is defined, when it names one;
+// `define_all` defines them all, for the test that keeps both alike.
+Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments, bool define_all = false);
 
 // The shape of the command line as the parser defines it, so that shell
 // completion can never offer what the parser would refuse.

@@ -53,15 +53,21 @@ Json object_schema(Json properties, Json required) {
 Json count_property() { return {{"type", "integer"}, {"minimum", 0}}; }
 Json nullable_string() { return {{"type", Json::array({"string", "null"})}}; }
 
+Json value_schema(std::string HostInfo::*) { return {{"type", "string"}}; }
+Json value_schema(std::optional<std::string> HostInfo::*) { return nullable_string(); }
+Json value_schema(std::uint16_t HostInfo::*) {
+  return {{"type", "integer"}, {"minimum", 0}, {"maximum", 65535}};
+}
+
 Json host_schema() {
-  return object_schema({{"id", {{"type", "string"}}},
-                        {"name", {{"type", "string"}}},
-                        {"group", nullable_string()},
-                        {"user", {{"type", "string"}}},
-                        {"host", {{"type", "string"}}},
-                        {"port", {{"type", "integer"}, {"minimum", 0}, {"maximum", 65535}}},
-                        {"os", nullable_string()}},
-                       {"id", "name", "group", "user", "host", "port", "os"});
+  Json properties = Json::object();
+  Json required = Json::array();
+  for (const HostField& field : HOST_FIELDS) {
+    properties[std::string(field.key)] =
+        std::visit([](auto member) { return value_schema(member); }, field.member);
+    required.push_back(std::string(field.key));
+  }
+  return object_schema(std::move(properties), std::move(required));
 }
 
 Json summary_schema() {
@@ -159,18 +165,19 @@ ToolError bad_arguments(std::string_view why) {
   return {ErrorCode::BadRequest, "invalid arguments: " + std::string(why)};
 }
 
-Json optional_string(const std::optional<std::string>& value) {
+Json value_json(const std::string& text) { return text; }
+Json value_json(std::uint16_t port) { return port; }
+Json value_json(const std::optional<std::string>& value) {
   return value ? Json(*value) : Json(nullptr);
 }
 
 Json host_json(const HostInfo& host) {
-  return {{"id", host.id},
-          {"name", host.name},
-          {"group", optional_string(host.group)},
-          {"user", host.user},
-          {"host", host.host},
-          {"port", host.port},
-          {"os", optional_string(host.os)}};
+  Json json = Json::object();
+  for (const HostField& field : HOST_FIELDS) {
+    json[std::string(field.key)] =
+        std::visit([&](auto member) { return value_json(host.*member); }, field.member);
+  }
+  return json;
 }
 
 Json summary_json(const TransferSummary& summary) {

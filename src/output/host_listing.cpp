@@ -18,54 +18,37 @@ using Row = std::array<std::string, COLUMNS>;
 constexpr std::string_view NO_MATCHING_HOST = "没有匹配的主机\n";
 constexpr std::string_view COLUMN_GAP = "  ";
 
-// Absent texts are printed as null, never left out.
-void optional_string(PrettyJsonWriter& json, const std::optional<std::string>& value) {
-  if (value) {
-    json.string(*value);
+// Texts as strings, absent ones as null (never left out), the port as a number.
+void write_value(PrettyJsonWriter& json, const std::string& text) { json.string(text); }
+void write_value(PrettyJsonWriter& json, std::uint16_t port) { json.number(port); }
+void write_value(PrettyJsonWriter& json, const std::optional<std::string>& text) {
+  if (text) {
+    json.string(*text);
   } else {
     json.null();
   }
 }
 
-// The printed size of a host short of escapes: its texts plus some 130
-// bytes of keys, quotes, indents and a port.
-std::size_t json_size_hint(const HostInfo& host) {
-  return 136 + host.id.size() + host.name.size() + host.group.value_or("").size() +
-         host.user.size() + host.host.size() + host.os.value_or("").size();
-}
-
 std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
-  // Members of the host objects inside the top-level array.
-  constexpr std::size_t DEPTH = 2;
-  static const JsonKey ID("id", DEPTH);
-  static const JsonKey NAME("name", DEPTH);
-  static const JsonKey GROUP("group", DEPTH);
-  static const JsonKey USER("user", DEPTH);
-  static const JsonKey HOST("host", DEPTH);
-  static const JsonKey PORT("port", DEPTH);
-  static const JsonKey OS("os", DEPTH);
+  // The keys of the host objects inside the top-level array, rendered once.
+  static const std::vector<JsonKey> keys = [] {
+    std::vector<JsonKey> rendered;
+    rendered.reserve(HOST_FIELDS.size());
+    for (const HostField& field : HOST_FIELDS) rendered.emplace_back(field.key, 2);
+    return rendered;
+  }();
   PrettyJsonWriter json;
-  std::size_t size = 4;
-  for (const HostInfo& host : hosts) size += json_size_hint(host);
-  json.reserve(size);
+  // A host prints as some 150 to 250 bytes: room up front spares copies of
+  // a growing text and the fresh pages they touch.
+  json.reserve(4 + hosts.size() * 192);
   json.begin_array();
   for (const HostInfo& host : hosts) {
     json.begin_object();
-    json.key(ID);
-    json.string(host.id);
-    json.key(NAME);
-    json.string(host.name);
-    json.key(GROUP);
-    optional_string(json, host.group);
-    json.key(USER);
-    json.string(host.user);
-    json.key(HOST);
-    json.string(host.host);
-    json.key(PORT);
-    json.number(host.port);
-    json.key(OS);
-    // The key as received: scripts get the raw value, not the display name.
-    optional_string(json, host.os);
+    for (std::size_t field = 0; field < HOST_FIELDS.size(); ++field) {
+      json.key(keys[field]);
+      // `os` as received: scripts get the raw key, not the display name.
+      std::visit([&](auto member) { write_value(json, host.*member); }, HOST_FIELDS[field].member);
+    }
     json.end_object();
   }
   json.end_array();

@@ -3,7 +3,7 @@
 #include <array>
 #include <charconv>
 
-#include "protocol/request.h"
+#include "protocol/json_quote.h"
 
 namespace sorvane {
 

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "protocol/request.h"
 #include "text/utf8.h"
 
 namespace sorvane {
