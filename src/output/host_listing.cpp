@@ -31,7 +31,7 @@ void write_value(PrettyJsonWriter& json, const std::optional<std::string>& text)
 
 std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
   // The keys of the host objects inside the top-level array, rendered once.
-  static const std::vector<JsonKey> keys = [] {
+  static const std::vector<JsonKey> KEYS = [] {
     std::vector<JsonKey> rendered;
     rendered.reserve(HOST_FIELDS.size());
     for (const HostField& field : HOST_FIELDS) rendered.emplace_back(field.key, 2);
@@ -45,7 +45,7 @@ std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
   for (const HostInfo& host : hosts) {
     json.begin_object();
     for (std::size_t field = 0; field < HOST_FIELDS.size(); ++field) {
-      json.key(keys[field]);
+      json.key(KEYS[field]);
       // `os` as received: scripts get the raw key, not the display name.
       std::visit([&](auto member) { write_value(json, host.*member); }, HOST_FIELDS[field].member);
     }

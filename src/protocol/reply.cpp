@@ -13,7 +13,7 @@ namespace {
 
 enum class Tag { Hosts, Progress, TransferDone, Exit, Activated, Error };
 constexpr std::array<std::string_view, 6> TAGS = {"hosts", "progress",  "transfer_done",
-                                                   "exit",  "activated", "error"};
+                                                  "exit",  "activated", "error"};
 
 // A field's name as descriptions give it ("code", "failures[0]",
 // "hosts[3].port"), put together only when a fault is described.
