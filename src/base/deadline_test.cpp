@@ -12,8 +12,8 @@ TEST(Deadline, WaitsAreRoundedUpSoThatNoneEndsShortOrSpins) {
   const auto now = Deadline::Clock::now();
   struct Case {
     Deadline deadline;
-    int wait_ms;
-    bool expired;
+    int wait_ms = 0;
+    bool expired = false;
   };
   const Case cases[] = {
       {Deadline(), -1, false},

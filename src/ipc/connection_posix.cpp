@@ -77,7 +77,7 @@ class Socket final : public PipeConnection::Handle {
 // Bounds the wait of connect() on a listener whose backlog is full (and of
 // blocking sends); 0 waits for ever.
 bool set_send_timeout(int fd, int milliseconds) {
-  const timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+  const timeval limit{milliseconds / 1000, static_cast<suseconds_t>(milliseconds % 1000) * 1000};
   return ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit)) == 0;
 }
 
