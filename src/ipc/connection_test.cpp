@@ -132,16 +132,6 @@ TEST(Connect, BusyWaitsStopAtTheDeadlineWithTheTimedOutError) {
   }
 }
 
-TEST(Connect, TheConnectionKeepsTheDeadlineOfItsOpening) {
-  FakePipes pipes;
-  pipes.open_results = {kBusy, 0};
-  auto bounded = connect_with(pipes, "p", Deadline::at(pipes.clock + std::chrono::hours(1)));
-  ASSERT_TRUE(bounded);
-  EXPECT_EQ(pipes.waits_ms, std::vector<int>{1000});
-  EXPECT_FALSE(bounded->deadline().never());
-  EXPECT_TRUE(connect_with(pipes, "p")->deadline().never());
-}
-
 TEST(Connect, OpenFailuresAreClassifiedWithoutWaiting) {
   struct Case {
     int code;
