@@ -2,14 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <variant>
 
+#include "base/deadline.h"
 #include "ipc/connection.h"
 #include "ipc/endpoint.h"
 #include "output/host_listing.h"
@@ -152,39 +149,10 @@ std::vector<Candidate> matching_hosts(const HostSource& hosts, std::string_view 
   return offered;
 }
 
-// Ends the process quietly with status 0 unless disarmed in time: a desktop
-// application that accepts and then never answers cannot hang the prompt.
-// It fires while holding the lock, so nothing is printed after it.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::milliseconds limit) : thread_([this, limit] { watch(limit); }) {}
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
-  ~Watchdog() {
-    disarm();
-    thread_.join();
-  }
-
-  void disarm() {
-    const std::lock_guard lock(mutex_);
-    disarmed_ = true;
-    woken_.notify_one();
-  }
-
- private:
-  void watch(std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    if (!woken_.wait_for(lock, limit, [this] { return disarmed_; })) std::_Exit(0);
-  }
-
-  std::mutex mutex_;
-  std::condition_variable woken_;
-  bool disarmed_ = false;
-  std::thread thread_;  // last: starts once the members above exist
-};
-
+// Opening, asking and reading all end by one deadline: a desktop
+// application that is busy, or accepts and never answers, offers nothing.
 std::vector<HostInfo> hosts_from_desktop() {
-  auto connection = connect_once(pipe_name(data_dir()));
+  auto connection = connect(pipe_name(data_dir()), Deadline::after(DESKTOP_LIMIT));
   if (!connection) return {};
   return hosts_from(*connection, *connection);
 }
@@ -238,11 +206,9 @@ std::uint32_t run_completion(std::span<const NativeString> words) {
     std::vector<std::string> texts;
     for (const NativeString& word : words) texts.push_back(native_to_argument(word));
     const std::vector<CommandShape> shapes = command_shapes();
-    Watchdog watchdog(DESKTOP_LIMIT);
     lines = render(complete(texts, shapes, hosts_from_desktop));
-    watchdog.disarm();
   } catch (const std::exception&) {
-    return 0;  // out of memory or no thread: offer nothing rather than a message
+    return 0;  // out of memory: offer nothing rather than a message
   }
   StdOutputStream out(StdStream::Output);
   (void)out.write_all(as_bytes(lines));

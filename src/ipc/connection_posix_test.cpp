@@ -9,12 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "ipc/endpoint.h"
+#include "ipc/silent_peer_checks_for_tests.h"
 #include "platform/os_error.h"
 
 namespace sorvane {
@@ -67,14 +70,14 @@ class Fd {
 const std::string NAME = pipe_name_from_text("connection test");
 
 // A listening socket at the endpoint of NAME; -1 on failure.
-int listen_at_endpoint() {
+int listen_at_endpoint(int backlog = 4) {
   const std::string path = endpoint_address(NAME);
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
-      ::listen(fd, 4) != 0) {
+      ::listen(fd, backlog) != 0) {
     ::close(fd);
     return -1;
   }
@@ -155,6 +158,33 @@ TEST(PosixConnect, WriteToAClosedPeerIsBrokenPipeNotASignal) {
   for (int i = 0; i < 8 && written; ++i) written = write_all(*result, as_bytes(chunk));
   ASSERT_FALSE(written);
   EXPECT_EQ(written.error().kind, IoErrorKind::BrokenPipe);
+}
+
+TEST(PosixConnect, DeadlinesAndCancellationEndWaitsOnASilentPeer) {
+  RuntimeDir dir;
+  Fd listener(listen_at_endpoint());
+  ASSERT_GE(listener.get(), 0);
+  auto result = connect(NAME);
+  ASSERT_TRUE(result);
+  Fd server(::accept(listener.get(), nullptr, nullptr));
+  testing::expect_reads_and_writes_time_out(*result);
+  testing::expect_cancel_ends_a_read_with_a_far_deadline(*result);
+}
+
+TEST(PosixConnect, ConnectToAFullBacklogEndsAtTheDeadline) {
+  RuntimeDir dir;
+  Fd listener(listen_at_endpoint(0));
+  ASSERT_GE(listener.get(), 0);
+  std::vector<PipeConnection> queued;  // never accepted
+  for (;;) {
+    auto result = connect(NAME, Deadline::after(std::chrono::milliseconds(20)));
+    if (!result) {
+      EXPECT_EQ(result.error().io.kind, IoErrorKind::TimedOut) << result.error().io.text;
+      break;
+    }
+    queued.push_back(std::move(*result));
+    ASSERT_LT(queued.size(), 64u) << "the backlog never filled";
+  }
 }
 
 // The child listens as `nobody`, counts what it receives and reports the count.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -43,11 +44,13 @@ class FakePipes final : public PipeSystem {
   std::vector<int> open_results;  // 0 = success, else an error code
   Result<bool, int> owner = true;
   std::function<void()> on_wait;
+  Deadline::Clock::time_point clock = Deadline::Clock::now();  // moved on by each wait
   int opens = 0;
   std::vector<int> waits_ms;
   HandleLog log;
 
-  Result<std::unique_ptr<PipeConnection::Handle>, int> open(std::string_view) override {
+  Result<std::unique_ptr<PipeConnection::Handle>, int> open(std::string_view,
+                                                            const Deadline&) override {
     const int result = open_results.at(std::min<std::size_t>(opens, open_results.size() - 1));
     ++opens;
     if (result != 0) return fail(result);
@@ -67,9 +70,11 @@ class FakePipes final : public PipeSystem {
   }
   void wait_busy(std::string_view, int ms) override {
     waits_ms.push_back(ms);
+    clock += std::chrono::milliseconds(ms);
     if (on_wait) on_wait();
   }
   Result<bool, int> owner_accepted(PipeConnection::Handle&) override { return owner; }
+  Deadline::Clock::time_point now() const override { return clock; }
 };
 
 TEST(Connect, PipeThatStaysBusyGivesSixOpensFiveWaitsThenTheBusyError) {
@@ -86,7 +91,7 @@ TEST(Connect, PipeThatStaysBusyGivesSixOpensFiveWaitsThenTheBusyError) {
 TEST(Connect, WithoutWaitsABusyPipeFailsAtTheFirstOpen) {
   FakePipes pipes;
   pipes.open_results = {BUSY, 0};
-  auto result = connect_with(pipes, "p", 0);
+  auto result = connect_with(pipes, "p", {}, 0);
   ASSERT_FALSE(result);
   EXPECT_EQ(pipes.opens, 1);
   EXPECT_TRUE(pipes.waits_ms.empty());
@@ -103,13 +108,38 @@ TEST(Connect, InstanceFreedDuringTheThirdWaitIsOpenedFourth) {
   EXPECT_EQ(pipes.log.bytes_written, 1u);
 }
 
+TEST(Connect, BusyWaitsStopAtTheDeadlineWithTheTimedOutError) {
+  using std::chrono::milliseconds;
+  struct Case {
+    milliseconds limit;
+    int opens;
+    std::vector<int> waits_ms;
+  };
+  const Case cases[] = {
+      {milliseconds(2500), 3, {1000, 1000, 500}},
+      {milliseconds(1), 1, {1}},
+      {milliseconds(0), 0, {}},  // already passed: not even one attempt
+  };
+  for (const Case& c : cases) {
+    FakePipes pipes;
+    pipes.open_results = {BUSY};
+    auto result = connect_with(pipes, "p", Deadline::at(pipes.clock + c.limit));
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, ConnectErrorKind::Io);
+    EXPECT_EQ(result.error().io.kind, IoErrorKind::TimedOut);
+    EXPECT_EQ(pipes.opens, c.opens) << c.limit.count();
+    EXPECT_EQ(pipes.waits_ms, c.waits_ms) << c.limit.count();
+  }
+}
+
 TEST(Connect, OpenFailuresAreClassifiedWithoutWaiting) {
   struct Case {
     int code;
     ConnectErrorKind kind;
   };
-  for (const Case c : {Case{MISSING, ConnectErrorKind::NotRunning},
-                       Case{DENIED, ConnectErrorKind::Denied}, Case{OTHER, ConnectErrorKind::Io}}) {
+  for (const Case c :
+       {Case{MISSING, ConnectErrorKind::NotRunning}, Case{DENIED, ConnectErrorKind::Denied},
+        Case{OTHER, ConnectErrorKind::Io}}) {
     FakePipes pipes;
     pipes.open_results = {c.code};
     auto result = connect_with(pipes, "p");

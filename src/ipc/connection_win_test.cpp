@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ipc/endpoint.h"
+#include "ipc/silent_peer_checks_for_tests.h"
 #include "platform/os_error.h"
 
 namespace sorvane {
@@ -158,6 +159,27 @@ TEST(WindowsConnect, PipeWithoutOwnerIsRefused) {
   auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::ForeignOwner);
+}
+
+TEST(WindowsConnect, DeadlinesAndCancellationEndWaitsOnASilentServer) {
+  const SidBuffer user = current_user_sid();
+  Handle server = create_server(&user);
+  ASSERT_TRUE(server.valid()) << GetLastError();
+  auto result = connect(NAME);
+  ASSERT_TRUE(result) << to_tool_error(result.error()).message;
+  testing::expect_reads_and_writes_time_out(*result);
+  testing::expect_cancel_ends_a_read_with_a_far_deadline(*result);
+}
+
+TEST(WindowsConnect, BusyPipeEndsAtTheDeadline) {
+  const SidBuffer user = current_user_sid();
+  Handle server = create_server(&user, 1);
+  ASSERT_TRUE(server.valid()) << GetLastError();
+  auto first = connect(NAME);
+  ASSERT_TRUE(first) << to_tool_error(first.error()).message;
+  auto second = connect(NAME, Deadline::after(std::chrono::milliseconds(20)));
+  ASSERT_FALSE(second);
+  EXPECT_EQ(second.error().io.kind, IoErrorKind::TimedOut) << second.error().io.text;
 }
 
 TEST(WindowsConnect, PipeBusyThroughFiveWaitsIsTheBusyError) {
