@@ -2,6 +2,7 @@
 
 #include "cli/command_line.h"
 #include "cli/complete.h"
+#include "cli/fan_out.h"
 #include "cli/prepare.h"
 #include "ipc/endpoint.h"
 #include "output/console_sink.h"
@@ -14,6 +15,8 @@ namespace {
 constexpr std::uint32_t kLocalFailureStatus = 255;
 
 std::uint32_t prepare_and_converse(Cli cli, OutputStreams& streams) {
+  if (const auto* exec = std::get_if<Cli::Exec>(&cli.command); exec && runs_on_several_hosts(*exec))
+    return run_on_several_hosts(*exec, read_stdin_to_end, streams);
   auto request = build_request(std::move(cli), read_stdin_to_end);
   if (!request) {
     (void)streams.err.write_all(format_error_line(request.error()));

@@ -59,7 +59,7 @@ struct Definition {
   CLI::App app{kDescription, "sorvane-mcp"};
   std::string tools;
   std::string hosts;
-  std::string max_output = std::to_string(kDefaultMaxOutput);
+  std::string max_output = std::to_string(DEFAULT_MAX_OUTPUT);
 
   Definition() {
     app.set_version_flag("-V,--version", std::string("sorvane-mcp ") + std::string(kProgramVersion),
@@ -81,7 +81,7 @@ struct Definition {
     Options options;
     options.tools = split_list(tools);
     if (!hosts.empty()) options.hosts = split_list(hosts);
-    options.max_output = parse_byte_count(max_output).value_or(kDefaultMaxOutput);
+    options.max_output = parse_byte_count(max_output).value_or(DEFAULT_MAX_OUTPUT);
     return options;
   }
 };

@@ -10,16 +10,15 @@
 
 #include "base/result.h"
 #include "cli/command_line.h"
+#include "output/captured_output.h"
 #include "text/native_string.h"
 
 namespace sorvane::mcp {
 
-inline constexpr std::uint64_t kDefaultMaxOutput = std::uint64_t{1024} * 1024;
-
 struct Options {
   std::set<std::string> tools;                 // empty: every tool
   std::optional<std::set<std::string>> hosts;  // nothing: every host
-  std::uint64_t max_output = kDefaultMaxOutput;
+  std::uint64_t max_output = DEFAULT_MAX_OUTPUT;
 };
 
 // `arguments` is the process's argument vector, program path first. Help and

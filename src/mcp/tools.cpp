@@ -7,6 +7,7 @@
 
 #include "cli/prepare.h"
 #include "mcp/options.h"
+#include "output/captured_output.h"
 #include "protocol/error_code.h"
 #include "text/utf8.h"
 
@@ -260,34 +261,25 @@ Built build(ToolId tool, const Json& json, const Options& options) {
 // Each output stream kept up to the limit; the rest is read and dropped.
 class ExecCapture final : public ConversationEvents {
  public:
-  explicit ExecCapture(std::uint64_t limit) : limit_(limit) {}
+  explicit ExecCapture(std::uint64_t limit) : stdout_(limit), stderr_(limit) {}
 
   IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
-    Captured& captured = stream == RemoteStream::Stdout ? stdout_ : stderr_;
-    const std::uint64_t room = limit_ - captured.bytes.size();
-    const std::size_t kept = chunk.size() <= room ? chunk.size() : static_cast<std::size_t>(room);
-    captured.bytes.append(reinterpret_cast<const char*>(chunk.data()), kept);
-    if (kept < chunk.size()) captured.truncated = true;
+    (stream == RemoteStream::Stdout ? stdout_ : stderr_).append(chunk);
     return {};
   }
   void progress(const TransferCounters&) override {}
 
   Json result(std::int32_t exit_code) const {
     return {{"exit_code", exit_code},
-            {"stdout", text::utf8_lossy(stdout_.bytes)},
-            {"stderr", text::utf8_lossy(stderr_.bytes)},
-            {"stdout_truncated", stdout_.truncated},
-            {"stderr_truncated", stderr_.truncated}};
+            {"stdout", text::utf8_lossy(stdout_.bytes())},
+            {"stderr", text::utf8_lossy(stderr_.bytes())},
+            {"stdout_truncated", stdout_.truncated()},
+            {"stderr_truncated", stderr_.truncated()}};
   }
 
  private:
-  struct Captured {
-    std::string bytes;
-    bool truncated = false;
-  };
-  std::uint64_t limit_;
-  Captured stdout_;
-  Captured stderr_;
+  CappedOutput stdout_;
+  CappedOutput stderr_;
 };
 
 class TransferEvents final : public ConversationEvents {
