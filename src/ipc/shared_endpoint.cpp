@@ -15,12 +15,20 @@ class SharedEndpoint::Turns final : public PipeSystem {
 
   Result<std::unique_ptr<PipeConnection::Handle>, int> open(std::string_view pipe_name) override {
     seen_ = shared_.ended_so_far();
-    return shared_.system_.open(pipe_name);
+    auto opened = shared_.system_.open(pipe_name);
+    // Counted at once: whoever finds the endpoint busy now must see why.
+    if (opened) shared_.opened();
+    counted_ = opened.has_value();
+    return opened;
   }
+
+  // Whether the last attempt opened the endpoint, and so counts as ours.
+  bool counted() const { return counted_; }
 
   OpenFailure classify(int error_code) const override {
     const OpenFailure failure = shared_.system_.classify(error_code);
-    const bool ours_in_the_way = shared_.any_open();
+    // Ours are in the way if one is open, or one ended since the attempt.
+    const bool ours_in_the_way = shared_.any_open() || shared_.ended_so_far() != seen_;
     // A desktop application that serves one conversation at a time may have
     // no instance listening while it serves ours.
     if (failure == OpenFailure::NotRunning && ours_in_the_way) return OpenFailure::Busy;
@@ -46,6 +54,7 @@ class SharedEndpoint::Turns final : public PipeSystem {
  private:
   SharedEndpoint& shared_;
   std::uint64_t seen_ = 0;  // ends of ours before the last attempt
+  bool counted_ = false;
   std::uint64_t ended_at_last_wait_;
   int usual_waits_ = 0;
 };
@@ -58,13 +67,21 @@ Result<SharedEndpoint::Conversation, ConnectError> SharedEndpoint::open() {
   // The waits are bounded by Turns: by our own conversations ending, or by
   // BUSY_WAITS waits in a row.
   auto connection = connect_with(turns, pipe_name_, std::numeric_limits<int>::max());
-  if (!connection) return fail(std::move(connection).error());
+  if (!connection) {
+    if (turns.counted()) ended();  // opened, then refused: already closed
+    return fail(std::move(connection).error());
+  }
   return Conversation(*this, std::move(*connection));
 }
 
 std::uint64_t SharedEndpoint::ended_so_far() {
   const std::lock_guard lock(mutex_);
   return ended_;
+}
+
+void SharedEndpoint::opened() {
+  const std::lock_guard lock(mutex_);
+  ++open_;
 }
 
 bool SharedEndpoint::any_open() {
@@ -88,10 +105,7 @@ void SharedEndpoint::ended() {
 }
 
 SharedEndpoint::Conversation::Conversation(SharedEndpoint& endpoint, PipeConnection connection)
-    : endpoint_(&endpoint), connection_(std::move(connection)) {
-  const std::lock_guard lock(endpoint.mutex_);
-  ++endpoint.open_;
-}
+    : endpoint_(&endpoint), connection_(std::move(connection)) {}
 
 SharedEndpoint::Conversation::Conversation(Conversation&& other) noexcept
     : endpoint_(std::exchange(other.endpoint_, nullptr)),

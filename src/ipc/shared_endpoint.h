@@ -26,6 +26,7 @@ class SharedEndpoint {
   // then the connects waiting for a turn try again.
   class Conversation {
    public:
+    // `connection` was opened by `endpoint`, and counted there.
     Conversation(SharedEndpoint& endpoint, PipeConnection connection);
     Conversation(Conversation&& other) noexcept;
     Conversation& operator=(Conversation&&) = delete;
@@ -47,6 +48,7 @@ class SharedEndpoint {
   class Turns;
 
   std::uint64_t ended_so_far();
+  void opened();
   bool any_open();
   // Waits until one of ours ends, if one has not ended since `seen` already;
   // false at once when none of ours is open, so there is nothing to wait for.
