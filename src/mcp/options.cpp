@@ -22,6 +22,9 @@ constexpr const char* kDescription =
     "启用外部 "
     "CLI turned on.";
 
+// Far more threads than any machine runs usefully, and still a sane number.
+constexpr std::uint64_t kMaxCallLimit = 1024;
+
 std::set<std::string> split_list(const std::string& list) {
   std::set<std::string> items;
   std::istringstream stream(list);
@@ -38,8 +41,8 @@ std::string check_tool_names(const std::string& list) {
   return split_list(list).empty() ? "no tool named" : "";
 }
 
-// A byte count: decimal digits only, within 64 bits.
-std::optional<std::uint64_t> parse_byte_count(const std::string& text) {
+// Decimal digits only, within 64 bits.
+std::optional<std::uint64_t> parse_decimal(const std::string& text) {
   std::uint64_t value = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
@@ -48,7 +51,15 @@ std::optional<std::uint64_t> parse_byte_count(const std::string& text) {
 }
 
 std::string check_byte_count(const std::string& text) {
-  return parse_byte_count(text) ? "" : "not a number of bytes: " + text::utf8_lossy(text);
+  return parse_decimal(text) ? "" : "not a number of bytes: " + text::utf8_lossy(text);
+}
+
+std::string check_call_limit(const std::string& text) {
+  const auto count = parse_decimal(text);
+  return count && *count > 0 && *count <= kMaxCallLimit
+             ? ""
+             : "not a number of calls from 1 to " + std::to_string(kMaxCallLimit) + ": " +
+                   text::utf8_lossy(text);
 }
 
 std::string check_host_ids(const std::string& list) {
@@ -60,6 +71,7 @@ struct Definition {
   std::string tools;
   std::string hosts;
   std::string max_output = std::to_string(DEFAULT_MAX_OUTPUT);
+  std::string max_calls = std::to_string(kDefaultMaxCalls);
 
   Definition() {
     app.set_version_flag("-V,--version", std::string("sorvane-mcp ") + std::string(kProgramVersion),
@@ -75,13 +87,18 @@ struct Definition {
                    "Bytes of each output stream of exec kept per call (default 1048576)")
         ->check(check_byte_count)
         ->option_text("BYTES");
+    app.add_option("--max-calls", max_calls,
+                   "Tool calls run at once; later calls wait their turn (default 16)")
+        ->check(check_call_limit)
+        ->option_text("N");
   }
 
   Options to_options() const {
     Options options;
     options.tools = split_list(tools);
     if (!hosts.empty()) options.hosts = split_list(hosts);
-    options.max_output = parse_byte_count(max_output).value_or(DEFAULT_MAX_OUTPUT);
+    options.max_output = parse_decimal(max_output).value_or(DEFAULT_MAX_OUTPUT);
+    options.max_calls = parse_decimal(max_calls).value_or(kDefaultMaxCalls);
     return options;
   }
 };

@@ -1,7 +1,8 @@
 // The command line of sorvane-mcp: which tools and hosts an agent may use,
-// and how much remote output one call keeps.
+// how much remote output one call keeps, and how many calls run at once.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -15,10 +16,13 @@
 
 namespace sorvane::mcp {
 
+inline constexpr std::size_t kDefaultMaxCalls = 16;
+
 struct Options {
   std::set<std::string> tools;                 // empty: every tool
   std::optional<std::set<std::string>> hosts;  // nothing: every host
   std::uint64_t max_output = DEFAULT_MAX_OUTPUT;
+  std::size_t max_calls = kDefaultMaxCalls;  // tool calls running at once; the rest wait
 };
 
 // `arguments` is the process's argument vector, program path first. Help and

@@ -1,7 +1,5 @@
 #include "mcp/server.h"
 
-#include <condition_variable>
-#include <thread>
 #include <utility>
 
 #include "base/version.h"
@@ -14,6 +12,7 @@ constexpr int kParseError = -32700;
 constexpr int kInvalidRequest = -32600;
 constexpr int kMethodNotFound = -32601;
 constexpr int kInvalidParams = -32602;
+constexpr int kInternalError = -32603;
 constexpr int kNotInitialized = -32002;
 
 std::string dump(const Json& value) {
@@ -71,38 +70,30 @@ void MessageWriter::diagnose(std::string_view text) {
   (void)diagnostics_.write_all(as_bytes(line));
 }
 
-// The calls in flight, by request id. A call's result is sent only by the
-// side that removes it: the call when it ends, or a cancellation, never both.
+// The calls in flight, by request id, queued or running. A call's result is
+// sent only by the side that removes it: the call when it ends, or a
+// cancellation, never both.
 struct Server::Calls {
   std::mutex mutex;
-  std::condition_variable ended;
-  std::map<std::string, std::shared_ptr<Cancellation>> running;
-  int threads = 0;
+  std::map<std::string, std::shared_ptr<Cancellation>> open;
 
   bool add(const std::string& key, std::shared_ptr<Cancellation> cancellation) {
     const std::lock_guard lock(mutex);
-    if (!running.emplace(key, std::move(cancellation)).second) return false;
-    ++threads;
-    return true;
+    return open.emplace(key, std::move(cancellation)).second;
   }
   // Whether the call's result is still wanted.
   bool finish(const std::string& key) {
     const std::lock_guard lock(mutex);
-    return running.erase(key) > 0;
-  }
-  void thread_ended() {
-    const std::lock_guard lock(mutex);
-    --threads;
-    ended.notify_all();
+    return open.erase(key) > 0;
   }
   void cancel(const std::string& key) {
     std::shared_ptr<Cancellation> cancellation;
     {
       const std::lock_guard lock(mutex);
-      const auto found = running.find(key);
-      if (found == running.end()) return;
+      const auto found = open.find(key);
+      if (found == open.end()) return;
       cancellation = std::move(found->second);
-      running.erase(found);
+      open.erase(found);
     }
     cancellation->cancel();
   }
@@ -110,13 +101,9 @@ struct Server::Calls {
     std::map<std::string, std::shared_ptr<Cancellation>> cancelled;
     {
       const std::lock_guard lock(mutex);
-      cancelled.swap(running);
+      cancelled.swap(open);
     }
     for (auto& [key, cancellation] : cancelled) cancellation->cancel();
-  }
-  void wait_for_threads() {
-    std::unique_lock lock(mutex);
-    ended.wait(lock, [this] { return threads == 0; });
   }
 };
 
@@ -124,11 +111,12 @@ Server::Server(Options options, MessageWriter& writer, CallConverse converse)
     : options_(std::move(options)),
       writer_(writer),
       converse_(std::move(converse)),
-      calls_(std::make_shared<Calls>()) {}
+      calls_(std::make_unique<Calls>()),
+      pool_(options_.max_calls) {}
 
 Server::~Server() {
   cancel_all();
-  calls_->wait_for_threads();
+  // The pool, destroyed first, joins the calls' threads.
 }
 
 void Server::cancel_all() { calls_->cancel_all(); }
@@ -221,26 +209,31 @@ void Server::start_call(const Json& id, const Json& params) {
   }
   const Json& arguments = member(params, "arguments");
   const Json& token = member(member(params, "_meta"), "progressToken");
-  std::thread call([calls = calls_, &writer = writer_, converse = converse_, options = options_,
-                    tool = *tool, id, key, cancellation,
-                    arguments = arguments.is_null() ? Json::object() : arguments,
-                    token = is_valid_id(token) ? token : Json()] {
-    ProgressReport report;
-    if (!token.is_null()) {
-      report = [&](const TransferCounters& counters) {
-        if (!cancellation->cancelled()) writer.send(progress_notification(token, counters));
-      };
-    }
-    const Converse held = [&](const Request& request, ConversationEvents& events) {
-      return converse(request, events, *cancellation);
-    };
-    Json result = call_tool(tool, arguments, options, held, report);
-    if (calls->finish(key)) {
-      writer.send({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
-    }
-    calls->thread_ended();
+  auto queued = pool_.submit([this, tool = *tool, id, key, cancellation,
+                              arguments = arguments.is_null() ? Json::object() : arguments,
+                              token = is_valid_id(token) ? token : Json()] {
+    run_call(tool, id, key, *cancellation, arguments, token);
   });
-  call.detach();
+  if (!queued && calls_->finish(key)) {
+    writer_.diagnose("cannot start a tool call: " + queued.error());
+    reply_error(id, kInternalError, "Internal error: cannot start the call: " + queued.error());
+  }
+}
+
+void Server::run_call(ToolId tool, const Json& id, const std::string& key,
+                      Cancellation& cancellation, const Json& arguments, const Json& token) {
+  if (cancellation.cancelled()) return;  // cancelled while it waited its turn
+  ProgressReport report;
+  if (!token.is_null()) {
+    report = [&](const TransferCounters& counters) {
+      if (!cancellation.cancelled()) writer_.send(progress_notification(token, counters));
+    };
+  }
+  const Converse held = [&](const Request& request, ConversationEvents& events) {
+    return converse_(request, events, cancellation);
+  };
+  Json result = call_tool(tool, arguments, options_, held, report);
+  if (calls_->finish(key)) reply(id, std::move(result));
 }
 
 void Server::reply(const Json& id, Json result) {

@@ -1,5 +1,5 @@
 // The MCP server: JSON-RPC 2.0 over lines, the lifecycle, and the tool calls,
-// each on a thread of its own with a connection of its own.
+// each with a connection of its own, on the threads of a bounded pool.
 #pragma once
 
 #include <array>
@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "base/io.h"
+#include "base/thread_pool.h"
 #include "ipc/cancellation.h"
 #include "mcp/options.h"
 #include "mcp/tools.h"
@@ -49,7 +50,7 @@ class Server {
   // Cancels the calls still open and waits for their threads.
   ~Server();
 
-  // One line of standard input. Tool calls start a thread and return at once.
+  // One line of standard input. Tool calls are queued and return at once.
   void handle_line(std::string_view line);
   // A line over the size limit, skipped whole.
   void handle_oversized_line();
@@ -63,6 +64,9 @@ class Server {
   void handle_request(const Json& id, const std::string& method, const Json& params);
   void handle_notification(const std::string& method, const Json& params);
   void start_call(const Json& id, const Json& params);
+  // On a thread of the pool.
+  void run_call(ToolId tool, const Json& id, const std::string& key, Cancellation& cancellation,
+                const Json& arguments, const Json& token);
   Json list_tools() const;
   bool offered(ToolId tool) const;
 
@@ -72,8 +76,10 @@ class Server {
   Options options_;
   MessageWriter& writer_;
   CallConverse converse_;
-  std::shared_ptr<Calls> calls_;
+  std::unique_ptr<Calls> calls_;
   bool initialized_ = false;
+  // Last: destroyed first, so its threads are joined while what they use lives.
+  ThreadPool pool_;
 };
 
 }  // namespace sorvane::mcp

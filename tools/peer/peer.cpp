@@ -3,11 +3,12 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
-#include <thread>
 #include <variant>
 
+#include "base/thread_pool.h"
 #include "demo.h"
 #include "hosts.h"
 #include "ipc/endpoint.h"
@@ -18,6 +19,9 @@
 
 namespace sorvane::peer {
 namespace {
+
+// Threads of --parallel: far more than the tests open at once.
+constexpr std::size_t kParallelConnections = 64;
 
 constexpr const char* kDescription =
     "sorvane-peer: a stand-in for the Sorvane desktop application, for development, tests and "
@@ -148,6 +152,8 @@ int listen_and_serve(const Mode& mode, const Options& options) {
   }
   std::printf("listening on %s\n", native_to_utf8_lossy(address).c_str());
   std::fflush(stdout);
+  // Joined before the listener closes; connections past its threads wait.
+  ThreadPool pool(kParallelConnections);
   do {
     auto connection = listener->accept(!options.once);
     if (!connection) {
@@ -155,11 +161,12 @@ int listen_and_serve(const Mode& mode, const Options& options) {
       return 1;
     }
     if (options.parallel) {
-      // The mode and options live until the process ends.
-      std::thread([client = std::move(*connection), &mode, &options] {
+      std::shared_ptr client = std::move(*connection);
+      auto queued = pool.submit([client, &mode, &options] {
         serve(*client, mode, options);
         client->close();
-      }).detach();
+      });
+      if (!queued) log_line("cannot serve a connection: " + queued.error());
       continue;
     }
     serve(**connection, mode, options);
