@@ -209,6 +209,8 @@ bool colour_on(const ConsoleSink& sink, StdStream stream) {
 
 Result<std::vector<HostLabel>, ToolError> choose_hosts(const Cli::Exec& exec,
                                                        const HostLister& list_hosts) {
+  std::vector<std::string> ids = split_ids(exec.id);
+  if (!exec.query && ids.empty()) return fail(nothing_chosen(exec));
   auto listed = list_hosts(exec.query);
   if (!listed) return fail(std::move(listed).error());
   std::vector<HostLabel> chosen;
@@ -218,7 +220,7 @@ Result<std::vector<HostLabel>, ToolError> choose_hosts(const Cli::Exec& exec,
       if (seen.insert(host.id).second) chosen.push_back({host.id, std::move(host.name), {}});
     }
   } else {
-    for (std::string& id : split_ids(exec.id)) {
+    for (std::string& id : ids) {
       const auto known = std::find_if(listed->begin(), listed->end(),
                                       [&id](const HostInfo& host) { return host.id == id; });
       std::optional<std::string> name;
