@@ -598,8 +598,8 @@ std::optional<std::chrono::milliseconds> parse_duration(std::string_view text) {
   std::uint64_t milliseconds_per_unit = 0;
   if (suffix == "ms") milliseconds_per_unit = 1;
   if (suffix.empty() || suffix == "s") milliseconds_per_unit = 1000;
-  if (suffix == "m") milliseconds_per_unit = 60 * 1000;
-  if (suffix == "h") milliseconds_per_unit = 60 * 60 * 1000;
+  if (suffix == "m") milliseconds_per_unit = std::uint64_t{60} * 1000;
+  if (suffix == "h") milliseconds_per_unit = std::uint64_t{60} * 60 * 1000;
   // Past a year is a typo, and far from where the count could overflow.
   constexpr std::uint64_t longest = std::uint64_t{366} * 24 * 60 * 60 * 1000;
   if (milliseconds_per_unit == 0 || count > longest / milliseconds_per_unit) return std::nullopt;

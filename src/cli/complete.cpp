@@ -149,6 +149,16 @@ std::string describe(const HostInfo& host) {
   return printable(std::move(description));
 }
 
+// Whether `id` is one of the comma-separated items of `list`.
+bool is_listed(std::string_view list, std::string_view id) {
+  for (std::size_t start = 0; start < list.size();) {
+    const std::size_t comma = std::min(list.find(',', start), list.size());
+    if (list.substr(start, comma - start) == id) return true;
+    start = comma + 1;
+  }
+  return false;
+}
+
 // With `several`, the IDs before the word's last comma stay, and the one
 // after it is completed among the hosts not listed yet.
 std::vector<Candidate> matching_hosts(const HostSource& hosts, std::string_view word,
@@ -159,7 +169,7 @@ std::vector<Candidate> matching_hosts(const HostSource& hosts, std::string_view 
   std::vector<Candidate> offered;
   for (const HostInfo& host : hosts()) {
     if (!is_plain_word(host.id)) continue;
-    if (("," + std::string(listed)).find("," + host.id + ",") != std::string::npos) continue;
+    if (is_listed(listed, host.id)) continue;
     if (text::to_lower_full(host.id).starts_with(wanted) ||
         text::to_lower_full(host.name).starts_with(wanted)) {
       offered.push_back({std::string(listed) + host.id, describe(host)});

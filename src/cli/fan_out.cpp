@@ -21,6 +21,7 @@ namespace sorvane {
 namespace {
 
 constexpr std::uint32_t LOCAL_FAILURE = 255;
+constexpr std::size_t WRITE_PIECE = 8192;
 
 std::uint32_t report(ConsoleSink& err, const ToolError& error) {
   (void)err.write_all(format_error_line(error));
@@ -92,9 +93,14 @@ class HostLines final : public HostEvents {
         err_(host_prefix(plan.hosts[index].label, index, plan.colour_err)) {}
 
   IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
-    ready_.clear();
-    lines(stream).add(chunk, ready_);
-    return console_.write(stream, ready_);
+    // A piece at a time, so that what waits to be written stays small
+    // however large the frame.
+    for (std::size_t at = 0; at < chunk.size(); at += WRITE_PIECE) {
+      ready_.clear();
+      lines(stream).add(chunk.subspan(at, std::min(WRITE_PIECE, chunk.size() - at)), ready_);
+      if (auto written = console_.write(stream, ready_); !written) return written;
+    }
+    return {};
   }
 
   IoResult<void> finish(const HostOutcome& outcome) override {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "output/recording_stream_for_tests.h"
@@ -14,8 +15,9 @@ HostInfo host(std::string id, std::string name) {
 }
 
 std::vector<std::string> labels(const std::vector<HostLabel>& hosts) {
-  std::vector<std::string> shown;
-  for (const HostLabel& chosen : hosts) shown.push_back(chosen.id + "=" + chosen.label);
+  std::vector<std::string> shown(hosts.size());
+  std::transform(hosts.begin(), hosts.end(), shown.begin(),
+                 [](const HostLabel& chosen) { return chosen.id + "=" + chosen.label; });
   return shown;
 }
 

@@ -21,6 +21,7 @@ class SharedEndpoint {
   explicit SharedEndpoint(std::string pipe_name, PipeSystem& system = system_pipes());
   SharedEndpoint(const SharedEndpoint&) = delete;
   SharedEndpoint& operator=(const SharedEndpoint&) = delete;
+  ~SharedEndpoint() = default;  // every Conversation has ended before
 
   // One open conversation; when it goes, its connection is closed first and
   // then the connects waiting for a turn try again.

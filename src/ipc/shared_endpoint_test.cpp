@@ -122,6 +122,7 @@ TEST(SharedEndpoint, ManyConversationsOnAnEndpointThatServesOneAtATime) {
   SharedEndpoint endpoint("p", pipes);
   std::atomic<int> failed = 0;
   std::vector<std::thread> threads;
+  threads.reserve(16);
   for (int i = 0; i < 16; ++i) {
     threads.emplace_back([&] {
       for (int round = 0; round < 20; ++round) {

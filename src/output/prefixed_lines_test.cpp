@@ -30,9 +30,8 @@ TEST(PrefixedLines, WholeLinesWhateverTheChunks) {
       {"no end", "h: no end\n"},
       {"\n\nx", "h: \nh: \nh: x\n"},
       {"crlf\r\n", "h: crlf\r\n"},
-      {long_line + "\n",
-       "h: " + long_line.substr(0, 64) + "\nh: " + long_line.substr(64, 64) + "\nh: " +
-           long_line.substr(128) + "\n"},
+      {long_line + "\n", "h: " + long_line.substr(0, 64) + "\nh: " + long_line.substr(64, 64) +
+                             "\nh: " + long_line.substr(128) + "\n"},
       {split_char, "h: " + std::string(62, 'a') + "\nh: 中b\n"},
   };
   for (const auto& c : cases) {
