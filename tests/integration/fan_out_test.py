@@ -69,6 +69,7 @@ class ChoosingHosts(FanOut):
         result = self.run_exec("-q", "10.0.1", "echo hi")
         self.assertEqual(self.lines(result.stdout), [DB1 + ": hi", DB2 + ": hi"])
 
+    @posix_only
     def test_the_command_from_stdin_goes_to_every_host(self):
         result = self.run_exec("--query", "web", "--stdin", stdin=b"\xef\xbb\xbfecho one\r\necho two\n")
         self.assertEqual(self.lines(result.stdout),
@@ -81,6 +82,7 @@ class ChoosingHosts(FanOut):
                          (255, b"", "sorvane: [host_not_found] 没有与查询「nothing-like-it」匹配的主机\n".encode()))
         self.assertEqual(json.loads(self.peer.request())["request"]["type"], "list")
 
+    @posix_only
     def test_the_one_host_form_is_untouched(self):
         self.assertEqual(self.run_exec(SOLO, "echo hi; exit 3"), (3, b"hi\n", b""))
 
