@@ -28,13 +28,16 @@ std::uint32_t report(ConsoleSink& err, const ToolError& error) {
   return LOCAL_FAILURE;
 }
 
-// The items of "a,b,,c", each once, in order.
+// The items of "a, b,,c", each once, in order.
 std::vector<std::string> split_ids(std::string_view list) {
   std::vector<std::string> ids;
   std::set<std::string> seen;
   std::istringstream items{std::string(list)};
-  for (std::string id; std::getline(items, id, ',');) {
-    if (!id.empty() && seen.insert(id).second) ids.push_back(id);
+  for (std::string item; std::getline(items, item, ',');) {
+    const auto first = item.find_first_not_of(' ');
+    if (first == std::string::npos) continue;
+    std::string id = item.substr(first, item.find_last_not_of(' ') + 1 - first);
+    if (seen.insert(id).second) ids.push_back(std::move(id));
   }
   return ids;
 }

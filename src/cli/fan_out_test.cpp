@@ -30,7 +30,7 @@ TEST(ChooseHosts, ByIdsOrQueryLabelledByNameUnlessShared) {
     return Result<std::vector<HostInfo>, ToolError>(known);
   };
   Cli::Exec by_ids;
-  by_ids.id = "b,,x,a,b,d";
+  by_ids.id = "b,,x, a ,b,d";
   auto chosen = choose_hosts(by_ids, lister);
   ASSERT_TRUE(chosen);
   EXPECT_EQ(labels(*chosen), (std::vector<std::string>{"b=db", "x=x", "a=web", "d=d"}));
