@@ -6,7 +6,6 @@
 #include <mutex>
 #include <set>
 #include <sstream>
-#include <type_traits>
 #include <variant>
 
 #include "base/thread_pool.h"
