@@ -14,9 +14,19 @@ export SORVANE_DATA_DIR=$work/data
 
 # start_peer SCRIPT_TEXT: serves the script on every connection; sets $socket.
 start_peer() {
-  [[ -n $peer_pid ]] && { kill "$peer_pid"; wait "$peer_pid" 2>/dev/null || true; }
   printf '%s\n' "$1" >"$work/script"
-  build-bench/sorvane-peer script "$work/script" >"$work/peer.out" 2>"$work/peer.err" &
+  run_peer script "$work/script"
+}
+
+# start_demo_peer HOSTS_FILE: answers like the desktop application, running
+# exec commands with the local shell; sets $socket.
+start_demo_peer() {
+  run_peer demo --hosts "$1"
+}
+
+run_peer() {  # MODE ARGS...
+  [[ -n $peer_pid ]] && { kill "$peer_pid"; wait "$peer_pid" 2>/dev/null || true; }
+  build-bench/sorvane-peer "$@" >"$work/peer.out" 2>"$work/peer.err" &
   peer_pid=$!
   for _ in $(seq 100); do grep -q '^listening on ' "$work/peer.out" 2>/dev/null && break; sleep 0.05; done
   socket=$(sed -n 's/^listening on //p' "$work/peer.out")

@@ -25,6 +25,9 @@ Register-ArgumentCompleter -Native -CommandName sorvane, sorvane.exe -ScriptBloc
     foreach ($line in $lines) {
         $value, $description = $line -split "`t", 2
         if (-not $description) { $description = $value }
-        [System.Management.Automation.CompletionResult]::new($value, $value, 'ParameterValue', $description)
+        $text = $value
+        # Unquoted, PowerShell would take a list of host IDs for an array.
+        if ($value -match ',') { $text = "'$value'" }
+        [System.Management.Automation.CompletionResult]::new($text, $value, 'ParameterValue', $description)
     }
 }

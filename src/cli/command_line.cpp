@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <map>
 #include <memory>
 #include <vector>
@@ -34,7 +35,12 @@ constexpr std::string_view EXEC_LONG_ABOUT =
     "Run one command on a saved host and print its output.\n"
     "\n"
     "Opens a temporary connection, runs the command in the login shell, and closes it. "
-    "The command gets no stdin. The exit code is the remote command's.";
+    "The command gets no stdin. The exit code is the remote command's.\n"
+    "\n"
+    "With several hosts (ID,ID,... or --query) the command runs on each, --parallel at a time, "
+    "and every line of output goes to the stream it came on behind its host's name. The exit "
+    "code is then 0 when every host exited 0, 255 when any host could not be run (its error line "
+    "says why), and 1 otherwise.";
 constexpr std::string_view UPLOAD_ABOUT = "Copy a local file or folder to a saved host";
 constexpr std::string_view UPLOAD_LONG_ABOUT =
     "Copy a local file or folder to a saved host.\n"
@@ -52,6 +58,10 @@ constexpr std::string_view DOWNLOAD_LONG_ABOUT =
 constexpr std::string_view HELP_ABOUT = "Print this message or the help of the given subcommand(s)";
 
 constexpr std::string_view ID_HELP = "Host ID, from `sorvane list`";
+constexpr std::string_view EXEC_ID_HELP =
+    "Host ID, from `sorvane list`; several separated by commas";
+constexpr std::string_view SEVERAL_HOSTS_TIP =
+    "\n\n  tip: it goes with several hosts: ID,ID,... or --query";
 constexpr std::string_view SUMMARY_JSON_HELP =
     "Print the summary as JSON. Implied when stdout is not a terminal";
 
@@ -82,6 +92,9 @@ bool is_help_option(const CLI::App* app, const CLI::Option* option) {
 }
 
 std::string positional_display(const CLI::Option* option) {
+  // A positional that the parser need not require may still be shown as it
+  // is meant to be read (`exec`'s ID, for which --query can stand in).
+  if (!option->get_option_text().empty()) return option->get_option_text();
   const std::string& name = option->get_name();
   std::string shown = option->get_required() ? "<" + name + ">" : "[" + name + "]";
   if (option->get_expected_max() > 1) shown += "...";
@@ -197,6 +210,20 @@ std::string reject_empty_path(std::string& value) {
   return value.empty() ? "a value is required but none was supplied" : "";
 }
 
+constexpr unsigned MOST_PARALLEL = 1024;
+
+std::string reject_bad_parallel(std::string& value) {
+  unsigned count = 0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, count);
+  if (error == std::errc() && stop == end && count >= 1 && count <= MOST_PARALLEL) return "";
+  return "not a number from 1 to " + std::to_string(MOST_PARALLEL) + ": " + text::utf8_lossy(value);
+}
+
+std::string reject_bad_duration(std::string& value) {
+  return parse_duration(value) ? "" : "not a duration (30s, 5m, 1h): " + text::utf8_lossy(value);
+}
+
 struct Definition {
   // Only the subcommand `only` when it names one, else all of them.
   explicit Definition(std::string_view only = {});
@@ -205,6 +232,8 @@ struct Definition {
   std::shared_ptr<HelpFormatter> formatter = std::make_shared<HelpFormatter>();
   const CLI::Validator valid_unicode{reject_invalid_unicode, "", ""};
   const CLI::Validator non_empty_path{reject_empty_path, "", ""};
+  const CLI::Validator duration{reject_bad_duration, "", ""};
+  const CLI::Validator parallel_count{reject_bad_parallel, "", ""};
 
   CLI::App* list = nullptr;
   CLI::App* exec = nullptr;
@@ -215,17 +244,25 @@ struct Definition {
   std::string query;
   CLI::Option* query_option = nullptr;
   CLI::Option* command_option = nullptr;
+  CLI::Option* exec_id_option = nullptr;
+  CLI::Option* exec_query_option = nullptr;
+  std::vector<CLI::Option*> several_hosts_options;
   std::string id, command, local, remote;
   bool json = false;
   bool use_stdin = false;
+  unsigned parallel = DEFAULT_PARALLEL;  // checked as text first
+  std::string timeout;
+  std::uint64_t max_output = DEFAULT_MAX_OUTPUT;
   std::vector<std::string> help_path;
 
  private:
   CLI::App* add_subcommand(std::string_view name, std::string_view about);
+  void add_exec();
   void add_id(CLI::App* sub);
   void add_text(CLI::App* sub, std::string_view name, std::string& target, std::string_view help);
   void add_local(CLI::App* sub, std::string_view help);
-  static void add_flag(CLI::App* sub, std::string_view name, bool& target, std::string_view help);
+  static CLI::Option* add_flag(CLI::App* sub, std::string_view name, bool& target,
+                               std::string_view help);
 };
 
 Definition::Definition(std::string_view only) {
@@ -257,18 +294,7 @@ Definition::Definition(std::string_view only) {
     add_flag(list, "--json", json, "Print JSON. Implied when stdout is not a terminal");
   }
 
-  if (wanted("exec")) {
-    exec = add_subcommand("exec", EXEC_ABOUT);
-    formatter->set_long_about(exec, EXEC_LONG_ABOUT);
-    add_id(exec);
-    add_text(exec, "COMMAND", command, "One complete remote shell command, quoted as one argument");
-    command_option = exec->get_option("COMMAND");
-    command_option->required(false);
-    add_flag(exec, "--stdin", use_stdin,
-             "Read the command from stdin instead, for commands with quotes, pipes, `$` or several "
-             "lines");
-    exec->get_option("--stdin")->excludes(command_option);
-  }
+  if (wanted("exec")) add_exec();
 
   if (wanted("upload")) {
     upload = add_subcommand("upload", UPLOAD_ABOUT);
@@ -301,6 +327,42 @@ CLI::App* Definition::add_subcommand(std::string_view name, std::string_view abo
   return app.add_subcommand(std::string(name), std::string(about));
 }
 
+void Definition::add_exec() {
+  exec = add_subcommand("exec", EXEC_ABOUT);
+  formatter->set_long_about(exec, EXEC_LONG_ABOUT);
+  add_text(exec, "ID", id, EXEC_ID_HELP);
+  // Required unless --query chooses the hosts, which to_cli checks.
+  exec_id_option = exec->get_option("ID")->required(false)->option_text("<ID>");
+  add_text(exec, "COMMAND", command, "One complete remote shell command, quoted as one argument");
+  command_option = exec->get_option("COMMAND");
+  command_option->required(false);
+  add_flag(exec, "--stdin", use_stdin,
+           "Read the command from stdin instead, for commands with quotes, pipes, `$` or several "
+           "lines");
+  exec->get_option("--stdin")->excludes(command_option);
+  exec_query_option =
+      exec->add_option("-q,--query", query,
+                       "Run on every host that `sorvane list -q QUERY` shows, instead of ID")
+          ->type_name("QUERY")
+          ->check(valid_unicode);
+  several_hosts_options = {
+      add_flag(exec, "--json", json,
+               "With several hosts: one JSON object per host and line, as each ends"),
+      exec->add_option("--parallel", parallel,
+                       "With several hosts: how many run at once (default 8; 1 runs them in turn)")
+          ->type_name("N")
+          ->check(parallel_count),
+      exec->add_option("--timeout", timeout,
+                       "With several hosts: stop a host that has not ended after DURATION (30s, "
+                       "5m, 1h)")
+          ->type_name("DURATION")
+          ->check(duration),
+      exec->add_option("--max-output", max_output,
+                       "With --json: bytes of each stream kept per host (default 1048576)")
+          ->type_name("BYTES"),
+  };
+}
+
 void Definition::add_id(CLI::App* sub) { add_text(sub, "ID", id, ID_HELP); }
 
 void Definition::add_text(CLI::App* sub, std::string_view name, std::string& target,
@@ -314,9 +376,9 @@ void Definition::add_local(CLI::App* sub, std::string_view help_text) {
   sub->add_option("LOCAL", local, std::string(help_text))->required()->check(non_empty_path);
 }
 
-void Definition::add_flag(CLI::App* sub, std::string_view name, bool& target,
-                          std::string_view help_text) {
-  sub->add_flag(std::string(name), target, std::string(help_text))
+CLI::Option* Definition::add_flag(CLI::App* sub, std::string_view name, bool& target,
+                                  std::string_view help_text) {
+  return sub->add_flag(std::string(name), target, std::string(help_text))
       ->multi_option_policy(CLI::MultiOptionPolicy::Throw)
       ->disable_flag_override();
 }
@@ -393,6 +455,39 @@ struct MissingArgument {
   std::string message;
 };
 
+// With --query the one positional given is the command.
+Result<Cli, MissingArgument> exec_from(const Definition& d) {
+  Cli::Exec exec;
+  exec.use_stdin = d.use_stdin;
+  const bool has_id = d.exec_id_option->count() > 0;
+  if (d.command_option->count() > 0) exec.command = d.command;
+  if (d.exec_query_option->count() > 0) {
+    exec.query = d.query;
+    if (has_id && exec.command) return fail(MissingArgument{"ID excludes --query"});
+    if (has_id) exec.command = d.id;
+    if (exec.command && exec.use_stdin) return fail(MissingArgument{"COMMAND excludes --stdin"});
+  } else {
+    exec.id = d.id;
+  }
+  // The options of several hosts are unknown to the one-host form.
+  if (!runs_on_several_hosts(exec)) {
+    for (const CLI::Option* option : d.several_hosts_options) {
+      if (option->count() == 0) continue;
+      return fail(MissingArgument{"unexpected argument '" + option->get_name() + "' found" +
+                                  std::string(SEVERAL_HOSTS_TIP)});
+    }
+  }
+  if (!has_id && !exec.query) return fail(MissingArgument{"ID is required"});
+  if (!exec.command && !exec.use_stdin) {
+    return fail(MissingArgument{"COMMAND is required unless --stdin is given"});
+  }
+  exec.json = d.json;
+  exec.parallel = d.parallel;
+  if (!d.timeout.empty()) exec.timeout = parse_duration(d.timeout);
+  exec.max_output = d.max_output;
+  return Cli{std::move(exec)};
+}
+
 Result<Cli, MissingArgument> to_cli(Definition& d) {
   auto require = [](const CLI::App* sub, const char* option,
                     const char* id) -> std::optional<MissingArgument> {
@@ -408,15 +503,7 @@ Result<Cli, MissingArgument> to_cli(Definition& d) {
     if (d.query_option->count() > 0) query = d.query;
     return Cli{Cli::List{{std::move(query)}, d.json}};
   }
-  if (sub == d.exec) {
-    if (auto missing = require(sub, "ID", "id")) return fail(*missing);
-    if (d.command_option->count() == 0 && !d.use_stdin) {
-      return fail(MissingArgument{"COMMAND is required unless --stdin is given"});
-    }
-    std::optional<std::string> command;
-    if (d.command_option->count() > 0) command = d.command;
-    return Cli{Cli::Exec{d.id, std::move(command), d.use_stdin}};
-  }
+  if (sub == d.exec) return exec_from(d);
   if (sub == d.upload || sub == d.download) {
     for (auto [option, id] : {std::pair{"ID", "id"}, {"LOCAL", "local"}, {"REMOTE", "remote"}}) {
       if (auto missing = require(sub, option, id)) return fail(*missing);
@@ -497,6 +584,27 @@ std::string first_subcommand(std::span<const NativeString> arguments) {
 }
 
 }  // namespace
+
+bool runs_on_several_hosts(const Cli::Exec& exec) {
+  return exec.query.has_value() || exec.id.find(',') != std::string::npos;
+}
+
+std::optional<std::chrono::milliseconds> parse_duration(std::string_view text) {
+  std::uint64_t count = 0;
+  const char* end = text.data() + text.size();
+  const auto [unit, error] = std::from_chars(text.data(), end, count);
+  if (error != std::errc() || count == 0) return std::nullopt;
+  const std::string_view suffix(unit, static_cast<std::size_t>(end - unit));
+  std::uint64_t milliseconds_per_unit = 0;
+  if (suffix == "ms") milliseconds_per_unit = 1;
+  if (suffix.empty() || suffix == "s") milliseconds_per_unit = 1000;
+  if (suffix == "m") milliseconds_per_unit = std::uint64_t{60} * 1000;
+  if (suffix == "h") milliseconds_per_unit = std::uint64_t{60} * 60 * 1000;
+  // Past a year is a typo, and far from where the count could overflow.
+  constexpr std::uint64_t longest = std::uint64_t{366} * 24 * 60 * 60 * 1000;
+  if (milliseconds_per_unit == 0 || count > longest / milliseconds_per_unit) return std::nullopt;
+  return std::chrono::milliseconds(count * milliseconds_per_unit);
+}
 
 std::vector<CommandShape> command_shapes() {
   try {

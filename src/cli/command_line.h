@@ -1,6 +1,8 @@
 // The command line: its definition, help texts and the parsed record.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -10,12 +12,14 @@
 
 #include "base/result.h"
 #include "output/parse_outcome.h"
+#include "session/capped_output.h"
 #include "session/operation.h"
 #include "text/native_string.h"
 
 namespace sorvane {
 
 inline constexpr std::string_view PROGRAM_NAME = "sorvane";
+inline constexpr unsigned DEFAULT_PARALLEL = 8;
 
 // The parsed command line: exactly one subcommand, its operation and, where
 // the subcommand has one, the `--json` flag. Values are kept exactly as
@@ -24,7 +28,16 @@ struct Cli {
   struct List : Operation::List {
     bool json = false;
   };
-  using Exec = Operation::Exec;  // exec has no --json
+  // `id` is one host ID, or several separated by commas.
+  struct Exec : Operation::Exec {
+    // The hosts `list -q` shows, instead of `id`.
+    std::optional<std::string> query = {};
+    // For several hosts only:
+    bool json = false;
+    unsigned parallel = DEFAULT_PARALLEL;
+    std::optional<std::chrono::milliseconds> timeout = {};
+    std::uint64_t max_output = DEFAULT_MAX_OUTPUT;
+  };
   struct Upload : Operation::Upload {
     bool json = false;
   };
@@ -34,6 +47,13 @@ struct Cli {
 
   std::variant<List, Exec, Upload, Download> command;
 };
+
+// Whether `exec` runs on several hosts: chosen by a query, or a list of IDs.
+bool runs_on_several_hosts(const Cli::Exec& exec);
+
+// "30s", "5m", "1h", "500ms"; a bare number counts seconds. Nothing for
+// zero, other units or more than a year.
+std::optional<std::chrono::milliseconds> parse_duration(std::string_view text);
 
 // `arguments` is the process's argument vector, program path first. Only the
 // subcommand that the first word names is defined, when it names one;

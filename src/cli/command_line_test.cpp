@@ -123,6 +123,51 @@ TEST(Parse, RefusedCommandLinesEndWithStatusTwoOnStandardError) {
   }
 }
 
+TEST(Parse, ExecOnSeveralHosts) {
+  struct Case {
+    std::vector<std::string> words;
+    std::string expected;  // the record, or the first line of the error
+  };
+  auto describe_several = [](const Cli::Exec& c) {
+    return describe(Cli{c}) + " query=" + optional_text(c.query) +
+           " json=" + std::to_string(c.json) + " parallel=" + std::to_string(c.parallel) +
+           " timeout=" + (c.timeout ? std::to_string(c.timeout->count()) + "ms" : "none") +
+           " max=" + std::to_string(c.max_output);
+  };
+  const Case cases[] = {
+      {{"exec", "a,b", "up"},
+       "exec id='a,b' command='up' stdin=0 query=none json=0 parallel=8 timeout=none max=1048576"},
+      {{"exec", "-q", "web", "up", "--json", "--parallel", "2", "--timeout", "90", "--max-output",
+        "0"},
+       "exec id='' command='up' stdin=0 query='web' json=1 parallel=2 timeout=90000ms max=0"},
+      {{"exec", "--query", "", "--stdin", "--timeout=5m"},
+       "exec id='' command=none stdin=1 query='' json=0 parallel=8 timeout=300000ms max=1048576"},
+      {{"exec", "a,", "--timeout", "1h", "x"},
+       "exec id='a,' command='x' stdin=0 query=none json=0 parallel=8 timeout=3600000ms "
+       "max=1048576"},
+      {{"exec", "-q", "w", "ID", "up"}, "error: ID excludes --query"},
+      {{"exec", "-q", "w", "up", "--stdin"}, "error: COMMAND excludes --stdin"},
+      {{"exec", "-q", "w"}, "error: COMMAND is required unless --stdin is given"},
+      {{"exec", "ID", "up", "--parallel", "2"}, "error: unexpected argument '--parallel' found"},
+      {{"exec", "ID", "up", "--max-output", "9"},
+       "error: unexpected argument '--max-output' found"},
+      {{"exec", "a,b", "up", "--parallel", "0"},
+       "error: --parallel: not a number from 1 to 1024: 0"},
+      {{"exec", "a,b", "up", "--timeout", "0s"},
+       "error: --timeout: not a duration (30s, 5m, 1h): 0s"},
+      {{"exec", "a,b", "up", "--timeout", "5d"},
+       "error: --timeout: not a duration (30s, 5m, 1h): 5d"},
+      {{"exec", "a,b", "up", "--timeout", "9999h"},
+       "error: --timeout: not a duration (30s, 5m, 1h): 9999h"},
+  };
+  for (const auto& c : cases) {
+    auto cli = parse_words(c.words);
+    const std::string got = cli ? describe_several(std::get<Cli::Exec>(cli->command))
+                                : cli.error().text.substr(0, cli.error().text.find('\n'));
+    EXPECT_EQ(got, c.expected);
+  }
+}
+
 TEST(Parse, LocalPathNeedNotBeUnicode) {
   // Bytes that are not UTF-8 on POSIX; an unpaired surrogate on Windows.
   const std::string word = "a\xED\xA0\x80";

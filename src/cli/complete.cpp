@@ -25,6 +25,7 @@ constexpr std::string_view END_OF_OPTIONS = "--";
 constexpr std::string_view HOST_ID = "ID";
 constexpr std::string_view LOCAL_PATH = "LOCAL";
 constexpr std::string_view HELP_COMMAND = "help";
+constexpr std::string_view SEVERAL_HOSTS_COMMAND = "exec";
 
 // "-" alone is a value (standard input, say), not an option.
 bool is_option_word(std::string_view word) { return word.size() > 1 && word.front() == '-'; }
@@ -104,11 +105,20 @@ std::vector<Candidate> matching_subcommands(std::span<const CommandShape> shapes
   return offered;
 }
 
+// `exec --query` chooses its hosts itself: its first positional is the command.
+bool query_chooses_hosts(const Position& at) {
+  return at.command->name == SEVERAL_HOSTS_COMMAND &&
+         std::ranges::any_of(at.used, [](const ArgumentShape* option) {
+           return std::ranges::find(option->names, "--query") != option->names.end();
+         });
+}
+
 // The value name of the positional the cursor is on; empty past the last.
 std::string_view positional_slot(const Position& at) {
+  const std::size_t wanted = at.positionals + (query_chooses_hosts(at) ? 1 : 0);
   std::size_t index = 0;
   for (const ArgumentShape& argument : at.command->arguments) {
-    if (argument.positional && index++ == at.positionals) return argument.names.front();
+    if (argument.positional && index++ == wanted) return argument.names.front();
   }
   return {};
 }
@@ -136,14 +146,30 @@ std::string describe(const HostInfo& host) {
   return printable(std::move(description));
 }
 
-std::vector<Candidate> matching_hosts(const HostSource& hosts, std::string_view word) {
-  const std::string wanted = text::to_lower_full(word);
+// Whether `id` is one of the comma-separated items of `list`.
+bool is_listed(std::string_view list, std::string_view id) {
+  for (std::size_t start = 0; start < list.size();) {
+    const std::size_t comma = std::min(list.find(',', start), list.size());
+    if (list.substr(start, comma - start) == id) return true;
+    start = comma + 1;
+  }
+  return false;
+}
+
+// With `several`, the IDs before the word's last comma stay, and the one
+// after it is completed among the hosts not listed yet.
+std::vector<Candidate> matching_hosts(const HostSource& hosts, std::string_view word,
+                                      bool several) {
+  const std::size_t last_comma = several ? word.rfind(',') : std::string_view::npos;
+  const std::string_view listed = word.substr(0, last_comma + 1);
+  const std::string wanted = text::to_lower_full(word.substr(listed.size()));
   std::vector<Candidate> offered;
   for (const HostInfo& host : hosts()) {
     if (!is_plain_word(host.id)) continue;
+    if (is_listed(listed, host.id)) continue;
     if (text::to_lower_full(host.id).starts_with(wanted) ||
         text::to_lower_full(host.name).starts_with(wanted)) {
-      offered.push_back({host.id, describe(host)});
+      offered.push_back({std::string(listed) + host.id, describe(host)});
     }
   }
   return offered;
@@ -174,7 +200,8 @@ Completion complete(std::span<const std::string> words, std::span<const CommandS
     return {offered};
   }
   const std::string_view slot = positional_slot(*at);
-  if (slot == HOST_ID) return {matching_hosts(hosts, word)};
+  if (slot == HOST_ID)
+    return {matching_hosts(hosts, word, at->command->name == SEVERAL_HOSTS_COMMAND)};
   if (slot == LOCAL_PATH) return {{}, true};
   // Past the last positional only options are left to offer.
   if (slot.empty() && word.empty() && !at->options_ended) return {matching_options(*at, word)};

@@ -34,6 +34,10 @@ TEST(Complete, OffersWhatTheParserWouldTakeAtTheCursor) {
       {{"exec", "σοφ"}, {"b7c8d9e0f1a2b3c4"}},  // full lower-casing, final sigma included
       {{"exec", "web-e"}, {}},                  // an ID the shell could not take unquoted
       {{"exec", "x", ""}, {}},
+      {{"exec", "a1b2c3d4e5f60718,"}, {"a1b2c3d4e5f60718,b7c8d9e0f1a2b3c4"}},  // not listed yet
+      {{"exec", "x,,WEB"}, {"x,,a1b2c3d4e5f60718"}},
+      {{"exec", "-q", "web", ""}, {}},  // the command, with the hosts chosen by the query
+      {{"upload", "x,web"}, {}},        // one host only
       {{"upload", "x", "-"}, {"-h", "--help", "--json"}},
       {{"upload", "x", "."}, {}, true},
       {{"upload", "x", "y", ""}, {}},

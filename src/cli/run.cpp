@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include "cli/complete.h"
+#include "cli/fan_out.h"
 #include "ipc/endpoint.h"
 #include "output/console_conversation.h"
 #include "output/console_sink.h"
@@ -13,6 +14,8 @@ namespace {
 constexpr std::uint32_t LOCAL_FAILURE_STATUS = 255;
 
 std::uint32_t prepare_and_run_conversation(Cli cli, OutputStreams& streams) {
+  if (const auto* exec = std::get_if<Cli::Exec>(&cli.command); exec && runs_on_several_hosts(*exec))
+    return run_on_several_hosts(*exec, read_stdin_to_end, streams);
   auto request = build_request(operation_of(std::move(cli)), read_stdin_to_end);
   if (!request) {
     (void)streams.err.write_all(format_error_line(request.error()));

@@ -11,11 +11,11 @@
 
 #include "base/result.h"
 #include "output/parse_outcome.h"
+#include "session/capped_output.h"
 #include "text/native_string.h"
 
 namespace sorvane::mcp {
 
-inline constexpr std::uint64_t DEFAULT_MAX_OUTPUT = std::uint64_t{1024} * 1024;
 inline constexpr std::size_t DEFAULT_MAX_CALLS = 16;
 
 struct Options {

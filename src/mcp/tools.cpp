@@ -7,6 +7,7 @@
 
 #include "mcp/options.h"
 #include "protocol/error_code.h"
+#include "session/capped_output.h"
 #include "session/operation.h"
 #include "text/utf8.h"
 
@@ -266,14 +267,10 @@ Built build(ToolId tool, const Json& json, const Options& options) {
 class CallEvents final : public ConversationEvents {
  public:
   CallEvents(std::uint64_t limit, ProgressReport report)
-      : limit_(limit), report_(std::move(report)) {}
+      : report_(std::move(report)), stdout_(limit), stderr_(limit) {}
 
   IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
-    Captured& captured = stream == RemoteStream::Stdout ? stdout_ : stderr_;
-    const std::uint64_t room = limit_ - captured.bytes.size();
-    const std::size_t kept = chunk.size() <= room ? chunk.size() : static_cast<std::size_t>(room);
-    captured.bytes.append(reinterpret_cast<const char*>(chunk.data()), kept);
-    if (kept < chunk.size()) captured.truncated = true;
+    (stream == RemoteStream::Stdout ? stdout_ : stderr_).append(chunk);
     return {};
   }
   void progress(const TransferCounters& counters) override {
@@ -282,21 +279,16 @@ class CallEvents final : public ConversationEvents {
 
   Json exec_result(std::int32_t exit_code) const {
     return {{"exit_code", exit_code},
-            {"stdout", text::utf8_lossy(stdout_.bytes)},
-            {"stderr", text::utf8_lossy(stderr_.bytes)},
-            {"stdout_truncated", stdout_.truncated},
-            {"stderr_truncated", stderr_.truncated}};
+            {"stdout", text::utf8_lossy(stdout_.bytes())},
+            {"stderr", text::utf8_lossy(stderr_.bytes())},
+            {"stdout_truncated", stdout_.truncated()},
+            {"stderr_truncated", stderr_.truncated()}};
   }
 
  private:
-  struct Captured {
-    std::string bytes;
-    bool truncated = false;
-  };
-  std::uint64_t limit_;
   ProgressReport report_;
-  Captured stdout_;
-  Captured stderr_;
+  CappedOutput stdout_;
+  CappedOutput stderr_;
 };
 
 ToolError unexpected_reply() { return connection_broken("unexpected reply for this tool"); }

@@ -20,6 +20,8 @@ class ConsoleSink {
   IoResult<void> write_all(std::string_view text) { return write_all(as_bytes(text)); }
   IoResult<void> flush();
 
+  bool is_terminal() const { return is_terminal_; }
+
   // End of run: a held-back incomplete character becomes one U+FFFD, then
   // the stream is flushed. Failures are ignored.
   void finish();

@@ -15,6 +15,10 @@ enum class StdStream { Output, Error };
 // pseudo-terminal pipe of an MSYS or Cygwin terminal window).
 bool is_terminal(StdStream stream);
 
+// Readies a terminal stream for colour escape sequences where the system
+// needs it (a Windows console); false when the stream cannot show them.
+bool enable_colour(StdStream stream);
+
 // Unbuffered: each write goes to the system at once, so flush has nothing to
 // do. Callers build a whole text and write it in one call. On a Windows
 // console the UTF-8 bytes are shown as text whatever the console code page.

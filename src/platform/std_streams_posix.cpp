@@ -16,6 +16,8 @@ int descriptor(StdStream stream) {
 
 bool is_terminal(StdStream stream) { return isatty(descriptor(stream)) == 1; }
 
+bool enable_colour(StdStream stream) { return is_terminal(stream); }
+
 StdOutputStream::StdOutputStream(StdStream stream) : stream_(stream) {}
 
 IoResult<void> StdOutputStream::write_all(ByteSpan bytes) {

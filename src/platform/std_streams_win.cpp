@@ -111,6 +111,17 @@ bool is_terminal(StdStream stream) {
   return is_console(handle) || is_msys_pty(handle);
 }
 
+bool enable_colour(StdStream stream) {
+  const HANDLE handle = std_handle(stream);
+  if (!is_usable(handle)) return false;
+  DWORD mode = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+  }
+  return is_msys_pty(handle);  // a terminal emulator of its own
+}
+
 StdOutputStream::StdOutputStream(StdStream stream) : stream_(stream) {}
 
 IoResult<void> StdOutputStream::write_all(ByteSpan bytes) {

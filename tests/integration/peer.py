@@ -56,7 +56,7 @@ class PeerError(RuntimeError):
 
 
 class Peer:
-    def __init__(self, mode_args, once=False, parallel=False, extra_env=None):
+    def __init__(self, mode_args, once=False, parallel=False, one_at_a_time=False, extra_env=None):
         self._tmp = tempfile.TemporaryDirectory(prefix="sorvane-peer-")
         tmp = Path(self._tmp.name)
         self.dir = tmp
@@ -71,6 +71,8 @@ class Peer:
             self._args.append("--once")
         if parallel:
             self._args.append("--parallel")
+        if one_at_a_time:
+            self._args.append("--one-at-a-time")
         self.address = None
         self.process = None
         self._stderr = []

@@ -24,7 +24,9 @@ class Listener {
 
   // Starts listening at `path` (from endpoint_address). Refuses when
   // another server already listens there; a stale socket file is replaced.
-  static Result<Listener, std::string> open(const NativePath& path);
+  // With `one_instance`, a Windows pipe has a single instance, which listens
+  // again once its client is served: others find the pipe busy meanwhile.
+  static Result<Listener, std::string> open(const NativePath& path, bool one_instance = false);
 
   explicit Listener(std::unique_ptr<State> state);
   Listener(Listener&&) noexcept;

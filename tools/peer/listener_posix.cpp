@@ -105,7 +105,8 @@ struct Listener::State {
   }
 };
 
-Result<Listener, std::string> Listener::open(const NativePath& path) {
+Result<Listener, std::string> Listener::open(const NativePath& path,
+                                             bool /*one_instance: the backlog queues clients*/) {
   auto address = socket_address(path);
   if (!address) return fail(std::move(address).error());
   if (auto cleared = clear_stale_socket(*address); !cleared)

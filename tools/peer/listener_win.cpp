@@ -70,15 +70,19 @@ class PipeSecurity {
   SECURITY_ATTRIBUTES attributes_{};
 };
 
+// Owns its pipe instance, or, with `owned` empty, borrows the listener's one
+// instance and leaves it to listen again.
 class PipeInstanceConnection final : public PeerConnection {
  public:
-  explicit PipeInstanceConnection(UniqueHandle pipe) : pipe_(std::move(pipe)) {}
+  PipeInstanceConnection(HANDLE pipe, UniqueHandle owned) : pipe_(pipe), owned_(std::move(owned)) {}
+  PipeInstanceConnection(const PipeInstanceConnection&) = delete;
+  PipeInstanceConnection& operator=(const PipeInstanceConnection&) = delete;
   ~PipeInstanceConnection() override { close(); }
 
   IoResult<std::size_t> read_some(MutableByteSpan buffer) override {
     DWORD got = 0;
     const DWORD want = buffer.size() < MAXDWORD ? static_cast<DWORD>(buffer.size()) : MAXDWORD;
-    if (ReadFile(pipe_.get(), buffer.data(), want, &got, nullptr)) return std::size_t{got};
+    if (ReadFile(pipe_, buffer.data(), want, &got, nullptr)) return std::size_t{got};
     const DWORD error = GetLastError();
     if (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) return std::size_t{0};
     return fail(os_error(static_cast<int>(error)));
@@ -87,21 +91,23 @@ class PipeInstanceConnection final : public PeerConnection {
   IoResult<std::size_t> write_some(ByteSpan bytes) override {
     DWORD sent = 0;
     const DWORD want = bytes.size() < BUFFER_SIZE ? static_cast<DWORD>(bytes.size()) : BUFFER_SIZE;
-    if (WriteFile(pipe_.get(), bytes.data(), want, &sent, nullptr)) return std::size_t{sent};
+    if (WriteFile(pipe_, bytes.data(), want, &sent, nullptr)) return std::size_t{sent};
     return fail(os_error(static_cast<int>(GetLastError())));
   }
 
   // Disconnecting throws away what the client has not read yet, so wait
   // for it to take everything first.
   void close() override {
-    if (!pipe_.valid()) return;
-    FlushFileBuffers(pipe_.get());
-    DisconnectNamedPipe(pipe_.get());
-    pipe_.reset();
+    if (pipe_ == nullptr) return;
+    FlushFileBuffers(pipe_);
+    DisconnectNamedPipe(pipe_);
+    pipe_ = nullptr;
+    owned_.reset();
   }
 
  private:
-  UniqueHandle pipe_;
+  HANDLE pipe_;
+  UniqueHandle owned_;
 };
 
 }  // namespace
@@ -109,7 +115,8 @@ class PipeInstanceConnection final : public PeerConnection {
 struct Listener::State {
   std::wstring name;
   PipeSecurity security;
-  UniqueHandle next;  // the instance that the next client connects to
+  UniqueHandle next;          // the instance that the next client connects to
+  bool one_instance = false;  // `next` is the only one, lent to each client in turn
 
   Result<UniqueHandle, std::string> create_instance(bool first) {
     const DWORD open_mode = PIPE_ACCESS_DUPLEX | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
@@ -127,13 +134,14 @@ struct Listener::State {
   }
 };
 
-Result<Listener, std::string> Listener::open(const NativePath& name) {
+Result<Listener, std::string> Listener::open(const NativePath& name, bool one_instance) {
   // FILE_FLAG_FIRST_PIPE_INSTANCE would catch this too, but Wine ignores it.
   if (WaitNamedPipeW(name.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
     return fail(std::string("another server is already listening on this pipe"));
   }
   auto state = std::make_unique<State>();
   state->name = name;
+  state->one_instance = one_instance;
   if (auto secured = state->security.init(); !secured) return fail(std::move(secured).error());
   auto first = state->create_instance(true);
   if (!first) return fail(std::move(first).error());
@@ -157,7 +165,12 @@ IoResult<std::unique_ptr<PeerConnection>> Listener::accept(bool more_to_come) {
     state_->next.reset();
     return fail(os_error(error));
   }
-  auto connection = std::make_unique<PipeInstanceConnection>(std::move(state_->next));
+  if (state_->one_instance) {
+    return std::unique_ptr<PeerConnection>(
+        std::make_unique<PipeInstanceConnection>(state_->next.get(), UniqueHandle()));
+  }
+  const HANDLE pipe = state_->next.get();
+  auto connection = std::make_unique<PipeInstanceConnection>(pipe, std::move(state_->next));
   if (more_to_come) {
     if (auto instance = state_->create_instance(false)) state_->next = std::move(*instance);
   }

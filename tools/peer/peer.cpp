@@ -20,7 +20,7 @@
 namespace sorvane::peer {
 namespace {
 
-// Threads of --parallel: far more than the tests open at once.
+// Connections served at once: far more than the tests open at once.
 constexpr std::size_t PARALLEL_CONNECTIONS = 64;
 
 constexpr const char* DESCRIPTION =
@@ -29,7 +29,8 @@ constexpr const char* DESCRIPTION =
     "It is NOT the desktop application: it holds no credentials and connects to no SSH host.\n"
     "It listens where `sorvane` looks for the desktop application (SORVANE_DATA_DIR, or "
     "--data-dir),\n"
-    "prints \"listening on <address>\" once ready, and serves one connection after another.";
+    "prints \"listening on <address>\" once ready, and serves connections as they come, each on\n"
+    "a thread of its own, as the desktop application may.";
 
 constexpr const char* FOOTER = R"(Modes:
   demo --hosts FILE   answer like the desktop application would, on this machine:
@@ -38,7 +39,8 @@ constexpr const char* FOOTER = R"(Modes:
   script FILE         replay FILE's steps on every connection (after reading the request)
 Both take --data-dir DIR (else SORVANE_DATA_DIR, else sorvane's default),
 --request-out FILE (each request's payload, raw), --once (one connection) and
---parallel (each connection on a thread of its own).
+--one-at-a-time (one connection after another, with a single pipe instance on
+Windows: a desktop application that serves fewer conversations than asked).
 
 Script format: one step per line; blank lines and lines starting with '#' are
 ignored; the text after the keyword starts after exactly one space.
@@ -60,7 +62,8 @@ struct Options {
   std::optional<std::string> data_dir;
   std::optional<std::string> request_out;
   bool once = false;
-  bool parallel = false;
+  bool parallel = true;  // the flag is kept for scripts that still give it
+  bool one_at_a_time = false;
   std::string script_file;
   std::string hosts_file;
 };
@@ -77,8 +80,10 @@ void add_common_options(CLI::App& command, Options& options) {
                   "Write each request payload (raw bytes) to FILE")
       ->option_text("FILE");
   command.add_flag("--once", options.once, "Serve one connection, then exit");
+  command.add_flag("--one-at-a-time", options.one_at_a_time,
+                   "Serve one connection after another (Windows: one pipe instance)");
   command.add_flag("--parallel", options.parallel,
-                   "Serve each connection on a thread of its own, as they come");
+                   "Serve each connection on a thread of its own, as they come (the default)");
 }
 
 Result<std::string, std::string> read_file(const std::string& path) {
@@ -145,7 +150,7 @@ void serve(PeerConnection& connection, const Mode& mode, const Options& options)
 int listen_and_serve(const Mode& mode, const Options& options) {
   const NativePath dir = options.data_dir ? utf8_to_native(*options.data_dir) : data_dir();
   const NativePath address = endpoint_address(pipe_name(dir));
-  auto listener = Listener::open(address);
+  auto listener = Listener::open(address, options.one_at_a_time);
   if (!listener) {
     log_line(listener.error());
     return 1;
@@ -160,7 +165,7 @@ int listen_and_serve(const Mode& mode, const Options& options) {
       log_line("cannot accept a connection: " + connection.error().text);
       return 1;
     }
-    if (options.parallel) {
+    if (!options.one_at_a_time) {
       std::shared_ptr client = std::move(*connection);
       auto queued = pool.submit([client, &mode, &options] {
         serve(*client, mode, options);

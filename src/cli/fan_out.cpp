@@ -1,0 +1,304 @@
+#include "cli/fan_out.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <variant>
+
+#include "base/deadline.h"
+#include "base/thread_pool.h"
+#include "ipc/endpoint.h"
+#include "ipc/shared_endpoint.h"
+#include "output/prefixed_lines.h"
+#include "output/remote_output.h"
+#include "platform/env.h"
+#include "platform/std_streams.h"
+
+namespace sorvane {
+namespace {
+
+constexpr std::uint32_t LOCAL_FAILURE = 255;
+constexpr std::size_t WRITE_PIECE = 8192;
+
+std::uint32_t report(ConsoleSink& err, const ToolError& error) {
+  (void)err.write_all(format_error_line(error));
+  return LOCAL_FAILURE;
+}
+
+// The items of "a, b,,c", each once, in order.
+std::vector<std::string> split_ids(std::string_view list) {
+  std::vector<std::string> ids;
+  std::set<std::string> seen;
+  std::istringstream items{std::string(list)};
+  for (std::string item; std::getline(items, item, ',');) {
+    const auto first = item.find_first_not_of(' ');
+    if (first == std::string::npos) continue;
+    std::string id = item.substr(first, item.find_last_not_of(' ') + 1 - first);
+    if (seen.insert(id).second) ids.push_back(std::move(id));
+  }
+  return ids;
+}
+
+// Each host's lines carry its name, unless another chosen host has the same
+// name: then both carry their IDs.
+void label_hosts(std::vector<HostLabel>& hosts) {
+  std::map<std::string, int> uses;
+  for (const HostLabel& host : hosts) {
+    if (host.name) ++uses[*host.name];
+  }
+  for (HostLabel& host : hosts) {
+    const bool own_name = host.name && !host.name->empty() && uses[*host.name] == 1;
+    host.label = own_name ? *host.name : host.id;
+  }
+}
+
+ToolError nothing_chosen(const Cli::Exec& exec) {
+  if (exec.query) return {ErrorCode::HostNotFound, "没有与查询「" + *exec.query + "」匹配的主机"};
+  return {ErrorCode::BadRequest, "没有给出主机 ID"};
+}
+
+// ---- Output ----
+
+// The two sinks, written by every host's thread: one whole text at a time.
+class SharedConsole {
+ public:
+  explicit SharedConsole(OutputStreams& streams) : streams_(streams) {}
+
+  IoResult<void> write(RemoteStream stream, std::string_view text) {
+    if (text.empty()) return {};
+    const std::lock_guard lock(mutex_);
+    return copy_output(stream == RemoteStream::Stdout ? streams_.out : streams_.err,
+                       as_bytes(text));
+  }
+
+ private:
+  std::mutex mutex_;
+  OutputStreams& streams_;
+};
+
+// What a host's conversation tells, and what is shown of it at its end.
+class HostEvents : public ConversationEvents {
+ public:
+  // Whatever is still to be shown once the host has ended.
+  virtual IoResult<void> finish(const HostOutcome& outcome) = 0;
+};
+
+// Lines behind the host's name, as they complete; the error line last.
+class HostLines final : public HostEvents {
+ public:
+  HostLines(SharedConsole& console, const FanOutPlan& plan, std::size_t index)
+      : console_(console),
+        out_(host_prefix(plan.hosts[index].label, index, plan.colour_out)),
+        err_(host_prefix(plan.hosts[index].label, index, plan.colour_err)) {}
+
+  IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
+    // A piece at a time, so that what waits to be written stays small
+    // however large the frame.
+    for (std::size_t at = 0; at < chunk.size(); at += WRITE_PIECE) {
+      ready_.clear();
+      lines(stream).add(chunk.subspan(at, std::min(WRITE_PIECE, chunk.size() - at)), ready_);
+      if (auto written = console_.write(stream, ready_); !written) return written;
+    }
+    return {};
+  }
+
+  IoResult<void> finish(const HostOutcome& outcome) override {
+    for (RemoteStream stream : {RemoteStream::Stdout, RemoteStream::Stderr}) {
+      ready_.clear();
+      lines(stream).finish(ready_);
+      if (auto written = console_.write(stream, ready_); !written) return written;
+    }
+    if (!outcome.error) return {};
+    return console_.write(RemoteStream::Stderr, err_.prefix() + format_error_line(*outcome.error));
+  }
+
+ private:
+  PrefixedLines& lines(RemoteStream stream) { return stream == RemoteStream::Stdout ? out_ : err_; }
+
+  SharedConsole& console_;
+  PrefixedLines out_;
+  PrefixedLines err_;
+  std::string ready_;
+};
+
+// Output kept up to the limit, for the host's JSON line at its end.
+class HostCapture final : public HostEvents {
+ public:
+  HostCapture(SharedConsole& console, const FanOutPlan& plan, std::size_t index)
+      : console_(console), host_(plan.hosts[index]), out_(plan.max_output), err_(plan.max_output) {}
+
+  IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
+    (stream == RemoteStream::Stdout ? out_ : err_).append(chunk);
+    return {};
+  }
+
+  IoResult<void> finish(const HostOutcome& outcome) override {
+    return console_.write(RemoteStream::Stdout, host_json_line(host_, outcome, out_, err_));
+  }
+
+ private:
+  SharedConsole& console_;
+  const HostLabel& host_;
+  CappedOutput out_;
+  CappedOutput err_;
+};
+
+std::unique_ptr<HostEvents> events_for(SharedConsole& console, const FanOutPlan& plan,
+                                       std::size_t index) {
+  if (plan.json) return std::make_unique<HostCapture>(console, plan, index);
+  return std::make_unique<HostLines>(console, plan, index);
+}
+
+HostOutcome outcome_of(FinalReply reply) {
+  if (!reply) return {std::nullopt, std::move(reply).error()};
+  if (auto* exit = std::get_if<Reply::Exit>(&reply->value)) return {exit->code, std::nullopt};
+  if (auto* error = std::get_if<Reply::Error>(&reply->value)) {
+    return {std::nullopt, ToolError{error->code, std::move(error->message)}};
+  }
+  return {std::nullopt, connection_broken("unexpected reply to exec")};
+}
+
+// Shows the end of a host; output that cannot be written breaks the host,
+// as it breaks a conversation on one host.
+HostOutcome finish_host(HostEvents& events, HostOutcome outcome) {
+  if (auto finished = events.finish(outcome); !finished && !outcome.error) {
+    outcome.error = connection_broken(finished.error().text);
+  }
+  return outcome;
+}
+
+// The run's request, sent to one of its hosts.
+Request request_for(const FanOutPlan& plan, std::size_t index) {
+  Request request = plan.request;
+  if (auto* exec = std::get_if<Request::Exec>(&request.member)) exec->host = plan.hosts[index].id;
+  return request;
+}
+
+HostOutcome run_host(const FanOutPlan& plan, std::size_t index, const HostConversation& converse,
+                     SharedConsole& console) {
+  const auto events = events_for(console, plan, index);
+  return finish_host(*events, outcome_of(converse(request_for(plan, index), *events)));
+}
+
+// ---- The desktop application ----
+
+Result<std::vector<HostInfo>, ToolError> list_hosts(std::string_view endpoint,
+                                                    const std::optional<std::string>& query) {
+  auto request = build_request(Operation{Operation::List{query}}, {});
+  if (!request) return fail(std::move(request).error());
+  ConversationEvents passed_over;
+  auto reply = converse(endpoint, *request, passed_over);
+  if (!reply) return fail(std::move(reply).error());
+  if (auto* hosts = std::get_if<Reply::Hosts>(&reply->value)) return std::move(hosts->hosts);
+  if (auto* error = std::get_if<Reply::Error>(&reply->value)) {
+    return fail(ToolError{error->code, std::move(error->message)});
+  }
+  return fail(connection_broken("unexpected reply to list"));
+}
+
+// One host's conversation, on a connection that the shared endpoint opens
+// when its turn comes. The timeout counts from then: waiting for a turn
+// behind our own conversations is not the host's time.
+FinalReply converse_on(SharedEndpoint& endpoint,
+                       const std::optional<std::chrono::milliseconds>& timeout,
+                       const Request& request, ConversationEvents& events) {
+  auto conversation = endpoint.open();
+  if (!conversation) return fail(to_tool_error(conversation.error()));
+  PipeConnection& connection = conversation->connection();
+  if (timeout) connection.set_deadline(Deadline::after(*timeout));
+  return converse(connection, connection, request, events);
+}
+
+// Colour on a terminal, unless NO_COLOR asks for none.
+bool colour_on(const ConsoleSink& sink, StdStream stream) {
+  if (!sink.is_terminal()) return false;
+  const auto no_colour = environment_variable(utf8_to_native("NO_COLOR"));
+  if (no_colour && !no_colour->empty()) return false;
+  return enable_colour(stream);
+}
+
+}  // namespace
+
+Result<std::vector<HostLabel>, ToolError> choose_hosts(const Cli::Exec& exec,
+                                                       const HostLister& list_hosts) {
+  std::vector<std::string> ids = split_ids(exec.id);
+  if (!exec.query && ids.empty()) return fail(nothing_chosen(exec));
+  auto listed = list_hosts(exec.query);
+  if (!listed) return fail(std::move(listed).error());
+  std::vector<HostLabel> chosen;
+  if (exec.query) {
+    std::set<std::string> seen;
+    for (HostInfo& host : *listed) {
+      if (seen.insert(host.id).second) chosen.push_back({host.id, std::move(host.name), {}});
+    }
+  } else {
+    for (std::string& id : ids) {
+      const auto known = std::find_if(listed->begin(), listed->end(),
+                                      [&id](const HostInfo& host) { return host.id == id; });
+      std::optional<std::string> name;
+      if (known != listed->end()) name = known->name;
+      chosen.push_back({std::move(id), std::move(name), {}});
+    }
+  }
+  if (chosen.empty()) return fail(nothing_chosen(exec));
+  label_hosts(chosen);
+  return chosen;
+}
+
+std::uint32_t fan_out(const FanOutPlan& plan, const HostConversation& converse,
+                      OutputStreams& streams) {
+  SharedConsole console(streams);
+  std::vector<HostOutcome> outcomes(plan.hosts.size());
+  {
+    ThreadPool pool(plan.parallel);
+    for (std::size_t i = 0; i < plan.hosts.size(); ++i) {
+      auto submitted = pool.submit([&plan, &converse, &console, &outcomes, i] {
+        outcomes[i] = run_host(plan, i, converse, console);
+      });
+      if (!submitted) {
+        const auto events = events_for(console, plan, i);
+        outcomes[i] = finish_host(
+            *events,
+            {std::nullopt, connection_broken("cannot start a thread: " + submitted.error())});
+      }
+    }
+  }  // every host has ended here: the pool joins its threads
+  if (plan.summary) {
+    (void)console.write(RemoteStream::Stderr, fan_out_summary(plan.hosts, outcomes));
+  }
+  return fan_out_status(outcomes);
+}
+
+std::uint32_t run_on_several_hosts(const Cli::Exec& exec, const InputReader& read_input,
+                                   OutputStreams& streams) {
+  // The command is read and checked once, for every host.
+  auto request = build_request(Operation{Operation::Exec(exec)}, read_input);
+  if (!request) return report(streams.err, request.error());
+  const std::string endpoint = pipe_name(data_dir());
+  auto hosts = choose_hosts(exec, [&endpoint](const std::optional<std::string>& query) {
+    return list_hosts(endpoint, query);
+  });
+  if (!hosts) return report(streams.err, hosts.error());
+
+  FanOutPlan plan;
+  plan.hosts = std::move(*hosts);
+  plan.request = std::move(*request);
+  plan.parallel = exec.parallel;
+  plan.json = exec.json;
+  plan.max_output = exec.max_output;
+  plan.colour_out = colour_on(streams.out, StdStream::Output);
+  plan.colour_err = colour_on(streams.err, StdStream::Error);
+  plan.summary = streams.err.is_terminal();
+  SharedEndpoint shared(endpoint);
+  return fan_out(
+      plan,
+      [&shared, &exec](const Request& host_request, ConversationEvents& events) {
+        return converse_on(shared, exec.timeout, host_request, events);
+      },
+      streams);
+}
+
+}  // namespace sorvane
