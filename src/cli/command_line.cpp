@@ -601,8 +601,8 @@ std::optional<std::chrono::milliseconds> parse_duration(std::string_view text) {
   if (suffix == "m") milliseconds_per_unit = std::uint64_t{60} * 1000;
   if (suffix == "h") milliseconds_per_unit = std::uint64_t{60} * 60 * 1000;
   // Past a year is a typo, and far from where the count could overflow.
-  constexpr std::uint64_t longest = std::uint64_t{366} * 24 * 60 * 60 * 1000;
-  if (milliseconds_per_unit == 0 || count > longest / milliseconds_per_unit) return std::nullopt;
+  constexpr std::uint64_t LONGEST = std::uint64_t{366} * 24 * 60 * 60 * 1000;
+  if (milliseconds_per_unit == 0 || count > LONGEST / milliseconds_per_unit) return std::nullopt;
   return std::chrono::milliseconds(count * milliseconds_per_unit);
 }
 

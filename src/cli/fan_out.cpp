@@ -275,7 +275,8 @@ std::uint32_t fan_out(const FanOutPlan& plan, const HostConversation& converse,
 std::uint32_t run_on_several_hosts(const Cli::Exec& exec, const InputReader& read_input,
                                    OutputStreams& streams) {
   // The command is read and checked once, for every host.
-  auto request = build_request(Operation{Operation::Exec(exec)}, read_input);
+  auto request =
+      build_request(Operation{Operation::Exec{exec.id, exec.command, exec.use_stdin}}, read_input);
   if (!request) return report(streams.err, request.error());
   const std::string endpoint = pipe_name(data_dir());
   auto hosts = choose_hosts(exec, [&endpoint](const std::optional<std::string>& query) {
