@@ -8,6 +8,7 @@
 
 #include "base/version.h"
 #include "mcp/tools.h"
+#include "platform/absolute_path.h"
 #include "text/utf8.h"
 
 namespace sorvane::mcp {
@@ -62,6 +63,31 @@ std::string check_call_limit(const std::string& text) {
                    text::utf8_lossy(text);
 }
 
+std::string check_seconds(const std::string& text) {
+  return parse_decimal(text) ? "" : "not a number of seconds: " + text::utf8_lossy(text);
+}
+
+// Tools that act on a host; list_hosts only looks.
+std::string check_confirmed_tools(const std::string& list) {
+  for (const std::string& name : split_list(list)) {
+    if (name != "exec" && name != "upload" && name != "download") {
+      return "not a tool to confirm (exec, upload, download): " + text::utf8_lossy(name);
+    }
+  }
+  return split_list(list).empty() ? "no tool named" : "";
+}
+
+std::optional<NativePath> absolute_local_path(const std::string& argument) {
+  auto absolute = make_absolute(argument_to_native(argument));
+  if (!absolute) return std::nullopt;
+  return std::move(*absolute);
+}
+
+std::string check_local_path(const std::string& argument) {
+  return absolute_local_path(argument) ? ""
+                                       : "not a usable local path: " + text::utf8_lossy(argument);
+}
+
 std::string check_host_ids(const std::string& list) {
   return split_list(list).empty() ? "no host ID given" : "";
 }
@@ -72,6 +98,11 @@ struct Definition {
   std::string hosts;
   std::string max_output = std::to_string(kDefaultMaxOutput);
   std::string max_calls = std::to_string(kDefaultMaxCalls);
+  std::string timeout = std::to_string(DEFAULT_TIMEOUT_SECONDS);
+  std::vector<std::string> local_roots;
+  std::string confirm;
+  std::string audit_log;
+  std::string verify_audit;
 
   Definition() {
     app.set_version_flag("-V,--version", std::string("sorvane-mcp ") + std::string(kProgramVersion),
@@ -91,6 +122,29 @@ struct Definition {
                    "Tool calls run at once; later calls wait their turn (default 16)")
         ->check(check_call_limit)
         ->option_text("N");
+    app.add_option("--timeout", timeout,
+                   "Seconds a call may wait for the user or the client; 0: no limit (default 600)")
+        ->check(check_seconds)
+        ->option_text("SECONDS");
+    app.add_option("--local-root", local_roots,
+                   "Let upload read and download write only inside this folder (repeatable; "
+                   "without any, and without the client's roots, both are refused)")
+        ->check(check_local_path)
+        ->allow_extra_args(false)
+        ->option_text("DIR");
+    app.add_option("--confirm", confirm,
+                   "Ask the user before each call of these tools (comma-separated: "
+                   "exec,upload,download)")
+        ->check(check_confirmed_tools)
+        ->option_text("LIST");
+    app.add_option("--audit-log", audit_log,
+                   "Append one JSON line per tool call to FILE, each chained to the one before")
+        ->check(check_local_path)
+        ->option_text("FILE");
+    app.add_option("--verify-audit", verify_audit,
+                   "Check the chain of an audit log, print the first line that breaks it, and exit")
+        ->check(check_local_path)
+        ->option_text("FILE");
   }
 
   Options to_options() const {
@@ -99,6 +153,13 @@ struct Definition {
     if (!hosts.empty()) options.hosts = split_list(hosts);
     options.max_output = parse_decimal(max_output).value_or(kDefaultMaxOutput);
     options.max_calls = parse_decimal(max_calls).value_or(kDefaultMaxCalls);
+    options.timeout_seconds = parse_decimal(timeout).value_or(DEFAULT_TIMEOUT_SECONDS);
+    for (const std::string& root : local_roots) {
+      if (auto path = absolute_local_path(root)) options.local_roots.push_back(std::move(*path));
+    }
+    options.confirm = split_list(confirm);
+    if (!audit_log.empty()) options.audit_log = absolute_local_path(audit_log);
+    if (!verify_audit.empty()) options.verify_audit = absolute_local_path(verify_audit);
     return options;
   }
 };

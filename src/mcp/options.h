@@ -1,5 +1,6 @@
 // The command line of sorvane-mcp: which tools and hosts an agent may use,
-// how much remote output one call keeps, and how many calls run at once.
+// how much remote output one call keeps, how many calls run at once, which
+// local folders transfers may touch, what the user confirms, and the audit log.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "base/result.h"
 #include "cli/command_line.h"
@@ -17,12 +19,18 @@ namespace sorvane::mcp {
 
 inline constexpr std::uint64_t kDefaultMaxOutput = std::uint64_t{1024} * 1024;
 inline constexpr std::size_t kDefaultMaxCalls = 16;
+inline constexpr std::uint64_t DEFAULT_TIMEOUT_SECONDS = 600;
 
 struct Options {
   std::set<std::string> tools;                 // empty: every tool
   std::optional<std::set<std::string>> hosts;  // nothing: every host
   std::uint64_t max_output = kDefaultMaxOutput;
   std::size_t max_calls = kDefaultMaxCalls;  // tool calls running at once; the rest wait
+  std::uint64_t timeout_seconds = DEFAULT_TIMEOUT_SECONDS;  // 0: no limit
+  std::vector<NativePath> local_roots;                      // absolute
+  std::set<std::string> confirm;                            // tools the user confirms call by call
+  std::optional<NativePath> audit_log;                      // absolute
+  std::optional<NativePath> verify_audit;  // check this log's chain instead of serving
 };
 
 // `arguments` is the process's argument vector, program path first. Help and

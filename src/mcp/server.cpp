@@ -112,6 +112,9 @@ Server::Server(Options options, MessageWriter& writer, CallConverse converse)
       writer_(writer),
       converse_(std::move(converse)),
       calls_(std::make_unique<Calls>()),
+      safeguards_(
+          options_, [this](const Json& message) { writer_.send(message); },
+          [this](std::string_view text) { writer_.diagnose(text); }),
       pool_(options_.max_calls) {}
 
 Server::~Server() {
@@ -119,7 +122,10 @@ Server::~Server() {
   // The pool, destroyed first, joins the calls' threads.
 }
 
-void Server::cancel_all() { calls_->cancel_all(); }
+void Server::cancel_all() {
+  calls_->cancel_all();
+  safeguards_.input_ended();
+}
 
 void Server::handle_oversized_line() {
   writer_.diagnose("skipped a line longer than 16 MiB");
@@ -142,7 +148,8 @@ void Server::handle_line(std::string_view line) {
     return;
   }
   if (method.is_null() && has_id && (message.contains("result") || message.contains("error"))) {
-    return;  // a response; this server sends no requests of its own
+    if (!safeguards_.deliver_response(message)) writer_.diagnose("ignored a stray response");
+    return;
   }
   const Json& params = member(message, "params");
   if (!method.is_string() || !(params.is_null() || params.is_object())) {
@@ -161,6 +168,7 @@ void Server::handle_request(const Json& id, const std::string& method, const Jso
   if (method == "ping") return reply(id, Json::object());
   if (method == "initialize") {
     initialized_ = true;
+    safeguards_.client_initialized(params);
     return reply(id, {{"protocolVersion", negotiated_version(member(params, "protocolVersion"))},
                       {"capabilities", {{"tools", {{"listChanged", false}}}}},
                       {"serverInfo",
@@ -178,9 +186,11 @@ void Server::handle_request(const Json& id, const std::string& method, const Jso
 }
 
 void Server::handle_notification(const std::string& method, const Json& params) {
+  if (method == "notifications/roots/list_changed") return safeguards_.client_roots_changed();
   if (method != "notifications/cancelled") return;  // the others need nothing
   const Json& request_id = member(params, "requestId");
   if (is_valid_id(request_id)) calls_->cancel(dump(request_id));
+  safeguards_.call_cancelled();
 }
 
 bool Server::offered(ToolId tool) const {
@@ -209,11 +219,13 @@ void Server::start_call(const Json& id, const Json& params) {
   }
   const Json& arguments = member(params, "arguments");
   const Json& token = member(member(params, "_meta"), "progressToken");
-  auto queued = pool_.submit([this, tool = *tool, id, key, cancellation,
+  auto record = safeguards_.open_call(*tool, arguments);
+  auto queued = pool_.submit([this, tool = *tool, id, key, cancellation, record,
                               arguments = arguments.is_null() ? Json::object() : arguments,
                               token = is_valid_id(token) ? token : Json()] {
-    run_call(tool, id, key, *cancellation, arguments, token);
+    run_call(tool, id, key, *cancellation, arguments, token, *record);
   });
+  if (!queued) safeguards_.close_call(*record, nullptr, true);
   if (!queued && calls_->finish(key)) {
     writer_.diagnose("cannot start a tool call: " + queued.error());
     reply_error(id, kInternalError, "Internal error: cannot start the call: " + queued.error());
@@ -221,8 +233,11 @@ void Server::start_call(const Json& id, const Json& params) {
 }
 
 void Server::run_call(ToolId tool, const Json& id, const std::string& key,
-                      Cancellation& cancellation, const Json& arguments, const Json& token) {
-  if (cancellation.cancelled()) return;  // cancelled while it waited its turn
+                      Cancellation& cancellation, const Json& arguments, const Json& token,
+                      CallRecord& record) {
+  if (cancellation.cancelled()) {  // cancelled while it waited its turn
+    return safeguards_.close_call(record, nullptr, true);
+  }
   ProgressReport report;
   if (!token.is_null()) {
     report = [&](const TransferCounters& counters) {
@@ -232,7 +247,14 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key,
   const Converse held = [&](const Request& request, ConversationEvents& events) {
     return converse_(request, events, cancellation);
   };
-  Json result = call_tool(tool, arguments, options_, held, report);
+  const Converse recorded = [&](const Request& request, ConversationEvents& events) {
+    return Safeguards::converse_recorded(record, request, events, held);
+  };
+  const Admit admit = [&](const Request& request) {
+    return safeguards_.admit(record, request, held, cancellation);
+  };
+  Json result = call_tool(tool, arguments, options_, recorded, report, admit);
+  safeguards_.close_call(record, &result, cancellation.cancelled());
   if (calls_->finish(key)) reply(id, std::move(result));
 }
 

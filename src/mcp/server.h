@@ -14,6 +14,7 @@
 #include "base/thread_pool.h"
 #include "ipc/cancellation.h"
 #include "mcp/options.h"
+#include "mcp/safeguards.h"
 #include "mcp/tools.h"
 
 namespace sorvane::mcp {
@@ -66,7 +67,7 @@ class Server {
   void start_call(const Json& id, const Json& params);
   // On a thread of the pool.
   void run_call(ToolId tool, const Json& id, const std::string& key, Cancellation& cancellation,
-                const Json& arguments, const Json& token);
+                const Json& arguments, const Json& token, CallRecord& record);
   Json list_tools() const;
   bool offered(ToolId tool) const;
 
@@ -77,6 +78,7 @@ class Server {
   MessageWriter& writer_;
   CallConverse converse_;
   std::unique_ptr<Calls> calls_;
+  Safeguards safeguards_;
   bool initialized_ = false;
   // Last: destroyed first, so its threads are joined while what they use lives.
   ThreadPool pool_;

@@ -351,9 +351,10 @@ Json describe_tool(ToolId tool) {
 }
 
 Json call_tool(ToolId tool, const Json& arguments, const Options& options, const Converse& converse,
-               const ProgressReport& report_progress) {
+               const ProgressReport& report_progress, const Admit& admit) {
   auto request = build(tool, arguments, options);
   if (!request) return failure(request.error());
+  if (auto refusal = admit ? admit(*request) : std::nullopt) return failure(*refusal);
   ExecCapture capture(options.max_output);
   TransferEvents transfer(report_progress);
   ConversationEvents& events = tool == ToolId::Exec ? static_cast<ConversationEvents&>(capture)

@@ -37,10 +37,14 @@ using Converse = std::function<FinalReply(const Request&, ConversationEvents&)>;
 // Where the progress of a transfer goes; empty when the caller asked for none.
 using ProgressReport = std::function<void(const TransferCounters&)>;
 
+// The last word on a built request before it is sent: nothing to let it go,
+// or the error that ends the call. Empty: everything goes.
+using Admit = std::function<std::optional<ToolError>(const Request&)>;
+
 // Checks the arguments, holds the conversation and returns the
 // CallToolResult. Failures of the tool itself are results with isError set,
 // whose text is the error line of `sorvane` without its line feed.
 Json call_tool(ToolId tool, const Json& arguments, const Options& options, const Converse& converse,
-               const ProgressReport& report_progress);
+               const ProgressReport& report_progress, const Admit& admit = {});
 
 }  // namespace sorvane::mcp

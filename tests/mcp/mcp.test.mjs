@@ -4,15 +4,17 @@
 // (Windows builds under Wine) the cases that need no POSIX shell run, through
 // the wrapper. MCP_STDERR=inherit shows the servers' diagnostics.
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { after, describe, test } from 'node:test';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
+import { ElicitRequestSchema, ListRootsRequestSchema } from '@modelcontextprotocol/sdk/types.js';
 import { AjvJsonSchemaValidator } from '@modelcontextprotocol/sdk/validation/ajv';
 
 const REPO = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -73,14 +75,16 @@ function scriptPeer(script) {
   return startPeer(['script', hostPath(file)]);
 }
 
-// An SDK client connected to a fresh sorvane-mcp for `peer`.
-async function connect(peer, args = [], { cwd } = {}) {
+// An SDK client connected to a fresh sorvane-mcp for `peer`; `capabilities`
+// and the handlers that `setup` installs are the client's own.
+async function connect(peer, args = [], { cwd, capabilities = {}, setup = () => {} } = {}) {
   const command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...args];
   const transport = new StdioClientTransport({
     command: command[0], args: command.slice(1), cwd, stderr: process.env.MCP_STDERR ?? 'pipe',
     env: { ...process.env, WINEDEBUG: '-all', SORVANE_DATA_DIR: hostPath(peer.dataDir) },
   });
-  const client = new Client({ name: 'sorvane-tests', version: '1.0.0' });
+  const client = new Client({ name: 'sorvane-tests', version: '1.0.0' }, { capabilities });
+  setup(client);
   client.errors = [];
   client.onerror = (error) => client.errors.push(error);
   await client.connect(transport, { timeout: REQUEST_TIMEOUT });
@@ -103,6 +107,9 @@ async function call(client, name, args, options) {
   return result;
 }
 const errorLine = (result) => (assert.equal(result.isError, true), result.content[0].text);
+// A folder as a file:// URI as the program under test sees it.
+const fileUri = (p) => (WINDOWS ? 'file:///' + encodeURI(hostPath(p).replaceAll('\\', '/')) : pathToFileURL(p).href);
+const transferDone = 'json {"type":"transfer_done","files":1,"bytes":1,"skipped":0,"failed":0,"failures":[]}\n';
 
 describe('sorvane-mcp', () => {
   test('initialize, tools/list with valid schemas, list_hosts and exec', async () => {
@@ -151,7 +158,7 @@ describe('sorvane-mcp', () => {
     const peer = await demoPeer();
     const work = tempDir();
     fs.writeFileSync(path.join(work, 'a.txt'), 'payload');
-    const client = await connect(peer, [], { cwd: work });
+    const client = await connect(peer, ['--local-root', work], { cwd: work });
     const remote = path.join(tempDir(), 'copy.txt');
     const up = await call(client, 'upload', { host: HOST, local: 'a.txt', remote });
     assert.deepEqual(up.structuredContent, { files: 1, bytes: 7, skipped: 0, failed: 0, failures: [] });
@@ -194,7 +201,7 @@ describe('sorvane-mcp', () => {
     // would reach a handler already removed.
     const peer = await scriptPeer(progress(0, 10) + progress(1, 20) + 'pause 100\n' +
       'json {"type":"transfer_done","files":2,"bytes":30,"skipped":0,"failed":1,"failures":["b: gone"]}\n');
-    const client = await connect(peer);
+    const client = await connect(peer, ['--local-root', '/tmp']);
     const seen = [];
     const args = { host: HOST, local: '/tmp', remote: '/x' };
     const done = await call(client, 'upload', args, { onprogress: (p) => seen.push(p) });
@@ -264,5 +271,150 @@ describe('sorvane-mcp', () => {
     const listed = await call(client, 'list_hosts', {});
     assert.deepEqual(listed.structuredContent.hosts.map((h) => h.id), allowed);
     await client.close();
+  });
+  test('local paths stay inside --local-root: `..`, links and no root are refused', async () => {
+    const peer = await demoPeer();
+    const root = tempDir();
+    const outside = tempDir();
+    fs.writeFileSync(path.join(root, 'ok.txt'), 'fine');
+    fs.writeFileSync(path.join(outside, 'secret'), 'key');
+    const client = await connect(peer, ['--local-root', hostPath(root)]);
+    const remote = path.join(tempDir(), 'copy.txt');
+    const up = await call(client, 'upload', { host: HOST, local: hostPath(path.join(root, 'ok.txt')), remote: hostPath(remote) });
+    assert.equal(up.structuredContent.files, 1);
+    fs.rmSync(peer.requestOut);
+
+    // [tool, local path, the path as the refusal names it: absolute, `..` folded]
+    const through = (name) => [hostPath(`${root}/../${path.basename(outside)}/${name}`), hostPath(path.join(outside, name))];
+    const refusals = [['upload', ...through('secret')], ['download', ...through('new')]];
+    if (!WINDOWS) {
+      fs.symlinkSync(outside, path.join(root, 'out'));
+      fs.symlinkSync(path.join(outside, 'planted'), path.join(root, 'dangling'));
+      for (const [tool, local] of [['upload', 'out/secret'], ['download', 'out/new'], ['download', 'dangling']]) {
+        refusals.push([tool, path.join(root, local), path.join(root, local)]);
+      }
+    }
+    for (const [tool, local, shown] of refusals) {
+      const line = errorLine(await call(client, tool, { host: HOST, local, remote }));
+      assert.ok(line.startsWith(`sorvane: [bad_request] the local path ${shown} `), line);
+      assert.ok(line.endsWith(`is outside the allowed folders: ${hostPath(root)}`), line);
+    }
+    assert.ok(!fs.existsSync(path.join(outside, 'planted')));
+    assert.equal(peer.request(), null);  // none of them reached the desktop application
+    await client.close();
+
+    const bare = await connect(peer);
+    const line = errorLine(await call(bare, 'download', { host: HOST, remote, local: hostPath(root) }));
+    assert.match(line, /^sorvane: \[bad_request\] no local folder is allowed, .*--local-root DIR/);
+    assert.equal(peer.request(), null);
+    await bare.close();
+  });
+
+  test("the client's roots, asked for again when it says they changed", async () => {
+    const peer = await scriptPeer(transferDone);
+    const first = path.join(tempDir(), 'my root é');
+    const second = tempDir();
+    fs.mkdirSync(first);
+    let roots = [first];
+    let listed = 0;
+    const client = await connect(peer, [], {
+      capabilities: { roots: { listChanged: true } },
+      setup: (c) => c.setRequestHandler(ListRootsRequestSchema, () => {
+        listed++;
+        return { roots: roots.map((root) => ({ uri: fileUri(root) })) };
+      }),
+    });
+    const upload = (dir) => call(client, 'upload', { host: HOST, local: hostPath(path.join(dir, 'f')), remote: '/r' });
+    assert.equal((await upload(first)).isError, false);
+    assert.match(errorLine(await upload(second)), /is outside the allowed folders: .*my root é$/);
+    assert.equal(listed, 1);
+
+    roots = [second];
+    await client.sendRootsListChanged();
+    assert.equal((await upload(second)).isError, false);
+    assert.match(errorLine(await upload(first)), /is outside the allowed folders/);
+    assert.equal(listed, 2);
+    await client.close();
+  });
+
+  test('--confirm: the user accepts or declines; a client that cannot ask runs nothing', async () => {
+    const peer = await demoPeer();
+    const log = path.join(tempDir(), 'audit.log');
+    const questions = [];
+    let answer;
+    const client = await connect(peer, ['--confirm', 'exec', '--audit-log', hostPath(log)], {
+      capabilities: { elicitation: {} },
+      setup: (c) => c.setRequestHandler(ElicitRequestSchema, (request) => {
+        questions.push(request.params);
+        return answer;
+      }),
+    });
+    answer = { action: 'accept', content: { confirm: true } };
+    assert.equal((await call(client, 'exec', { host: HOST, command: 'echo yes' })).structuredContent.exit_code, 0);
+    assert.equal(questions[0].message, 'Run this command on web-1 (deploy@10.0.1.11:22)?\n\necho yes');
+    assert.deepEqual(questions[0].requestedSchema.required, ['confirm']);
+    assert.equal(questions[0].requestedSchema.properties.confirm.type, 'boolean');
+
+    for (answer of [{ action: 'decline' }, { action: 'cancel' }, { action: 'accept', content: { confirm: false } }]) {
+      fs.rmSync(peer.requestOut);
+      assert.equal(errorLine(await call(client, 'exec', { host: HOST, command: 'echo no' })),
+        'sorvane: [bad_request] declined by the user');
+      assert.match(peer.request(), /"type":"list"/);  // the host was looked up; the command never went
+    }
+    await client.close();
+    const outcomes = fs.readFileSync(log, 'utf8').trim().split('\n').map((line) => JSON.parse(line).outcome);
+    assert.deepEqual(outcomes, ['ok', 'declined', 'declined', 'declined']);
+
+    fs.rmSync(peer.requestOut);
+    const plain = await connect(peer, ['--confirm', 'exec,upload,download', '--local-root', hostPath(tempDir())]);
+    assert.match(errorLine(await call(plain, 'exec', { host: HOST, command: 'echo never' })),
+      /^sorvane: \[bad_request\] --confirm needs a client that can ask its user/);
+    assert.equal(peer.request(), null);
+    await plain.close();
+  });
+
+  test('--audit-log: a chained line per call, for the user alone; --verify-audit', async () => {
+    const peer = await demoPeer();
+    const log = path.join(tempDir(), 'audit.log');
+    const root = tempDir();
+    const client = await connect(peer, ['--audit-log', hostPath(log), '--local-root', hostPath(root)]);
+    await call(client, 'exec', { host: HOST, command: 'echo hi' });
+    await call(client, 'exec', { host: 'ffffffffffffffff', command: 'true' });
+    const outside = hostPath(`${root}/../elsewhere`);
+    await call(client, 'download', { host: HOST, remote: '/etc/passwd', local: outside });
+    await client.close();
+
+    const lines = fs.readFileSync(log, 'utf8').split('\n');
+    assert.equal(lines.pop(), '');
+    const entries = lines.map((line) => JSON.parse(line));
+    const sha256 = (text) => createHash('sha256').update(text).digest('hex');
+    entries.forEach((entry, i) => {
+      assert.equal(entry.prev, i === 0 ? '0'.repeat(64) : sha256(lines[i - 1]));
+      assert.match(entry.time, /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$/);
+      assert.deepEqual(entry.client, { name: 'sorvane-tests', version: '1.0.0' });
+      assert.equal(typeof entry.duration_ms, 'number');
+    });
+    assert.deepEqual(entries.map(({ tool, host, arguments: args, outcome }) => [tool, host, args, outcome]), [
+      ['exec', HOST, { command: 'echo hi' }, 'ok'],
+      ['exec', 'ffffffffffffffff', { command: 'true' }, 'error'],
+      ['download', HOST, { remote: '/etc/passwd', local: hostPath(path.join(path.dirname(root), 'elsewhere')) }, 'refused'],
+    ]);
+    assert.equal(entries[0].exit_code, 0);
+    assert.equal(entries[0].bytes, WINDOWS ? 4 : 3);
+    assert.match(entries[1].error, /^sorvane: \[host_not_found\] /);
+    if (!WINDOWS) assert.equal(fs.statSync(log).mode & 0o777, 0o600);
+
+    const verify = () => {
+      const command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), '--verify-audit', hostPath(log)];
+      return spawnSync(command[0], command.slice(1), { encoding: 'utf8', env: { ...process.env, WINEDEBUG: '-all' } });
+    };
+    const good = verify();
+    assert.equal(good.status, 0, good.stdout + good.stderr);
+    assert.match(good.stdout, /: 3 lines, the chain is intact; SHA-256 of the last line: [0-9a-f]{64}\n$/);
+    fs.writeFileSync(log, [lines[0].replace('echo hi', 'echo ho'), ...lines.slice(1), ''].join('\n'));
+    const tampered = verify();
+    assert.equal(tampered.status, 1);
+    assert.ok(tampered.stdout.includes(': line 2 breaks the chain: its prev is not the SHA-256 of the line before\n'),
+      tampered.stdout);
   });
 });
