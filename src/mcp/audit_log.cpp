@@ -94,7 +94,9 @@ std::string chained_line(const AuditEntry& entry, std::string_view last_line) {
   line["bytes"] = entry.bytes;
   line["duration_ms"] = entry.duration_ms;
   line["prev"] = last_line.empty() ? std::string(FIRST_PREV) : hex_sha256(previous);
-  return (cut ? "\n" : "") + line.dump(-1, ' ', false, Json::error_handler_t::replace);
+  std::string text(cut ? "\n" : "");
+  text += line.dump(-1, ' ', false, Json::error_handler_t::replace);
+  return text;
 }
 
 std::optional<ChainBreak> find_chain_break(std::string_view log) {

@@ -27,6 +27,20 @@ Result<std::wstring, std::string> final_path(HANDLE handle) {
   }
 }
 
+// What its folder lists under the name: a link to nothing is listed (Wine
+// lists it, then says there are no more files), so only "not found" from
+// the listing too means nothing is there.
+PathEntry nothing_or_a_broken_link(const std::wstring& path) {
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW(path.c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    FindClose(search);
+  } else if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND) {
+    return {PathEntry::Kind::Missing, {}};
+  }
+  return {PathEntry::Kind::Unreadable, "a link whose target cannot be reached"};
+}
+
 // Symbolic links, junctions and every other reparse point are taken as links
 // to where opening them leads; one that leads to itself is a plain entry.
 class WindowsInspector final : public PathInspector {
@@ -36,10 +50,10 @@ class WindowsInspector final : public PathInspector {
     const DWORD attributes = GetFileAttributesW(native.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       const DWORD error = GetLastError();
-      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        return {PathEntry::Kind::Missing, {}};
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        return {PathEntry::Kind::Unreadable, os_error(static_cast<int>(error)).text};
       }
-      return {PathEntry::Kind::Unreadable, os_error(static_cast<int>(error)).text};
+      return nothing_or_a_broken_link(native);
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return {PathEntry::Kind::Present, {}};
     const UniqueHandle handle(

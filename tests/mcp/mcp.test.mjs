@@ -287,18 +287,19 @@ describe('sorvane-mcp', () => {
     // [tool, local path, the path as the refusal names it: absolute, `..` folded]
     const through = (name) => [hostPath(`${root}/../${path.basename(outside)}/${name}`), hostPath(path.join(outside, name))];
     const refusals = [['upload', ...through('secret')], ['download', ...through('new')]];
-    if (!WINDOWS) {
-      fs.symlinkSync(outside, path.join(root, 'out'));
-      fs.symlinkSync(path.join(outside, 'planted'), path.join(root, 'dangling'));
-      for (const [tool, local] of [['upload', 'out/secret'], ['download', 'out/new'], ['download', 'dangling']]) {
-        refusals.push([tool, path.join(root, local), path.join(root, local)]);
-      }
+    fs.symlinkSync(outside, path.join(root, 'out'));  // Wine shows it as a reparse point
+    for (const [tool, local] of [['upload', 'out/secret'], ['download', 'out/new']]) {
+      refusals.push([tool, hostPath(path.join(root, local)), hostPath(path.join(root, local))]);
     }
     for (const [tool, local, shown] of refusals) {
       const line = errorLine(await call(client, tool, { host: HOST, local, remote }));
       assert.ok(line.startsWith(`sorvane: [bad_request] the local path ${shown} `), line);
       assert.ok(line.endsWith(`is outside the allowed folders: ${hostPath(root)}`), line);
     }
+    // A link to nothing leads where it points (Windows: cannot be followed), so nothing is planted.
+    fs.symlinkSync(path.join(outside, 'planted'), path.join(root, 'dangling'));
+    assert.match(errorLine(await call(client, 'download', { host: HOST, remote, local: hostPath(path.join(root, 'dangling')) })),
+      WINDOWS ? /^sorvane: \[bad_request\] cannot check the local path / : /is outside the allowed folders/);
     assert.ok(!fs.existsSync(path.join(outside, 'planted')));
     assert.equal(peer.request(), null);  // none of them reached the desktop application
     await client.close();
