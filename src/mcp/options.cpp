@@ -127,8 +127,7 @@ struct Definition {
         ->check(check_seconds)
         ->option_text("SECONDS");
     app.add_option("--local-root", local_roots,
-                   "Let upload read and download write only inside this folder (repeatable; "
-                   "without any, and without the client's roots, both are refused)")
+                   "Let upload read and download write only inside DIR (repeatable)")
         ->check(check_local_path)
         ->allow_extra_args(false)
         ->option_text("DIR");
