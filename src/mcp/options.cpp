@@ -25,11 +25,15 @@ constexpr const char* kDescription =
 // Far more threads than any machine runs usefully, and still a sane number.
 constexpr std::uint64_t kMaxCallLimit = 1024;
 
+// Items separated by commas, white space around each trimmed: "A, B" is A and B.
 std::set<std::string> split_list(const std::string& list) {
+  constexpr std::string_view BLANKS = " \t\r\n";
   std::set<std::string> items;
   std::istringstream stream(list);
   for (std::string item; std::getline(stream, item, ',');) {
-    if (!item.empty()) items.insert(item);
+    const auto first = item.find_first_not_of(BLANKS);
+    if (first == std::string::npos) continue;
+    items.insert(item.substr(first, item.find_last_not_of(BLANKS) - first + 1));
   }
   return items;
 }
@@ -84,7 +88,7 @@ struct Definition {
         ->check(check_host_ids)
         ->option_text("IDS");
     app.add_option("--max-output", max_output,
-                   "Bytes of each output stream of exec kept per call (default 1048576)")
+                   "Bytes of each output stream of exec kept per call (default 65536)")
         ->check(check_byte_count)
         ->option_text("BYTES");
     app.add_option("--max-calls", max_calls,

@@ -15,7 +15,7 @@
 
 namespace sorvane::mcp {
 
-inline constexpr std::uint64_t kDefaultMaxOutput = std::uint64_t{1024} * 1024;
+inline constexpr std::uint64_t kDefaultMaxOutput = std::uint64_t{64} * 1024;
 inline constexpr std::size_t kDefaultMaxCalls = 16;
 
 struct Options {

@@ -29,6 +29,19 @@ const Json& member(const Json& object, const char* name) {
   return found == object.end() ? kNull : *found;
 }
 
+// The message on `line`; `too_deep` tells whether arrays or objects in it
+// were nested past the limit, and were left out. The parser itself keeps its
+// nesting on the heap, so any depth parses without touching the stack.
+Json parse_message(std::string_view line, bool& too_deep) {
+  const Json::parser_callback_t bound = [&too_deep](int depth, Json::parse_event_t event, Json&) {
+    const bool opens =
+        event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+    if (opens && depth >= MAX_MESSAGE_DEPTH) too_deep = true;
+    return !(opens && depth >= MAX_MESSAGE_DEPTH);
+  };
+  return Json::parse(line.begin(), line.end(), bound, false);
+}
+
 std::string_view negotiated_version(const Json& asked) {
   if (asked.is_string()) {
     for (std::string_view version : kProtocolVersions) {
@@ -128,8 +141,9 @@ void Server::handle_oversized_line() {
 
 void Server::handle_line(std::string_view line) {
   if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
-  const Json message = Json::parse(line.begin(), line.end(), nullptr, false);
-  if (message.is_discarded()) {
+  bool too_deep = false;
+  const Json message = parse_message(line, too_deep);
+  if (message.is_discarded() && !too_deep) {
     writer_.diagnose("answered a line that is not JSON with a parse error");
     reply_error(nullptr, kParseError, "Parse error");
     return;
@@ -137,6 +151,13 @@ void Server::handle_line(std::string_view line) {
   const Json& id = member(message, "id");
   const Json& method = member(message, "method");
   const bool has_id = message.is_object() && message.contains("id");
+  if (too_deep) {
+    writer_.diagnose("refused a message nested too deep");
+    reply_error(is_valid_id(id) ? id : Json(), kInvalidRequest,
+                "Invalid Request: arrays and objects nested deeper than " +
+                    std::to_string(MAX_MESSAGE_DEPTH) + " levels");
+    return;
+  }
   if (!message.is_object() || member(message, "jsonrpc") != "2.0" || (has_id && !is_valid_id(id))) {
     reply_error(nullptr, kInvalidRequest, "Invalid Request");
     return;

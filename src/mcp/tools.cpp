@@ -1,5 +1,6 @@
 #include "mcp/tools.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <type_traits>
@@ -51,7 +52,10 @@ Json object_schema(Json properties, Json required) {
 }
 
 Json count_property() { return {{"type", "integer"}, {"minimum", 0}}; }
-Json nullable_string() { return {{"type", Json::array({"string", "null"})}}; }
+// anyOf rather than a list of types: some agent hosts accept one type only.
+Json nullable_string() {
+  return {{"anyOf", Json::array({{{"type", "string"}}, {{"type", "null"}}})}};
+}
 
 Json host_schema() {
   return object_schema({{"id", {{"type", "string"}}},
@@ -106,13 +110,15 @@ Json output_schema(ToolId tool) {
     case ToolId::ListHosts:
       return object_schema({{"hosts", {{"type", "array"}, {"items", host_schema()}}}}, {"hosts"});
     case ToolId::Exec:
-      return object_schema(
-          {{"exit_code", {{"type", "integer"}}},
-           {"stdout", {{"type", "string"}}},
-           {"stderr", {{"type", "string"}}},
-           {"stdout_truncated", {{"type", "boolean"}}},
-           {"stderr_truncated", {{"type", "boolean"}}}},
-          {"exit_code", "stdout", "stderr", "stdout_truncated", "stderr_truncated"});
+      return object_schema({{"exit_code", {{"type", "integer"}}},
+                            {"stdout", {{"type", "string"}}},
+                            {"stderr", {{"type", "string"}}},
+                            {"stdout_truncated", {{"type", "boolean"}}},
+                            {"stderr_truncated", {{"type", "boolean"}}},
+                            {"stdout_omitted", count_property()},
+                            {"stderr_omitted", count_property()}},
+                           {"exit_code", "stdout", "stderr", "stdout_truncated", "stderr_truncated",
+                            "stdout_omitted", "stderr_omitted"});
     case ToolId::Upload:
     case ToolId::Download:
       return summary_schema();
@@ -143,6 +149,14 @@ Json success(Json structured) {
   result["content"] = text_content(dump(structured));
   result["structuredContent"] = std::move(structured);
   result["isError"] = false;
+  return result;
+}
+
+// A transfer with failed files fails, as `sorvane` exits 1 for it, and
+// still tells what was copied.
+Json transfer_result(Json summary, bool any_failed) {
+  Json result = success(std::move(summary));
+  result["isError"] = any_failed;
   return result;
 }
 
@@ -189,7 +203,17 @@ bool host_allowed(const Options& options, const std::string& id) {
 
 class Arguments {
  public:
-  explicit Arguments(const Json& arguments) : arguments_(arguments) {}
+  // Names outside the tool's input schema are refused: an agent passing one
+  // would otherwise believe it had an effect.
+  Arguments(const Json& arguments, const Json& schema) : arguments_(arguments) {
+    if (!arguments_.is_object()) return;
+    const Json& known = schema.at("properties");
+    std::string unknown;
+    for (const auto& [name, value] : arguments_.items()) {
+      if (!known.contains(name)) unknown += (unknown.empty() ? "`" : ", `") + name + "`";
+    }
+    if (!unknown.empty()) problem_ = "unknown argument " + text::utf8_lossy(unknown);
+  }
 
   // A required string member; records what is wrong otherwise.
   std::string text(const char* name) {
@@ -208,6 +232,12 @@ class Arguments {
       if (problem_.empty()) problem_ = std::string("`") + name + "` must be a string";
       return std::nullopt;
     }
+    // The remote shell and the file system would stop reading at a NUL and
+    // act on what comes before it.
+    if (found->get_ref<const std::string&>().find('\0') != std::string::npos) {
+      if (problem_.empty()) problem_ = std::string("`") + name + "` contains a NUL character";
+      return std::nullopt;
+    }
     return found->get<std::string>();
   }
   const std::string& problem() const { return problem_; }
@@ -223,7 +253,7 @@ IoResult<std::string> no_input() { return std::string(); }
 using Built = Result<Request, ToolError>;
 
 Built build(ToolId tool, const Json& json, const Options& options) {
-  Arguments arguments(json);
+  Arguments arguments(json, input_schema(tool));
   std::optional<Cli> cli;
   std::string host;
   switch (tool) {
@@ -257,33 +287,84 @@ Built build(ToolId tool, const Json& json, const Options& options) {
 
 // ---- Conversations ----
 
-// Each output stream kept up to the limit; the rest is read and dropped.
+// The last `capacity` bytes of a stream, in a ring: memory stays at the
+// capacity however long the stream runs.
+class TailRing {
+ public:
+  explicit TailRing(std::size_t capacity) : capacity_(capacity) {}
+
+  void append(std::string_view bytes) {
+    if (bytes.size() >= capacity_) {
+      ring_.assign(bytes.substr(bytes.size() - capacity_));
+      oldest_ = 0;
+      return;
+    }
+    const std::size_t filling = std::min(capacity_ - ring_.size(), bytes.size());
+    ring_.append(bytes.substr(0, filling));
+    bytes.remove_prefix(filling);
+    while (!bytes.empty()) {
+      const std::size_t run = std::min(capacity_ - oldest_, bytes.size());
+      ring_.replace(oldest_, run, bytes.substr(0, run));
+      oldest_ = (oldest_ + run) % capacity_;
+      bytes.remove_prefix(run);
+    }
+  }
+  // Oldest byte first.
+  std::string contents() const { return ring_.substr(oldest_) + ring_.substr(0, oldest_); }
+
+ private:
+  std::size_t capacity_;
+  std::string ring_;
+  std::size_t oldest_ = 0;  // where the next byte overwrites, once full
+};
+
+// Each output stream whole up to the limit. Past it the first half and the
+// last half of the limit are kept, as a log's end is where its error is; the
+// middle is read and dropped.
 class ExecCapture final : public ConversationEvents {
  public:
-  explicit ExecCapture(std::uint64_t limit) : limit_(limit) {}
+  explicit ExecCapture(std::uint64_t limit) : limit_(limit), stdout_(limit), stderr_(limit) {}
 
   IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
     Captured& captured = stream == RemoteStream::Stdout ? stdout_ : stderr_;
-    const std::uint64_t room = limit_ - captured.bytes.size();
-    const std::size_t kept = chunk.size() <= room ? chunk.size() : static_cast<std::size_t>(room);
-    captured.bytes.append(reinterpret_cast<const char*>(chunk.data()), kept);
-    if (kept < chunk.size()) captured.truncated = true;
+    std::string_view bytes(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+    captured.seen += bytes.size();
+    const std::size_t to_head = std::min(captured.head_room(), bytes.size());
+    captured.head.append(bytes.substr(0, to_head));
+    captured.tail.append(bytes.substr(to_head));
     return {};
   }
   void progress(const TransferCounters&) override {}
 
   Json result(std::int32_t exit_code) const {
     return {{"exit_code", exit_code},
-            {"stdout", text::utf8_lossy(stdout_.bytes)},
-            {"stderr", text::utf8_lossy(stderr_.bytes)},
-            {"stdout_truncated", stdout_.truncated},
-            {"stderr_truncated", stderr_.truncated}};
+            {"stdout", stdout_.text(limit_)},
+            {"stderr", stderr_.text(limit_)},
+            {"stdout_truncated", stdout_.omitted(limit_) > 0},
+            {"stderr_truncated", stderr_.omitted(limit_) > 0},
+            {"stdout_omitted", stdout_.omitted(limit_)},
+            {"stderr_omitted", stderr_.omitted(limit_)}};
   }
 
  private:
   struct Captured {
-    std::string bytes;
-    bool truncated = false;
+    explicit Captured(std::uint64_t limit)
+        : head_limit(static_cast<std::size_t>(limit - limit / 2)),
+          tail(static_cast<std::size_t>(limit / 2)) {}
+
+    std::size_t head_room() const { return head_limit - head.size(); }
+    std::uint64_t omitted(std::uint64_t limit) const { return seen > limit ? seen - limit : 0; }
+    // Repaired apart where bytes were cut out, so that neither half borrows
+    // a character's bytes from the other.
+    std::string text(std::uint64_t limit) const {
+      if (omitted(limit) == 0) return text::utf8_lossy(head + tail.contents());
+      return text::utf8_lossy(head) + text::utf8_lossy(tail.contents());
+    }
+
+    std::size_t head_limit;
+    std::string head;
+    TailRing tail;
+    std::uint64_t seen = 0;
   };
   std::uint64_t limit_;
   Captured stdout_;
@@ -322,7 +403,7 @@ Json result_of(ToolId tool, Reply& reply, const Options& options, const ExecCapt
   }
   if (auto* done = std::get_if<Reply::TransferDone>(&reply.value);
       done && (tool == ToolId::Upload || tool == ToolId::Download)) {
-    return success(summary_json(done->summary));
+    return transfer_result(summary_json(done->summary), done->summary.failed > 0);
   }
   return failure(unexpected_reply());
 }
