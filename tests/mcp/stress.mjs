@@ -2,7 +2,8 @@
 // result never comes. Each round starts a fresh sorvane-mcp and makes PAIRS
 // pairs of calls: one that the server refuses at once (no `command`), then one
 // that holds a conversation with the stand-in peer. A call without a result
-// after HANG_SECONDS counts as a hang. Run through scripts/stress-mcp.
+// after HANG_SECONDS counts as a hang; a server that dies ends its round as
+// lost. Run through scripts/stress-mcp.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -37,7 +38,8 @@ async function answered(client, name, args) {
   }
 }
 
-let total = 0;
+let hangs = 0;
+let lost = 0;
 for (let round = 1; round <= Number(rounds); ++round) {
   const command = [...WRAPPER, path.join(build, 'sorvane-mcp' + EXE)];
   const transport = new StdioClientTransport({
@@ -45,17 +47,24 @@ for (let round = 1; round <= Number(rounds); ++round) {
     env: { ...env, SORVANE_DATA_DIR: hostPath(dataDir) },
   });
   const client = new Client({ name: 'sorvane-stress', version: '1.0.0' });
-  await client.connect(transport, { timeout: 10 * HANG_MS });
-  let hangs = 0;
-  for (let i = 0; i < Number(pairs); ++i) {
-    if (!await answered(client, 'exec', { host: 'a1b2c3d4e5f60718' })) ++hangs;
-    if (!await answered(client, 'list_hosts', {})) ++hangs;
+  let roundHangs = 0;
+  let note = '';
+  try {
+    await client.connect(transport, { timeout: 10 * HANG_MS });
+    for (let i = 0; i < Number(pairs); ++i) {
+      if (!await answered(client, 'exec', { host: 'a1b2c3d4e5f60718' })) ++roundHangs;
+      if (!await answered(client, 'list_hosts', {})) ++roundHangs;
+    }
+  } catch (error) {
+    ++lost;  // the server died, or never started
+    note = `, server lost: ${String(error).split('\n')[0]}`;
   }
   await client.close();
-  total += hangs;
-  console.log(`round ${round}/${rounds}: ${hangs} hang(s)`);
+  hangs += roundHangs;
+  console.log(`round ${round}/${rounds}: ${roundHangs} hang(s)${note}`);
 }
-console.log(`stress-mcp: ${total} hang(s) in ${rounds} rounds of ${pairs} pairs of calls`);
+console.log(`stress-mcp: ${hangs} hang(s) and ${lost} lost server(s) in ${rounds} rounds of ` +
+  `${pairs} pairs of calls`);
 peer.kill();
 fs.rmSync(dataDir, { recursive: true, force: true });
-process.exit(total ? 1 : 0);
+process.exit(hangs || lost ? 1 : 0);
