@@ -74,8 +74,9 @@ function scriptPeer(script) {
 }
 
 // An SDK client connected to a fresh sorvane-mcp for `peer`.
-async function connect(peer, args = [], { cwd } = {}) {
-  const command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...args];
+async function connect(peer, args = [], { cwd, descriptors } = {}) {
+  let command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...args];
+  if (descriptors) command = ['sh', '-c', `ulimit -n ${descriptors} && exec "$@"`, 'sh', ...command];
   const transport = new StdioClientTransport({
     command: command[0], args: command.slice(1), cwd, stderr: process.env.MCP_STDERR ?? 'pipe',
     env: { ...process.env, WINEDEBUG: '-all', SORVANE_DATA_DIR: hostPath(peer.dataDir) },
@@ -342,5 +343,20 @@ describe('sorvane-mcp', () => {
     assert.deepEqual(rest, { exit_code: 1, stderr: 'tail only', stdout_truncated: true,
       stderr_truncated: false, stdout_omitted: 120000 - 65536, stderr_omitted: 0 });
     await client.close();
+  });
+
+  test('1000 calls at once with 64 descriptors queue, and too few descriptors are named', posixOnly, async () => {
+    const peer = await demoPeer('--parallel');
+    const many = async (args) => {
+      const client = await connect(peer, args, { descriptors: 64 });
+      const results = await Promise.all(Array.from({ length: 1000 },
+        () => client.callTool({ name: 'list_hosts', arguments: {} }, undefined, { timeout: REQUEST_TIMEOUT })));
+      await client.close();
+      return new Set(results.map((r) => (r.isError ? r.content[0].text : 'ok')));
+    };
+    assert.deepEqual(await many([]), new Set(['ok']));
+    for (const outcome of await many(['--max-calls', '200'])) {
+      if (outcome !== 'ok') assert.match(outcome, /^sorvane: \[connect_failed\] .*Too many open files/);
+    }
   });
 });
