@@ -89,9 +89,8 @@ TEST(ExecTool, RepairsCharactersCutAtEitherEnd) {
     std::uint64_t limit;
     std::string kept;
   };
-  const std::string replaced = "\xef\xbf\xbd";                  // U+FFFD
   for (const Case& c : {Case{8, "\xe4\xbd\xa0xz\xe5\xa5\xbd"},  // 你x, z好: whole characters
-                        Case{4, replaced + replaced + replaced}}) {
+                        Case{4, "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"}}) {  // three U+FFFD
     FakeDesktop desktop;
     desktop.output = {{RemoteStream::Stderr, "\xe4\xbd\xa0xyz\xe5\xa5\xbd"}};  // 你xyz好
     Options options;
@@ -144,7 +143,7 @@ TEST(Tools, FailuresAreErrorResultsWithTheErrorLine) {
                    0});
   cases.push_back({"NUL in the command",
                    Reply{Reply::Exit{0}},
-                   {{"host", "h"}, {"command", std::string("ls\0; rm x", 10)}},
+                   {{"host", "h"}, {"command", std::string("ls\0; rm x", 9)}},
                    "sorvane: [bad_request] invalid arguments: `command` contains a NUL character",
                    0});
   for (Case& c : cases) {
