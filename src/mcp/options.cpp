@@ -13,7 +13,7 @@
 namespace sorvane::mcp {
 namespace {
 
-constexpr const char* kDescription =
+constexpr const char* DESCRIPTION =
     "sorvane-mcp: the hosts saved in Sorvane as tools for AI agents, over the Model Context "
     "Protocol.\n"
     "Speaks MCP (JSON-RPC, one message per line) on standard input and output and offers the "
@@ -23,7 +23,7 @@ constexpr const char* kDescription =
     "CLI turned on.";
 
 // Far more threads than any machine runs usefully, and still a sane number.
-constexpr std::uint64_t kMaxCallLimit = 1024;
+constexpr std::uint64_t MAX_CALL_LIMIT = 1024;
 
 // Items separated by commas, white space around each trimmed: "A, B" is A and B.
 std::set<std::string> split_list(const std::string& list) {
@@ -60,9 +60,9 @@ std::string check_byte_count(const std::string& text) {
 
 std::string check_call_limit(const std::string& text) {
   const auto count = parse_decimal(text);
-  return count && *count > 0 && *count <= kMaxCallLimit
+  return count && *count > 0 && *count <= MAX_CALL_LIMIT
              ? ""
-             : "not a number of calls from 1 to " + std::to_string(kMaxCallLimit) + ": " +
+             : "not a number of calls from 1 to " + std::to_string(MAX_CALL_LIMIT) + ": " +
                    text::utf8_lossy(text);
 }
 
@@ -71,14 +71,14 @@ std::string check_host_ids(const std::string& list) {
 }
 
 struct Definition {
-  CLI::App app{kDescription, "sorvane-mcp"};
+  CLI::App app{DESCRIPTION, "sorvane-mcp"};
   std::string tools;
   std::string hosts;
-  std::string max_output = std::to_string(kDefaultMaxOutput);
-  std::string max_calls = std::to_string(kDefaultMaxCalls);
+  std::string max_output = std::to_string(DEFAULT_MAX_OUTPUT);
+  std::string max_calls = std::to_string(DEFAULT_MAX_CALLS);
 
   Definition() {
-    app.set_version_flag("-V,--version", std::string("sorvane-mcp ") + std::string(kProgramVersion),
+    app.set_version_flag("-V,--version", std::string("sorvane-mcp ") + std::string(PROGRAM_VERSION),
                          "Print version");
     app.add_option("--tools", tools,
                    "Offer only these tools (comma-separated: list_hosts,exec,upload,download)")
@@ -101,8 +101,8 @@ struct Definition {
     Options options;
     options.tools = split_list(tools);
     if (!hosts.empty()) options.hosts = split_list(hosts);
-    options.max_output = parse_decimal(max_output).value_or(kDefaultMaxOutput);
-    options.max_calls = parse_decimal(max_calls).value_or(kDefaultMaxCalls);
+    options.max_output = parse_decimal(max_output).value_or(DEFAULT_MAX_OUTPUT);
+    options.max_calls = parse_decimal(max_calls).value_or(DEFAULT_MAX_CALLS);
     return options;
   }
 };

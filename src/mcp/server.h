@@ -21,7 +21,7 @@ namespace sorvane::mcp {
 // The protocol versions answered as asked; any other gets the first.
 // 2025-03-26 is not among them: it allows JSON-RPC batches, which this server
 // does not serve, so a client asking for it is offered the newest instead.
-inline constexpr std::array<std::string_view, 2> kProtocolVersions = {"2025-11-25", "2025-06-18"};
+inline constexpr std::array<std::string_view, 2> PROTOCOL_VERSIONS = {"2025-11-25", "2025-06-18"};
 
 // Arrays and objects nested deeper than this make a message refused: a value
 // that deep would be copied and printed by recursion, and no message of this

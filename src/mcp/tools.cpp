@@ -6,9 +6,9 @@
 #include <type_traits>
 #include <variant>
 
-#include "cli/prepare.h"
 #include "mcp/options.h"
 #include "protocol/error_code.h"
+#include "session/operation.h"
 #include "text/utf8.h"
 
 namespace sorvane::mcp {
@@ -21,7 +21,7 @@ struct ToolEntry {
   std::string_view description;
 };
 
-constexpr std::array<ToolEntry, 4> kTools{{
+constexpr std::array<ToolEntry, 4> TOOLS{{
     {ToolId::ListHosts, "list_hosts", "List saved hosts",
      "List the SSH hosts saved in Sorvane, optionally those matching a query. Each host's `id` is "
      "what the other tools take as `host`."},
@@ -38,7 +38,7 @@ constexpr std::array<ToolEntry, 4> kTools{{
      "existing directory the source goes inside it. Existing files are overwritten."},
 }};
 
-const ToolEntry& entry_of(ToolId tool) { return kTools.at(static_cast<std::size_t>(tool)); }
+const ToolEntry& entry_of(ToolId tool) { return TOOLS.at(static_cast<std::size_t>(tool)); }
 
 Json string_property(std::string_view description) {
   return {{"type", "string"}, {"description", description}};
@@ -57,15 +57,21 @@ Json nullable_string() {
   return {{"anyOf", Json::array({{{"type", "string"}}, {{"type", "null"}}})}};
 }
 
+Json value_schema(std::string HostInfo::*) { return {{"type", "string"}}; }
+Json value_schema(std::optional<std::string> HostInfo::*) { return nullable_string(); }
+Json value_schema(std::uint16_t HostInfo::*) {
+  return {{"type", "integer"}, {"minimum", 0}, {"maximum", 65535}};
+}
+
 Json host_schema() {
-  return object_schema({{"id", {{"type", "string"}}},
-                        {"name", {{"type", "string"}}},
-                        {"group", nullable_string()},
-                        {"user", {{"type", "string"}}},
-                        {"host", {{"type", "string"}}},
-                        {"port", {{"type", "integer"}, {"minimum", 0}, {"maximum", 65535}}},
-                        {"os", nullable_string()}},
-                       {"id", "name", "group", "user", "host", "port", "os"});
+  Json properties = Json::object();
+  Json required = Json::array();
+  for (const HostField& field : HOST_FIELDS) {
+    properties[std::string(field.key)] =
+        std::visit([](auto member) { return value_schema(member); }, field.member);
+    required.push_back(std::string(field.key));
+  }
+  return object_schema(std::move(properties), std::move(required));
 }
 
 Json summary_schema() {
@@ -77,7 +83,7 @@ Json summary_schema() {
                        {"files", "bytes", "skipped", "failed", "failures"});
 }
 
-constexpr std::string_view kHostHelp = "Host ID, from list_hosts";
+constexpr std::string_view HOST_HELP = "Host ID, from list_hosts";
 
 Json input_schema(ToolId tool) {
   switch (tool) {
@@ -86,18 +92,18 @@ Json input_schema(ToolId tool) {
           {{"query", string_property("Only hosts whose name, host, user, group or ID matches")}},
           Json::array());
     case ToolId::Exec:
-      return object_schema({{"host", string_property(kHostHelp)},
+      return object_schema({{"host", string_property(HOST_HELP)},
                             {"command", string_property("Shell command, run in the login shell")}},
                            {"host", "command"});
     case ToolId::Upload:
       return object_schema(
-          {{"host", string_property(kHostHelp)},
+          {{"host", string_property(HOST_HELP)},
            {"local", string_property("Local file or folder; relative to the server's directory")},
            {"remote", string_property("Remote destination")}},
           {"host", "local", "remote"});
     case ToolId::Download:
       return object_schema(
-          {{"host", string_property(kHostHelp)},
+          {{"host", string_property(HOST_HELP)},
            {"remote", string_property("Remote file or folder")},
            {"local", string_property("Local destination; relative to the server's directory")}},
           {"host", "remote", "local"});
@@ -173,18 +179,19 @@ ToolError bad_arguments(std::string_view why) {
   return {ErrorCode::BadRequest, "invalid arguments: " + std::string(why)};
 }
 
-Json optional_string(const std::optional<std::string>& value) {
+Json value_json(const std::string& text) { return text; }
+Json value_json(std::uint16_t port) { return port; }
+Json value_json(const std::optional<std::string>& value) {
   return value ? Json(*value) : Json(nullptr);
 }
 
 Json host_json(const HostInfo& host) {
-  return {{"id", host.id},
-          {"name", host.name},
-          {"group", optional_string(host.group)},
-          {"user", host.user},
-          {"host", host.host},
-          {"port", host.port},
-          {"os", optional_string(host.os)}};
+  Json json = Json::object();
+  for (const HostField& field : HOST_FIELDS) {
+    json[std::string(field.key)] =
+        std::visit([&](auto member) { return value_json(host.*member); }, field.member);
+  }
+  return json;
 }
 
 Json summary_json(const TransferSummary& summary) {
@@ -254,35 +261,32 @@ using Built = Result<Request, ToolError>;
 
 Built build(ToolId tool, const Json& json, const Options& options) {
   Arguments arguments(json, input_schema(tool));
-  std::optional<Cli> cli;
-  std::string host;
+  const std::string host = tool == ToolId::ListHosts ? std::string() : arguments.text("host");
+  Operation operation;
   switch (tool) {
     case ToolId::ListHosts:
-      cli.emplace(Cli{Cli::List{arguments.optional_text("query"), false}});
+      operation.member = Operation::List{arguments.optional_text("query")};
       break;
     case ToolId::Exec:
-      host = arguments.text("host");
-      cli.emplace(Cli{Cli::Exec{host, arguments.text("command"), false}});
+      operation.member = Operation::Exec{host, arguments.text("command")};
       break;
     case ToolId::Upload:
-      host = arguments.text("host");
-      cli.emplace(Cli{Cli::Upload{host, utf8_to_native(arguments.text("local")),
-                                  arguments.text("remote"), false}});
+      operation.member = Operation::Upload{host, utf8_to_native(arguments.text("local")),
+                                           arguments.text("remote")};
       break;
     case ToolId::Download:
-      host = arguments.text("host");
-      cli.emplace(Cli{Cli::Download{host, arguments.text("remote"),
-                                    utf8_to_native(arguments.text("local")), false}});
+      operation.member = Operation::Download{host, arguments.text("remote"),
+                                             utf8_to_native(arguments.text("local"))};
       break;
   }
-  if (!cli || !arguments.problem().empty()) return fail(bad_arguments(arguments.problem()));
+  if (!arguments.problem().empty()) return fail(bad_arguments(arguments.problem()));
   // Refused here, so the desktop application never hears of a host the
   // operator kept from the agent.
   if (tool != ToolId::ListHosts && !host_allowed(options, host)) {
     return fail(ToolError{ErrorCode::HostNotFound, "主机 " + host + " 不在 --hosts 允许的范围内"});
   }
   // The same local checks and path rules as `sorvane`.
-  return build_request(std::move(*cli), no_input);
+  return build_request(std::move(operation), no_input);
 }
 
 // ---- Conversations ----
@@ -320,10 +324,11 @@ class TailRing {
 
 // Each output stream whole up to the limit. Past it the first half and the
 // last half of the limit are kept, as a log's end is where its error is; the
-// middle is read and dropped.
-class ExecCapture final : public ConversationEvents {
+// middle is read and dropped. Progress goes to the report, when there is one.
+class CallEvents final : public ConversationEvents {
  public:
-  explicit ExecCapture(std::uint64_t limit) : limit_(limit), stdout_(limit), stderr_(limit) {}
+  CallEvents(std::uint64_t limit, ProgressReport report)
+      : limit_(limit), report_(std::move(report)), stdout_(limit), stderr_(limit) {}
 
   IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
     Captured& captured = stream == RemoteStream::Stdout ? stdout_ : stderr_;
@@ -334,9 +339,11 @@ class ExecCapture final : public ConversationEvents {
     captured.tail.append(bytes.substr(to_head));
     return {};
   }
-  void progress(const TransferCounters&) override {}
+  void progress(const TransferCounters& counters) override {
+    if (report_) report_(counters);
+  }
 
-  Json result(std::int32_t exit_code) const {
+  Json exec_result(std::int32_t exit_code) const {
     return {{"exit_code", exit_code},
             {"stdout", stdout_.text(limit_)},
             {"stderr", stderr_.text(limit_)},
@@ -367,27 +374,15 @@ class ExecCapture final : public ConversationEvents {
     std::uint64_t seen = 0;
   };
   std::uint64_t limit_;
+  ProgressReport report_;
   Captured stdout_;
   Captured stderr_;
-};
-
-class TransferEvents final : public ConversationEvents {
- public:
-  explicit TransferEvents(const ProgressReport& report) : report_(report) {}
-
-  IoResult<void> output(RemoteStream, ByteSpan) override { return {}; }
-  void progress(const TransferCounters& counters) override {
-    if (report_) report_(counters);
-  }
-
- private:
-  const ProgressReport& report_;
 };
 
 ToolError unexpected_reply() { return connection_broken("unexpected reply for this tool"); }
 
 // The final reply as the tool's result.
-Json result_of(ToolId tool, Reply& reply, const Options& options, const ExecCapture& capture) {
+Json result_of(ToolId tool, Reply& reply, const Options& options, const CallEvents& events) {
   if (auto* error = std::get_if<Reply::Error>(&reply.value)) {
     return failure(ToolError{error->code, std::move(error->message)});
   }
@@ -399,7 +394,7 @@ Json result_of(ToolId tool, Reply& reply, const Options& options, const ExecCapt
     return success({{"hosts", std::move(list)}});
   }
   if (auto* exit = std::get_if<Reply::Exit>(&reply.value); exit && tool == ToolId::Exec) {
-    return success(capture.result(exit->code));
+    return success(events.exec_result(exit->code));
   }
   if (auto* done = std::get_if<Reply::TransferDone>(&reply.value);
       done && (tool == ToolId::Upload || tool == ToolId::Download)) {
@@ -411,7 +406,7 @@ Json result_of(ToolId tool, Reply& reply, const Options& options, const ExecCapt
 }  // namespace
 
 std::optional<ToolId> find_tool(std::string_view name) {
-  for (const ToolEntry& tool : kTools) {
+  for (const ToolEntry& tool : TOOLS) {
     if (tool.name == name) return tool.id;
   }
   return std::nullopt;
@@ -435,13 +430,11 @@ Json call_tool(ToolId tool, const Json& arguments, const Options& options, const
                const ProgressReport& report_progress) {
   auto request = build(tool, arguments, options);
   if (!request) return failure(request.error());
-  ExecCapture capture(options.max_output);
-  TransferEvents transfer(report_progress);
-  ConversationEvents& events = tool == ToolId::Exec ? static_cast<ConversationEvents&>(capture)
-                                                    : static_cast<ConversationEvents&>(transfer);
+  // Progress is reported for transfers only; only exec has output.
+  CallEvents events(options.max_output, tool == ToolId::Exec ? ProgressReport() : report_progress);
   auto reply = converse(*request, events);
   if (!reply) return failure(reply.error());
-  return result_of(tool, *reply, options, capture);
+  return result_of(tool, *reply, options, events);
 }
 
 }  // namespace sorvane::mcp
