@@ -41,27 +41,27 @@ class MemoryStream : public sorvane::ByteReader {
  public:
   explicit MemoryStream(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
   sorvane::IoResult<std::size_t> read_some(sorvane::MutableByteSpan out) override {
-    std::size_t n = std::min({out.size(), bytes_.size() - at_, kPipeChunk});
+    std::size_t n = std::min({out.size(), bytes_.size() - at_, PIPE_CHUNK});
     std::memcpy(out.data(), bytes_.data() + at_, n);
     at_ += n;
     return n;
   }
-  static constexpr std::size_t kPipeChunk = 64 * 1024;
+  static constexpr std::size_t PIPE_CHUNK = 64 * 1024;
 
  private:
   const std::vector<std::uint8_t>& bytes_;
   std::size_t at_ = 0;
 };
 
-constexpr std::size_t kFrameBytes = 64 * 1024;
-constexpr std::size_t kFrames = 256;
+constexpr std::size_t FRAME_BYTES = 64 * 1024;
+constexpr std::size_t FRAMES = 256;
 
 std::vector<std::uint8_t> stdout_stream() {
   std::vector<std::uint8_t> bytes;
-  bytes.reserve(kFrames * (kFrameBytes + 5));
-  for (std::size_t i = 0; i < kFrames; ++i) {
+  bytes.reserve(FRAMES * (FRAME_BYTES + 5));
+  for (std::size_t i = 0; i < FRAMES; ++i) {
     bytes.insert(bytes.end(), {0x31, 0x00, 0x01, 0x00, 0x00});
-    bytes.insert(bytes.end(), kFrameBytes, static_cast<std::uint8_t>('a' + i % 26));
+    bytes.insert(bytes.end(), FRAME_BYTES, static_cast<std::uint8_t>('a' + i % 26));
   }
   return bytes;
 }
@@ -78,7 +78,7 @@ void BM_ReadStdoutFrames64K(benchmark::State& state) {
       benchmark::DoNotOptimize((*frame)->payload.data());
       ++frames;
     }
-    if (frames != kFrames) state.SkipWithError("frames lost");
+    if (frames != FRAMES) state.SkipWithError("frames lost");
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
@@ -88,7 +88,7 @@ BENCHMARK(BM_ReadStdoutFrames64K);
 // one reused buffer, no framing at all.
 void BM_PlainCopy64K(benchmark::State& state) {
   const auto bytes = stdout_stream();
-  std::vector<std::uint8_t> buffer(MemoryStream::kPipeChunk);
+  std::vector<std::uint8_t> buffer(MemoryStream::PIPE_CHUNK);
   for (auto _ : state) {
     MemoryStream stream(bytes);
     while (*stream.read_some(buffer) > 0) benchmark::DoNotOptimize(buffer.data());

@@ -29,7 +29,7 @@ std::string shown_in_two_writes(std::string_view input, std::size_t cut) {
   used = repair_utf8_prefix(pending, shown);
   check(pending.size() - used <= 3);
   // End of run: an incomplete tail becomes one U+FFFD.
-  if (used < pending.size()) shown += kReplacementUtf8;
+  if (used < pending.size()) shown += REPLACEMENT_UTF8;
   return shown;
 }
 

@@ -169,7 +169,7 @@ def hex_cp(c):
 
 
 def emit_ranges(out, name, ranges):
-    out.append("constexpr Range k%s[] = {" % name)
+    out.append("constexpr Range %s_TABLE[] = {" % name)
     for first, last in ranges:
         out.append("    {%s, %s}," % (hex_cp(first), hex_cp(last)))
     out.append("};")
@@ -201,24 +201,24 @@ def generate(ucd):
         "namespace {",
         "",
     ]
-    emit_ranges(out, "WhiteSpace", white_space)
-    emit_ranges(out, "Cased", cased)
-    emit_ranges(out, "CaseIgnorable", case_ignorable)
-    emit_ranges(out, "EmojiStyleBase", emoji)
+    emit_ranges(out, "WHITE_SPACE", white_space)
+    emit_ranges(out, "CASED", cased)
+    emit_ranges(out, "CASE_IGNORABLE", case_ignorable)
+    emit_ranges(out, "EMOJI_STYLE_BASE", emoji)
 
-    out.append("constexpr WidthRange kWidths[] = {")
+    out.append("constexpr WidthRange WIDTHS_TABLE[] = {")
     for first, last, w in widths:
         out.append("    {%s, %s, %d}," % (hex_cp(first), hex_cp(last), w))
     out.append("};")
     out.append("")
 
-    out.append("constexpr LowerRun kLowerRuns[] = {")
+    out.append("constexpr LowerRun LOWER_RUNS_TABLE[] = {")
     for first, last, delta, stride in lower_runs(single):
         out.append("    {%s, %s, %d, %d}," % (hex_cp(first), hex_cp(last), delta, stride))
     out.append("};")
     out.append("")
 
-    out.append("constexpr LowerExpansion kLowerExpansions[] = {")
+    out.append("constexpr LowerExpansion LOWER_EXPANSIONS_TABLE[] = {")
     for c in sorted(expansions):
         lower = list(expansions[c]) + [0] * (3 - len(expansions[c]))
         out.append("    {%s, {%s}}," % (hex_cp(c), ", ".join(hex_cp(x) for x in lower)))
@@ -227,13 +227,10 @@ def generate(ucd):
 
     out.append("}  // namespace")
     out.append("")
-    for name, array in (("white_space", "kWhiteSpace"), ("cased", "kCased"),
-                        ("case_ignorable", "kCaseIgnorable"),
-                        ("emoji_style_base", "kEmojiStyleBase")):
-        out.append("constinit const std::span<const Range> %s{%s};" % (name, array))
-    out.append("constinit const std::span<const WidthRange> widths{kWidths};")
-    out.append("constinit const std::span<const LowerRun> lower_runs{kLowerRuns};")
-    out.append("constinit const std::span<const LowerExpansion> lower_expansions{kLowerExpansions};")
+    for name, kind in (("WHITE_SPACE", "Range"), ("CASED", "Range"), ("CASE_IGNORABLE", "Range"),
+                       ("EMOJI_STYLE_BASE", "Range"), ("WIDTHS", "WidthRange"),
+                       ("LOWER_RUNS", "LowerRun"), ("LOWER_EXPANSIONS", "LowerExpansion")):
+        out.append("constinit const std::span<const %s> %s{%s_TABLE};" % (kind, name, name))
     out.append("")
     out.append("}  // namespace sorvane::text::tables")
     return "\n".join(out) + "\n"

@@ -19,6 +19,7 @@ enum class IoErrorKind {
   BrokenPipe,     // the other end went away
   Interrupted,    // a signal interrupted the call; retried by write_all/read_exact
   WriteZero,      // a write made no progress ("failed to write whole buffer")
+  TimedOut,       // the deadline passed before the other side answered
   Os,             // any other system error; text carries " (os error N)"
 };
 
@@ -26,6 +27,9 @@ struct IoError {
   IoErrorKind kind;
   std::string text;
 };
+
+// What an operation that ran into its deadline fails with.
+inline IoError timed_out() { return {IoErrorKind::TimedOut, "timed out"}; }
 
 template <class T>
 using IoResult = Result<T, IoError>;

@@ -13,12 +13,12 @@
 namespace sorvane {
 namespace {
 
-constexpr std::string_view kAbout = "Run commands and move files on the SSH hosts saved in Sorvane";
-constexpr std::string_view kLongAbout =
+constexpr std::string_view ABOUT = "Run commands and move files on the SSH hosts saved in Sorvane";
+constexpr std::string_view LONG_ABOUT =
     "Run commands and move files on the SSH hosts saved in Sorvane.\n"
     "\n"
     "Sorvane holds the passwords and keys and makes the connections; this command never sees them.";
-constexpr std::string_view kAfterHelp =
+constexpr std::string_view AFTER_HELP =
     "Hosts are named by the 16-character ID that `sorvane list` prints (the one Sorvane copies "
     "with 复制 ID).\n"
     "Sorvane must be running, with 设置 → 外部 CLI → 启用外部 CLI turned on.\n"
@@ -28,31 +28,31 @@ constexpr std::string_view kAfterHelp =
     "255 means sorvane could not do what was asked (the reason is printed as `sorvane: [code] "
     "message`).";
 
-constexpr std::string_view kListAbout = "List the saved hosts";
-constexpr std::string_view kExecAbout = "Run one command on a saved host and print its output";
-constexpr std::string_view kExecLongAbout =
+constexpr std::string_view LIST_ABOUT = "List the saved hosts";
+constexpr std::string_view EXEC_ABOUT = "Run one command on a saved host and print its output";
+constexpr std::string_view EXEC_LONG_ABOUT =
     "Run one command on a saved host and print its output.\n"
     "\n"
     "Opens a temporary connection, runs the command in the login shell, and closes it. "
     "The command gets no stdin. The exit code is the remote command's.";
-constexpr std::string_view kUploadAbout = "Copy a local file or folder to a saved host";
-constexpr std::string_view kUploadLongAbout =
+constexpr std::string_view UPLOAD_ABOUT = "Copy a local file or folder to a saved host";
+constexpr std::string_view UPLOAD_LONG_ABOUT =
     "Copy a local file or folder to a saved host.\n"
     "\n"
     "Like scp: when the destination is an existing directory the source goes inside it under its "
     "own "
     "name; otherwise the destination is the copy's path. Folders are copied recursively; existing "
     "files are overwritten.";
-constexpr std::string_view kDownloadAbout =
+constexpr std::string_view DOWNLOAD_ABOUT =
     "Copy a file or folder from a saved host to this machine";
-constexpr std::string_view kDownloadLongAbout =
+constexpr std::string_view DOWNLOAD_LONG_ABOUT =
     "Copy a file or folder from a saved host to this machine.\n"
     "\n"
     "Destination rules are scp's, as for `upload`.";
-constexpr std::string_view kHelpAbout = "Print this message or the help of the given subcommand(s)";
+constexpr std::string_view HELP_ABOUT = "Print this message or the help of the given subcommand(s)";
 
-constexpr std::string_view kIdHelp = "Host ID, from `sorvane list`";
-constexpr std::string_view kSummaryJsonHelp =
+constexpr std::string_view ID_HELP = "Host ID, from `sorvane list`";
+constexpr std::string_view SUMMARY_JSON_HELP =
     "Print the summary as JSON. Implied when stdout is not a terminal";
 
 // ---------------------------------------------------------------------------
@@ -201,7 +201,7 @@ struct Definition {
   // Only the subcommand `only` when it names one, else all of them.
   explicit Definition(std::string_view only = {});
 
-  CLI::App app{std::string(kAbout)};
+  CLI::App app{std::string(ABOUT)};
   std::shared_ptr<HelpFormatter> formatter = std::make_shared<HelpFormatter>();
   const CLI::Validator valid_unicode{reject_invalid_unicode, "", ""};
   const CLI::Validator non_empty_path{reject_empty_path, "", ""};
@@ -237,19 +237,19 @@ Definition::Definition(std::string_view only) {
       ->multi_option_policy(CLI::MultiOptionPolicy::Throw)
       ->disable_flag_override();
   app.formatter(formatter);
-  formatter->set_long_about(&app, kLongAbout);
-  formatter->set_after_help(&app, kAfterHelp);
+  formatter->set_long_about(&app, LONG_ABOUT);
+  formatter->set_after_help(&app, AFTER_HELP);
   // Help and version flags first: subcommands copy the help flags of their parent.
   app.set_help_flag("-h", "Print help");
   app.set_help_all_flag("--help", "Print help");
   app.set_version_flag("-V,--version",
-                       std::string(kProgramName) + " " + std::string(kProgramVersion),
+                       std::string(PROGRAM_NAME) + " " + std::string(PROGRAM_VERSION),
                        "Print version");
   // CLI11 reads "/x" as an option on Windows; here it is a remote path.
   app.allow_windows_style_options(false);
 
   if (wanted("list")) {
-    list = add_subcommand("list", kListAbout);
+    list = add_subcommand("list", LIST_ABOUT);
     query_option = list->add_option("-q,--query", query,
                                     "Only hosts whose name, host, user, group or ID matches")
                        ->type_name("QUERY")
@@ -258,8 +258,8 @@ Definition::Definition(std::string_view only) {
   }
 
   if (wanted("exec")) {
-    exec = add_subcommand("exec", kExecAbout);
-    formatter->set_long_about(exec, kExecLongAbout);
+    exec = add_subcommand("exec", EXEC_ABOUT);
+    formatter->set_long_about(exec, EXEC_LONG_ABOUT);
     add_id(exec);
     add_text(exec, "COMMAND", command, "One complete remote shell command, quoted as one argument");
     command_option = exec->get_option("COMMAND");
@@ -271,25 +271,25 @@ Definition::Definition(std::string_view only) {
   }
 
   if (wanted("upload")) {
-    upload = add_subcommand("upload", kUploadAbout);
-    formatter->set_long_about(upload, kUploadLongAbout);
+    upload = add_subcommand("upload", UPLOAD_ABOUT);
+    formatter->set_long_about(upload, UPLOAD_LONG_ABOUT);
     add_id(upload);
     add_local(upload, "Local file or folder");
     add_text(upload, "REMOTE", remote, "Remote destination. `~` is the login directory");
-    add_flag(upload, "--json", json, kSummaryJsonHelp);
+    add_flag(upload, "--json", json, SUMMARY_JSON_HELP);
   }
 
   if (wanted("download")) {
-    download = add_subcommand("download", kDownloadAbout);
-    formatter->set_long_about(download, kDownloadLongAbout);
+    download = add_subcommand("download", DOWNLOAD_ABOUT);
+    formatter->set_long_about(download, DOWNLOAD_LONG_ABOUT);
     add_id(download);
     add_text(download, "REMOTE", remote, "Remote file or folder. `~` is the login directory");
     add_local(download, "Local destination");
-    add_flag(download, "--json", json, kSummaryJsonHelp);
+    add_flag(download, "--json", json, SUMMARY_JSON_HELP);
   }
 
   if (wanted("help")) {
-    help = add_subcommand("help", kHelpAbout);
+    help = add_subcommand("help", HELP_ABOUT);
     help->add_option("COMMAND", help_path, "Print help for the subcommand(s)")
         ->expected(0, 1 << 16);
   }
@@ -301,7 +301,7 @@ CLI::App* Definition::add_subcommand(std::string_view name, std::string_view abo
   return app.add_subcommand(std::string(name), std::string(about));
 }
 
-void Definition::add_id(CLI::App* sub) { add_text(sub, "ID", id, kIdHelp); }
+void Definition::add_id(CLI::App* sub) { add_text(sub, "ID", id, ID_HELP); }
 
 void Definition::add_text(CLI::App* sub, std::string_view name, std::string& target,
                           std::string_view help_text) {
@@ -325,17 +325,17 @@ void Definition::add_flag(CLI::App* sub, std::string_view name, bool& target,
 // Outcomes.
 
 #ifdef _WIN32
-constexpr std::string_view kPathSeparators = "\\/";
+constexpr std::string_view PATH_SEPARATORS = "\\/";
 #else
-constexpr std::string_view kPathSeparators = "/";
+constexpr std::string_view PATH_SEPARATORS = "/";
 #endif
 
 std::string program_file_name(std::span<const NativeString> arguments) {
-  if (arguments.empty()) return std::string(kProgramName);
+  if (arguments.empty()) return std::string(PROGRAM_NAME);
   std::string path = native_to_utf8_lossy(arguments.front());
-  if (auto last = path.find_last_of(kPathSeparators); last != std::string::npos)
+  if (auto last = path.find_last_of(PATH_SEPARATORS); last != std::string::npos)
     path.erase(0, last + 1);
-  return path.empty() ? std::string(kProgramName) : path;
+  return path.empty() ? std::string(PROGRAM_NAME) : path;
 }
 
 const CLI::App* deepest_selected(const CLI::App& app) {
@@ -406,7 +406,7 @@ Result<Cli, MissingArgument> to_cli(Definition& d) {
   if (sub == d.list) {
     std::optional<std::string> query;
     if (d.query_option->count() > 0) query = d.query;
-    return Cli{Cli::List{std::move(query), d.json}};
+    return Cli{Cli::List{{std::move(query)}, d.json}};
   }
   if (sub == d.exec) {
     if (auto missing = require(sub, "ID", "id")) return fail(*missing);
@@ -422,8 +422,8 @@ Result<Cli, MissingArgument> to_cli(Definition& d) {
       if (auto missing = require(sub, option, id)) return fail(*missing);
     }
     if (sub == d.upload)
-      return Cli{Cli::Upload{d.id, argument_to_native(d.local), d.remote, d.json}};
-    return Cli{Cli::Download{d.id, d.remote, argument_to_native(d.local), d.json}};
+      return Cli{Cli::Upload{{d.id, argument_to_native(d.local), d.remote}, d.json}};
+    return Cli{Cli::Download{{d.id, d.remote, argument_to_native(d.local)}, d.json}};
   }
   return fail(MissingArgument{"the subcommand '" + sub->get_name() + "' wasn't recognized"});
 }
@@ -501,7 +501,7 @@ std::string first_subcommand(std::span<const NativeString> arguments) {
 std::vector<CommandShape> command_shapes() {
   try {
     const auto definition = std::make_unique<Definition>();
-    definition->app.name(std::string(kProgramName));
+    definition->app.name(std::string(PROGRAM_NAME));
     std::vector<CommandShape> shapes{shape_of(&definition->app)};
     for (const CLI::App* sub : definition->app.get_subcommands({})) shapes.push_back(shape_of(sub));
     return shapes;
@@ -510,9 +510,10 @@ std::vector<CommandShape> command_shapes() {
   }
 }
 
-Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments) {
+Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments, bool define_all) {
   try {
-    auto definition = std::make_unique<Definition>(first_subcommand(arguments));
+    auto definition =
+        std::make_unique<Definition>(define_all ? std::string() : first_subcommand(arguments));
     return parse_with(*definition, arguments);
   } catch (const std::exception& error) {
     // Only a broken definition or exhausted memory gets here.

@@ -9,51 +9,36 @@
 #include <vector>
 
 #include "base/result.h"
+#include "output/parse_outcome.h"
+#include "session/operation.h"
 #include "text/native_string.h"
 
 namespace sorvane {
 
-inline constexpr std::string_view kProgramName = "sorvane";
+inline constexpr std::string_view PROGRAM_NAME = "sorvane";
 
-// The parsed command line: exactly one subcommand. Values are kept exactly as
-// given; text values are valid UTF-8, local paths any native string but empty.
+// The parsed command line: exactly one subcommand, its operation and, where
+// the subcommand has one, the `--json` flag. Values are kept exactly as
+// given; the parser refuses an empty local path.
 struct Cli {
-  struct List {
-    std::optional<std::string> query;
+  struct List : Operation::List {
     bool json = false;
   };
-  struct Exec {
-    std::string id;
-    std::optional<std::string> command;
-    // The `--stdin` flag; not called `stdin`, which C libraries define as a macro.
-    bool use_stdin = false;
-  };
-  struct Upload {
-    std::string id;
-    NativePath local;
-    std::string remote;
+  using Exec = Operation::Exec;  // exec has no --json
+  struct Upload : Operation::Upload {
     bool json = false;
   };
-  struct Download {
-    std::string id;
-    std::string remote;
-    NativePath local;
+  struct Download : Operation::Download {
     bool json = false;
   };
 
   std::variant<List, Exec, Upload, Download> command;
 };
 
-// What the parser says instead of a Cli: help, version or an error, already
-// rendered, with the stream it belongs on and the exit status.
-struct ParseOutcome {
-  std::string text;
-  bool to_stdout = false;
-  int status = 2;
-};
-
-// `arguments` is the process's argument vector, program path first.
-Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments);
+// `arguments` is the process's argument vector, program path first. Only the
+// subcommand that the first word names is defined, when it names one;
+// `define_all` defines them all, for the test that keeps both alike.
+Result<Cli, ParseOutcome> parse(std::span<const NativeString> arguments, bool define_all = false);
 
 // The shape of the command line as the parser defines it, so that shell
 // completion can never offer what the parser would refuse.

@@ -2,15 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 namespace sorvane {
 namespace {
 
-Result<Cli, ParseOutcome> parse_words(const std::vector<std::string>& words) {
+std::vector<NativeString> arguments_of(const std::vector<std::string>& words) {
   std::vector<NativeString> arguments{utf8_to_native("/usr/bin/sorvane")};
   for (const auto& word : words) arguments.push_back(argument_to_native(word));
-  return parse(arguments);
+  return arguments;
+}
+
+Result<Cli, ParseOutcome> parse_words(const std::vector<std::string>& words) {
+  return parse(arguments_of(words));
 }
 
 std::string optional_text(const std::optional<std::string>& value) {
@@ -205,6 +210,52 @@ TEST(Parse, VersionOnlyOnTheTopLevel) {
     EXPECT_EQ(cli.error().text, "sorvane 0.1.0-beta.4\n");
     EXPECT_EQ(cli.error().status, 0);
     EXPECT_TRUE(cli.error().to_stdout);
+  }
+}
+
+// What parse() gives for a command line, in one text to compare.
+std::string outcome_of(const Result<Cli, ParseOutcome>& parsed) {
+  if (parsed) return "cli: " + describe(*parsed);
+  const ParseOutcome& outcome = parsed.error();
+  return std::to_string(outcome.status) + (outcome.to_stdout ? " stdout: " : " stderr: ") +
+         outcome.text;
+}
+
+// parse() defines only the subcommand that the first word names. Every
+// command line must come out as it does with all of them defined: any two
+// words, a subcommand and any two more, and longer runs of them.
+TEST(Parse, OneSubcommandParsesAsWithAllDefined) {
+  const std::vector<std::string> words = {
+      "ID",        "uname -a",     "主机",  "\xED\xA0\x80", "",         "-",
+      "--",        "-q",           "-qweb", "--query",      "--query=", "--que",
+      "--json",    "--json=false", "--js",  "--stdin",      "-h",       "--help",
+      "--version", "-V",           "-x",    "list",         "exec",     "upload",
+      "download",  "help",         "lis",   "LIST",         "--help=",  "/tmp/a"};
+  std::vector<std::vector<std::string>> lines;
+  std::uint32_t random = 16;  // the same lines on every platform
+  auto any_word = [&] {
+    random = random * 1664525 + 1013904223;
+    return words[(random >> 8) % words.size()];
+  };
+  for (const auto& first : words) {
+    for (const auto& second : words) {
+      lines.push_back({first, second});
+      for (const auto& third : words) {
+        if (first == "list" || first == "exec" || first == "upload" || first == "download") {
+          lines.push_back({first, second, third});
+        }
+      }
+    }
+  }
+  for (int n = 0; n < 1000; ++n) {
+    lines.push_back({any_word()});
+    for (std::uint32_t more = (random >> 8) % 6; more > 0; --more)
+      lines.back().push_back(any_word());
+  }
+  for (const auto& line : lines) {
+    const auto arguments = arguments_of(line);
+    ASSERT_EQ(outcome_of(parse(arguments)), outcome_of(parse(arguments, true)))
+        << testing::PrintToString(line);
   }
 }
 

@@ -2,32 +2,29 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <variant>
 
+#include "base/deadline.h"
 #include "ipc/connection.h"
 #include "ipc/endpoint.h"
-#include "output/exchange.h"
 #include "output/host_listing.h"
 #include "platform/std_streams.h"
 #include "protocol/request.h"
+#include "session/conversation.h"
 #include "text/unicode.h"
 
 namespace sorvane {
 namespace {
 
 // A Tab must never hang the prompt: the desktop application gets this long.
-constexpr auto kDesktopLimit = std::chrono::milliseconds(1000);
+constexpr auto DESKTOP_LIMIT = std::chrono::milliseconds(1000);
 
-constexpr std::string_view kEndOfOptions = "--";
-constexpr std::string_view kHostId = "ID";
-constexpr std::string_view kLocalPath = "LOCAL";
-constexpr std::string_view kHelpCommand = "help";
+constexpr std::string_view END_OF_OPTIONS = "--";
+constexpr std::string_view HOST_ID = "ID";
+constexpr std::string_view LOCAL_PATH = "LOCAL";
+constexpr std::string_view HELP_COMMAND = "help";
 
 // "-" alone is a value (standard input, say), not an option.
 bool is_option_word(std::string_view word) { return word.size() > 1 && word.front() == '-'; }
@@ -67,7 +64,7 @@ std::optional<Position> locate(std::span<const std::string> before,
   for (const std::string& word : before) {
     if (at.value_expected) {
       at.value_expected = false;
-    } else if (!at.options_ended && word == kEndOfOptions) {
+    } else if (!at.options_ended && word == END_OF_OPTIONS) {
       at.options_ended = true;
     } else if (!at.options_ended && is_option_word(word)) {
       if (const ArgumentShape* option = find_option(*at.command, option_name(word))) {
@@ -152,47 +149,10 @@ std::vector<Candidate> matching_hosts(const HostSource& hosts, std::string_view 
   return offered;
 }
 
-// Ends the process quietly with status 0 unless disarmed in time: a desktop
-// application that accepts and then never answers cannot hang the prompt.
-// It fires while holding the lock, so nothing is printed after it.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::milliseconds limit) : thread_([this, limit] { watch(limit); }) {}
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
-  ~Watchdog() {
-    disarm();
-    thread_.join();
-  }
-
-  void disarm() {
-    const std::lock_guard lock(mutex_);
-    disarmed_ = true;
-    woken_.notify_one();
-  }
-
- private:
-  void watch(std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    if (!woken_.wait_for(lock, limit, [this] { return disarmed_; })) std::_Exit(0);
-  }
-
-  std::mutex mutex_;
-  std::condition_variable woken_;
-  bool disarmed_ = false;
-  std::thread thread_;  // last: starts once the members above exist
-};
-
-// Completion wants the host list only: any remote output or progress along
-// the way is passed over.
-class IgnoredEvents final : public ConversationEvents {
- public:
-  IoResult<void> output(RemoteStream, ByteSpan) override { return {}; }
-  void progress(const TransferCounters&) override {}
-};
-
+// Opening, asking and reading all end by one deadline: a desktop
+// application that is busy, or accepts and never answers, offers nothing.
 std::vector<HostInfo> hosts_from_desktop() {
-  auto connection = connect_once(pipe_name(data_dir()));
+  auto connection = connect(pipe_name(data_dir()), Deadline::after(DESKTOP_LIMIT));
   if (!connection) return {};
   return hosts_from(*connection, *connection);
 }
@@ -207,15 +167,15 @@ Completion complete(std::span<const std::string> words, std::span<const CommandS
   if (!at || at->value_expected) return {};
   if (!at->options_ended && word.starts_with('-')) return {matching_options(*at, word)};
   if (!at->subcommand_named) return {matching_subcommands(shapes, word)};
-  if (at->command->name == kHelpCommand) {
+  if (at->command->name == HELP_COMMAND) {
     if (at->positionals > 0) return {};
     auto offered = matching_subcommands(shapes, word);
-    std::erase_if(offered, [](const Candidate& c) { return c.value == kHelpCommand; });
+    std::erase_if(offered, [](const Candidate& c) { return c.value == HELP_COMMAND; });
     return {offered};
   }
   const std::string_view slot = positional_slot(*at);
-  if (slot == kHostId) return {matching_hosts(hosts, word)};
-  if (slot == kLocalPath) return {{}, true};
+  if (slot == HOST_ID) return {matching_hosts(hosts, word)};
+  if (slot == LOCAL_PATH) return {{}, true};
   // Past the last positional only options are left to offer.
   if (slot.empty() && word.empty() && !at->options_ended) return {matching_options(*at, word)};
   return {};  // remote paths and commands are the remote side's business
@@ -233,8 +193,8 @@ std::string render(const Completion& completion) {
 }
 
 std::vector<HostInfo> hosts_from(ByteReader& from_peer, ByteWriter& to_peer) {
-  IgnoredEvents ignored;
-  auto reply = exchange(from_peer, to_peer, Request{Request::List{}}, ignored);
+  ConversationEvents passed_over;  // only the host list matters
+  auto reply = converse(from_peer, to_peer, Request{Request::List{}}, passed_over);
   if (!reply) return {};
   if (auto* listed = std::get_if<Reply::Hosts>(&reply->value)) return std::move(listed->hosts);
   return {};
@@ -246,11 +206,9 @@ std::uint32_t run_completion(std::span<const NativeString> words) {
     std::vector<std::string> texts;
     for (const NativeString& word : words) texts.push_back(native_to_argument(word));
     const std::vector<CommandShape> shapes = command_shapes();
-    Watchdog watchdog(kDesktopLimit);
     lines = render(complete(texts, shapes, hosts_from_desktop));
-    watchdog.disarm();
   } catch (const std::exception&) {
-    return 0;  // out of memory or no thread: offer nothing rather than a message
+    return 0;  // out of memory: offer nothing rather than a message
   }
   StdOutputStream out(StdStream::Output);
   (void)out.write_all(as_bytes(lines));

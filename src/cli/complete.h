@@ -19,7 +19,7 @@ namespace sorvane {
 // The hidden first argument through which the shell scripts ask:
 // `sorvane __complete WORD...`, program name first, cursor word last. No
 // help text shows it, and nobody types it.
-inline constexpr std::string_view kCompletionEntry = "__complete";
+inline constexpr std::string_view COMPLETION_ENTRY = "__complete";
 
 struct Candidate {
   std::string value;

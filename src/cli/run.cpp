@@ -1,23 +1,22 @@
 #include "cli/run.h"
 
-#include "cli/command_line.h"
 #include "cli/complete.h"
-#include "cli/prepare.h"
 #include "ipc/endpoint.h"
+#include "output/console_conversation.h"
 #include "output/console_sink.h"
-#include "output/conversation.h"
 #include "platform/std_streams.h"
+#include "session/operation.h"
 
 namespace sorvane {
 namespace {
 
-constexpr std::uint32_t kLocalFailureStatus = 255;
+constexpr std::uint32_t LOCAL_FAILURE_STATUS = 255;
 
-std::uint32_t prepare_and_converse(Cli cli, OutputStreams& streams) {
-  auto request = build_request(std::move(cli), read_stdin_to_end);
+std::uint32_t prepare_and_run_conversation(Cli cli, OutputStreams& streams) {
+  auto request = build_request(operation_of(std::move(cli)), read_stdin_to_end);
   if (!request) {
     (void)streams.err.write_all(format_error_line(request.error()));
-    return kLocalFailureStatus;
+    return LOCAL_FAILURE_STATUS;
   }
   const NativePath directory = data_dir();
   const std::string endpoint = pipe_name(directory);
@@ -26,16 +25,25 @@ std::uint32_t prepare_and_converse(Cli cli, OutputStreams& streams) {
 
 }  // namespace
 
-// On a Windows console through the same Unicode-safe writer as everything else.
-std::uint32_t print_parse_outcome(const ParseOutcome& outcome) {
-  StdOutputStream stream(outcome.to_stdout ? StdStream::Output : StdStream::Error);
-  (void)stream.write_all(as_bytes(outcome.text));
-  return static_cast<std::uint32_t>(outcome.status);
+Operation operation_of(Cli cli) {
+  // Each record is its operation and, but for exec, the --json flag.
+  return std::visit([](auto&& record) { return Operation{std::forward<decltype(record)>(record)}; },
+                    std::move(cli.command));
+}
+
+bool wants_json(const Cli& cli, bool stdout_is_terminal) {
+  const bool asked = std::visit(
+      [](const auto& command) {
+        if constexpr (requires { command.json; }) return command.json;
+        return false;  // exec has no --json
+      },
+      cli.command);
+  return asked || !stdout_is_terminal;
 }
 
 std::uint32_t run(std::span<const NativeString> arguments) {
   // The shell scripts' hidden entry, before the parser can see it.
-  if (arguments.size() >= 2 && native_to_argument(arguments[1]) == kCompletionEntry)
+  if (arguments.size() >= 2 && native_to_argument(arguments[1]) == COMPLETION_ENTRY)
     return run_completion(arguments.subspan(2));
   auto cli = parse(arguments);
   if (!cli) return print_parse_outcome(cli.error());
@@ -48,7 +56,7 @@ std::uint32_t run(std::span<const NativeString> arguments) {
   ConsoleSink err(stderr_stream, stderr_is_terminal);
   OutputStreams streams{out, err, wants_json(*cli, stdout_is_terminal), stderr_is_terminal};
 
-  const std::uint32_t status = prepare_and_converse(std::move(*cli), streams);
+  const std::uint32_t status = prepare_and_run_conversation(std::move(*cli), streams);
   out.finish();
   err.finish();
   return status;

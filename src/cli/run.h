@@ -15,8 +15,10 @@ namespace sorvane {
 // the conversation returns (a remote command's code keeps all 32 bits).
 std::uint32_t run(std::span<const NativeString> arguments);
 
-// Help, version and parse errors go out as the parser rendered them, on the
-// stream it chose; returns the outcome's status.
-std::uint32_t print_parse_outcome(const ParseOutcome& outcome);
+// The operation the command line asks for; the `--json` flags stay behind.
+Operation operation_of(Cli cli);
+
+// JSON for programs: asked for, or standard output is not a terminal.
+bool wants_json(const Cli& cli, bool stdout_is_terminal);
 
 }  // namespace sorvane

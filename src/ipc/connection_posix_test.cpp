@@ -9,12 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "ipc/endpoint.h"
+#include "ipc/silent_peer_checks_for_tests.h"
 #include "platform/os_error.h"
 
 namespace sorvane {
@@ -64,17 +67,17 @@ class Fd {
   int fd_;
 };
 
-const std::string kName = pipe_name_from_text("connection test");
+const std::string NAME = pipe_name_from_text("connection test");
 
-// A listening socket at the endpoint of kName; -1 on failure.
-int listen_at_endpoint() {
-  const std::string path = endpoint_address(kName);
+// A listening socket at the endpoint of NAME; -1 on failure.
+int listen_at_endpoint(int backlog = 4) {
+  const std::string path = endpoint_address(NAME);
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
-      ::listen(fd, 4) != 0) {
+      ::listen(fd, backlog) != 0) {
     ::close(fd);
     return -1;
   }
@@ -83,7 +86,7 @@ int listen_at_endpoint() {
 
 TEST(PosixConnect, NoSocketFileIsNotRunning) {
   RuntimeDir dir;
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::NotRunning);
 }
@@ -91,8 +94,8 @@ TEST(PosixConnect, NoSocketFileIsNotRunning) {
 TEST(PosixConnect, StaleSocketFileWithoutListenerIsNotRunning) {
   RuntimeDir dir;
   ASSERT_GE(Fd(listen_at_endpoint()).get(), 0);  // closed at once; the file stays
-  ASSERT_TRUE(fs::exists(endpoint_address(kName)));
-  auto result = connect(kName);
+  ASSERT_TRUE(fs::exists(endpoint_address(NAME)));
+  auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::NotRunning);
 }
@@ -103,7 +106,7 @@ TEST(PosixConnect, UnreachableDirectoryIsDenied) {
   Fd listener(listen_at_endpoint());
   ASSERT_GE(listener.get(), 0);
   ASSERT_EQ(::chmod(dir.path().c_str(), 0), 0);
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::Denied);
 }
@@ -112,7 +115,7 @@ TEST(PosixConnect, PathTooLongForASocketIsAnIoError) {
   RuntimeDir dir;
   const std::string deep = dir.path() + "/" + std::string(120, 'd');
   ::setenv("XDG_RUNTIME_DIR", deep.c_str(), 1);
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::Io);
   EXPECT_EQ(result.error().io.text, os_error(ENAMETOOLONG).text);
@@ -122,7 +125,7 @@ TEST(PosixConnect, OwnListenerIsAcceptedAndCarriesBytesBothWays) {
   RuntimeDir dir;
   Fd listener(listen_at_endpoint());
   ASSERT_GE(listener.get(), 0);
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_TRUE(result) << to_tool_error(result.error()).message;
   PipeConnection connection = std::move(*result);
   ASSERT_TRUE(write_all(connection, as_bytes("ping")));
@@ -147,7 +150,7 @@ TEST(PosixConnect, WriteToAClosedPeerIsBrokenPipeNotASignal) {
   RuntimeDir dir;
   Fd listener(listen_at_endpoint());
   ASSERT_GE(listener.get(), 0);
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_TRUE(result);
   { Fd server(::accept(listener.get(), nullptr, nullptr)); }
   const std::string chunk(std::size_t{64} * 1024, 'x');
@@ -155,6 +158,33 @@ TEST(PosixConnect, WriteToAClosedPeerIsBrokenPipeNotASignal) {
   for (int i = 0; i < 8 && written; ++i) written = write_all(*result, as_bytes(chunk));
   ASSERT_FALSE(written);
   EXPECT_EQ(written.error().kind, IoErrorKind::BrokenPipe);
+}
+
+TEST(PosixConnect, DeadlinesAndCancellationEndWaitsOnASilentPeer) {
+  RuntimeDir dir;
+  Fd listener(listen_at_endpoint());
+  ASSERT_GE(listener.get(), 0);
+  auto result = connect(NAME);
+  ASSERT_TRUE(result);
+  Fd server(::accept(listener.get(), nullptr, nullptr));
+  testing::expect_reads_and_writes_time_out(*result);
+  testing::expect_cancel_ends_a_read_with_a_far_deadline(*result);
+}
+
+TEST(PosixConnect, ConnectToAFullBacklogEndsAtTheDeadline) {
+  RuntimeDir dir;
+  Fd listener(listen_at_endpoint(0));
+  ASSERT_GE(listener.get(), 0);
+  std::vector<PipeConnection> queued;  // never accepted
+  for (;;) {
+    auto result = connect(NAME, Deadline::after(std::chrono::milliseconds(20)));
+    if (!result) {
+      EXPECT_EQ(result.error().io.kind, IoErrorKind::TimedOut) << result.error().io.text;
+      break;
+    }
+    queued.push_back(std::move(*result));
+    ASSERT_LT(queued.size(), 64u) << "the backlog never filled";
+  }
 }
 
 // The child listens as `nobody`, counts what it receives and reports the count.
@@ -187,7 +217,7 @@ TEST(PosixConnect, ListenerOfAnotherUserIsRefusedBeforeAnyByteIsSent) {
   char flag = 0;
   ASSERT_EQ(::read(ready[0], &flag, 1), 1);
 
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::ForeignOwner);
 
@@ -207,12 +237,12 @@ TEST(PosixConnect, ListenerOfRootIsAcceptedByAnotherUser) {
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   Fd listener(listen_at_endpoint());
   ASSERT_GE(listener.get(), 0);
-  ASSERT_EQ(::chmod(endpoint_address(kName).c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(endpoint_address(NAME).c_str(), 0777), 0);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
-    auto result = connect(kName);
+    auto result = connect(NAME);
     ::_exit(result ? 0 : 10 + static_cast<int>(result.error().kind));
   }
   int status = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -10,10 +11,10 @@
 namespace sorvane {
 namespace {
 
-constexpr int kBusy = 1;
-constexpr int kMissing = 2;
-constexpr int kDenied = 3;
-constexpr int kOther = 4;
+constexpr int BUSY = 1;
+constexpr int MISSING = 2;
+constexpr int DENIED = 3;
+constexpr int OTHER = 4;
 
 struct HandleLog {
   int closed = 0;
@@ -43,11 +44,13 @@ class FakePipes final : public PipeSystem {
   std::vector<int> open_results;  // 0 = success, else an error code
   Result<bool, int> owner = true;
   std::function<void()> on_wait;
+  Deadline::Clock::time_point clock = Deadline::Clock::now();  // moved on by each wait
   int opens = 0;
   std::vector<int> waits_ms;
   HandleLog log;
 
-  Result<std::unique_ptr<PipeConnection::Handle>, int> open(std::string_view) override {
+  Result<std::unique_ptr<PipeConnection::Handle>, int> open(std::string_view,
+                                                            const Deadline&) override {
     const int result = open_results.at(std::min<std::size_t>(opens, open_results.size() - 1));
     ++opens;
     if (result != 0) return fail(result);
@@ -55,11 +58,11 @@ class FakePipes final : public PipeSystem {
   }
   OpenFailure classify(int code) const override {
     switch (code) {
-      case kBusy:
+      case BUSY:
         return OpenFailure::Busy;
-      case kMissing:
+      case MISSING:
         return OpenFailure::NotRunning;
-      case kDenied:
+      case DENIED:
         return OpenFailure::Denied;
       default:
         return OpenFailure::Other;
@@ -67,26 +70,28 @@ class FakePipes final : public PipeSystem {
   }
   void wait_busy(std::string_view, int ms) override {
     waits_ms.push_back(ms);
+    clock += std::chrono::milliseconds(ms);
     if (on_wait) on_wait();
   }
   Result<bool, int> owner_accepted(PipeConnection::Handle&) override { return owner; }
+  Deadline::Clock::time_point now() const override { return clock; }
 };
 
 TEST(Connect, PipeThatStaysBusyGivesSixOpensFiveWaitsThenTheBusyError) {
   FakePipes pipes;
-  pipes.open_results = {kBusy};
+  pipes.open_results = {BUSY};
   auto result = connect_with(pipes, "p");
   ASSERT_FALSE(result);
   EXPECT_EQ(pipes.opens, 6);
   EXPECT_EQ(pipes.waits_ms, std::vector<int>(5, 1000));
   EXPECT_EQ(result.error().kind, ConnectErrorKind::Io);
-  EXPECT_EQ(result.error().io.text, os_error(kBusy).text);
+  EXPECT_EQ(result.error().io.text, os_error(BUSY).text);
 }
 
 TEST(Connect, WithoutWaitsABusyPipeFailsAtTheFirstOpen) {
   FakePipes pipes;
-  pipes.open_results = {kBusy, 0};
-  auto result = connect_with(pipes, "p", 0);
+  pipes.open_results = {BUSY, 0};
+  auto result = connect_with(pipes, "p", {}, 0);
   ASSERT_FALSE(result);
   EXPECT_EQ(pipes.opens, 1);
   EXPECT_TRUE(pipes.waits_ms.empty());
@@ -94,7 +99,7 @@ TEST(Connect, WithoutWaitsABusyPipeFailsAtTheFirstOpen) {
 
 TEST(Connect, InstanceFreedDuringTheThirdWaitIsOpenedFourth) {
   FakePipes pipes;
-  pipes.open_results = {kBusy, kBusy, kBusy, 0};
+  pipes.open_results = {BUSY, BUSY, BUSY, 0};
   auto result = connect_with(pipes, "p");
   ASSERT_TRUE(result);
   EXPECT_EQ(pipes.opens, 4);
@@ -103,14 +108,38 @@ TEST(Connect, InstanceFreedDuringTheThirdWaitIsOpenedFourth) {
   EXPECT_EQ(pipes.log.bytes_written, 1u);
 }
 
+TEST(Connect, BusyWaitsStopAtTheDeadlineWithTheTimedOutError) {
+  using std::chrono::milliseconds;
+  struct Case {
+    milliseconds limit;
+    int opens;
+    std::vector<int> waits_ms;
+  };
+  const Case cases[] = {
+      {milliseconds(2500), 3, {1000, 1000, 500}},
+      {milliseconds(1), 1, {1}},
+      {milliseconds(0), 0, {}},  // already passed: not even one attempt
+  };
+  for (const Case& c : cases) {
+    FakePipes pipes;
+    pipes.open_results = {BUSY};
+    auto result = connect_with(pipes, "p", Deadline::at(pipes.clock + c.limit));
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, ConnectErrorKind::Io);
+    EXPECT_EQ(result.error().io.kind, IoErrorKind::TimedOut);
+    EXPECT_EQ(pipes.opens, c.opens) << c.limit.count();
+    EXPECT_EQ(pipes.waits_ms, c.waits_ms) << c.limit.count();
+  }
+}
+
 TEST(Connect, OpenFailuresAreClassifiedWithoutWaiting) {
   struct Case {
     int code;
     ConnectErrorKind kind;
   };
   for (const Case c :
-       {Case{kMissing, ConnectErrorKind::NotRunning}, Case{kDenied, ConnectErrorKind::Denied},
-        Case{kOther, ConnectErrorKind::Io}}) {
+       {Case{MISSING, ConnectErrorKind::NotRunning}, Case{DENIED, ConnectErrorKind::Denied},
+        Case{OTHER, ConnectErrorKind::Io}}) {
     FakePipes pipes;
     pipes.open_results = {c.code};
     auto result = connect_with(pipes, "p");
@@ -123,7 +152,7 @@ TEST(Connect, OpenFailuresAreClassifiedWithoutWaiting) {
 
 TEST(Connect, BusyThenMissingStopsWaiting) {
   FakePipes pipes;
-  pipes.open_results = {kBusy, kMissing};
+  pipes.open_results = {BUSY, MISSING};
   auto result = connect_with(pipes, "p");
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::NotRunning);
@@ -145,11 +174,11 @@ TEST(Connect, RefusedOwnerClosesThePipeWithNothingWritten) {
 TEST(Connect, UnreadableOwnerIsAnIoErrorAndClosesThePipe) {
   FakePipes pipes;
   pipes.open_results = {0};
-  pipes.owner = fail(kOther);
+  pipes.owner = fail(OTHER);
   auto result = connect_with(pipes, "p");
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::Io);
-  EXPECT_EQ(result.error().io.text, os_error(kOther).text);
+  EXPECT_EQ(result.error().io.text, os_error(OTHER).text);
   EXPECT_EQ(pipes.log.closed, 1);
 }
 

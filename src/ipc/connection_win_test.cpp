@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ipc/endpoint.h"
+#include "ipc/silent_peer_checks_for_tests.h"
 #include "platform/os_error.h"
 
 namespace sorvane {
@@ -55,9 +56,9 @@ SidBuffer current_user_sid() {
   return sid;
 }
 
-const std::string kName = pipe_name_from_text("windows connection test");
+const std::string NAME = pipe_name_from_text("windows connection test");
 
-// A server instance of kName; `owner` empty = the system's default security.
+// A server instance of NAME; `owner` empty = the system's default security.
 Handle create_server(const SidBuffer* owner, DWORD max_instances = PIPE_UNLIMITED_INSTANCES) {
   SECURITY_DESCRIPTOR descriptor;
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
@@ -65,7 +66,7 @@ Handle create_server(const SidBuffer* owner, DWORD max_instances = PIPE_UNLIMITE
   SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);  // anyone may open it
   if (owner != nullptr)
     SetSecurityDescriptorOwner(&descriptor, const_cast<void**>(owner->data()), FALSE);
-  const std::wstring name = endpoint_address(kName);
+  const std::wstring name = endpoint_address(NAME);
   return Handle(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, max_instances,
                                  4096, 4096, 0, owner != nullptr ? &attributes : nullptr));
@@ -103,7 +104,7 @@ TEST(WindowsConnect, PipeOwnedByTheCurrentUserIsAcceptedAndCarriesBytes) {
   ASSERT_FALSE(user.empty());
   Handle server = create_server(&user);
   ASSERT_TRUE(server.valid()) << GetLastError();
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_TRUE(result) << to_tool_error(result.error()).message;
   ASSERT_TRUE(write_all(*result, as_bytes("ping")));
 
@@ -129,7 +130,7 @@ TEST(WindowsConnect, PipeOwnedByAdministratorsIsAccepted) {
   Handle server = create_server(&admins);
   ASSERT_TRUE(server.valid()) << GetLastError();
   if (!server_owner_is(server, admins)) GTEST_SKIP() << "the system did not keep the owner";
-  auto result = connect(kName);
+  auto result = connect(NAME);
   EXPECT_TRUE(result) << to_tool_error(result.error()).message;
 }
 
@@ -138,7 +139,7 @@ TEST(WindowsConnect, PipeOwnedBySystemIsRefusedWithNothingWritten) {
   Handle server = create_server(&system);
   ASSERT_TRUE(server.valid()) << GetLastError();
   if (!server_owner_is(server, system)) GTEST_SKIP() << "the system did not keep the owner";
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::ForeignOwner);
   EXPECT_EQ(bytes_waiting(server), 0u);
@@ -155,20 +156,41 @@ TEST(WindowsConnect, PipeWithoutOwnerIsRefused) {
   const bool ownerless = owner == nullptr;
   LocalFree(descriptor);
   if (!ownerless) GTEST_SKIP() << "this system gives pipes a default owner";
-  auto result = connect(kName);
+  auto result = connect(NAME);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, ConnectErrorKind::ForeignOwner);
+}
+
+TEST(WindowsConnect, DeadlinesAndCancellationEndWaitsOnASilentServer) {
+  const SidBuffer user = current_user_sid();
+  Handle server = create_server(&user);
+  ASSERT_TRUE(server.valid()) << GetLastError();
+  auto result = connect(NAME);
+  ASSERT_TRUE(result) << to_tool_error(result.error()).message;
+  testing::expect_reads_and_writes_time_out(*result);
+  testing::expect_cancel_ends_a_read_with_a_far_deadline(*result);
+}
+
+TEST(WindowsConnect, BusyPipeEndsAtTheDeadline) {
+  const SidBuffer user = current_user_sid();
+  Handle server = create_server(&user, 1);
+  ASSERT_TRUE(server.valid()) << GetLastError();
+  auto first = connect(NAME);
+  ASSERT_TRUE(first) << to_tool_error(first.error()).message;
+  auto second = connect(NAME, Deadline::after(std::chrono::milliseconds(20)));
+  ASSERT_FALSE(second);
+  EXPECT_EQ(second.error().io.kind, IoErrorKind::TimedOut) << second.error().io.text;
 }
 
 TEST(WindowsConnect, PipeBusyThroughFiveWaitsIsTheBusyError) {
   const SidBuffer user = current_user_sid();
   Handle server = create_server(&user, 1);
   ASSERT_TRUE(server.valid()) << GetLastError();
-  auto first = connect(kName);
+  auto first = connect(NAME);
   ASSERT_TRUE(first) << to_tool_error(first.error()).message;
 
   const auto start = std::chrono::steady_clock::now();
-  auto second = connect(kName);
+  auto second = connect(NAME);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   ASSERT_FALSE(second);
   EXPECT_EQ(second.error().kind, ConnectErrorKind::Io);

@@ -9,16 +9,16 @@ namespace sorvane {
 
 namespace {
 
-constexpr std::string_view kPipeNamespace = R"(\\.\pipe\)";
-constexpr std::size_t kNameDigestBytes = 8;
+constexpr std::string_view PIPE_NAMESPACE = R"(\\.\pipe\)";
+constexpr std::size_t NAME_DIGEST_BYTES = 8;
 
 std::string lower_hex(ByteSpan bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
+  static constexpr char DIGITS[] = "0123456789abcdef";
   std::string hex;
   hex.reserve(bytes.size() * 2);
   for (const std::uint8_t byte : bytes) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 0x0F];
+    hex += DIGITS[byte >> 4];
+    hex += DIGITS[byte & 0x0F];
   }
   return hex;
 }
@@ -36,7 +36,7 @@ NativePath data_dir() {
 std::string pipe_name_from_text(std::string_view path_text) {
   const std::string lowered = text::to_lower_full(path_text);
   const Sha256Digest digest = sha256(as_bytes(lowered));
-  return std::string(PIPE_PREFIX) + lower_hex(ByteSpan(digest).first(kNameDigestBytes));
+  return std::string(PIPE_PREFIX) + lower_hex(ByteSpan(digest).first(NAME_DIGEST_BYTES));
 }
 
 std::string pipe_name(const NativePath& data_dir) {
@@ -55,7 +55,7 @@ std::string socket_path(std::string_view pipe_name, const std::optional<std::str
     directory = *temp_dir;
   }
   std::string_view leaf = pipe_name;
-  if (leaf.starts_with(kPipeNamespace)) leaf.remove_prefix(kPipeNamespace.size());
+  if (leaf.starts_with(PIPE_NAMESPACE)) leaf.remove_prefix(PIPE_NAMESPACE.size());
   if (!directory.ends_with('/')) directory += '/';
   return directory + std::string(leaf);
 }

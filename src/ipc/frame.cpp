@@ -43,7 +43,7 @@ IoResult<void> write_frame(ByteWriter& stream, FrameKind kind, ByteSpan payload)
     return fail(IoError{IoErrorKind::InvalidInput, "frame too large"});
   }
   auto length = static_cast<std::uint32_t>(payload.size());
-  const std::array<std::uint8_t, kFrameHeaderLen> header = {
+  const std::array<std::uint8_t, FRAME_HEADER_LEN> header = {
       static_cast<std::uint8_t>(kind),         static_cast<std::uint8_t>(length >> 24),
       static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 8),
       static_cast<std::uint8_t>(length),
@@ -52,7 +52,7 @@ IoResult<void> write_frame(ByteWriter& stream, FrameKind kind, ByteSpan payload)
   return write_all(stream, payload);
 }
 
-BufferedReader::BufferedReader(ByteReader& stream) : stream_(stream), buffer_(kCapacity) {}
+BufferedReader::BufferedReader(ByteReader& stream) : stream_(stream), buffer_(CAPACITY) {}
 
 IoResult<std::size_t> BufferedReader::read_stream(MutableByteSpan into) {
   for (;;) {
@@ -80,7 +80,7 @@ IoResult<std::size_t> BufferedReader::read_up_to(MutableByteSpan out) {
   std::size_t done = take_buffered(out);
   while (done < out.size()) {
     MutableByteSpan rest = out.subspan(done);
-    if (rest.size() >= kCapacity) {
+    if (rest.size() >= CAPACITY) {
       // Big payloads skip the extra copy through the buffer.
       auto got = read_stream(rest);
       if (!got) return got;

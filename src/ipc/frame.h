@@ -22,7 +22,7 @@ enum class FrameKind : std::uint8_t {
 };
 
 inline constexpr std::uint32_t MAX_FRAME_LEN = 16 * 1024 * 1024;
-inline constexpr std::size_t kFrameHeaderLen = 5;
+inline constexpr std::size_t FRAME_HEADER_LEN = 5;
 
 // Leaves new elements uninitialised. A payload buffer is filled by the read
 // right after it is allocated; zeroing it first cost a quarter of the
@@ -65,7 +65,7 @@ IoResult<void> write_frame(ByteWriter& stream, FrameKind kind, ByteSpan payload)
 // that arrive with one frame are kept for the next.
 class BufferedReader {
  public:
-  static constexpr std::size_t kCapacity = 8192;
+  static constexpr std::size_t CAPACITY = 8192;
   explicit BufferedReader(ByteReader& stream);
 
   // Fills `out` unless the stream ends first; returns how many bytes it got

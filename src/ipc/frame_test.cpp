@@ -93,7 +93,7 @@ struct ReadCase {
   std::string error_text;
 };
 
-const Bytes kPayload256(256, 'x');
+const Bytes PAYLOAD_256(256, 'x');
 
 std::vector<ReadCase> read_cases() {
   using K = IoErrorKind;
@@ -102,8 +102,8 @@ std::vector<ReadCase> read_cases() {
       {"empty stream", {}, {}, {}, ""},
       {"one json frame", {header('J', 2) + "{}"}, {{FrameKind::Json, "{}"}}, {}, ""},
       {"length is big-endian",
-       {header('1', 0).substr(0, 1) + Bytes("\0\0\x01\0", 4) + kPayload256},
-       {{FrameKind::Stdout, kPayload256}},
+       {header('1', 0).substr(0, 1) + Bytes("\0\0\x01\0", 4) + PAYLOAD_256},
+       {{FrameKind::Stdout, PAYLOAD_256}},
        {},
        ""},
       {"empty stdout and stderr",

@@ -5,14 +5,14 @@
 namespace sorvane::mcp {
 namespace {
 
-constexpr std::size_t kReadSize = std::size_t{64} * 1024;
+constexpr std::size_t READ_SIZE = std::size_t{64} * 1024;
 
 Line too_long() { return Line{{}, true}; }
 
 }  // namespace
 
 LineReader::LineReader(ByteReader& input, std::size_t max_length)
-    : input_(input), max_length_(max_length), buffer_(kReadSize) {}
+    : input_(input), max_length_(max_length), buffer_(READ_SIZE) {}
 
 IoResult<std::optional<Line>> LineReader::next() {
   for (;;) {

@@ -12,7 +12,7 @@
 
 namespace sorvane::mcp {
 
-inline constexpr std::size_t kMaxLineLength = std::size_t{16} * 1024 * 1024;
+inline constexpr std::size_t MAX_LINE_LENGTH = std::size_t{16} * 1024 * 1024;
 
 struct Line {
   std::string text;       // without the line feed and a carriage return before it
@@ -21,7 +21,7 @@ struct Line {
 
 class LineReader {
  public:
-  explicit LineReader(ByteReader& input, std::size_t max_length = kMaxLineLength);
+  explicit LineReader(ByteReader& input, std::size_t max_length = MAX_LINE_LENGTH);
 
   // The next line; nothing at the end of the input. A last line without a
   // line feed counts as a line.

@@ -14,7 +14,7 @@
 namespace sorvane::mcp {
 namespace {
 
-constexpr const char* kDescription =
+constexpr const char* DESCRIPTION =
     "sorvane-mcp: the hosts saved in Sorvane as tools for AI agents, over the Model Context "
     "Protocol.\n"
     "Speaks MCP (JSON-RPC, one message per line) on standard input and output and offers the "
@@ -24,13 +24,17 @@ constexpr const char* kDescription =
     "CLI turned on.";
 
 // Far more threads than any machine runs usefully, and still a sane number.
-constexpr std::uint64_t kMaxCallLimit = 1024;
+constexpr std::uint64_t MAX_CALL_LIMIT = 1024;
 
+// Items separated by commas, white space around each trimmed: "A, B" is A and B.
 std::set<std::string> split_list(const std::string& list) {
+  constexpr std::string_view BLANKS = " \t\r\n";
   std::set<std::string> items;
   std::istringstream stream(list);
   for (std::string item; std::getline(stream, item, ',');) {
-    if (!item.empty()) items.insert(item);
+    const auto first = item.find_first_not_of(BLANKS);
+    if (first == std::string::npos) continue;
+    items.insert(item.substr(first, item.find_last_not_of(BLANKS) - first + 1));
   }
   return items;
 }
@@ -57,9 +61,9 @@ std::string check_byte_count(const std::string& text) {
 
 std::string check_call_limit(const std::string& text) {
   const auto count = parse_decimal(text);
-  return count && *count > 0 && *count <= kMaxCallLimit
+  return count && *count > 0 && *count <= MAX_CALL_LIMIT
              ? ""
-             : "not a number of calls from 1 to " + std::to_string(kMaxCallLimit) + ": " +
+             : "not a number of calls from 1 to " + std::to_string(MAX_CALL_LIMIT) + ": " +
                    text::utf8_lossy(text);
 }
 
@@ -93,11 +97,11 @@ std::string check_host_ids(const std::string& list) {
 }
 
 struct Definition {
-  CLI::App app{kDescription, "sorvane-mcp"};
+  CLI::App app{DESCRIPTION, "sorvane-mcp"};
   std::string tools;
   std::string hosts;
-  std::string max_output = std::to_string(kDefaultMaxOutput);
-  std::string max_calls = std::to_string(kDefaultMaxCalls);
+  std::string max_output = std::to_string(DEFAULT_MAX_OUTPUT);
+  std::string max_calls = std::to_string(DEFAULT_MAX_CALLS);
   std::string timeout = std::to_string(DEFAULT_TIMEOUT_SECONDS);
   std::vector<std::string> local_roots;
   std::string confirm;
@@ -105,7 +109,7 @@ struct Definition {
   std::string verify_audit;
 
   Definition() {
-    app.set_version_flag("-V,--version", std::string("sorvane-mcp ") + std::string(kProgramVersion),
+    app.set_version_flag("-V,--version", std::string("sorvane-mcp ") + std::string(PROGRAM_VERSION),
                          "Print version");
     app.add_option("--tools", tools,
                    "Offer only these tools (comma-separated: list_hosts,exec,upload,download)")
@@ -115,7 +119,7 @@ struct Definition {
         ->check(check_host_ids)
         ->option_text("IDS");
     app.add_option("--max-output", max_output,
-                   "Bytes of each output stream of exec kept per call (default 1048576)")
+                   "Bytes of each output stream of exec kept per call (default 65536)")
         ->check(check_byte_count)
         ->option_text("BYTES");
     app.add_option("--max-calls", max_calls,
@@ -150,8 +154,8 @@ struct Definition {
     Options options;
     options.tools = split_list(tools);
     if (!hosts.empty()) options.hosts = split_list(hosts);
-    options.max_output = parse_decimal(max_output).value_or(kDefaultMaxOutput);
-    options.max_calls = parse_decimal(max_calls).value_or(kDefaultMaxCalls);
+    options.max_output = parse_decimal(max_output).value_or(DEFAULT_MAX_OUTPUT);
+    options.max_calls = parse_decimal(max_calls).value_or(DEFAULT_MAX_CALLS);
     options.timeout_seconds = parse_decimal(timeout).value_or(DEFAULT_TIMEOUT_SECONDS);
     for (const std::string& root : local_roots) {
       if (auto path = absolute_local_path(root)) options.local_roots.push_back(std::move(*path));

@@ -12,20 +12,20 @@
 #include <vector>
 
 #include "base/result.h"
-#include "cli/command_line.h"
+#include "output/parse_outcome.h"
 #include "text/native_string.h"
 
 namespace sorvane::mcp {
 
-inline constexpr std::uint64_t kDefaultMaxOutput = std::uint64_t{1024} * 1024;
-inline constexpr std::size_t kDefaultMaxCalls = 16;
+inline constexpr std::uint64_t DEFAULT_MAX_OUTPUT = std::uint64_t{64} * 1024;
+inline constexpr std::size_t DEFAULT_MAX_CALLS = 16;
 inline constexpr std::uint64_t DEFAULT_TIMEOUT_SECONDS = 600;
 
 struct Options {
   std::set<std::string> tools;                 // empty: every tool
   std::optional<std::set<std::string>> hosts;  // nothing: every host
-  std::uint64_t max_output = kDefaultMaxOutput;
-  std::size_t max_calls = kDefaultMaxCalls;  // tool calls running at once; the rest wait
+  std::uint64_t max_output = DEFAULT_MAX_OUTPUT;
+  std::size_t max_calls = DEFAULT_MAX_CALLS;  // tool calls running at once; the rest wait
   std::uint64_t timeout_seconds = DEFAULT_TIMEOUT_SECONDS;  // 0: no limit
   std::vector<NativePath> local_roots;                      // absolute
   std::set<std::string> confirm;                            // tools the user confirms call by call

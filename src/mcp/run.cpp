@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "cli/run.h"
 #include "ipc/endpoint.h"
 #include "mcp/audit_log.h"
 #include "mcp/line_reader.h"
 #include "mcp/server.h"
+#include "output/parse_outcome.h"
 #include "platform/process.h"
 #include "platform/std_streams.h"
 
@@ -59,7 +59,7 @@ std::uint32_t run(std::span<const NativeString> arguments) {
   Server server(
       std::move(*options), writer,
       [endpoint](const Request& request, ConversationEvents& events, Cancellation& cancellation) {
-        return hold_conversation(endpoint, request, events, &cancellation);
+        return converse(endpoint, request, events, &cancellation);
       });
   StdInputStream in;
   LineReader lines(in);

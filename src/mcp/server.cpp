@@ -8,12 +8,12 @@ namespace sorvane::mcp {
 namespace {
 
 // JSON-RPC error codes.
-constexpr int kParseError = -32700;
-constexpr int kInvalidRequest = -32600;
-constexpr int kMethodNotFound = -32601;
-constexpr int kInvalidParams = -32602;
-constexpr int kInternalError = -32603;
-constexpr int kNotInitialized = -32002;
+constexpr int PARSE_ERROR = -32700;
+constexpr int INVALID_REQUEST = -32600;
+constexpr int METHOD_NOT_FOUND = -32601;
+constexpr int INVALID_PARAMS = -32602;
+constexpr int INTERNAL_ERROR = -32603;
+constexpr int NOT_INITIALIZED = -32002;
 
 std::string dump(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -23,19 +23,32 @@ bool is_valid_id(const Json& id) { return id.is_string() || id.is_number_integer
 
 // A member of an object, or null.
 const Json& member(const Json& object, const char* name) {
-  static const Json kNull;
-  if (!object.is_object()) return kNull;
+  static const Json NULL_JSON;
+  if (!object.is_object()) return NULL_JSON;
   const auto found = object.find(name);
-  return found == object.end() ? kNull : *found;
+  return found == object.end() ? NULL_JSON : *found;
+}
+
+// The message on `line`; `too_deep` tells whether arrays or objects in it
+// were nested past the limit, and were left out. The parser itself keeps its
+// nesting on the heap, so any depth parses without touching the stack.
+Json parse_message(std::string_view line, bool& too_deep) {
+  const Json::parser_callback_t bound = [&too_deep](int depth, Json::parse_event_t event, Json&) {
+    const bool opens =
+        event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+    if (opens && depth >= MAX_MESSAGE_DEPTH) too_deep = true;
+    return !(opens && depth >= MAX_MESSAGE_DEPTH);
+  };
+  return Json::parse(line.begin(), line.end(), bound, false);
 }
 
 std::string_view negotiated_version(const Json& asked) {
   if (asked.is_string()) {
-    for (std::string_view version : kProtocolVersions) {
+    for (std::string_view version : PROTOCOL_VERSIONS) {
       if (asked.get_ref<const std::string&>() == version) return version;
     }
   }
-  return kProtocolVersions[0];
+  return PROTOCOL_VERSIONS[0];
 }
 
 Json progress_notification(const Json& token, const TransferCounters& counters) {
@@ -129,22 +142,30 @@ void Server::cancel_all() {
 
 void Server::handle_oversized_line() {
   writer_.diagnose("skipped a line longer than 16 MiB");
-  reply_error(nullptr, kInvalidRequest, "Message too large: lines are limited to 16 MiB");
+  reply_error(nullptr, INVALID_REQUEST, "Message too large: lines are limited to 16 MiB");
 }
 
 void Server::handle_line(std::string_view line) {
   if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
-  const Json message = Json::parse(line.begin(), line.end(), nullptr, false);
-  if (message.is_discarded()) {
+  bool too_deep = false;
+  const Json message = parse_message(line, too_deep);
+  if (message.is_discarded() && !too_deep) {
     writer_.diagnose("answered a line that is not JSON with a parse error");
-    reply_error(nullptr, kParseError, "Parse error");
+    reply_error(nullptr, PARSE_ERROR, "Parse error");
     return;
   }
   const Json& id = member(message, "id");
   const Json& method = member(message, "method");
   const bool has_id = message.is_object() && message.contains("id");
+  if (too_deep) {
+    writer_.diagnose("refused a message nested too deep");
+    reply_error(is_valid_id(id) ? id : Json(), INVALID_REQUEST,
+                "Invalid Request: arrays and objects nested deeper than " +
+                    std::to_string(MAX_MESSAGE_DEPTH) + " levels");
+    return;
+  }
   if (!message.is_object() || member(message, "jsonrpc") != "2.0" || (has_id && !is_valid_id(id))) {
-    reply_error(nullptr, kInvalidRequest, "Invalid Request");
+    reply_error(nullptr, INVALID_REQUEST, "Invalid Request");
     return;
   }
   if (method.is_null() && has_id && (message.contains("result") || message.contains("error"))) {
@@ -153,7 +174,7 @@ void Server::handle_line(std::string_view line) {
   }
   const Json& params = member(message, "params");
   if (!method.is_string() || !(params.is_null() || params.is_object())) {
-    if (has_id) reply_error(id, kInvalidRequest, "Invalid Request");
+    if (has_id) reply_error(id, INVALID_REQUEST, "Invalid Request");
     return;
   }
   const auto& name = method.get_ref<const std::string&>();
@@ -174,15 +195,15 @@ void Server::handle_request(const Json& id, const std::string& method, const Jso
                       {"serverInfo",
                        {{"name", "sorvane-mcp"},
                         {"title", "Sorvane"},
-                        {"version", std::string(kProgramVersion)}}},
+                        {"version", std::string(PROGRAM_VERSION)}}},
                       {"instructions",
                        "Runs commands and copies files on the SSH hosts saved in Sorvane. Call "
                        "list_hosts first: the other tools take a host's id."}});
   }
-  if (!initialized_) return reply_error(id, kNotInitialized, "Server not initialized");
+  if (!initialized_) return reply_error(id, NOT_INITIALIZED, "Server not initialized");
   if (method == "tools/list") return reply(id, list_tools());
   if (method == "tools/call") return start_call(id, params);
-  reply_error(id, kMethodNotFound, "Method not found: " + method);
+  reply_error(id, METHOD_NOT_FOUND, "Method not found: " + method);
 }
 
 void Server::handle_notification(const std::string& method, const Json& params) {
@@ -199,7 +220,7 @@ bool Server::offered(ToolId tool) const {
 
 Json Server::list_tools() const {
   Json tools = Json::array();
-  for (ToolId tool : kAllTools) {
+  for (ToolId tool : ALL_TOOLS) {
     if (offered(tool)) tools.push_back(describe_tool(tool));
   }
   return {{"tools", std::move(tools)}};
@@ -207,15 +228,15 @@ Json Server::list_tools() const {
 
 void Server::start_call(const Json& id, const Json& params) {
   const Json& name = member(params, "name");
-  if (!name.is_string()) return reply_error(id, kInvalidParams, "Invalid params: no tool name");
+  if (!name.is_string()) return reply_error(id, INVALID_PARAMS, "Invalid params: no tool name");
   const auto tool = find_tool(name.get_ref<const std::string&>());
   if (!tool || !offered(*tool)) {
-    return reply_error(id, kInvalidParams, "Unknown tool: " + name.get<std::string>());
+    return reply_error(id, INVALID_PARAMS, "Unknown tool: " + name.get<std::string>());
   }
   const std::string key = dump(id);
   auto cancellation = std::make_shared<Cancellation>();
   if (!calls_->add(key, cancellation)) {
-    return reply_error(id, kInvalidRequest, "A request with this id is running");
+    return reply_error(id, INVALID_REQUEST, "A request with this id is running");
   }
   const Json& arguments = member(params, "arguments");
   const Json& token = member(member(params, "_meta"), "progressToken");
@@ -228,7 +249,7 @@ void Server::start_call(const Json& id, const Json& params) {
   if (!queued) safeguards_.close_call(*record, nullptr, true);
   if (!queued && calls_->finish(key)) {
     writer_.diagnose("cannot start a tool call: " + queued.error());
-    reply_error(id, kInternalError, "Internal error: cannot start the call: " + queued.error());
+    reply_error(id, INTERNAL_ERROR, "Internal error: cannot start the call: " + queued.error());
   }
 }
 

@@ -20,8 +20,14 @@
 namespace sorvane::mcp {
 
 // The protocol versions answered as asked; any other gets the first.
-inline constexpr std::array<std::string_view, 3> kProtocolVersions = {"2025-11-25", "2025-06-18",
-                                                                      "2025-03-26"};
+// 2025-03-26 is not among them: it allows JSON-RPC batches, which this server
+// does not serve, so a client asking for it is offered the newest instead.
+inline constexpr std::array<std::string_view, 2> PROTOCOL_VERSIONS = {"2025-11-25", "2025-06-18"};
+
+// Arrays and objects nested deeper than this make a message refused: a value
+// that deep would be copied and printed by recursion, and no message of this
+// protocol needs it.
+inline constexpr int MAX_MESSAGE_DEPTH = 128;
 
 // Standard output: one whole message per write, under one lock, so messages
 // of concurrent calls never interleave.

@@ -199,18 +199,18 @@ TEST_F(ServerTest, EndOfInputCancelsRunningAndWaitingCallsWithoutAnswers) {
 TEST_F(ServerTest, AResultRacingItsCancellationIsSentAtMostOnce) {
   start(4);
   desktop_.open_gate();
-  constexpr int kRounds = 300;
-  for (int id = 1; id <= kRounds; ++id) {
+  constexpr int ROUNDS = 300;
+  for (int id = 1; id <= ROUNDS; ++id) {
     server_->handle_line(call(id));
     server_->handle_line(cancel(id));
   }
-  server_->handle_line(call(kRounds + 1));
-  messages_.wait_for_id(kRounds + 1);
+  server_->handle_line(call(ROUNDS + 1));
+  messages_.wait_for_id(ROUNDS + 1);
   server_.reset();
   std::vector<int> answered = ids(messages_.parsed());
   std::sort(answered.begin(), answered.end());
   EXPECT_EQ(std::adjacent_find(answered.begin(), answered.end()), answered.end());
-  EXPECT_EQ(answered.back(), kRounds + 1);
+  EXPECT_EQ(answered.back(), ROUNDS + 1);
 }
 
 }  // namespace

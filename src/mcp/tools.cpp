@@ -1,13 +1,14 @@
 #include "mcp/tools.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <type_traits>
 #include <variant>
 
-#include "cli/prepare.h"
 #include "mcp/options.h"
 #include "protocol/error_code.h"
+#include "session/operation.h"
 #include "text/utf8.h"
 
 namespace sorvane::mcp {
@@ -20,7 +21,7 @@ struct ToolEntry {
   std::string_view description;
 };
 
-constexpr std::array<ToolEntry, 4> kTools{{
+constexpr std::array<ToolEntry, 4> TOOLS{{
     {ToolId::ListHosts, "list_hosts", "List saved hosts",
      "List the SSH hosts saved in Sorvane, optionally those matching a query. Each host's `id` is "
      "what the other tools take as `host`."},
@@ -37,7 +38,7 @@ constexpr std::array<ToolEntry, 4> kTools{{
      "existing directory the source goes inside it. Existing files are overwritten."},
 }};
 
-const ToolEntry& entry_of(ToolId tool) { return kTools.at(static_cast<std::size_t>(tool)); }
+const ToolEntry& entry_of(ToolId tool) { return TOOLS.at(static_cast<std::size_t>(tool)); }
 
 Json string_property(std::string_view description) {
   return {{"type", "string"}, {"description", description}};
@@ -51,17 +52,26 @@ Json object_schema(Json properties, Json required) {
 }
 
 Json count_property() { return {{"type", "integer"}, {"minimum", 0}}; }
-Json nullable_string() { return {{"type", Json::array({"string", "null"})}}; }
+// anyOf rather than a list of types: some agent hosts accept one type only.
+Json nullable_string() {
+  return {{"anyOf", Json::array({{{"type", "string"}}, {{"type", "null"}}})}};
+}
+
+Json value_schema(std::string HostInfo::*) { return {{"type", "string"}}; }
+Json value_schema(std::optional<std::string> HostInfo::*) { return nullable_string(); }
+Json value_schema(std::uint16_t HostInfo::*) {
+  return {{"type", "integer"}, {"minimum", 0}, {"maximum", 65535}};
+}
 
 Json host_schema() {
-  return object_schema({{"id", {{"type", "string"}}},
-                        {"name", {{"type", "string"}}},
-                        {"group", nullable_string()},
-                        {"user", {{"type", "string"}}},
-                        {"host", {{"type", "string"}}},
-                        {"port", {{"type", "integer"}, {"minimum", 0}, {"maximum", 65535}}},
-                        {"os", nullable_string()}},
-                       {"id", "name", "group", "user", "host", "port", "os"});
+  Json properties = Json::object();
+  Json required = Json::array();
+  for (const HostField& field : HOST_FIELDS) {
+    properties[std::string(field.key)] =
+        std::visit([](auto member) { return value_schema(member); }, field.member);
+    required.push_back(std::string(field.key));
+  }
+  return object_schema(std::move(properties), std::move(required));
 }
 
 Json summary_schema() {
@@ -73,7 +83,7 @@ Json summary_schema() {
                        {"files", "bytes", "skipped", "failed", "failures"});
 }
 
-constexpr std::string_view kHostHelp = "Host ID, from list_hosts";
+constexpr std::string_view HOST_HELP = "Host ID, from list_hosts";
 
 Json input_schema(ToolId tool) {
   switch (tool) {
@@ -82,18 +92,18 @@ Json input_schema(ToolId tool) {
           {{"query", string_property("Only hosts whose name, host, user, group or ID matches")}},
           Json::array());
     case ToolId::Exec:
-      return object_schema({{"host", string_property(kHostHelp)},
+      return object_schema({{"host", string_property(HOST_HELP)},
                             {"command", string_property("Shell command, run in the login shell")}},
                            {"host", "command"});
     case ToolId::Upload:
       return object_schema(
-          {{"host", string_property(kHostHelp)},
+          {{"host", string_property(HOST_HELP)},
            {"local", string_property("Local file or folder; relative to the server's directory")},
            {"remote", string_property("Remote destination")}},
           {"host", "local", "remote"});
     case ToolId::Download:
       return object_schema(
-          {{"host", string_property(kHostHelp)},
+          {{"host", string_property(HOST_HELP)},
            {"remote", string_property("Remote file or folder")},
            {"local", string_property("Local destination; relative to the server's directory")}},
           {"host", "remote", "local"});
@@ -106,13 +116,15 @@ Json output_schema(ToolId tool) {
     case ToolId::ListHosts:
       return object_schema({{"hosts", {{"type", "array"}, {"items", host_schema()}}}}, {"hosts"});
     case ToolId::Exec:
-      return object_schema(
-          {{"exit_code", {{"type", "integer"}}},
-           {"stdout", {{"type", "string"}}},
-           {"stderr", {{"type", "string"}}},
-           {"stdout_truncated", {{"type", "boolean"}}},
-           {"stderr_truncated", {{"type", "boolean"}}}},
-          {"exit_code", "stdout", "stderr", "stdout_truncated", "stderr_truncated"});
+      return object_schema({{"exit_code", {{"type", "integer"}}},
+                            {"stdout", {{"type", "string"}}},
+                            {"stderr", {{"type", "string"}}},
+                            {"stdout_truncated", {{"type", "boolean"}}},
+                            {"stderr_truncated", {{"type", "boolean"}}},
+                            {"stdout_omitted", count_property()},
+                            {"stderr_omitted", count_property()}},
+                           {"exit_code", "stdout", "stderr", "stdout_truncated", "stderr_truncated",
+                            "stdout_omitted", "stderr_omitted"});
     case ToolId::Upload:
     case ToolId::Download:
       return summary_schema();
@@ -146,6 +158,14 @@ Json success(Json structured) {
   return result;
 }
 
+// A transfer with failed files fails, as `sorvane` exits 1 for it, and
+// still tells what was copied.
+Json transfer_result(Json summary, bool any_failed) {
+  Json result = success(std::move(summary));
+  result["isError"] = any_failed;
+  return result;
+}
+
 Json failure(const ToolError& error) {
   std::string line = format_error_line(error);
   if (!line.empty() && line.back() == '\n') line.pop_back();
@@ -159,18 +179,19 @@ ToolError bad_arguments(std::string_view why) {
   return {ErrorCode::BadRequest, "invalid arguments: " + std::string(why)};
 }
 
-Json optional_string(const std::optional<std::string>& value) {
+Json value_json(const std::string& text) { return text; }
+Json value_json(std::uint16_t port) { return port; }
+Json value_json(const std::optional<std::string>& value) {
   return value ? Json(*value) : Json(nullptr);
 }
 
 Json host_json(const HostInfo& host) {
-  return {{"id", host.id},
-          {"name", host.name},
-          {"group", optional_string(host.group)},
-          {"user", host.user},
-          {"host", host.host},
-          {"port", host.port},
-          {"os", optional_string(host.os)}};
+  Json json = Json::object();
+  for (const HostField& field : HOST_FIELDS) {
+    json[std::string(field.key)] =
+        std::visit([&](auto member) { return value_json(host.*member); }, field.member);
+  }
+  return json;
 }
 
 Json summary_json(const TransferSummary& summary) {
@@ -189,7 +210,17 @@ bool host_allowed(const Options& options, const std::string& id) {
 
 class Arguments {
  public:
-  explicit Arguments(const Json& arguments) : arguments_(arguments) {}
+  // Names outside the tool's input schema are refused: an agent passing one
+  // would otherwise believe it had an effect.
+  Arguments(const Json& arguments, const Json& schema) : arguments_(arguments) {
+    if (!arguments_.is_object()) return;
+    const Json& known = schema.at("properties");
+    std::string unknown;
+    for (const auto& [name, value] : arguments_.items()) {
+      if (!known.contains(name)) unknown += (unknown.empty() ? "`" : ", `") + name + "`";
+    }
+    if (!unknown.empty()) problem_ = "unknown argument " + text::utf8_lossy(unknown);
+  }
 
   // A required string member; records what is wrong otherwise.
   std::string text(const char* name) {
@@ -208,6 +239,12 @@ class Arguments {
       if (problem_.empty()) problem_ = std::string("`") + name + "` must be a string";
       return std::nullopt;
     }
+    // The remote shell and the file system would stop reading at a NUL and
+    // act on what comes before it.
+    if (found->get_ref<const std::string&>().find('\0') != std::string::npos) {
+      if (problem_.empty()) problem_ = std::string("`") + name + "` contains a NUL character";
+      return std::nullopt;
+    }
     return found->get<std::string>();
   }
   const std::string& problem() const { return problem_; }
@@ -223,90 +260,129 @@ IoResult<std::string> no_input() { return std::string(); }
 using Built = Result<Request, ToolError>;
 
 Built build(ToolId tool, const Json& json, const Options& options) {
-  Arguments arguments(json);
-  std::optional<Cli> cli;
-  std::string host;
+  Arguments arguments(json, input_schema(tool));
+  const std::string host = tool == ToolId::ListHosts ? std::string() : arguments.text("host");
+  Operation operation;
   switch (tool) {
     case ToolId::ListHosts:
-      cli.emplace(Cli{Cli::List{arguments.optional_text("query"), false}});
+      operation.member = Operation::List{arguments.optional_text("query")};
       break;
     case ToolId::Exec:
-      host = arguments.text("host");
-      cli.emplace(Cli{Cli::Exec{host, arguments.text("command"), false}});
+      operation.member = Operation::Exec{host, arguments.text("command")};
       break;
     case ToolId::Upload:
-      host = arguments.text("host");
-      cli.emplace(Cli{Cli::Upload{host, utf8_to_native(arguments.text("local")),
-                                  arguments.text("remote"), false}});
+      operation.member = Operation::Upload{host, utf8_to_native(arguments.text("local")),
+                                           arguments.text("remote")};
       break;
     case ToolId::Download:
-      host = arguments.text("host");
-      cli.emplace(Cli{Cli::Download{host, arguments.text("remote"),
-                                    utf8_to_native(arguments.text("local")), false}});
+      operation.member = Operation::Download{host, arguments.text("remote"),
+                                             utf8_to_native(arguments.text("local"))};
       break;
   }
-  if (!cli || !arguments.problem().empty()) return fail(bad_arguments(arguments.problem()));
+  if (!arguments.problem().empty()) return fail(bad_arguments(arguments.problem()));
   // Refused here, so the desktop application never hears of a host the
   // operator kept from the agent.
   if (tool != ToolId::ListHosts && !host_allowed(options, host)) {
     return fail(ToolError{ErrorCode::HostNotFound, "主机 " + host + " 不在 --hosts 允许的范围内"});
   }
   // The same local checks and path rules as `sorvane`.
-  return build_request(std::move(*cli), no_input);
+  return build_request(std::move(operation), no_input);
 }
 
 // ---- Conversations ----
 
-// Each output stream kept up to the limit; the rest is read and dropped.
-class ExecCapture final : public ConversationEvents {
+// The last `capacity` bytes of a stream, in a ring: memory stays at the
+// capacity however long the stream runs.
+class TailRing {
  public:
-  explicit ExecCapture(std::uint64_t limit) : limit_(limit) {}
+  explicit TailRing(std::size_t capacity) : capacity_(capacity) {}
+
+  void append(std::string_view bytes) {
+    if (bytes.size() >= capacity_) {
+      ring_.assign(bytes.substr(bytes.size() - capacity_));
+      oldest_ = 0;
+      return;
+    }
+    const std::size_t filling = std::min(capacity_ - ring_.size(), bytes.size());
+    ring_.append(bytes.substr(0, filling));
+    bytes.remove_prefix(filling);
+    while (!bytes.empty()) {
+      const std::size_t run = std::min(capacity_ - oldest_, bytes.size());
+      ring_.replace(oldest_, run, bytes.substr(0, run));
+      oldest_ = (oldest_ + run) % capacity_;
+      bytes.remove_prefix(run);
+    }
+  }
+  // Oldest byte first.
+  std::string contents() const { return ring_.substr(oldest_) + ring_.substr(0, oldest_); }
+
+ private:
+  std::size_t capacity_;
+  std::string ring_;
+  std::size_t oldest_ = 0;  // where the next byte overwrites, once full
+};
+
+// Each output stream whole up to the limit. Past it the first half and the
+// last half of the limit are kept, as a log's end is where its error is; the
+// middle is read and dropped. Progress goes to the report, when there is one.
+class CallEvents final : public ConversationEvents {
+ public:
+  CallEvents(std::uint64_t limit, ProgressReport report)
+      : limit_(limit), report_(std::move(report)), stdout_(limit), stderr_(limit) {}
 
   IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
     Captured& captured = stream == RemoteStream::Stdout ? stdout_ : stderr_;
-    const std::uint64_t room = limit_ - captured.bytes.size();
-    const std::size_t kept = chunk.size() <= room ? chunk.size() : static_cast<std::size_t>(room);
-    captured.bytes.append(reinterpret_cast<const char*>(chunk.data()), kept);
-    if (kept < chunk.size()) captured.truncated = true;
+    std::string_view bytes(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+    captured.seen += bytes.size();
+    const std::size_t to_head = std::min(captured.head_room(), bytes.size());
+    captured.head.append(bytes.substr(0, to_head));
+    captured.tail.append(bytes.substr(to_head));
     return {};
   }
-  void progress(const TransferCounters&) override {}
-
-  Json result(std::int32_t exit_code) const {
-    return {{"exit_code", exit_code},
-            {"stdout", text::utf8_lossy(stdout_.bytes)},
-            {"stderr", text::utf8_lossy(stderr_.bytes)},
-            {"stdout_truncated", stdout_.truncated},
-            {"stderr_truncated", stderr_.truncated}};
-  }
-
- private:
-  struct Captured {
-    std::string bytes;
-    bool truncated = false;
-  };
-  std::uint64_t limit_;
-  Captured stdout_;
-  Captured stderr_;
-};
-
-class TransferEvents final : public ConversationEvents {
- public:
-  explicit TransferEvents(const ProgressReport& report) : report_(report) {}
-
-  IoResult<void> output(RemoteStream, ByteSpan) override { return {}; }
   void progress(const TransferCounters& counters) override {
     if (report_) report_(counters);
   }
 
+  Json exec_result(std::int32_t exit_code) const {
+    return {{"exit_code", exit_code},
+            {"stdout", stdout_.text(limit_)},
+            {"stderr", stderr_.text(limit_)},
+            {"stdout_truncated", stdout_.omitted(limit_) > 0},
+            {"stderr_truncated", stderr_.omitted(limit_) > 0},
+            {"stdout_omitted", stdout_.omitted(limit_)},
+            {"stderr_omitted", stderr_.omitted(limit_)}};
+  }
+
  private:
-  const ProgressReport& report_;
+  struct Captured {
+    explicit Captured(std::uint64_t limit)
+        : head_limit(static_cast<std::size_t>(limit - limit / 2)),
+          tail(static_cast<std::size_t>(limit / 2)) {}
+
+    std::size_t head_room() const { return head_limit - head.size(); }
+    std::uint64_t omitted(std::uint64_t limit) const { return seen > limit ? seen - limit : 0; }
+    // Repaired apart where bytes were cut out, so that neither half borrows
+    // a character's bytes from the other.
+    std::string text(std::uint64_t limit) const {
+      if (omitted(limit) == 0) return text::utf8_lossy(head + tail.contents());
+      return text::utf8_lossy(head) + text::utf8_lossy(tail.contents());
+    }
+
+    std::size_t head_limit;
+    std::string head;
+    TailRing tail;
+    std::uint64_t seen = 0;
+  };
+  std::uint64_t limit_;
+  ProgressReport report_;
+  Captured stdout_;
+  Captured stderr_;
 };
 
 ToolError unexpected_reply() { return connection_broken("unexpected reply for this tool"); }
 
 // The final reply as the tool's result.
-Json result_of(ToolId tool, Reply& reply, const Options& options, const ExecCapture& capture) {
+Json result_of(ToolId tool, Reply& reply, const Options& options, const CallEvents& events) {
   if (auto* error = std::get_if<Reply::Error>(&reply.value)) {
     return failure(ToolError{error->code, std::move(error->message)});
   }
@@ -318,11 +394,11 @@ Json result_of(ToolId tool, Reply& reply, const Options& options, const ExecCapt
     return success({{"hosts", std::move(list)}});
   }
   if (auto* exit = std::get_if<Reply::Exit>(&reply.value); exit && tool == ToolId::Exec) {
-    return success(capture.result(exit->code));
+    return success(events.exec_result(exit->code));
   }
   if (auto* done = std::get_if<Reply::TransferDone>(&reply.value);
       done && (tool == ToolId::Upload || tool == ToolId::Download)) {
-    return success(summary_json(done->summary));
+    return transfer_result(summary_json(done->summary), done->summary.failed > 0);
   }
   return failure(unexpected_reply());
 }
@@ -330,7 +406,7 @@ Json result_of(ToolId tool, Reply& reply, const Options& options, const ExecCapt
 }  // namespace
 
 std::optional<ToolId> find_tool(std::string_view name) {
-  for (const ToolEntry& tool : kTools) {
+  for (const ToolEntry& tool : TOOLS) {
     if (tool.name == name) return tool.id;
   }
   return std::nullopt;
@@ -355,13 +431,11 @@ Json call_tool(ToolId tool, const Json& arguments, const Options& options, const
   auto request = build(tool, arguments, options);
   if (!request) return failure(request.error());
   if (auto refusal = admit ? admit(*request) : std::nullopt) return failure(*refusal);
-  ExecCapture capture(options.max_output);
-  TransferEvents transfer(report_progress);
-  ConversationEvents& events = tool == ToolId::Exec ? static_cast<ConversationEvents&>(capture)
-                                                    : static_cast<ConversationEvents&>(transfer);
+  // Progress is reported for transfers only; only exec has output.
+  CallEvents events(options.max_output, tool == ToolId::Exec ? ProgressReport() : report_progress);
   auto reply = converse(*request, events);
   if (!reply) return failure(reply.error());
-  return result_of(tool, *reply, options, capture);
+  return result_of(tool, *reply, options, events);
 }
 
 }  // namespace sorvane::mcp

@@ -9,9 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "output/exchange.h"
 #include "protocol/reply.h"
 #include "protocol/request.h"
+#include "session/conversation.h"
 
 namespace sorvane::mcp {
 
@@ -21,7 +21,7 @@ struct Options;
 
 enum class ToolId { ListHosts, Exec, Upload, Download };
 
-inline constexpr std::array<ToolId, 4> kAllTools = {ToolId::ListHosts, ToolId::Exec, ToolId::Upload,
+inline constexpr std::array<ToolId, 4> ALL_TOOLS = {ToolId::ListHosts, ToolId::Exec, ToolId::Upload,
                                                     ToolId::Download};
 
 std::optional<ToolId> find_tool(std::string_view name);

@@ -25,7 +25,7 @@ void ConsoleSink::finish() {
   if (!pending_.empty()) {
     pending_.clear();
     // The character will never be completed: show that something was there.
-    if (!stream_.write_all(as_bytes(text::kReplacementUtf8))) return;
+    if (!stream_.write_all(as_bytes(text::REPLACEMENT_UTF8))) return;
   }
   (void)stream_.flush();
 }

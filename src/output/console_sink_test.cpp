@@ -12,7 +12,7 @@ namespace {
 
 using testing::RecordingStream;
 
-const std::string kFffd = "\xEF\xBF\xBD";
+const std::string FFFD = "\xEF\xBF\xBD";
 
 struct SinkCase {
   const char* name;
@@ -27,10 +27,10 @@ TEST(ConsoleSink, TerminalGetsRepairedUtf8AndNonTerminalGetsBytesUnchanged) {
       {"ascii", {"hello"}, {"hello"}, "hello"},
       {"character split across writes", {"a\xE4\xB8", "\xAD" "b"}, {"a", "\xE4\xB8\xAD" "b"}, "a\xE4\xB8\xAD" "b"},
       {"split in three", {"\xF0", "\x9F\x98", "\x80"}, {"\xF0\x9F\x98\x80"}, "\xF0\x9F\x98\x80"},
-      {"FF between letters", {"a\xFF" "b"}, {"a" + kFffd + "b"}, "a" + kFffd + "b"},
-      {"maximal subpart replaced once", {"\xE4\xB8" "A"}, {kFffd + "A"}, kFffd + "A"},
-      {"truncated tail at the end", {"ok\xE4\xB8"}, {"ok"}, "ok" + kFffd},
-      {"lone lead then ascii in next write", {"\xE4", "A"}, {kFffd + "A"}, kFffd + "A"},
+      {"FF between letters", {"a\xFF" "b"}, {"a" + FFFD + "b"}, "a" + FFFD + "b"},
+      {"maximal subpart replaced once", {"\xE4\xB8" "A"}, {FFFD + "A"}, FFFD + "A"},
+      {"truncated tail at the end", {"ok\xE4\xB8"}, {"ok"}, "ok" + FFFD},
+      {"lone lead then ascii in next write", {"\xE4", "A"}, {FFFD + "A"}, FFFD + "A"},
       {"control characters pass", {"\x1B[31mred\x1B[0m\r\n"}, {"\x1B[31mred\x1B[0m\r\n"},
        "\x1B[31mred\x1B[0m\r\n"},
   };

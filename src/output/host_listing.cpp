@@ -12,60 +12,43 @@
 namespace sorvane {
 namespace {
 
-constexpr std::size_t kColumns = 5;
-using Row = std::array<std::string, kColumns>;
+constexpr std::size_t COLUMNS = 5;
+using Row = std::array<std::string, COLUMNS>;
 
-constexpr std::string_view kNoMatchingHost = "没有匹配的主机\n";
-constexpr std::string_view kColumnGap = "  ";
+constexpr std::string_view NO_MATCHING_HOST = "没有匹配的主机\n";
+constexpr std::string_view COLUMN_GAP = "  ";
 
-// Absent texts are printed as null, never left out.
-void optional_string(PrettyJsonWriter& json, const std::optional<std::string>& value) {
-  if (value) {
-    json.string(*value);
+// Texts as strings, absent ones as null (never left out), the port as a number.
+void write_value(PrettyJsonWriter& json, const std::string& text) { json.string(text); }
+void write_value(PrettyJsonWriter& json, std::uint16_t port) { json.number(port); }
+void write_value(PrettyJsonWriter& json, const std::optional<std::string>& text) {
+  if (text) {
+    json.string(*text);
   } else {
     json.null();
   }
 }
 
-// The printed size of a host short of escapes: its texts plus some 130
-// bytes of keys, quotes, indents and a port.
-std::size_t json_size_hint(const HostInfo& host) {
-  return 136 + host.id.size() + host.name.size() + host.group.value_or("").size() +
-         host.user.size() + host.host.size() + host.os.value_or("").size();
-}
-
 std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
-  // Members of the host objects inside the top-level array.
-  constexpr std::size_t kDepth = 2;
-  static const JsonKey kId("id", kDepth);
-  static const JsonKey kName("name", kDepth);
-  static const JsonKey kGroup("group", kDepth);
-  static const JsonKey kUser("user", kDepth);
-  static const JsonKey kHost("host", kDepth);
-  static const JsonKey kPort("port", kDepth);
-  static const JsonKey kOs("os", kDepth);
+  // The keys of the host objects inside the top-level array, rendered once.
+  static const std::vector<JsonKey> KEYS = [] {
+    std::vector<JsonKey> rendered;
+    rendered.reserve(HOST_FIELDS.size());
+    for (const HostField& field : HOST_FIELDS) rendered.emplace_back(field.key, 2);
+    return rendered;
+  }();
   PrettyJsonWriter json;
-  std::size_t size = 4;
-  for (const HostInfo& host : hosts) size += json_size_hint(host);
-  json.reserve(size);
+  // A host prints as some 150 to 250 bytes: room up front spares copies of
+  // a growing text and the fresh pages they touch.
+  json.reserve(4 + hosts.size() * 192);
   json.begin_array();
   for (const HostInfo& host : hosts) {
     json.begin_object();
-    json.key(kId);
-    json.string(host.id);
-    json.key(kName);
-    json.string(host.name);
-    json.key(kGroup);
-    optional_string(json, host.group);
-    json.key(kUser);
-    json.string(host.user);
-    json.key(kHost);
-    json.string(host.host);
-    json.key(kPort);
-    json.number(host.port);
-    json.key(kOs);
-    // The key as received: scripts get the raw value, not the display name.
-    optional_string(json, host.os);
+    for (std::size_t field = 0; field < HOST_FIELDS.size(); ++field) {
+      json.key(KEYS[field]);
+      // `os` as received: scripts get the raw key, not the display name.
+      std::visit([&](auto member) { write_value(json, host.*member); }, HOST_FIELDS[field].member);
+    }
     json.end_object();
   }
   json.end_array();
@@ -79,10 +62,10 @@ Row table_row(const HostInfo& host) {
           std::string(os_display_name(host.os.value_or("")))};
 }
 
-std::string format_table_line(const Row& row, const std::array<std::size_t, kColumns>& widths) {
+std::string format_table_line(const Row& row, const std::array<std::size_t, COLUMNS>& widths) {
   std::string line;
-  for (std::size_t column = 0; column < kColumns; ++column) {
-    if (column > 0) line += kColumnGap;
+  for (std::size_t column = 0; column < COLUMNS; ++column) {
+    if (column > 0) line += COLUMN_GAP;
     line += row[column];
     line.append(widths[column] - text::display_width(row[column]), ' ');
   }
@@ -99,9 +82,9 @@ std::string format_hosts_table(const std::vector<HostInfo>& hosts) {
   rows.push_back({"ID", "名称", "分组", "地址", "系统"});
   for (const HostInfo& host : hosts) rows.push_back(table_row(host));
 
-  std::array<std::size_t, kColumns> widths{};
+  std::array<std::size_t, COLUMNS> widths{};
   for (const Row& row : rows) {
-    for (std::size_t column = 0; column < kColumns; ++column) {
+    for (std::size_t column = 0; column < COLUMNS; ++column) {
       widths[column] = std::max(widths[column], text::display_width(row[column]));
     }
   }
@@ -114,7 +97,7 @@ std::string format_hosts_table(const std::vector<HostInfo>& hosts) {
 }  // namespace
 
 std::string_view os_display_name(std::string_view key) {
-  static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
+  static constexpr std::pair<std::string_view, std::string_view> NAMES[] = {
       {"ubuntu", "Ubuntu"},       {"debian", "Debian"},
       {"fedora", "Fedora"},       {"rhel", "Red Hat"},
       {"centos", "CentOS"},       {"rocky", "Rocky Linux"},
@@ -126,7 +109,7 @@ std::string_view os_display_name(std::string_view key) {
       {"windows", "Windows"},     {"freebsd", "FreeBSD"},
       {"openbsd", "OpenBSD"},     {"netbsd", "NetBSD"},
   };
-  for (const auto& [known_key, shown] : kNames) {
+  for (const auto& [known_key, shown] : NAMES) {
     if (known_key == key) return shown;
   }
   return {};
@@ -140,7 +123,7 @@ std::string host_address(const HostInfo& host) {
 IoResult<void> print_hosts(const std::vector<HostInfo>& hosts, OutputStreams& streams) {
   if (streams.json) return streams.out.write_all(format_hosts_json(hosts));
   // An empty result is a message for the person, not table output.
-  if (hosts.empty()) return streams.err.write_all(kNoMatchingHost);
+  if (hosts.empty()) return streams.err.write_all(NO_MATCHING_HOST);
   return streams.out.write_all(format_hosts_table(hosts));
 }
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <charconv>
 
-#include "protocol/request.h"
+#include "protocol/json_quote.h"
 
 namespace sorvane {
 
@@ -87,9 +87,9 @@ std::string_view PrettyJsonWriter::item_break() {
 
 // A line feed (after a comma if `comma`) and the indent of `depth` levels.
 std::string_view PrettyJsonWriter::line_break(bool comma, std::size_t depth) {
-  static constexpr std::string_view kReady = ",\n                                ";
+  static constexpr std::string_view READY = ",\n                                ";
   const std::size_t size = (comma ? 2 : 1) + depth * 2;
-  const std::string_view ready = comma ? kReady : kReady.substr(1);
+  const std::string_view ready = comma ? READY : READY.substr(1);
   if (size <= ready.size()) return ready.substr(0, size);
   deep_break_.assign(ready.substr(0, comma ? 2 : 1));
   deep_break_.append(depth * 2, ' ');

@@ -67,15 +67,15 @@ TEST(PrettyJson, Layout) {
 
 TEST(PrettyJson, DeepNestingIndentsEveryLevel) {
   // Deeper than the ready-made indent.
-  constexpr std::size_t kDepth = 40;
+  constexpr std::size_t DEPTH = 40;
   PrettyJsonWriter json;
-  for (std::size_t i = 0; i < kDepth; ++i) json.begin_array();
+  for (std::size_t i = 0; i < DEPTH; ++i) json.begin_array();
   json.number(1);
-  for (std::size_t i = 0; i < kDepth; ++i) json.end_array();
+  for (std::size_t i = 0; i < DEPTH; ++i) json.end_array();
   std::string expected;
-  for (std::size_t i = 0; i < kDepth; ++i) expected.append(i * 2, ' ').append("[\n");
-  expected.append(kDepth * 2, ' ').append("1");
-  for (std::size_t i = kDepth; i-- > 0;) expected.append("\n").append(i * 2, ' ').append("]");
+  for (std::size_t i = 0; i < DEPTH; ++i) expected.append(i * 2, ' ').append("[\n");
+  expected.append(DEPTH * 2, ' ').append("1");
+  for (std::size_t i = DEPTH; i-- > 0;) expected.append("\n").append(i * 2, ' ').append("]");
   EXPECT_EQ(json.take(), expected);
 }
 

@@ -10,8 +10,8 @@
 namespace sorvane {
 namespace {
 
-constexpr std::array<std::string_view, 4> kUnits = {"KB", "MB", "GB", "TB"};
-constexpr double kOneOver1024 = 1.0 / 1024.0;
+constexpr std::array<std::string_view, 4> UNITS = {"KB", "MB", "GB", "TB"};
+constexpr double ONE_OVER_1024 = 1.0 / 1024.0;
 
 // One decimal, rounded half-to-even on the exact binary value. to_chars is
 // exact and locale-independent on every platform, unlike some C libraries'
@@ -78,13 +78,13 @@ std::string format_size(std::uint64_t bytes) {
   if (bytes < 1024) return std::to_string(bytes) + " B";
   // Multiplying by 1/1024 is exact in binary; the unit test is made on the
   // unrounded value, so 1048575 bytes is "1024.0 KB", not "1.0 MB".
-  double value = static_cast<double>(bytes) * kOneOver1024;
+  double value = static_cast<double>(bytes) * ONE_OVER_1024;
   std::size_t unit = 0;
-  while (unit + 1 < kUnits.size() && value >= 1024.0) {
-    value *= kOneOver1024;
+  while (unit + 1 < UNITS.size() && value >= 1024.0) {
+    value *= ONE_OVER_1024;
     ++unit;
   }
-  return fixed_one_decimal(value) + " " + std::string(kUnits[unit]);
+  return fixed_one_decimal(value) + " " + std::string(UNITS[unit]);
 }
 
 void draw_progress(const TransferCounters& counters, ProgressLine& line) {

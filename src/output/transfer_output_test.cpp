@@ -18,10 +18,10 @@ TEST(FormatSize, UnitBoundariesAndRounding) {
     std::uint64_t bytes;
     const char* text;
   };
-  constexpr std::uint64_t KiB = 1024;
-  constexpr std::uint64_t MiB = KiB * KiB;
-  constexpr std::uint64_t GiB = MiB * KiB;
-  constexpr std::uint64_t TiB = GiB * KiB;
+  constexpr std::uint64_t KIB = 1024;
+  constexpr std::uint64_t MIB = KIB * KIB;
+  constexpr std::uint64_t GIB = MIB * KIB;
+  constexpr std::uint64_t TIB = GIB * KIB;
   const Case cases[] = {
       {0, "0 B"},
       {1, "1 B"},
@@ -33,15 +33,15 @@ TEST(FormatSize, UnitBoundariesAndRounding) {
       {1536, "1.5 KB"},
       {1792, "1.8 KB"},  // exactly 1.75: tie to even
       {2304, "2.2 KB"},  // exactly 2.25
-      {MiB - 1, "1024.0 KB"},
-      {MiB, "1.0 MB"},
+      {MIB - 1, "1024.0 KB"},
+      {MIB, "1.0 MB"},
       {3407872, "3.2 MB"},  // exactly 3.25
-      {GiB - 1, "1024.0 MB"},
-      {GiB, "1.0 GB"},
-      {TiB - 1, "1024.0 GB"},
-      {TiB, "1.0 TB"},
-      {TiB * 1024, "1024.0 TB"},  // no unit above TB
-      {TiB * 1024 * 1024, "1048576.0 TB"},
+      {GIB - 1, "1024.0 MB"},
+      {GIB, "1.0 GB"},
+      {TIB - 1, "1024.0 GB"},
+      {TIB, "1.0 TB"},
+      {TIB * 1024, "1024.0 TB"},  // no unit above TB
+      {TIB * 1024 * 1024, "1048576.0 TB"},
       {std::numeric_limits<std::uint64_t>::max(), "16777216.0 TB"},
   };
   for (const Case& c : cases) EXPECT_EQ(format_size(c.bytes), c.text) << c.bytes;

@@ -24,7 +24,7 @@ void fold_components(std::string_view path, std::vector<std::string_view>& parts
 }  // namespace
 
 IoResult<std::string> make_absolute_posix(std::string_view path, std::string_view cwd) {
-  if (path.empty()) return fail(IoError{IoErrorKind::InvalidInput, std::string(kEmptyPathText)});
+  if (path.empty()) return fail(IoError{IoErrorKind::InvalidInput, std::string(EMPTY_PATH_TEXT)});
   std::vector<std::string_view> parts;
   if (path.front() != '/') fold_components(cwd, parts);
   fold_components(path, parts);

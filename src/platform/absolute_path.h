@@ -11,7 +11,7 @@
 
 namespace sorvane {
 
-inline constexpr std::string_view kEmptyPathText = "cannot make an empty path absolute";
+inline constexpr std::string_view EMPTY_PATH_TEXT = "cannot make an empty path absolute";
 
 // The local path resolved against the current directory. Fails with
 // "cannot make an empty path absolute" for an empty path.

@@ -14,7 +14,7 @@ bool is_verbatim(const NativePath& path) { return path.starts_with(L"\\\\?\\"); 
 }  // namespace
 
 IoResult<NativePath> make_absolute(const NativePath& path) {
-  if (path.empty()) return fail(IoError{IoErrorKind::InvalidInput, std::string(kEmptyPathText)});
+  if (path.empty()) return fail(IoError{IoErrorKind::InvalidInput, std::string(EMPTY_PATH_TEXT)});
   if (is_verbatim(path)) return path;
   // The needed size can change between calls when another thread changes the
   // current directory, so ask until the answer fits.

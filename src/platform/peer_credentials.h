@@ -11,7 +11,7 @@ namespace sorvane {
 Result<uid_t, int> peer_user_id(int socket_fd);
 
 // Flags for send() so that a closed peer gives EPIPE instead of SIGPIPE.
-extern const int kSendNoSignal;
+extern const int SEND_NO_SIGNAL;
 
 // A new stream socket that is not inherited by child processes, or -1 (errno set).
 int open_stream_socket();

@@ -20,7 +20,7 @@ Result<uid_t, int> peer_user_id(int socket_fd) {
   return credentials.uid;
 }
 
-const int kSendNoSignal = MSG_NOSIGNAL;
+const int SEND_NO_SIGNAL = MSG_NOSIGNAL;
 
 int open_stream_socket() { return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); }
 
@@ -33,7 +33,7 @@ Result<uid_t, int> peer_user_id(int socket_fd) {
   return uid;
 }
 
-const int kSendNoSignal = 0;  // SO_NOSIGPIPE is set on the socket instead
+const int SEND_NO_SIGNAL = 0;  // SO_NOSIGPIPE is set on the socket instead
 
 int open_stream_socket() {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);

@@ -42,10 +42,10 @@ IoError last_os_error() { return os_error(static_cast<int>(GetLastError())); }
 IoResult<void> write_console(HANDLE handle, ByteSpan bytes) {
   const std::u16string text = text::utf8_to_utf16(
       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-  constexpr std::size_t kChunk = 8192;  // old consoles refuse very large writes
+  constexpr std::size_t CHUNK = 8192;  // old consoles refuse very large writes
   std::size_t done = 0;
   while (done < text.size()) {
-    std::size_t count = std::min(kChunk, text.size() - done);
+    std::size_t count = std::min(CHUNK, text.size() - done);
     // Never split a surrogate pair between two calls.
     const char16_t last = text[done + count - 1];
     if (count > 1 && done + count < text.size() && last >= 0xD800 && last <= 0xDBFF) --count;

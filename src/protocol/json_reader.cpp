@@ -7,14 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "protocol/request.h"
 #include "text/utf8.h"
 
 namespace sorvane {
 namespace {
 
 // Every text that a description quotes is cut to this many bytes.
-constexpr std::size_t kExcerpt = 40;
+constexpr std::size_t EXCERPT = 40;
 
 bool is_digit(std::string_view text, std::size_t at) {
   return at < text.size() && text[at] >= '0' && text[at] <= '9';
@@ -38,8 +37,8 @@ std::string where(std::string_view text, std::size_t offset) {
 }
 
 std::string quoted_excerpt(std::string_view text) {
-  if (text.size() <= kExcerpt) return json_quote(text);
-  std::size_t cut = kExcerpt;
+  if (text.size() <= EXCERPT) return json_quote(text);
+  std::size_t cut = EXCERPT;
   while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
   return json_quote(text.substr(0, cut)) + "...";
 }
@@ -88,12 +87,12 @@ bool JsonReader::string_with_escapes(std::string_view& out) {
 // From a backslash on, into unescaped_; a high surrogate takes a second
 // escape with it.
 bool JsonReader::escape() {
-  static constexpr std::string_view kEscapes = "\"\"\\\\//b\bf\fn\nr\rt\t";  // letter, byte
+  static constexpr std::string_view ESCAPES = "\"\"\\\\//b\bf\fn\nr\rt\t";  // letter, byte
   const std::size_t backslash = at_++;
   const char letter = at_ < text_.size() ? text_[at_++] : '\0';
-  const std::size_t found = kEscapes.find(letter);
+  const std::size_t found = ESCAPES.find(letter);
   if (letter != '\0' && found % 2 == 0) {
-    unescaped_ += kEscapes[found + 1];
+    unescaped_ += ESCAPES[found + 1];
     return true;
   }
   if (letter != 'u') return fail("syntax error: invalid escape in a string", backslash);
@@ -147,7 +146,7 @@ bool JsonReader::number(JsonNumber& out) {
   out.kind = JsonNumber::Kind::Other;
   // Such a number must still be one that a double can hold.
   return std::isfinite(std::strtod(std::string(out.literal).c_str(), nullptr)) ||
-         fail("number out of range: " + std::string(out.literal.substr(0, kExcerpt)), start);
+         fail("number out of range: " + std::string(out.literal.substr(0, EXCERPT)), start);
 }
 
 bool JsonReader::literal(std::string_view word) {
@@ -202,7 +201,7 @@ std::string JsonReader::describe_value() const {
   for (const std::string_view word : {"true", "false", "null"}) {
     if (text_.substr(at_).starts_with(word)) return std::string(word);
   }
-  return value.number(number) ? std::string(number.literal.substr(0, kExcerpt)) : "a value";
+  return value.number(number) ? std::string(number.literal.substr(0, EXCERPT)) : "a value";
 }
 
 }  // namespace sorvane

@@ -3,11 +3,11 @@
 // line and column, which are counted only when a description is written.
 #pragma once
 
-#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
+
+#include "protocol/json_quote.h"
 
 namespace sorvane {
 
@@ -34,11 +34,6 @@ class JsonReader {
   // after each one. A NUL byte, like the end of the text, reads as '\0'.
   char peek() const { return at_ < text_.size() ? text_[at_] : '\0'; }
   std::size_t offset() const { return at_; }  // where peek() looks
-  // Goes on from `at`, after a value that the caller read by itself.
-  void resume_at(std::size_t at) {
-    at_ = at;
-    skip_whitespace();
-  }
   bool take(char punctuation);
 
   // Each reads the next value, which must be of its kind; malformed text
@@ -82,37 +77,13 @@ class JsonReader {
 namespace json_detail {
 
 // The first byte from `at` on that a string cannot take as it is: a quote, a
-// backslash, a control or a non-ASCII byte. Eight at a time: each test below
-// sets the high bit of every such byte, and of none before the first one.
+// backslash, a control or a non-ASCII byte.
 inline std::size_t plain_run_end(std::string_view text, std::size_t at) {
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101;
-    constexpr std::uint64_t kHigh = 0x8080808080808080;
-    for (; at + 8 <= text.size(); at += 8) {
-      std::uint64_t v = 0;
-      std::memcpy(&v, text.data() + at, 8);
-      const std::uint64_t special = ((v - kOnes * 0x20) | ((v ^ (kOnes * '"')) - kOnes) |
-                                     ((v ^ (kOnes * '\\')) - kOnes) | v) &
-                                    kHigh;
-      if (special != 0) return at + static_cast<std::size_t>(std::countr_zero(special)) / 8;
-    }
-  }
   for (; at < text.size(); ++at) {
     const auto c = static_cast<unsigned char>(text[at]);
-    if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) break;
+    if (NEEDS_ESCAPE[c] || c >= 0x80) break;
   }
   return at;
-}
-
-// A string at `at` that holds no escape and no non-ASCII byte: its text,
-// and `at` past it.
-inline bool plain_string(std::string_view text, std::size_t& at, std::string_view& out) {
-  if (at >= text.size() || text[at] != '"') return false;
-  const std::size_t close = plain_run_end(text, at + 1);
-  if (close == text.size() || text[close] != '"') return false;
-  out = std::string_view(text.data() + at + 1, close - at - 1);
-  at = close + 1;
-  return true;
 }
 
 }  // namespace json_detail
@@ -140,9 +111,12 @@ inline bool JsonReader::member_key(std::string_view& key) {
 }
 
 inline bool JsonReader::string(std::string_view& out) {
-  if (!json_detail::plain_string(text_, at_, out)) {
-    return peek() == '"' ? string_with_escapes(out) : unexpected("a string");
-  }
+  if (peek() != '"') return unexpected("a string");
+  // Most strings hold no escape and no non-ASCII byte: their text as it stands.
+  const std::size_t close = json_detail::plain_run_end(text_, at_ + 1);
+  if (close == text_.size() || text_[close] != '"') return string_with_escapes(out);
+  out = text_.substr(at_ + 1, close - at_ - 1);
+  at_ = close + 1;
   skip_whitespace();
   return true;
 }

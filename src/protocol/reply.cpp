@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
+#include <concepts>
 #include <limits>
 #include <utility>
 
@@ -12,35 +12,40 @@ namespace sorvane {
 namespace {
 
 enum class Tag { Hosts, Progress, TransferDone, Exit, Activated, Error };
-constexpr std::array<std::string_view, 6> kTags = {"hosts", "progress",  "transfer_done",
-                                                   "exit",  "activated", "error"};
+constexpr std::array<std::string_view, 6> TAGS = {"hosts", "progress",  "transfer_done",
+                                                  "exit",  "activated", "error"};
 
-enum HostField { kId, kName, kGroup, kUser, kHost, kPort, kOs, kHostFieldCount };
-// The host keys as the application writes them, each to be taken whole.
-constexpr std::array<std::string_view, kHostFieldCount> kHostKeyTokens = {
-    R"("id":)", R"("name":)", R"("group":)", R"("user":)", R"("host":)", R"("port":)", R"("os":)"};
-constexpr unsigned kOptionalHostFields = (1U << kGroup) | (1U << kOs);
-constexpr std::array<std::string HostInfo::*, kHostFieldCount> kTextMembers = {
-    &HostInfo::id, &HostInfo::name, nullptr, &HostInfo::user, &HostInfo::host, nullptr, nullptr};
+// A field's name as descriptions give it ("code", "failures[0]",
+// "hosts[3].port"), put together only when a fault is described.
+struct FieldName {
+  std::string_view list;  // of an element, with its index
+  std::size_t index = 0;
+  std::string_view key;  // of a member
+
+  std::string text() const {
+    if (list.empty()) return std::string(key);
+    std::string name = std::string(list) + "[" + std::to_string(index) + "]";
+    return key.empty() ? name : name + "." + std::string(key);
+  }
+};
 
 // The value readers read the value at `in` into `target`. A value of the
 // wrong kind is still read through, and leaves its description in `fault`
-// unless a fault is there already; false means malformed text. `name` is
-// the field's as descriptions give it: "code", "hosts[3].port".
+// unless a fault is there already; false means malformed text.
 
-bool wrong_type(JsonReader& in, const std::string& name, std::string_view expected,
+bool wrong_type(JsonReader& in, const FieldName& name, std::string_view expected,
                 std::string& fault) {
   const std::size_t at = in.offset();
   std::string found = in.describe_value();
   if (!in.skip_value()) return false;
   if (fault.empty()) {
-    fault = "invalid type for \"" + name + "\": expected " + std::string(expected) + ", found " +
-            found + in.where(at);
+    fault = "invalid type for \"" + name.text() + "\": expected " + std::string(expected) +
+            ", found " + found + in.where(at);
   }
   return true;
 }
 
-bool read_text(JsonReader& in, std::string& target, const std::string& name, std::string& fault) {
+bool read_value(JsonReader& in, std::string& target, const FieldName& name, std::string& fault) {
   if (in.peek() != '"') return wrong_type(in, name, "a string", fault);
   std::string_view value;
   if (!in.string(value)) return false;
@@ -48,16 +53,16 @@ bool read_text(JsonReader& in, std::string& target, const std::string& name, std
   return true;
 }
 
-bool read_optional_text(JsonReader& in, std::optional<std::string>& target, const std::string& name,
-                        std::string& fault) {
+bool read_value(JsonReader& in, std::optional<std::string>& target, const FieldName& name,
+                std::string& fault) {
   if (in.peek() == 'n') return in.skip_value();  // null, or malformed
   if (in.peek() != '"') return wrong_type(in, name, "a string or null", fault);
-  return read_text(in, target.emplace(), name, fault);
+  return read_value(in, target.emplace(), name, fault);
 }
 
 // Only numbers written without fraction or exponent, within T's range.
-template <class T>
-bool read_integer(JsonReader& in, T& target, const std::string& name, std::string& fault) {
+template <std::integral T>
+bool read_value(JsonReader& in, T& target, const FieldName& name, std::string& fault) {
   const char first = in.peek();
   if (first != '-' && (first < '0' || first > '9')) {
     return wrong_type(in, name, "an integer", fault);
@@ -72,7 +77,7 @@ bool read_integer(JsonReader& in, T& target, const std::string& name, std::strin
     target = static_cast<T>(negative);
   } else if (fault.empty()) {
     const bool whole = number.literal.find_first_of(".eE") == std::string_view::npos;
-    fault = "invalid value for \"" + name + "\": " + std::string(number.literal) +
+    fault = "invalid value for \"" + name.text() + "\": " + std::string(number.literal) +
             (whole ? " is out of range " + std::to_string(std::numeric_limits<T>::min()) + " to " +
                          std::to_string(std::numeric_limits<T>::max())
                    : " is not an integer") +
@@ -81,55 +86,64 @@ bool read_integer(JsonReader& in, T& target, const std::string& name, std::strin
   return true;
 }
 
-bool read_strings(JsonReader& in, std::vector<std::string>& target, const std::string& name,
-                  std::string& fault) {
+bool read_value(JsonReader& in, std::vector<std::string>& target, const FieldName& name,
+                std::string& fault) {
   if (in.peek() != '[') return wrong_type(in, name, "an array of strings", fault);
   return in.array([&] {
-    const std::string element = name + "[" + std::to_string(target.size()) + "]";
-    return read_text(in, target.emplace_back(), element, fault);
+    const FieldName element{name.key, target.size(), {}};
+    return read_value(in, target.emplace_back(), element, fault);
   });
 }
 
-bool read_code_word(JsonReader& in, ErrorCode& target, const std::string& name,
-                    std::string& fault) {
+bool read_value(JsonReader& in, ErrorCode& target, const FieldName& name, std::string& fault) {
   const std::size_t at = in.offset();
   std::string word;
-  const bool read = read_text(in, word, name, fault);
+  const bool read = read_value(in, word, name, fault);
   const auto code = parse_code_word(word);
   if (code) target = *code;
   if (!code && fault.empty()) fault = "unknown error code " + quoted_excerpt(word) + in.where(at);
   return read;
 }
 
+// "duplicate field "hosts[0].id" at line 1, column 30".
+std::string field_fault(std::string_view fault, const FieldName& name, std::string_view text,
+                        std::size_t at) {
+  return std::string(fault) + " \"" + name.text() + "\"" + where(text, at);
+}
+
 // The members of one object, noted as they are read: a field is decoded from
 // where it stands once the caller knows that it counts, its fault left in `fault`.
 class Members {
  public:
-  Members(std::string_view text, std::size_t start, std::string prefix, std::string& fault)
-      : text_(text), start_(start), prefix_(std::move(prefix)), fault_(fault) {}
+  Members(std::string_view text, std::size_t start, std::string& fault)
+      : text_(text), start_(start), fault_(fault) {}
 
   void note(std::string_view key, std::size_t key_at, std::size_t value_at) {
     members_.push_back({std::string(key), key_at, value_at});
   }
 
-  // Reads the field `key` with read(in, target, name, fault) where it stands.
+  // Reads the required field `key` with read(in, target, name, fault) where
+  // it stands; read_value() unless told otherwise.
   template <class Target, class Read>
-  bool decode(std::string_view key, Target& target, Read read, bool required = true) {
-    const std::string name = prefix_ + std::string(key);
-    auto fail = [&](std::string_view fault, std::size_t at) {
-      fault_ = std::string(fault) + " \"" + name + "\"" + where(text_, at);
-      return false;
-    };
+  bool decode(std::string_view key, Target& target, Read read) {
+    const FieldName name{{}, 0, key};
     const Member* first = nullptr;
     for (const Member& member : members_) {
       if (member.key != key) continue;
-      if (first != nullptr) return fail("duplicate field", member.key_at);
+      if (first != nullptr) return fail(field_fault("duplicate field", name, text_, member.key_at));
       first = &member;
     }
-    if (first == nullptr) return !required || fail("missing field", start_);
+    if (first == nullptr) return fail(field_fault("missing field", name, text_, start_));
     JsonReader in(text_, first->value_at);
     read(in, target, name, fault_);  // the text was checked already
     return fault_.empty();
+  }
+  template <class Target>
+  bool decode(std::string_view key, Target& target) {
+    return decode(key, target,
+                  [](JsonReader& in, Target& into, const FieldName& name, std::string& fault) {
+                    return read_value(in, into, name, fault);
+                  });
   }
 
  private:
@@ -139,9 +153,13 @@ class Members {
     std::size_t value_at;
   };
 
+  bool fail(std::string fault) {
+    fault_ = std::move(fault);
+    return false;
+  }
+
   std::string_view text_;
-  std::size_t start_;   // of the object: a missing field is reported there
-  std::string prefix_;  // of each field's name
+  std::size_t start_;  // of the object: a missing field is reported there
   std::string& fault_;
   std::vector<Member> members_;
 };
@@ -180,14 +198,14 @@ class ReplyDecoder {
     if (tag_) return in_.fail("duplicate member \"type\"", key_at);
     const std::size_t at = in_.offset();
     if (in_.peek() != '"') {
-      wrong_type(in_, "type", "a string", fault_);  // a failure the moment it is read
+      wrong_type(in_, {{}, 0, "type"}, "a string", fault_);  // a failure the moment it is read
       return false;
     }
     std::string_view tag;
     if (!in_.string(tag)) return false;
-    const auto* known = std::find(kTags.begin(), kTags.end(), tag);
-    if (known == kTags.end()) return in_.fail("unknown reply type " + quoted_excerpt(tag), at);
-    tag_ = static_cast<Tag>(known - kTags.begin());
+    const auto* known = std::find(TAGS.begin(), TAGS.end(), tag);
+    if (known == TAGS.end()) return in_.fail("unknown reply type " + quoted_excerpt(tag), at);
+    tag_ = static_cast<Tag>(known - TAGS.begin());
     return true;
   }
 
@@ -198,71 +216,62 @@ class ReplyDecoder {
     return in_.array([&] {
       // After the first faulty host only the text is checked: that one decides.
       if (!host_fault_.empty()) return in_.skip_value();
-      auto name = [at = index++] { return "hosts[" + std::to_string(at) + "]"; };
-      if (in_.peek() != '{') return wrong_type(in_, name(), "a host object", host_fault_);
-      HostInfo& host = hosts_.emplace_back();
-      if (compact_host(host)) return true;
-      host = HostInfo{};
-      const bool read = host_members(name(), host);
+      const FieldName name{"hosts", index++, {}};
+      if (in_.peek() != '{') return wrong_type(in_, name, "a host object", host_fault_);
+      const bool read = host_object(name.index, hosts_.emplace_back());
       if (!host_fault_.empty()) hosts_.pop_back();
       return read;
     });
   }
 
-  bool host_members(const std::string& name, HostInfo& host) {
-    Members fields(payload_, in_.offset(), name + ".", host_fault_);
-    const bool read = in_.object([&](std::string_view key, std::size_t at) {
-      fields.note(key, at, in_.offset());
-      return in_.skip_value();
-    });
-    if (!read) return false;
-    // A faulty field leaves its description in host_fault_.
-    static_cast<void>(fields.decode("id", host.id, read_text) &&
-                      fields.decode("name", host.name, read_text) &&
-                      fields.decode("group", host.group, read_optional_text, false) &&
-                      fields.decode("user", host.user, read_text) &&
-                      fields.decode("host", host.host, read_text) &&
-                      fields.decode("port", host.port, read_integer<std::uint16_t>) &&
-                      fields.decode("os", host.os, read_optional_text, false));
-    return true;
-  }
-
-  // Hosts mostly come as the application writes them: fields in their
-  // order, no whitespace, no escape. Those are decoded straight from the
-  // bytes; anything else is left to host_members(), from the '{' on.
-  bool compact_host(HostInfo& host) {
-    const std::string_view p = payload_;
-    std::size_t at = in_.offset() + 1;
-    unsigned seen = 0;
-    char next = ',';
-    for (int field = 0; field < kHostFieldCount && next == ','; ++field) {
-      if (!p.substr(at).starts_with(kHostKeyTokens[field])) continue;  // absent
-      at += kHostKeyTokens[field].size();
-      seen |= 1U << field;
-      std::string_view value;
-      if (field == kPort) {
-        const char* digits = p.data() + at;
-        const auto [end, error] = std::from_chars(digits, p.data() + p.size(), host.port);
-        if (error != std::errc() || (*digits == '0' && end - digits > 1)) return false;
-        at += static_cast<std::size_t>(end - digits);
-      } else if (!json_detail::plain_string(p, at, value)) {
-        if ((field != kGroup && field != kOs) || !p.substr(at).starts_with("null")) return false;
-        at += 4;
-      } else if (field == kGroup || field == kOs) {
-        (field == kGroup ? host.group : host.os).emplace().append(value);
-      } else {
-        (host.*kTextMembers[field]).append(value);  // to an empty string: the cheapest copy
+  // One host, decoded as its members come. Of several faults the first
+  // field in HOST_FIELDS with one is described, and for one field a repeated
+  // key before a bad value, whatever the order of the members.
+  bool host_object(std::size_t index, HostInfo& host) {
+    const std::size_t start = in_.offset();
+    std::array<bool, HOST_FIELDS.size()> seen{};
+    std::array<bool, HOST_FIELDS.size()> repeated{};
+    std::size_t faulty = HOST_FIELDS.size();  // the field that `fault` is about
+    std::string fault;
+    const bool read = in_.object([&](std::string_view key, std::size_t key_at) {
+      const auto* found = std::find_if(HOST_FIELDS.begin(), HOST_FIELDS.end(),
+                                       [key](const HostField& field) { return field.key == key; });
+      if (found == HOST_FIELDS.end()) return in_.skip_value();
+      const auto field = static_cast<std::size_t>(found - HOST_FIELDS.begin());
+      const FieldName name{"hosts", index, found->key};
+      if (seen[field]) {
+        if (!repeated[field] && field <= faulty) {
+          faulty = field;
+          fault = field_fault("duplicate field", name, payload_, key_at);
+        }
+        repeated[field] = true;
+        return in_.skip_value();
       }
-      next = at < p.size() ? p[at++] : '\0';
+      seen[field] = true;
+      std::string bad_value;
+      const bool value_read =
+          std::visit([&](auto member) { return read_value(in_, host.*member, name, bad_value); },
+                     found->member);
+      if (!bad_value.empty() && field < faulty) {
+        faulty = field;
+        fault = std::move(bad_value);
+      }
+      return value_read;
+    });
+    for (std::size_t field = 0; field < faulty; ++field) {
+      using Optional = std::optional<std::string> HostInfo::*;
+      if (!seen[field] && !std::holds_alternative<Optional>(HOST_FIELDS[field].member)) {
+        faulty = field;
+        fault =
+            field_fault("missing field", {"hosts", index, HOST_FIELDS[field].key}, payload_, start);
+      }
     }
-    if (next != '}' || (seen | kOptionalHostFields) != (1U << kHostFieldCount) - 1) return false;
-    in_.resume_at(at);
-    return true;
+    host_fault_ = std::move(fault);
+    return read;
   }
 
   // After the whole payload was read: the fields of the tag's reply type.
   bool reply() {
-    const auto counter = read_integer<std::uint64_t>;
     switch (*tag_) {
       case Tag::Hosts: {
         // The hosts were decoded as they came: the list is left to check.
@@ -276,29 +285,24 @@ class ReplyDecoder {
       }
       case Tag::Progress: {
         TransferCounters& c = reply_.value.emplace<Reply::Progress>().counters;
-        return root_.decode("files", c.files, counter) &&
-               root_.decode("total_files", c.total_files, counter) &&
-               root_.decode("bytes", c.bytes, counter) &&
-               root_.decode("total_bytes", c.total_bytes, counter);
+        return root_.decode("files", c.files) && root_.decode("total_files", c.total_files) &&
+               root_.decode("bytes", c.bytes) && root_.decode("total_bytes", c.total_bytes);
       }
       case Tag::TransferDone: {
         TransferSummary& s = reply_.value.emplace<Reply::TransferDone>().summary;
-        return root_.decode("files", s.files, counter) && root_.decode("bytes", s.bytes, counter) &&
-               root_.decode("skipped", s.skipped, counter) &&
-               root_.decode("failed", s.failed, counter) &&
-               root_.decode("failures", s.failures, read_strings);
+        return root_.decode("files", s.files) && root_.decode("bytes", s.bytes) &&
+               root_.decode("skipped", s.skipped) && root_.decode("failed", s.failed) &&
+               root_.decode("failures", s.failures);
       }
       case Tag::Exit:
-        return root_.decode("code", reply_.value.emplace<Reply::Exit>().code,
-                            read_integer<std::int32_t>);
+        return root_.decode("code", reply_.value.emplace<Reply::Exit>().code);
       case Tag::Activated:
         reply_.value.emplace<Reply::Activated>();
         return true;
       case Tag::Error: {
         auto& error =
             reply_.value.emplace<Reply::Error>(Reply::Error{ErrorCode::ConnectFailed, {}});
-        return root_.decode("code", error.code, read_code_word) &&
-               root_.decode("message", error.message, read_text);
+        return root_.decode("code", error.code) && root_.decode("message", error.message);
       }
     }
     return false;
@@ -308,7 +312,7 @@ class ReplyDecoder {
   JsonReader in_;
   std::optional<Tag> tag_;
   std::string fault_;
-  Members root_{payload_, in_.offset(), "", fault_};
+  Members root_{payload_, in_.offset(), fault_};
   bool hosts_read_ = false;
   std::vector<HostInfo> hosts_;
   std::string host_fault_;  // the first faulty host's

@@ -1,6 +1,7 @@
 // The replies of the desktop application, decoded strictly.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,27 @@ struct HostInfo {
 
   friend bool operator==(const HostInfo&, const HostInfo&) = default;
 };
+
+// A host as JSON, for the decoder, the printed JSON and the MCP result and
+// schema alike: the members in the order the tool writes them, each with the
+// HostInfo member it stands for, whose type is its kind: text, optional text
+// (absent or null gives none) or port.
+struct HostField {
+  std::string_view key;
+  std::variant<std::string HostInfo::*, std::optional<std::string> HostInfo::*,
+               std::uint16_t HostInfo::*>
+      member;
+};
+
+inline constexpr std::array<HostField, 7> HOST_FIELDS = {{
+    {"id", &HostInfo::id},
+    {"name", &HostInfo::name},
+    {"group", &HostInfo::group},
+    {"user", &HostInfo::user},
+    {"host", &HostInfo::host},
+    {"port", &HostInfo::port},
+    {"os", &HostInfo::os},
+}};
 
 struct TransferCounters {
   std::uint64_t files = 0;

@@ -11,11 +11,11 @@ HostInfo web_host() {
   return HostInfo{"0123456789abcdef", "web", "prod", "root", "10.0.0.1", 22, "ubuntu"};
 }
 
-constexpr std::string_view kWebHost =
+constexpr std::string_view WEB_HOST =
     R"({"id":"0123456789abcdef","name":"web","group":"prod","user":"root","host":"10.0.0.1","port":22,"os":"ubuntu"})";
 
 std::string with_web_host(std::string_view before, std::string_view after) {
-  return std::string(before) + std::string(kWebHost) + std::string(after);
+  return std::string(before) + std::string(WEB_HOST) + std::string(after);
 }
 
 struct Accepted {
@@ -271,7 +271,7 @@ TEST(DecodeReply, MembersOfOtherTypesAreNotChecked) {
 
 TEST(DecodeReply, ManyHosts) {
   std::string payload = R"({"hosts":[)";
-  for (int i = 0; i < 300; ++i) payload += std::string(i ? "," : "") + std::string(kWebHost);
+  for (int i = 0; i < 300; ++i) payload += std::string(i ? "," : "") + std::string(WEB_HOST);
   payload += R"(],"type":"hosts"})";
   auto reply = decode_reply(payload);
   ASSERT_TRUE(reply) << reply.error();

@@ -11,7 +11,7 @@
 
 namespace sorvane {
 
-inline constexpr int kProtocolVersion = 2;
+inline constexpr int PROTOCOL_VERSION = 2;
 
 struct Request {
   struct List {
@@ -40,12 +40,5 @@ struct Request {
 // newline; fails with "path contains invalid UTF-8 characters" for a local
 // path that is not valid Unicode.
 Result<std::string, std::string> encode_request(const Request& request);
-
-// Appends a JSON string literal (with quotes) using the request escaping
-// rules: \" \\ \b \t \n \f \r, other controls as \u00xx, everything else raw.
-void append_json_string(std::string& out, std::string_view utf8);
-
-// The same literal as a string of its own.
-std::string json_quote(std::string_view utf8);
 
 }  // namespace sorvane

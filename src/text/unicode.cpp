@@ -9,10 +9,10 @@
 namespace sorvane::text {
 namespace {
 
-constexpr char32_t kCapitalSigma = 0x03A3;
-constexpr char32_t kSmallSigma = 0x03C3;
-constexpr char32_t kFinalSigma = 0x03C2;
-constexpr std::string_view kEmojiPresentationSelector = "\xEF\xB8\x8F";  // U+FE0F
+constexpr char32_t CAPITAL_SIGMA = 0x03A3;
+constexpr char32_t SMALL_SIGMA = 0x03C3;
+constexpr char32_t FINAL_SIGMA = 0x03C2;
+constexpr std::string_view EMOJI_PRESENTATION_SELECTOR = "\xEF\xB8\x8F";  // U+FE0F
 
 // The entry of a sorted, non-overlapping range table that holds `c`, if any.
 template <class Entry>
@@ -30,7 +30,7 @@ bool in_table(std::span<const tables::Range> table, char32_t c) {
 
 std::size_t char_width(char32_t c) {
   if (c < 0x300) return 1;  // nothing below the combining marks is wide or zero
-  const tables::WidthRange* range = find_range(tables::widths, c);
+  const tables::WidthRange* range = find_range(tables::WIDTHS, c);
   return range != nullptr ? range->width : 1;
 }
 
@@ -52,8 +52,8 @@ std::vector<char32_t> decode_lossy(std::string_view utf8) {
 template <class It>
 bool cased_after_ignorables(It begin, It end) {
   for (It it = begin; it != end; ++it) {
-    if (in_table(tables::case_ignorable, *it)) continue;
-    return in_table(tables::cased, *it);
+    if (in_table(tables::CASE_IGNORABLE, *it)) continue;
+    return in_table(tables::CASED, *it);
   }
   return false;
 }
@@ -72,15 +72,15 @@ void append_lower(std::string& out, char32_t c) {
     return;
   }
   auto expansion = std::lower_bound(
-      tables::lower_expansions.begin(), tables::lower_expansions.end(), c,
+      tables::LOWER_EXPANSIONS.begin(), tables::LOWER_EXPANSIONS.end(), c,
       [](const tables::LowerExpansion& e, char32_t value) { return e.code_point < value; });
-  if (expansion != tables::lower_expansions.end() && expansion->code_point == c) {
+  if (expansion != tables::LOWER_EXPANSIONS.end() && expansion->code_point == c) {
     for (char32_t part : expansion->lower) {
       if (part != 0) append_utf8(out, part);
     }
     return;
   }
-  const tables::LowerRun* run = find_range(tables::lower_runs, c);
+  const tables::LowerRun* run = find_range(tables::LOWER_RUNS, c);
   if (run != nullptr && (c - run->first) % run->stride == 0) {
     c = static_cast<char32_t>(static_cast<std::int32_t>(c) + run->delta);
   }
@@ -111,7 +111,7 @@ std::string_view trim_leading(std::string_view utf8) {
 
 }  // namespace
 
-bool is_white_space(char32_t code_point) { return in_table(tables::white_space, code_point); }
+bool is_white_space(char32_t code_point) { return in_table(tables::WHITE_SPACE, code_point); }
 
 std::size_t display_width(std::string_view utf8) {
   std::size_t width = 0;
@@ -127,10 +127,10 @@ std::size_t display_width(std::string_view utf8) {
     }
     const DecodedChar d = decode_utf8_char(utf8.substr(i));
     i += d.length;
-    if (utf8.substr(i).starts_with(kEmojiPresentationSelector) &&
-        in_table(tables::emoji_style_base, d.code_point)) {
+    if (utf8.substr(i).starts_with(EMOJI_PRESENTATION_SELECTOR) &&
+        in_table(tables::EMOJI_STYLE_BASE, d.code_point)) {
       width += 2;
-      i += kEmojiPresentationSelector.size();
+      i += EMOJI_PRESENTATION_SELECTOR.size();
       continue;
     }
     width += char_width(d.code_point);
@@ -143,8 +143,8 @@ std::string to_lower_full(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == kCapitalSigma) {
-      append_utf8(out, is_final_sigma(text, i) ? kFinalSigma : kSmallSigma);
+    if (text[i] == CAPITAL_SIGMA) {
+      append_utf8(out, is_final_sigma(text, i) ? FINAL_SIGMA : SMALL_SIGMA);
     } else {
       append_lower(out, text[i]);
     }

@@ -11,7 +11,7 @@
 namespace sorvane::text {
 namespace {
 
-constexpr UChar32 kLastCodePoint = 0x10FFFF;
+constexpr UChar32 LAST_CODE_POINT = 0x10FFFF;
 
 bool is_surrogate(UChar32 c) { return c >= 0xD800 && c <= 0xDFFF; }
 
@@ -33,7 +33,7 @@ std::string icu_lower(UChar32 c) {
 }
 
 TEST(UnicodeIcu, WhiteSpaceOfEveryCodePoint) {
-  for (UChar32 c = 0; c <= kLastCodePoint; ++c) {
+  for (UChar32 c = 0; c <= LAST_CODE_POINT; ++c) {
     ASSERT_EQ(is_white_space(static_cast<char32_t>(c)),
               u_hasBinaryProperty(c, UCHAR_WHITE_SPACE) != 0)
         << std::hex << c;
@@ -42,7 +42,7 @@ TEST(UnicodeIcu, WhiteSpaceOfEveryCodePoint) {
 
 // A single code point has nothing around it, so even Σ must agree (σ).
 TEST(UnicodeIcu, LowerCaseOfEveryCodePoint) {
-  for (UChar32 c = 0; c <= kLastCodePoint; ++c) {
+  for (UChar32 c = 0; c <= LAST_CODE_POINT; ++c) {
     if (is_surrogate(c)) continue;
     ASSERT_EQ(to_lower_full(utf8_of(c)), icu_lower(c)) << std::hex << c;
   }
@@ -66,7 +66,7 @@ TEST(UnicodeIcu, FinalSigmaInContextMatches) {
 // Marks take no column, Wide and Fullwidth take two: the two rules that the
 // width table must share with ICU. (The rest are our own choices.)
 TEST(UnicodeIcu, WidthOfEveryCodePoint) {
-  for (UChar32 c = 0; c <= kLastCodePoint; ++c) {
+  for (UChar32 c = 0; c <= LAST_CODE_POINT; ++c) {
     if (is_surrogate(c)) continue;
     const auto type = static_cast<UCharCategory>(u_charType(c));
     const auto east_asian = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);

@@ -5,7 +5,7 @@
 namespace sorvane::text::tables {
 namespace {
 
-constexpr Range kWhiteSpace[] = {
+constexpr Range WHITE_SPACE_TABLE[] = {
     {0x0009, 0x000D},
     {0x0020, 0x0020},
     {0x0085, 0x0085},
@@ -18,7 +18,7 @@ constexpr Range kWhiteSpace[] = {
     {0x3000, 0x3000},
 };
 
-constexpr Range kCased[] = {
+constexpr Range CASED_TABLE[] = {
     {0x0041, 0x005A},
     {0x0061, 0x007A},
     {0x00AA, 0x00AA},
@@ -178,7 +178,7 @@ constexpr Range kCased[] = {
     {0x1F170, 0x1F189},
 };
 
-constexpr Range kCaseIgnorable[] = {
+constexpr Range CASE_IGNORABLE_TABLE[] = {
     {0x0027, 0x0027},
     {0x002E, 0x002E},
     {0x003A, 0x003A},
@@ -618,7 +618,7 @@ constexpr Range kCaseIgnorable[] = {
     {0xE0100, 0xE01EF},
 };
 
-constexpr Range kEmojiStyleBase[] = {
+constexpr Range EMOJI_STYLE_BASE_TABLE[] = {
     {0x0023, 0x0023},
     {0x002A, 0x002A},
     {0x0030, 0x0039},
@@ -800,7 +800,7 @@ constexpr Range kEmojiStyleBase[] = {
     {0x1F6F3, 0x1F6F3},
 };
 
-constexpr WidthRange kWidths[] = {
+constexpr WidthRange WIDTHS_TABLE[] = {
     {0x0300, 0x036F, 0},
     {0x0483, 0x0489, 0},
     {0x0591, 0x05BD, 0},
@@ -1279,7 +1279,7 @@ constexpr WidthRange kWidths[] = {
     {0xE0100, 0xE01EF, 0},
 };
 
-constexpr LowerRun kLowerRuns[] = {
+constexpr LowerRun LOWER_RUNS_TABLE[] = {
     {0x0041, 0x005A, 32, 1},
     {0x00C0, 0x00D6, 32, 1},
     {0x00D8, 0x00DE, 32, 1},
@@ -1463,18 +1463,18 @@ constexpr LowerRun kLowerRuns[] = {
     {0x1E900, 0x1E921, 34, 1},
 };
 
-constexpr LowerExpansion kLowerExpansions[] = {
+constexpr LowerExpansion LOWER_EXPANSIONS_TABLE[] = {
     {0x0130, {0x0069, 0x0307, 0x0000}},
 };
 
 }  // namespace
 
-constinit const std::span<const Range> white_space{kWhiteSpace};
-constinit const std::span<const Range> cased{kCased};
-constinit const std::span<const Range> case_ignorable{kCaseIgnorable};
-constinit const std::span<const Range> emoji_style_base{kEmojiStyleBase};
-constinit const std::span<const WidthRange> widths{kWidths};
-constinit const std::span<const LowerRun> lower_runs{kLowerRuns};
-constinit const std::span<const LowerExpansion> lower_expansions{kLowerExpansions};
+constinit const std::span<const Range> WHITE_SPACE{WHITE_SPACE_TABLE};
+constinit const std::span<const Range> CASED{CASED_TABLE};
+constinit const std::span<const Range> CASE_IGNORABLE{CASE_IGNORABLE_TABLE};
+constinit const std::span<const Range> EMOJI_STYLE_BASE{EMOJI_STYLE_BASE_TABLE};
+constinit const std::span<const WidthRange> WIDTHS{WIDTHS_TABLE};
+constinit const std::span<const LowerRun> LOWER_RUNS{LOWER_RUNS_TABLE};
+constinit const std::span<const LowerExpansion> LOWER_EXPANSIONS{LOWER_EXPANSIONS_TABLE};
 
 }  // namespace sorvane::text::tables

@@ -35,13 +35,13 @@ struct LowerExpansion {
   char32_t lower[3];
 };
 
-extern const std::span<const Range> white_space;
-extern const std::span<const Range> cased;
-extern const std::span<const Range> case_ignorable;
+extern const std::span<const Range> WHITE_SPACE;
+extern const std::span<const Range> CASED;
+extern const std::span<const Range> CASE_IGNORABLE;
 // Characters with an emoji-style variation sequence (followed by U+FE0F).
-extern const std::span<const Range> emoji_style_base;
-extern const std::span<const WidthRange> widths;
-extern const std::span<const LowerRun> lower_runs;
-extern const std::span<const LowerExpansion> lower_expansions;
+extern const std::span<const Range> EMOJI_STYLE_BASE;
+extern const std::span<const WidthRange> WIDTHS;
+extern const std::span<const LowerRun> LOWER_RUNS;
+extern const std::span<const LowerExpansion> LOWER_EXPANSIONS;
 
 }  // namespace sorvane::text::tables

@@ -5,7 +5,7 @@
 namespace sorvane::text {
 namespace {
 
-constexpr char32_t kMaxCodePoint = 0x10FFFF;
+constexpr char32_t MAX_CODE_POINT = 0x10FFFF;
 
 bool is_high_surrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool is_low_surrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
@@ -36,7 +36,7 @@ LeadInfo lead_info(unsigned char lead, bool allow_surrogates) {
 bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
 DecodedChar invalid(std::size_t length, bool truncated = false) {
-  return {kReplacementChar, length, false, truncated};
+  return {REPLACEMENT_CHAR, length, false, truncated};
 }
 
 DecodedChar decode(std::string_view bytes, bool allow_surrogates) {
@@ -128,7 +128,7 @@ std::u16string utf8_like_to_utf16(std::string_view bytes, bool allow_surrogates)
 DecodedChar decode_utf8_char(std::string_view bytes) { return decode(bytes, false); }
 
 void append_utf8(std::string& out, char32_t c) {
-  if (c > kMaxCodePoint || is_surrogate(c)) c = kReplacementChar;
+  if (c > MAX_CODE_POINT || is_surrogate(c)) c = REPLACEMENT_CHAR;
   if (c < 0x80) {
     out.push_back(static_cast<char>(c));
   } else if (c < 0x800) {
@@ -160,7 +160,7 @@ std::string utf8_lossy(std::string_view bytes) {
   std::string out;
   const std::size_t consumed = repair_utf8_prefix(bytes, out);
   // A truncated tail is ill-formed too once no more bytes can come.
-  if (consumed < bytes.size()) out += kReplacementUtf8;
+  if (consumed < bytes.size()) out += REPLACEMENT_UTF8;
   return out;
 }
 
@@ -178,7 +178,7 @@ std::size_t repair_utf8_prefix(std::string_view bytes, std::string& out) {
     }
     out.append(bytes.substr(run_start, i - run_start));
     if (d.truncated) return i;  // more bytes may complete it
-    out += kReplacementUtf8;
+    out += REPLACEMENT_UTF8;
     i += d.length;
     run_start = i;
   }
@@ -195,7 +195,7 @@ std::optional<std::string> utf16_to_utf8(std::u16string_view utf16) {
 std::string utf16_to_utf8_lossy(std::u16string_view utf16) {
   std::string out;
   utf16_walk(utf16, out, [](std::string& o, char32_t) {
-    o += kReplacementUtf8;
+    o += REPLACEMENT_UTF8;
     return true;
   });
   return out;

@@ -11,8 +11,8 @@
 
 namespace sorvane::text {
 
-inline constexpr char32_t kReplacementChar = U'\uFFFD';
-inline constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
+inline constexpr char32_t REPLACEMENT_CHAR = U'\uFFFD';
+inline constexpr std::string_view REPLACEMENT_UTF8 = "\xEF\xBF\xBD";
 
 struct DecodedChar {
   char32_t code_point;  // U+FFFD when !valid

@@ -8,7 +8,7 @@
 namespace sorvane::text {
 namespace {
 
-const std::string R(kReplacementUtf8);
+const std::string R(REPLACEMENT_UTF8);
 
 struct LossyCase {
   const char* name;
@@ -61,14 +61,14 @@ TEST(Utf8Decode, ReportsLengthValidityAndTruncation) {
       {"\xC3\xA9", U'\u00E9', 2, true, false},
       {"\xE2\x82\xAC", U'\u20AC', 3, true, false},
       {"\xF0\x9F\x98\x80", U'\U0001F600', 4, true, false},
-      {"\xE4\xB8", kReplacementChar, 2, false, true},
-      {"\xF0\x9F\x98", kReplacementChar, 3, false, true},
-      {"\xF0", kReplacementChar, 1, false, true},
-      {"\xE4\xB8" "A", kReplacementChar, 2, false, false},
-      {"\xED\xA0\x80", kReplacementChar, 1, false, false},
-      {"\xF0\x80", kReplacementChar, 1, false, false},
-      {"\x80", kReplacementChar, 1, false, false},
-      {"\xC0", kReplacementChar, 1, false, false},
+      {"\xE4\xB8", REPLACEMENT_CHAR, 2, false, true},
+      {"\xF0\x9F\x98", REPLACEMENT_CHAR, 3, false, true},
+      {"\xF0", REPLACEMENT_CHAR, 1, false, true},
+      {"\xE4\xB8" "A", REPLACEMENT_CHAR, 2, false, false},
+      {"\xED\xA0\x80", REPLACEMENT_CHAR, 1, false, false},
+      {"\xF0\x80", REPLACEMENT_CHAR, 1, false, false},
+      {"\x80", REPLACEMENT_CHAR, 1, false, false},
+      {"\xC0", REPLACEMENT_CHAR, 1, false, false},
   };
   // clang-format on
   for (const auto& c : cases) {

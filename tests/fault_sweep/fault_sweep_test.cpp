@@ -13,7 +13,7 @@
 #include <variant>
 
 #include "ipc/frame.h"
-#include "output/conversation.h"
+#include "output/console_conversation.h"
 #include "output/host_listing.h"
 #include "output/recording_stream_for_tests.h"
 #include "output/transfer_output.h"
@@ -23,7 +23,7 @@
 namespace sorvane {
 namespace {
 
-const std::string kBroken = "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：";
+const std::string BROKEN = "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：";
 
 std::string recording(const char* name) {
   std::ifstream file(std::string(SORVANE_RECORDINGS) + "/" + name, std::ios::binary);
@@ -58,7 +58,7 @@ Outcome replay(std::string_view bytes, bool terminal, bool progress = false) {
   ConsoleSink out_sink(out, terminal), err_sink(err, terminal);
   OutputStreams streams{out_sink, err_sink, true, progress};
   Outcome outcome;
-  outcome.status = converse(peer, peer, Request{Request::List{}}, streams);
+  outcome.status = run_conversation(peer, peer, Request{Request::List{}}, streams);
   out_sink.finish();
   err_sink.finish();
   outcome.out = out.text;
@@ -134,7 +134,7 @@ void check(std::string_view bytes, const std::string& what) {
     const std::string& before = expected.outcome.err;
     ASSERT_EQ(err.substr(0, before.size()), before) << what;
     const std::string line = err.substr(before.size());
-    ASSERT_TRUE(line.starts_with(kBroken) && line.ends_with(*expected.broken + "\n"))
+    ASSERT_TRUE(line.starts_with(BROKEN) && line.ends_with(*expected.broken + "\n"))
         << what << line;
     ASSERT_EQ(count(line, "\n"), 1u) << what << line;
   } else {

@@ -55,7 +55,7 @@ class TheToolsEntry(unittest.TestCase):
                        "frame 4A - {\n", "close\n"):
             with Peer.script(script) as peer:
                 self.assertEqual(complete(["exec", ""], env=peer.env), (0, b"", b""), script)
-        # Accepts, then never answers: the watchdog ends the wait.
+        # Accepts, then never answers: the deadline ends the wait.
         with Peer.script("pause 20000\n") as peer:
             started = time.monotonic()
             self.assertEqual(complete(["exec", ""], env=peer.env), (0, b"", b""))

@@ -77,8 +77,9 @@ function scriptPeer(script) {
 
 // An SDK client connected to a fresh sorvane-mcp for `peer`; `capabilities`
 // and the handlers that `setup` installs are the client's own.
-async function connect(peer, args = [], { cwd, capabilities = {}, setup = () => {} } = {}) {
-  const command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...args];
+async function connect(peer, args = [], { cwd, capabilities = {}, setup = () => {}, descriptors } = {}) {
+  let command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...args];
+  if (descriptors) command = ['sh', '-c', `ulimit -n ${descriptors} && exec "$@"`, 'sh', ...command];
   const transport = new StdioClientTransport({
     command: command[0], args: command.slice(1), cwd, stderr: process.env.MCP_STDERR ?? 'pipe',
     env: { ...process.env, WINEDEBUG: '-all', SORVANE_DATA_DIR: hostPath(peer.dataDir) },
@@ -90,6 +91,32 @@ async function connect(peer, args = [], { cwd, capabilities = {}, setup = () => 
   await client.connect(transport, { timeout: REQUEST_TIMEOUT });
   clients.push(client);
   return client;
+}
+
+// sorvane-mcp spoken to line by line, for messages no SDK client would send.
+function rawServer(peer, args = []) {
+  const command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...args];
+  const child = spawn(command[0], command.slice(1), {
+    stdio: ['pipe', 'pipe', process.env.MCP_STDERR ?? 'ignore'],
+    env: { ...process.env, WINEDEBUG: '-all', SORVANE_DATA_DIR: hostPath(peer.dataDir) },
+  });
+  peers.push(child);
+  let buffered = '';
+  const waiting = [];
+  const lines = [];
+  child.stdout.on('data', (chunk) => {
+    buffered += chunk;
+    for (let end = buffered.indexOf('\n'); end >= 0; end = buffered.indexOf('\n')) {
+      lines.push(JSON.parse(buffered.slice(0, end)));
+      buffered = buffered.slice(end + 1);
+      while (waiting.length > 0 && lines.length > 0) waiting.shift()(lines.shift());
+    }
+  });
+  return {
+    child,
+    send: (line) => child.stdin.write(line + '\n'),
+    next: () => lines.length > 0 ? Promise.resolve(lines.shift()) : new Promise((r) => waiting.push(r)),
+  };
 }
 
 const validator = new AjvJsonSchemaValidator();
@@ -138,7 +165,7 @@ describe('sorvane-mcp', () => {
     const exec = await call(client, 'exec', { host: HOST, command: 'echo hello' });
     assert.deepEqual(exec.structuredContent, {
       exit_code: 0, stdout: WINDOWS ? 'hello\r\n' : 'hello\n', stderr: '',
-      stdout_truncated: false, stderr_truncated: false,
+      stdout_truncated: false, stderr_truncated: false, stdout_omitted: 0, stderr_omitted: 0,
     });
     await client.close();
   });
@@ -149,6 +176,7 @@ describe('sorvane-mcp', () => {
     const result = await call(client, 'exec', { host: HOST, command: 'x' });
     assert.deepEqual(result.structuredContent, {
       exit_code: 300, stdout: 'ab\uFFFD', stderr: 'eeeee', stdout_truncated: false, stderr_truncated: true,
+      stdout_omitted: 0, stderr_omitted: 2,
     });
     assert.equal(result.isError, false);
     await client.close();
@@ -210,6 +238,7 @@ describe('sorvane-mcp', () => {
       { progress: 20, total: 30, message: '1/2 files' },
     ]);
     assert.deepEqual(done.structuredContent, { files: 2, bytes: 30, skipped: 0, failed: 1, failures: ['b: gone'] });
+    assert.equal(done.isError, true);  // a failed file fails the call, summary and all
     let stray = 0;
     client.setNotificationHandler((await import('@modelcontextprotocol/sdk/types.js')).ProgressNotificationSchema, () => stray++);
     await call(client, 'upload', args);
@@ -417,5 +446,70 @@ describe('sorvane-mcp', () => {
     assert.equal(tampered.status, 1);
     assert.ok(tampered.stdout.includes(': line 2 breaks the chain: its prev is not the SHA-256 of the line before\n'),
       tampered.stdout);
+  });
+
+  test('deep nesting, batches and 2025-03-26 are refused, and the server lives on', async () => {
+    const peer = await demoPeer();
+    const server = rawServer(peer);
+    server.send(JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'initialize',
+      params: { protocolVersion: '2025-03-26', capabilities: {}, clientInfo: { name: 'raw', version: '1' } } }));
+    assert.equal((await server.next()).result.protocolVersion, '2025-11-25');
+    server.send('{"jsonrpc":"2.0","method":"notifications/initialized"}');
+    server.send('[{"jsonrpc":"2.0","id":2,"method":"ping"}]');
+    assert.deepEqual(await server.next(), { jsonrpc: '2.0', id: null, error: { code: -32600, message: 'Invalid Request' } });
+    const deep = '['.repeat(48000) + ']'.repeat(48000);
+    server.send(`{"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"exec","arguments":{"host":"${HOST}","command":${deep}}}}`);
+    const refused = await server.next();
+    assert.equal(refused.id, 3);
+    assert.equal(refused.error.code, -32600);
+    server.send(`{"jsonrpc":"2.0","id":4,"method":"ping","params":{"_meta":${deep}}}`);
+    assert.equal((await server.next()).id, 4);
+    server.send('{"jsonrpc":"2.0","id":5,"method":"ping"}');
+    assert.deepEqual(await server.next(), { jsonrpc: '2.0', id: 5, result: {} });
+    assert.equal(peer.request(), null);
+    server.child.stdin.end();
+  });
+
+  test('arguments outside the schema and NUL characters are refused; lists are trimmed; schemas use anyOf', async () => {
+    const peer = await demoPeer();
+    const client = await connect(peer, ['--tools', 'list_hosts , exec', '--hosts', `${HOST}, c0ffee0000000001`]);
+    const { tools } = await client.listTools();
+    assert.deepEqual(tools.map((t) => t.name), ['list_hosts', 'exec']);
+    assert.doesNotMatch(JSON.stringify(tools), /"type":\[/);
+    assert.equal(errorLine(await call(client, 'exec', { host: HOST, command: 'true', timeout: 5 })),
+      'sorvane: [bad_request] invalid arguments: unknown argument `timeout`');
+    assert.equal(errorLine(await call(client, 'exec', { host: HOST, command: 'echo a\0; rm -rf x' })),
+      'sorvane: [bad_request] invalid arguments: `command` contains a NUL character');
+    assert.equal(peer.request(), null);
+    const listed = await call(client, 'list_hosts', {});
+    assert.deepEqual(listed.structuredContent.hosts.map((h) => h.id), [HOST, 'c0ffee0000000001']);
+    await client.close();
+  });
+
+  test('past the default 64 KiB, exec keeps the head and the tail of each stream', async () => {
+    const peer = await scriptPeer(`stdout ${'a'.repeat(40000)}\nstdout ${'b'.repeat(40000)}\n` +
+      `stdout ${'c'.repeat(40000)}\nstderr tail only\njson {"type":"exit","code":1}\n`);
+    const client = await connect(peer);
+    const result = await call(client, 'exec', { host: HOST, command: 'make' });
+    const { stdout, ...rest } = result.structuredContent;
+    assert.equal(stdout, 'a'.repeat(32768) + 'c'.repeat(32768));
+    assert.deepEqual(rest, { exit_code: 1, stderr: 'tail only', stdout_truncated: true,
+      stderr_truncated: false, stdout_omitted: 120000 - 65536, stderr_omitted: 0 });
+    await client.close();
+  });
+
+  test('1000 calls at once with 64 descriptors queue, and too few descriptors are named', posixOnly, async () => {
+    const peer = await demoPeer('--parallel');
+    const many = async (args) => {
+      const client = await connect(peer, args, { descriptors: 64 });
+      const results = await Promise.all(Array.from({ length: 1000 },
+        () => client.callTool({ name: 'list_hosts', arguments: {} }, undefined, { timeout: REQUEST_TIMEOUT })));
+      await client.close();
+      return new Set(results.map((r) => (r.isError ? r.content[0].text : 'ok')));
+    };
+    assert.deepEqual(await many([]), new Set(['ok']));
+    for (const outcome of await many(['--max-calls', '200'])) {
+      if (outcome !== 'ok') assert.match(outcome, /^sorvane: \[connect_failed\] .*Too many open files/);
+    }
   });
 });

@@ -15,7 +15,7 @@ template <class T>
 using Maybe = std::optional<T>;
 
 // Appended to a repeated key: never part of a parsed key, which is UTF-8.
-constexpr char kRepeat = '\xFF';
+constexpr char REPEAT = '\xFF';
 
 // The library's tree builder, except that a repeated key is kept under a
 // marked name instead of replacing the first value.
@@ -33,7 +33,7 @@ class KeepRepeats : public nlohmann::detail::json_sax_dom_parser<Json> {
     return Base::end_object();
   }
   bool key(Json::string_t& name) {
-    if (!keys_.back().insert(name).second) name += kRepeat;
+    if (!keys_.back().insert(name).second) name += REPEAT;
     return Base::key(name);
   }
 
@@ -43,7 +43,7 @@ class KeepRepeats : public nlohmann::detail::json_sax_dom_parser<Json> {
 
 bool repeated(const Json& object, std::initializer_list<const char*> keys) {
   for (const char* key : keys) {
-    if (object.contains(std::string(key) + kRepeat)) return true;
+    if (object.contains(std::string(key) + REPEAT)) return true;
   }
   return false;
 }

@@ -10,7 +10,7 @@ namespace {
 using testing::split_frames;
 using testing::StringWriter;
 
-const Json kHosts = Json::parse(
+const Json HOSTS = Json::parse(
     R"([{"id":"a1b2c3d4e5f60718","name":"web","user":"u","host":"h","port":22},
         {"id":"b7c8d9e0f1a2b3c4","name":"db","user":"u","host":"h","port":22}])");
 
@@ -53,7 +53,7 @@ TEST(PeerDemoRequest, DecodesEveryRequestType) {
 
 std::vector<std::pair<char, std::string>> serve(std::string_view payload) {
   StringWriter out;
-  EXPECT_TRUE(serve_demo(payload, kHosts, out));
+  EXPECT_TRUE(serve_demo(payload, HOSTS, out));
   auto split = split_frames(out.text);
   EXPECT_TRUE(split.rest.empty());
   return split.frames;
@@ -98,7 +98,7 @@ TEST(PeerDemo, ExecStopsWhenTheClientHasGone) {
   out.broken = true;
   auto served = serve_demo(
       R"({"version":2,"request":{"type":"exec","host":"a1b2c3d4e5f60718","command":"echo hi"}})",
-      kHosts, out);
+      HOSTS, out);
   EXPECT_FALSE(served);
 }
 

@@ -8,17 +8,17 @@
 namespace sorvane::peer {
 namespace {
 
-constexpr std::array<const char*, 4> kRequiredStrings = {"id", "name", "user", "host"};
-constexpr std::array<const char*, 2> kOptionalStrings = {"group", "os"};
+constexpr std::array<const char*, 4> REQUIRED_STRINGS = {"id", "name", "user", "host"};
+constexpr std::array<const char*, 2> OPTIONAL_STRINGS = {"group", "os"};
 
 Result<bool, std::string> check_host(const Json& host) {
   if (!host.is_object()) return fail(std::string("a host must be a JSON object"));
-  for (const char* key : kRequiredStrings) {
+  for (const char* key : REQUIRED_STRINGS) {
     if (!host.contains(key) || !host[key].is_string()) {
       return fail("host member \"" + std::string(key) + "\" must be a string");
     }
   }
-  for (const char* key : kOptionalStrings) {
+  for (const char* key : OPTIONAL_STRINGS) {
     if (host.contains(key) && !host[key].is_null() && !host[key].is_string()) {
       return fail("host member \"" + std::string(key) + "\" must be a string or null");
     }
@@ -66,8 +66,8 @@ Json filter_hosts(const Json& hosts, const std::optional<std::string>& query) {
 }
 
 Json generate_hosts(std::uint64_t count) {
-  static constexpr std::array<const char*, 4> kGroups = {"prod", "staging", "dev", "lab"};
-  static constexpr std::array<const char*, 4> kSystems = {"ubuntu", "debian", "centos", "alpine"};
+  static constexpr std::array<const char*, 4> GROUPS = {"prod", "staging", "dev", "lab"};
+  static constexpr std::array<const char*, 4> SYSTEMS = {"ubuntu", "debian", "centos", "alpine"};
   Json hosts = Json::array();
   for (std::uint64_t i = 0; i < count; ++i) {
     char id[17];
@@ -76,11 +76,11 @@ Json generate_hosts(std::uint64_t count) {
     Json host;
     host["id"] = id;
     host["name"] = "host-" + std::to_string(i + 1);
-    host["group"] = kGroups[i % kGroups.size()];
+    host["group"] = GROUPS[i % GROUPS.size()];
     host["user"] = "deploy";
     host["host"] = "10.0." + std::to_string(i / 250 % 256) + "." + std::to_string(i % 250 + 1);
     host["port"] = 22;
-    host["os"] = kSystems[i % kSystems.size()];
+    host["os"] = SYSTEMS[i % SYSTEMS.size()];
     hosts.push_back(std::move(host));
   }
   return hosts;

@@ -7,7 +7,7 @@
 namespace sorvane::peer {
 namespace {
 
-constexpr std::string_view kHosts = R"([
+constexpr std::string_view HOSTS = R"([
   {"id":"a1b2c3d4e5f60718","name":"Web-1","group":"Production","user":"deploy","host":"10.0.1.11","port":22,"os":"ubuntu"},
   {"id":"b7c8d9e0f1a2b3c4","name":"数据库","group":null,"user":"POSTGRES","host":"db.internal","port":2222},
   {"id":"c0ffee0000000001","name":"ΣΟΦΙΑ","user":"ci","host":"build","port":22,"os":null}
@@ -20,7 +20,7 @@ std::vector<std::string> ids(const Json& hosts) {
 }
 
 TEST(PeerHosts, FiltersByAnyMemberIgnoringCaseInFileOrder) {
-  auto hosts = parse_hosts(kHosts);
+  auto hosts = parse_hosts(HOSTS);
   ASSERT_TRUE(hosts) << hosts.error();
   const std::pair<std::optional<std::string>, std::vector<std::string>> cases[] = {
       {std::nullopt, {"a1b2c3d4e5f60718", "b7c8d9e0f1a2b3c4", "c0ffee0000000001"}},

@@ -16,7 +16,7 @@ std::string last_error_text(const std::string& what) {
   return what + ": " + os_error(static_cast<int>(GetLastError())).text;
 }
 
-constexpr DWORD kBufferSize = 64 * 1024;
+constexpr DWORD BUFFER_SIZE = 64 * 1024;
 
 // The pipe's security: owned by the current user, who alone may use it.
 // The owner must be given explicitly: under Wine a pipe created without one
@@ -86,7 +86,7 @@ class PipeInstanceConnection final : public PeerConnection {
 
   IoResult<std::size_t> write_some(ByteSpan bytes) override {
     DWORD sent = 0;
-    const DWORD want = bytes.size() < kBufferSize ? static_cast<DWORD>(bytes.size()) : kBufferSize;
+    const DWORD want = bytes.size() < BUFFER_SIZE ? static_cast<DWORD>(bytes.size()) : BUFFER_SIZE;
     if (WriteFile(pipe_.get(), bytes.data(), want, &sent, nullptr)) return std::size_t{sent};
     return fail(os_error(static_cast<int>(GetLastError())));
   }
@@ -116,7 +116,7 @@ struct Listener::State {
     HANDLE pipe = CreateNamedPipeW(
         name.c_str(), open_mode,
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-        PIPE_UNLIMITED_INSTANCES, kBufferSize, kBufferSize, 0, security.attributes());
+        PIPE_UNLIMITED_INSTANCES, BUFFER_SIZE, BUFFER_SIZE, 0, security.attributes());
     if (pipe == INVALID_HANDLE_VALUE) {
       if (first && GetLastError() == ERROR_ACCESS_DENIED) {
         return fail(std::string("another server is already listening on this pipe"));

@@ -21,9 +21,9 @@ namespace sorvane::peer {
 namespace {
 
 // Threads of --parallel: far more than the tests open at once.
-constexpr std::size_t kParallelConnections = 64;
+constexpr std::size_t PARALLEL_CONNECTIONS = 64;
 
-constexpr const char* kDescription =
+constexpr const char* DESCRIPTION =
     "sorvane-peer: a stand-in for the Sorvane desktop application, for development, tests and "
     "demos.\n"
     "It is NOT the desktop application: it holds no credentials and connects to no SSH host.\n"
@@ -31,7 +31,7 @@ constexpr const char* kDescription =
     "--data-dir),\n"
     "prints \"listening on <address>\" once ready, and serves one connection after another.";
 
-constexpr const char* kFooter = R"(Modes:
+constexpr const char* FOOTER = R"(Modes:
   demo --hosts FILE   answer like the desktop application would, on this machine:
                       list from FILE (a JSON array of hosts), exec with the local
                       shell, upload/download as local copies ("~" = home directory)
@@ -153,7 +153,7 @@ int listen_and_serve(const Mode& mode, const Options& options) {
   std::printf("listening on %s\n", native_to_utf8_lossy(address).c_str());
   std::fflush(stdout);
   // Joined before the listener closes; connections past its threads wait.
-  ThreadPool pool(kParallelConnections);
+  ThreadPool pool(PARALLEL_CONNECTIONS);
   do {
     auto connection = listener->accept(!options.once);
     if (!connection) {
@@ -178,8 +178,8 @@ int listen_and_serve(const Mode& mode, const Options& options) {
 }  // namespace
 
 int peer_main(std::vector<std::string> arguments) {
-  CLI::App app(kDescription, "sorvane-peer");
-  app.footer(kFooter);
+  CLI::App app(DESCRIPTION, "sorvane-peer");
+  app.footer(FOOTER);
   app.require_subcommand(1);
   Options options;
   CLI::App* script = app.add_subcommand("script", "Replay a script of frames on every connection");

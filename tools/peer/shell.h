@@ -15,11 +15,11 @@ namespace sorvane::peer {
 // command (the client has gone away).
 using ChunkSink = std::function<bool(FrameKind stream, ByteSpan chunk)>;
 
-inline constexpr std::size_t kMaxChunk = std::size_t{64} * 1024;
+inline constexpr std::size_t MAX_CHUNK = std::size_t{64} * 1024;
 
 // Runs `command` with /bin/sh -c (cmd /c on Windows) in the home directory,
 // with no standard input, streaming its output in chunks of at most
-// kMaxChunk bytes. Returns the exit code (128 + signal for a command killed
+// MAX_CHUNK bytes. Returns the exit code (128 + signal for a command killed
 // by a signal), or why it could not be run or was stopped.
 Result<int, std::string> run_shell(const std::string& command, const ChunkSink& sink);
 

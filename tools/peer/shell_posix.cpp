@@ -34,18 +34,18 @@ Result<Pipe, std::string> make_pipe() {
 class SpawnSetup {
  public:
   SpawnSetup() {  // NOLINT(cppcoreguidelines-pro-type-member-init): the init calls do it
-    posix_spawn_file_actions_init(&actions_);
-    posix_spawnattr_init(&attributes_);
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
   }
   ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions_);
-    posix_spawnattr_destroy(&attributes_);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
   }
   SpawnSetup(const SpawnSetup&) = delete;
   SpawnSetup& operator=(const SpawnSetup&) = delete;
 
-  posix_spawn_file_actions_t actions_;
-  posix_spawnattr_t attributes_;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
 };
 
 // The peer ignores SIGPIPE for itself; an ignored signal would stay ignored
@@ -60,20 +60,19 @@ void reset_signals(posix_spawnattr_t& attributes) {
 
 Result<pid_t, std::string> spawn(const std::string& command, const Pipe& out, const Pipe& err) {
   SpawnSetup setup;
-  posix_spawn_file_actions_addopen(&setup.actions_, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&setup.actions_, out.write_end.get(), 1);
-  posix_spawn_file_actions_adddup2(&setup.actions_, err.write_end.get(), 2);
+  posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&setup.actions, out.write_end.get(), 1);
+  posix_spawn_file_actions_adddup2(&setup.actions, err.write_end.get(), 2);
   const auto home = home_directory();
-  if (home) posix_spawn_file_actions_addchdir_np(&setup.actions_, home->c_str());
-  reset_signals(setup.attributes_);
+  if (home) posix_spawn_file_actions_addchdir_np(&setup.actions, home->c_str());
+  reset_signals(setup.attributes);
 
   std::string shell = "/bin/sh";
   std::string dash_c = "-c";
   std::string text = command;
   char* argv[] = {shell.data(), dash_c.data(), text.data(), nullptr};
   pid_t pid = 0;
-  const int failed =
-      posix_spawn(&pid, "/bin/sh", &setup.actions_, &setup.attributes_, argv, environ);
+  const int failed = posix_spawn(&pid, "/bin/sh", &setup.actions, &setup.attributes, argv, environ);
   if (failed != 0) return fail(std::string("cannot start /bin/sh: ") + std::strerror(failed));
   return pid;
 }
@@ -89,7 +88,7 @@ int wait_for_exit(pid_t pid) {
 
 // Reads both pipes until both reach end of file; false when the sink gave up.
 bool pump(UniqueFd& out, UniqueFd& err, const ChunkSink& sink) {
-  std::vector<std::uint8_t> buffer(kMaxChunk);
+  std::vector<std::uint8_t> buffer(MAX_CHUNK);
   while (out.valid() || err.valid()) {
     std::array<pollfd, 2> fds = {pollfd{out.get(), POLLIN, 0}, pollfd{err.get(), POLLIN, 0}};
     if (::poll(fds.data(), fds.size(), -1) < 0) {

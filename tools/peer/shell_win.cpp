@@ -67,7 +67,7 @@ Result<UniqueHandle, std::string> spawn(const std::string& command, const Unique
 // Polls both pipes (anonymous pipes cannot be waited on) until both are
 // closed; false when the sink gave up.
 bool pump(UniqueHandle& out, UniqueHandle& err, const ChunkSink& sink) {
-  std::vector<std::uint8_t> buffer(kMaxChunk);
+  std::vector<std::uint8_t> buffer(MAX_CHUNK);
   while (out.valid() || err.valid()) {
     bool moved = false;
     for (UniqueHandle* pipe : {&out, &err}) {

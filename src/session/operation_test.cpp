@@ -1,4 +1,4 @@
-#include "cli/prepare.h"
+#include "session/operation.h"
 
 #include "platform/absolute_path.h"
 
@@ -39,10 +39,12 @@ TEST(PrepareCommand, NormalisesTheCommandTextFromEitherSource) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto from_argument = prepare_command(Cli::Exec{"ID", c.source, false}, input_must_not_be_read);
+    auto from_argument =
+        prepare_command(Operation::Exec{"ID", c.source, false}, input_must_not_be_read);
     ASSERT_TRUE(from_argument) << from_argument.error().message;
     EXPECT_EQ(*from_argument, c.expected);
-    auto from_input = prepare_command(Cli::Exec{"ID", std::nullopt, true}, input_of(c.source));
+    auto from_input =
+        prepare_command(Operation::Exec{"ID", std::nullopt, true}, input_of(c.source));
     ASSERT_TRUE(from_input) << from_input.error().message;
     EXPECT_EQ(*from_input, c.expected);
   }
@@ -51,7 +53,7 @@ TEST(PrepareCommand, NormalisesTheCommandTextFromEitherSource) {
 TEST(PrepareCommand, RefusesEmptyAndUnreadableCommands) {
   struct Case {
     const char* name;
-    Cli::Exec exec;
+    Operation::Exec exec;
     InputReader input;
     std::string message;
   };
@@ -96,19 +98,19 @@ TEST(MakeAbsolute, EmptyPathFails) {
 }
 
 TEST(BuildRequest, MovesFieldsAndMakesLocalPathsAbsolute) {
-  auto list = build_request(Cli{Cli::List{"web", true}}, input_must_not_be_read);
+  auto list = build_request(Operation{Operation::List{"web"}}, input_must_not_be_read);
   ASSERT_TRUE(list);
   EXPECT_EQ(std::get<Request::List>(list->member).query, "web");
 
-  auto exec =
-      build_request(Cli{Cli::Exec{"h1", std::nullopt, true}}, input_of("\xEF\xBB\xBFls\r\n"));
+  auto exec = build_request(Operation{Operation::Exec{"h1", std::nullopt, true}},
+                            input_of("\xEF\xBB\xBFls\r\n"));
   ASSERT_TRUE(exec);
   EXPECT_EQ(std::get<Request::Exec>(exec->member).host, "h1");
   EXPECT_EQ(std::get<Request::Exec>(exec->member).command, "ls\n");
 
   const NativePath relative = utf8_to_native("missing-dir/../out.zip");
   auto upload =
-      build_request(Cli{Cli::Upload{"h1", relative, "~/in", false}}, input_must_not_be_read);
+      build_request(Operation{Operation::Upload{"h1", relative, "~/in"}}, input_must_not_be_read);
   ASSERT_TRUE(upload) << upload.error().message;
   const auto& up = std::get<Request::Upload>(upload->member);
   EXPECT_EQ(up.source, *make_absolute(relative));
@@ -116,7 +118,7 @@ TEST(BuildRequest, MovesFieldsAndMakesLocalPathsAbsolute) {
   EXPECT_EQ(up.destination, "~/in");
 
   auto download =
-      build_request(Cli{Cli::Download{"h1", "~/x", relative, false}}, input_must_not_be_read);
+      build_request(Operation{Operation::Download{"h1", "~/x", relative}}, input_must_not_be_read);
   ASSERT_TRUE(download);
   EXPECT_EQ(std::get<Request::Download>(download->member).source, "~/x");
   EXPECT_EQ(std::get<Request::Download>(download->member).destination, *make_absolute(relative));
@@ -124,29 +126,10 @@ TEST(BuildRequest, MovesFieldsAndMakesLocalPathsAbsolute) {
 
 TEST(BuildRequest, UnresolvablePathIsABadRequestNamingThePath) {
   auto upload =
-      build_request(Cli{Cli::Upload{"h1", NativePath(), "r", false}}, input_must_not_be_read);
+      build_request(Operation{Operation::Upload{"h1", NativePath(), "r"}}, input_must_not_be_read);
   ASSERT_FALSE(upload);
   EXPECT_EQ(upload.error().code, ErrorCode::BadRequest);
   EXPECT_EQ(upload.error().message, "无法解析路径 ：cannot make an empty path absolute");
-}
-
-TEST(WantsJson, FlagOrRedirectedOutput) {
-  struct Case {
-    Cli cli;
-    bool terminal = false;
-    bool expected = false;
-  };
-  const Case cases[] = {
-      {{Cli::List{}}, true, false},
-      {{Cli::List{}}, false, true},
-      {{Cli::List{std::nullopt, true}}, true, true},
-      {{Cli::Exec{"h", "ls", false}}, true, false},
-      {{Cli::Exec{"h", "ls", false}}, false, true},
-      {{Cli::Upload{"h", utf8_to_native("a"), "b", true}}, true, true},
-      {{Cli::Download{"h", "a", utf8_to_native("b"), false}}, true, false},
-      {{Cli::Download{"h", "a", utf8_to_native("b"), false}}, false, true},
-  };
-  for (const auto& c : cases) EXPECT_EQ(wants_json(c.cli, c.terminal), c.expected);
 }
 
 }  // namespace

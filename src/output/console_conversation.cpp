@@ -1,24 +1,24 @@
-#include "output/conversation.h"
+#include "output/console_conversation.h"
 
 #include <type_traits>
 #include <variant>
 
-#include "output/exchange.h"
 #include "output/host_listing.h"
 #include "output/progress_line.h"
 #include "output/remote_output.h"
 #include "output/transfer_output.h"
 #include "protocol/error_code.h"
+#include "session/conversation.h"
 
 namespace sorvane {
 namespace {
 
-constexpr std::uint32_t kFailureStatus = 255;
+constexpr std::uint32_t FAILURE_STATUS = 255;
 
 std::uint32_t report(ConsoleSink& err, const ToolError& error) {
   // A failure to write the error line is ignored: there is nowhere left to say it.
   (void)err.write_all(format_error_line(error));
-  return kFailureStatus;
+  return FAILURE_STATUS;
 }
 
 // Remote output straight to its stream; progress on the live line.
@@ -78,16 +78,16 @@ std::uint32_t finish(FinalReply reply, OutputStreams& streams, ConsoleEvents& ev
 
 }  // namespace
 
-std::uint32_t converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
-                       OutputStreams& streams) {
-  ConsoleEvents events(streams);
-  return finish(exchange(from_peer, to_peer, request, events), streams, events);
-}
-
 std::uint32_t run_conversation(std::string_view endpoint_name, const Request& request,
                                OutputStreams& streams) {
   ConsoleEvents events(streams);
-  return finish(hold_conversation(endpoint_name, request, events), streams, events);
+  return finish(converse(endpoint_name, request, events), streams, events);
+}
+
+std::uint32_t run_conversation(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
+                               OutputStreams& streams) {
+  ConsoleEvents events(streams);
+  return finish(converse(from_peer, to_peer, request, events), streams, events);
 }
 
 }  // namespace sorvane

@@ -1,6 +1,4 @@
-#include "cli/prepare.h"
-
-#include <type_traits>
+#include "session/operation.h"
 
 #include "platform/absolute_path.h"
 #include "text/unicode.h"
@@ -9,13 +7,13 @@
 namespace sorvane {
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::string_view kNotUtf8 = "stream did not contain valid UTF-8";
+constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+constexpr std::string_view NOT_UTF8 = "stream did not contain valid UTF-8";
 
 ToolError bad_request(std::string message) { return {ErrorCode::BadRequest, std::move(message)}; }
 
 ToolError unreadable_input(std::string_view description) {
-  return bad_request(std::string(messages::kCannotReadStdin) + std::string(description));
+  return bad_request(std::string(messages::CANNOT_READ_STDIN) + std::string(description));
 }
 
 std::string crlf_to_lf(std::string_view text) {
@@ -28,12 +26,12 @@ std::string crlf_to_lf(std::string_view text) {
   return result;
 }
 
-Result<std::string, ToolError> command_source(const Cli::Exec& exec,
+Result<std::string, ToolError> command_source(const Operation::Exec& exec,
                                               const InputReader& read_input) {
   if (!exec.use_stdin) return exec.command.value_or(std::string());
   auto input = read_input();
   if (!input) return fail(unreadable_input(input.error().text));
-  if (!text::is_valid_utf8(*input)) return fail(unreadable_input(kNotUtf8));
+  if (!text::is_valid_utf8(*input)) return fail(unreadable_input(NOT_UTF8));
   return std::move(*input);
 }
 
@@ -41,28 +39,28 @@ Result<std::string, ToolError> command_source(const Cli::Exec& exec,
 Result<NativePath, ToolError> make_absolute_or_refuse(const NativePath& local) {
   auto absolute = make_absolute(local);
   if (absolute) return std::move(*absolute);
-  return fail(bad_request(std::string(messages::kCannotResolvePath) + native_to_utf8_lossy(local) +
-                          std::string(messages::kFullWidthColon) + absolute.error().text));
+  return fail(bad_request(std::string(messages::CANNOT_RESOLVE_PATH) + native_to_utf8_lossy(local) +
+                          std::string(messages::FULL_WIDTH_COLON) + absolute.error().text));
 }
 
-Result<Request, ToolError> build(Cli::List list, const InputReader&) {
+Result<Request, ToolError> build(Operation::List list, const InputReader&) {
   return Request{Request::List{std::move(list.query)}};
 }
 
-Result<Request, ToolError> build(Cli::Exec exec, const InputReader& read_input) {
+Result<Request, ToolError> build(Operation::Exec exec, const InputReader& read_input) {
   auto command = prepare_command(exec, read_input);
   if (!command) return fail(std::move(command).error());
   return Request{Request::Exec{std::move(exec.id), std::move(*command)}};
 }
 
-Result<Request, ToolError> build(Cli::Upload upload, const InputReader&) {
+Result<Request, ToolError> build(Operation::Upload upload, const InputReader&) {
   auto source = make_absolute_or_refuse(upload.local);
   if (!source) return fail(std::move(source).error());
   return Request{
       Request::Upload{std::move(upload.id), std::move(*source), std::move(upload.remote)}};
 }
 
-Result<Request, ToolError> build(Cli::Download download, const InputReader&) {
+Result<Request, ToolError> build(Operation::Download download, const InputReader&) {
   auto destination = make_absolute_or_refuse(download.local);
   if (!destination) return fail(std::move(destination).error());
   return Request{Request::Download{std::move(download.id), std::move(download.remote),
@@ -71,37 +69,24 @@ Result<Request, ToolError> build(Cli::Download download, const InputReader&) {
 
 }  // namespace
 
-Result<std::string, ToolError> prepare_command(const Cli::Exec& exec,
+Result<std::string, ToolError> prepare_command(const Operation::Exec& exec,
                                                const InputReader& read_input) {
   auto source = command_source(exec, read_input);
   if (!source) return source;
   std::string_view text = *source;
-  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  if (text.starts_with(BYTE_ORDER_MARK)) text.remove_prefix(BYTE_ORDER_MARK.size());
   std::string command = crlf_to_lf(text);
   if (text::trim_white_space(command).empty())
-    return fail(bad_request(std::string(messages::kEmptyCommand)));
+    return fail(bad_request(std::string(messages::EMPTY_COMMAND)));
   return command;
 }
 
-Result<Request, ToolError> build_request(Cli cli, const InputReader& read_input) {
+Result<Request, ToolError> build_request(Operation operation, const InputReader& read_input) {
   return std::visit(
-      [&read_input](auto&& command) {
-        return build(std::forward<decltype(command)>(command), read_input);
+      [&read_input](auto&& member) {
+        return build(std::forward<decltype(member)>(member), read_input);
       },
-      std::move(cli.command));
-}
-
-bool wants_json(const Cli& cli, bool stdout_is_terminal) {
-  const bool asked = std::visit(
-      [](const auto& command) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(command)>, Cli::Exec>) {
-          return false;  // exec has no --json
-        } else {
-          return command.json;
-        }
-      },
-      cli.command);
-  return asked || !stdout_is_terminal;
+      std::move(operation.member));
 }
 
 }  // namespace sorvane

@@ -1,4 +1,4 @@
-#include "output/conversation.h"
+#include "output/console_conversation.h"
 
 #include <gtest/gtest.h>
 
@@ -60,8 +60,8 @@ struct Options {
   bool stdout_broken = false;
 };
 
-Outcome converse_with(std::string peer_bytes, Options options = {},
-                      const Request& request = Request{Request::Exec{"abc", "uptime"}}) {
+Outcome run_conversation_with(std::string peer_bytes, Options options = {},
+                              const Request& request = Request{Request::Exec{"abc", "uptime"}}) {
   ScriptedPeer peer(std::move(peer_bytes));
   testing::RecordingStream out_stream;
   testing::RecordingStream err_stream;
@@ -69,16 +69,16 @@ Outcome converse_with(std::string peer_bytes, Options options = {},
   ConsoleSink out_sink(out_stream, options.terminal);
   ConsoleSink err_sink(err_stream, options.terminal);
   OutputStreams streams{out_sink, err_sink, options.json, options.progress};
-  std::uint32_t status = converse(peer, peer, request, streams);
+  std::uint32_t status = run_conversation(peer, peer, request, streams);
   out_sink.finish();
   err_sink.finish();
   return {status, out_stream.text, err_stream.text, peer.sent};
 }
 
-const std::string kBroken = "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：";
+const std::string BROKEN = "sorvane: [connect_failed] 与 Sorvane 的连接意外中断：";
 
 TEST(Conversation, SendsTheRequestAsOneJsonFrame) {
-  Outcome run = converse_with(json(R"({"type":"exit","code":0})"));
+  Outcome run = run_conversation_with(json(R"({"type":"exit","code":0})"));
   EXPECT_EQ(run.sent,
             json(R"({"version":2,"request":{"type":"exec","host":"abc","command":"uptime"}})"));
 }
@@ -107,7 +107,7 @@ TEST(Conversation, FinalRepliesGiveTheirStatus) {
       {json(R"({"type":"hosts","hosts":[]})"), 0, "", "没有匹配的主机\n"},
   };
   for (const Case& c : cases) {
-    Outcome run = converse_with(c.peer);
+    Outcome run = run_conversation_with(c.peer);
     EXPECT_EQ(run.status, c.status) << c.peer;
     EXPECT_EQ(run.out, c.out) << c.peer;
     EXPECT_EQ(run.err, c.err) << c.peer;
@@ -115,7 +115,7 @@ TEST(Conversation, FinalRepliesGiveTheirStatus) {
 }
 
 TEST(Conversation, JsonFormOfFinalRepliesKeepsItsStatus) {
-  Outcome run = converse_with(
+  Outcome run = run_conversation_with(
       json(R"({"type":"transfer_done","files":0,"bytes":0,"skipped":0,"failed":2,"failures":[]})"),
       Options{.json = true});
   EXPECT_EQ(run.status, 1u);
@@ -123,8 +123,8 @@ TEST(Conversation, JsonFormOfFinalRepliesKeepsItsStatus) {
 }
 
 TEST(Conversation, OutputFramesPassThroughInOrder) {
-  Outcome run = converse_with(out("a\n") + err("b\n") + out("") + out("c") +
-                              json(R"({"type":"exit","code":0})"));
+  Outcome run = run_conversation_with(out("a\n") + err("b\n") + out("") + out("c") +
+                                      json(R"({"type":"exit","code":0})"));
   EXPECT_EQ(run.status, 0u);
   EXPECT_EQ(run.out, "a\nc");
   EXPECT_EQ(run.err, "b\n");
@@ -144,27 +144,29 @@ TEST(Conversation, BrokenConversationsPrintOneLineAndFail) {
       {std::string("J\x01\0\0\x01", 5), "frame too large"},
   };
   for (const Case& c : cases) {
-    Outcome run = converse_with(c.peer);
+    Outcome run = run_conversation_with(c.peer);
     EXPECT_EQ(run.status, 255u);
-    EXPECT_EQ(run.err.substr(run.err.find("sorvane:")), kBroken + c.description + "\n");
+    EXPECT_EQ(run.err.substr(run.err.find("sorvane:")), BROKEN + c.description + "\n");
   }
 }
 
 TEST(Conversation, UndecodableReplyIsABrokenConversation) {
-  Outcome run = converse_with(json(R"({"type":"exited","code":0})"));
+  Outcome run = run_conversation_with(json(R"({"type":"exited","code":0})"));
   EXPECT_EQ(run.status, 255u);
-  EXPECT_EQ(run.err.rfind(kBroken, 0), 0u) << run.err;
+  EXPECT_EQ(run.err.rfind(BROKEN, 0), 0u) << run.err;
   EXPECT_NE(run.err.find("exited"), std::string::npos) << run.err;
 }
 
 TEST(Conversation, FramesAfterTheFinalReplyAreIgnored) {
-  Outcome run = converse_with(json(R"({"type":"exit","code":7})") + out("late") + "garbage");
+  Outcome run =
+      run_conversation_with(json(R"({"type":"exit","code":7})") + out("late") + "garbage");
   EXPECT_EQ(run.status, 7u);
   EXPECT_EQ(run.out, "");
 }
 
 TEST(Conversation, AnyReplyIsHandledWhateverWasAsked) {
-  Outcome run = converse_with(json(R"({"type":"hosts","hosts":[]})"), Options{.json = true});
+  Outcome run =
+      run_conversation_with(json(R"({"type":"hosts","hosts":[]})"), Options{.json = true});
   EXPECT_EQ(run.status, 0u);
   EXPECT_EQ(run.out, "[]\n");
 }
@@ -172,7 +174,7 @@ TEST(Conversation, AnyReplyIsHandledWhateverWasAsked) {
 TEST(Conversation, ProgressIsErasedBeforeTheNextReply) {
   std::string progress =
       json(R"({"type":"progress","files":3,"total_files":10,"bytes":1536,"total_bytes":1048576})");
-  Outcome run = converse_with(
+  Outcome run = run_conversation_with(
       progress + progress + json(R"({"type":"error","code":"transfer_failed","message":"断了"})"),
       Options{.progress = true, .terminal = true});
   const std::string line = "3/10 个文件，1.5 KB / 1.0 MB";
@@ -182,7 +184,7 @@ TEST(Conversation, ProgressIsErasedBeforeTheNextReply) {
 }
 
 TEST(Conversation, ProgressIsNotDrawnWithoutATerminal) {
-  Outcome run = converse_with(
+  Outcome run = run_conversation_with(
       json(R"({"type":"progress","files":1,"total_files":1,"bytes":1,"total_bytes":1})") +
           json(
               R"({"type":"transfer_done","files":1,"bytes":1,"skipped":0,"failed":0,"failures":[]})"),
@@ -192,21 +194,21 @@ TEST(Conversation, ProgressIsNotDrawnWithoutATerminal) {
 }
 
 TEST(Conversation, ABrokenBreakAfterProgressLeavesTheLine) {
-  Outcome run = converse_with(
+  Outcome run = run_conversation_with(
       json(R"({"type":"progress","files":1,"total_files":2,"bytes":0,"total_bytes":0})"),
       Options{.progress = true, .terminal = true});
-  EXPECT_EQ(run.err, "\r1/2 个文件，0 B / 0 B" + kBroken + "unexpected end of file\n");
+  EXPECT_EQ(run.err, "\r1/2 个文件，0 B / 0 B" + BROKEN + "unexpected end of file\n");
 }
 
 TEST(Conversation, FailedOutputWriteIsABrokenConversation) {
-  Outcome run =
-      converse_with(out("x") + json(R"({"type":"exit","code":0})"), Options{.stdout_broken = true});
+  Outcome run = run_conversation_with(out("x") + json(R"({"type":"exit","code":0})"),
+                                      Options{.stdout_broken = true});
   EXPECT_EQ(run.status, 255u);
-  EXPECT_EQ(run.err, kBroken + "broken pipe (os error 32)\n");
+  EXPECT_EQ(run.err, BROKEN + "broken pipe (os error 32)\n");
 }
 
 TEST(Conversation, SplitCharacterOnATerminalIsShownWhole) {
-  Outcome run = converse_with(
+  Outcome run = run_conversation_with(
       out("\xE4\xB8") + out("\xAD\xFF") + out("\xE4\xB8") + json(R"({"type":"exit","code":0})"),
       Options{.terminal = true});
   EXPECT_EQ(run.out, "中\xEF\xBF\xBD\xEF\xBF\xBD");

@@ -1,0 +1,47 @@
+// One conversation with the desktop application as a stream of events: send
+// the request, read frames; remote output and progress go to the caller's
+// events as they arrive, and the final reply comes back. The console renderer
+// of `sorvane` and the MCP server both consume it. A conversation keeps all
+// its state to itself (connection, reader, buffers), so one process may hold
+// several at once, each on a thread of its own.
+#pragma once
+
+#include <string_view>
+
+#include "base/io.h"
+#include "base/result.h"
+#include "ipc/cancellation.h"
+#include "protocol/error_code.h"
+#include "protocol/reply.h"
+#include "protocol/request.h"
+
+namespace sorvane {
+
+enum class RemoteStream { Stdout, Stderr };
+
+// What a conversation hands on before its final reply; passed over unless a
+// subclass wants it.
+class ConversationEvents {
+ public:
+  virtual ~ConversationEvents() = default;
+  // A Stdout or Stderr frame's payload. A failure breaks the conversation.
+  virtual IoResult<void> output(RemoteStream, ByteSpan) { return {}; }
+  // A Progress reply.
+  virtual void progress(const TransferCounters&) {}
+};
+
+// The final reply (never a Progress one), or the failure that broke the
+// conversation, with the code and message of the error line.
+using FinalReply = Result<Reply, ToolError>;
+
+// The conversation over an open byte stream.
+FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
+                    ConversationEvents& events);
+
+// Connects to `endpoint_name`, checks the owner and converses; the
+// connection is closed before it returns. With `cancellation`, another
+// thread can end the conversation at any point.
+FinalReply converse(std::string_view endpoint_name, const Request& request,
+                    ConversationEvents& events, Cancellation* cancellation = nullptr);
+
+}  // namespace sorvane
