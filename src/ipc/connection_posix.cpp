@@ -44,7 +44,8 @@ class Socket final : public PipeConnection::Handle {
   IoResult<std::size_t> write_some(ByteSpan bytes) override {
     for (;;) {
       if (auto ready = wait_until_ready(POLLOUT); !ready) return fail(std::move(ready).error());
-      const ssize_t sent = ::send(fd(), bytes.data(), bytes.size(), SEND_NO_SIGNAL | no_wait_flag());
+      const ssize_t sent =
+          ::send(fd(), bytes.data(), bytes.size(), SEND_NO_SIGNAL | no_wait_flag());
       if (sent >= 0) return static_cast<std::size_t>(sent);
       if (errno == EAGAIN || errno == EWOULDBLOCK) continue;
       return fail(os_error(errno));

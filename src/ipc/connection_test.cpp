@@ -137,9 +137,8 @@ TEST(Connect, OpenFailuresAreClassifiedWithoutWaiting) {
     int code;
     ConnectErrorKind kind;
   };
-  for (const Case c :
-       {Case{MISSING, ConnectErrorKind::NotRunning}, Case{DENIED, ConnectErrorKind::Denied},
-        Case{OTHER, ConnectErrorKind::Io}}) {
+  for (const Case c : {Case{MISSING, ConnectErrorKind::NotRunning},
+                       Case{DENIED, ConnectErrorKind::Denied}, Case{OTHER, ConnectErrorKind::Io}}) {
     FakePipes pipes;
     pipes.open_results = {c.code};
     auto result = connect_with(pipes, "p");
