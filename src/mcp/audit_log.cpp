@@ -18,11 +18,11 @@ constexpr std::string_view FIRST_PREV =
 constexpr int MAX_LINE_DEPTH = 8;
 
 std::string hex_sha256(std::string_view bytes) {
-  constexpr std::string_view digits = "0123456789abcdef";
+  constexpr std::string_view HEX_DIGITS = "0123456789abcdef";
   std::string hex;
   for (const std::uint8_t byte : sha256(as_bytes(bytes))) {
-    hex += digits[byte >> 4];
-    hex += digits[byte & 0xF];
+    hex += HEX_DIGITS[byte >> 4];
+    hex += HEX_DIGITS[byte & 0xF];
   }
   return hex;
 }

@@ -56,14 +56,14 @@ IoResult<std::string> fake_resolve(const std::string& path) {
   class Files final : public PathInspector {
    public:
     PathEntry inspect(const std::string& at) override {
-      static const std::map<std::string, PathEntry> entries = {
+      static const std::map<std::string, PathEntry> ENTRIES = {
           {"/work", {PathEntry::Kind::Present, {}}},
           {"/work/out", {PathEntry::Kind::Link, "/home/u/.ssh"}},
           {"/link-to-work", {PathEntry::Kind::Link, "work"}},
           {"/home", {PathEntry::Kind::Present, {}}},
       };
-      const auto found = entries.find(at);
-      return found == entries.end() ? PathEntry{} : found->second;
+      const auto found = ENTRIES.find(at);
+      return found == ENTRIES.end() ? PathEntry{} : found->second;
     }
   } files;
   return resolve_links(path, PathStyle::Posix, files);

@@ -15,10 +15,10 @@ constexpr std::string_view NEEDS_ELICITATION =
     "client cannot, so the call was not run";
 
 const Json& member(const Json& object, const char* name) {
-  static const Json null_value;
-  if (!object.is_object()) return null_value;
+  static const Json NULL_JSON;
+  if (!object.is_object()) return NULL_JSON;
   const auto found = object.find(name);
-  return found == object.end() ? null_value : *found;
+  return found == object.end() ? NULL_JSON : *found;
 }
 
 Json text_or_null(const Json& value) { return value.is_string() ? value : Json(); }
