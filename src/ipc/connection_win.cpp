@@ -125,8 +125,6 @@ class LocalSecurityDescriptor {
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
 
-int last_error() { return static_cast<int>(GetLastError()); }
-
 class WindowsPipes final : public PipeSystem {
  public:
   // CreateFileW does not wait for a busy pipe (wait_busy does), so the
