@@ -126,8 +126,10 @@ struct Definition {
                    "Tool calls run at once; later calls wait their turn (default 16)")
         ->check(check_call_limit)
         ->option_text("N");
-    app.add_option("--timeout", timeout,
-                   "Seconds a call may wait for the user or the client; 0: no limit (default 600)")
+    app.add_option(
+           "--timeout", timeout,
+           "Seconds a call may run, or wait for the desktop application or the client; 0: no limit "
+           "(default 600)")
         ->check(check_seconds)
         ->option_text("SECONDS");
     app.add_option("--local-root", local_roots,

@@ -1,5 +1,7 @@
 #include "mcp/server.h"
 
+#include <algorithm>
+#include <atomic>
 #include <utility>
 
 #include "base/version.h"
@@ -60,6 +62,17 @@ Json progress_notification(const Json& token, const TransferCounters& counters) 
             {"total", counters.total_bytes},
             {"message", std::to_string(counters.files) + "/" +
                             std::to_string(counters.total_files) + " files"}}}};
+}
+
+// An exec still running: its output so far, and `progress` that grows with
+// each one, as the protocol asks.
+Json heartbeat_notification(const Json& token, std::uint64_t progress, std::uint64_t received) {
+  return {{"jsonrpc", "2.0"},
+          {"method", "notifications/progress"},
+          {"params",
+           {{"progressToken", token},
+            {"progress", progress},
+            {"message", std::to_string(received) + " bytes of output so far"}}}};
 }
 
 }  // namespace
@@ -274,8 +287,25 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key,
   const Admit admit = [&](const Request& request) {
     return safeguards_.admit(record, request, held, cancellation);
   };
-  Json result = call_tool(tool, arguments, options_, recorded, report, admit);
-  safeguards_.close_call(record, &result, cancellation.cancelled());
+  // The time limit closes the conversation the way a cancellation does, but
+  // the call is still answered, and recorded as timed out.
+  std::atomic<bool> stopped_by_timer = false;
+  CallHooks hooks;
+  hooks.progress = report;
+  hooks.admit = admit;
+  hooks.stop = [&] {
+    stopped_by_timer = true;
+    cancellation.cancel();
+  };
+  std::uint64_t beaten = 0;  // the last progress sent: each must be larger
+  if (!token.is_null()) {
+    hooks.heartbeat = [&](std::uint64_t received) {
+      beaten = std::max(received, beaten + 1);
+      if (!cancellation.cancelled()) writer_.send(heartbeat_notification(token, beaten, received));
+    };
+  }
+  Json result = call_tool(tool, arguments, options_, recorded, hooks);
+  safeguards_.close_call(record, &result, cancellation.cancelled() && !stopped_by_timer);
   if (calls_->finish(key)) reply(id, std::move(result));
 }
 

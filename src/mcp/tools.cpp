@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <variant>
 
+#include "mcp/call_timer.h"
 #include "mcp/options.h"
 #include "protocol/error_code.h"
 #include "session/operation.h"
@@ -92,9 +96,14 @@ Json input_schema(ToolId tool) {
           {{"query", string_property("Only hosts whose name, host, user, group or ID matches")}},
           Json::array());
     case ToolId::Exec:
-      return object_schema({{"host", string_property(HOST_HELP)},
-                            {"command", string_property("Shell command, run in the login shell")}},
-                           {"host", "command"});
+      return object_schema(
+          {{"host", string_property(HOST_HELP)},
+           {"command", string_property("Shell command, run in the login shell")},
+           {"timeout_seconds",
+            {{"type", "integer"},
+             {"minimum", 1},
+             {"description", "Stop waiting after this many seconds (default: the server's)"}}}},
+          {"host", "command"});
     case ToolId::Upload:
       return object_schema(
           {{"host", string_property(HOST_HELP)},
@@ -116,15 +125,17 @@ Json output_schema(ToolId tool) {
     case ToolId::ListHosts:
       return object_schema({{"hosts", {{"type", "array"}, {"items", host_schema()}}}}, {"hosts"});
     case ToolId::Exec:
-      return object_schema({{"exit_code", {{"type", "integer"}}},
-                            {"stdout", {{"type", "string"}}},
-                            {"stderr", {{"type", "string"}}},
-                            {"stdout_truncated", {{"type", "boolean"}}},
-                            {"stderr_truncated", {{"type", "boolean"}}},
-                            {"stdout_omitted", count_property()},
-                            {"stderr_omitted", count_property()}},
-                           {"exit_code", "stdout", "stderr", "stdout_truncated", "stderr_truncated",
-                            "stdout_omitted", "stderr_omitted"});
+      return object_schema(
+          {{"exit_code", {{"anyOf", Json::array({{{"type", "integer"}}, {{"type", "null"}}})}}},
+           {"timed_out", {{"type", "boolean"}}},
+           {"stdout", {{"type", "string"}}},
+           {"stderr", {{"type", "string"}}},
+           {"stdout_truncated", {{"type", "boolean"}}},
+           {"stderr_truncated", {{"type", "boolean"}}},
+           {"stdout_omitted", count_property()},
+           {"stderr_omitted", count_property()}},
+          {"exit_code", "stdout", "stderr", "stdout_truncated", "stderr_truncated",
+           "stdout_omitted", "stderr_omitted"});
     case ToolId::Upload:
     case ToolId::Download:
       return summary_schema();
@@ -247,6 +258,17 @@ class Arguments {
     }
     return found->get<std::string>();
   }
+  // An optional whole number of at least 1.
+  std::optional<std::uint64_t> optional_positive(const char* name) {
+    if (!arguments_.is_object()) return std::nullopt;
+    const auto found = arguments_.find(name);
+    if (found == arguments_.end() || found->is_null()) return std::nullopt;
+    if (found->is_number_unsigned() && found->get<std::uint64_t>() > 0) {
+      return found->get<std::uint64_t>();
+    }
+    if (problem_.empty()) problem_ = std::string("`") + name + "` must be a positive integer";
+    return std::nullopt;
+  }
   const std::string& problem() const { return problem_; }
 
  private:
@@ -257,18 +279,24 @@ class Arguments {
 // Nothing to read: the command of a call always comes in its arguments.
 IoResult<std::string> no_input() { return std::string(); }
 
-using Built = Result<Request, ToolError>;
+// A call ready to go: its request and its time limit.
+struct Built {
+  Request request;
+  std::uint64_t timeout_seconds = 0;  // 0: none
+};
 
-Built build(ToolId tool, const Json& json, const Options& options) {
+Result<Built, ToolError> build(ToolId tool, const Json& json, const Options& options) {
   Arguments arguments(json, input_schema(tool));
   const std::string host = tool == ToolId::ListHosts ? std::string() : arguments.text("host");
   Operation operation;
+  std::uint64_t timeout_seconds = options.timeout_seconds;
   switch (tool) {
     case ToolId::ListHosts:
       operation.member = Operation::List{arguments.optional_text("query")};
       break;
     case ToolId::Exec:
       operation.member = Operation::Exec{host, arguments.text("command")};
+      timeout_seconds = arguments.optional_positive("timeout_seconds").value_or(timeout_seconds);
       break;
     case ToolId::Upload:
       operation.member = Operation::Upload{host, utf8_to_native(arguments.text("local")),
@@ -286,7 +314,9 @@ Built build(ToolId tool, const Json& json, const Options& options) {
     return fail(ToolError{ErrorCode::HostNotFound, "主机 " + host + " 不在 --hosts 允许的范围内"});
   }
   // The same local checks and path rules as `sorvane`.
-  return build_request(std::move(operation), no_input);
+  auto request = build_request(std::move(operation), no_input);
+  if (!request) return fail(std::move(request).error());
+  return Built{std::move(*request), timeout_seconds};
 }
 
 // ---- Conversations ----
@@ -330,7 +360,14 @@ class CallEvents final : public ConversationEvents {
   CallEvents(std::uint64_t limit, ProgressReport report)
       : limit_(limit), report_(std::move(report)), stdout_(limit), stderr_(limit) {}
 
+  // Whatever arrives keeps an idle time limit from passing.
+  void watch_with(CallTimer& timer) { timer_ = &timer; }
+  // Read on the timer's thread while the call's thread writes it.
+  std::uint64_t received() const { return received_.load(); }
+
   IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
+    if (timer_) timer_->touch();
+    received_ += chunk.size();
     Captured& captured = stream == RemoteStream::Stdout ? stdout_ : stderr_;
     std::string_view bytes(reinterpret_cast<const char*>(chunk.data()), chunk.size());
     captured.seen += bytes.size();
@@ -340,17 +377,21 @@ class CallEvents final : public ConversationEvents {
     return {};
   }
   void progress(const TransferCounters& counters) override {
+    if (timer_) timer_->touch();
     if (report_) report_(counters);
   }
 
-  Json exec_result(std::int32_t exit_code) const {
-    return {{"exit_code", exit_code},
-            {"stdout", stdout_.text(limit_)},
-            {"stderr", stderr_.text(limit_)},
-            {"stdout_truncated", stdout_.omitted(limit_) > 0},
-            {"stderr_truncated", stderr_.omitted(limit_) > 0},
-            {"stdout_omitted", stdout_.omitted(limit_)},
-            {"stderr_omitted", stderr_.omitted(limit_)}};
+  // No exit code: the time limit passed first, and the output is what came.
+  Json exec_result(std::optional<std::int32_t> exit_code) const {
+    Json result = {{"exit_code", exit_code ? Json(*exit_code) : Json(nullptr)},
+                   {"stdout", stdout_.text(limit_)},
+                   {"stderr", stderr_.text(limit_)},
+                   {"stdout_truncated", stdout_.omitted(limit_) > 0},
+                   {"stderr_truncated", stderr_.omitted(limit_) > 0},
+                   {"stdout_omitted", stdout_.omitted(limit_)},
+                   {"stderr_omitted", stderr_.omitted(limit_)}};
+    if (!exit_code) result["timed_out"] = true;
+    return result;
   }
 
  private:
@@ -375,6 +416,8 @@ class CallEvents final : public ConversationEvents {
   };
   std::uint64_t limit_;
   ProgressReport report_;
+  CallTimer* timer_ = nullptr;
+  std::atomic<std::uint64_t> received_ = 0;
   Captured stdout_;
   Captured stderr_;
 };
@@ -427,13 +470,33 @@ Json describe_tool(ToolId tool) {
 }
 
 Json call_tool(ToolId tool, const Json& arguments, const Options& options, const Converse& converse,
-               const ProgressReport& report_progress, const Admit& admit) {
-  auto request = build(tool, arguments, options);
-  if (!request) return failure(request.error());
-  if (auto refusal = admit ? admit(*request) : std::nullopt) return failure(*refusal);
+               const CallHooks& hooks) {
+  auto built = build(tool, arguments, options);
+  if (!built) return failure(built.error());
+  if (auto refusal = hooks.admit ? hooks.admit(built->request) : std::nullopt) {
+    return failure(*refusal);
+  }
   // Progress is reported for transfers only; only exec has output.
-  CallEvents events(options.max_output, tool == ToolId::Exec ? ProgressReport() : report_progress);
-  auto reply = converse(*request, events);
+  CallEvents events(options.max_output, tool == ToolId::Exec ? ProgressReport() : hooks.progress);
+  const bool exec = tool == ToolId::Exec;
+  CallTimer timer({
+      .limit = hooks.stop ? std::chrono::seconds(built->timeout_seconds) : std::chrono::seconds(0),
+      // A transfer may take long; it is given up only when nothing arrives.
+      .idle = !exec,
+      .beat_every = exec ? std::chrono::seconds(HEARTBEAT_INTERVAL) : std::chrono::seconds(0),
+      .beat =
+          hooks.heartbeat ? [&] { hooks.heartbeat(events.received()); } : std::function<void()>(),
+      .expire = hooks.stop,
+  });
+  events.watch_with(timer);
+  auto reply = converse(built->request, events);
+  if (timer.expired()) {
+    if (exec) return success(events.exec_result(std::nullopt));
+    return failure(
+        ToolError{tool == ToolId::ListHosts ? ErrorCode::ConnectFailed : ErrorCode::TransferFailed,
+                  "timed out: nothing arrived from the desktop application for " +
+                      std::to_string(built->timeout_seconds) + " seconds"});
+  }
   if (!reply) return failure(reply.error());
   return result_of(tool, *reply, options, events);
 }

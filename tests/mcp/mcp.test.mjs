@@ -512,4 +512,25 @@ describe('sorvane-mcp', () => {
       if (outcome !== 'ok') assert.match(outcome, /^sorvane: \[connect_failed\] .*Too many open files/);
     }
   });
+  test('time limits: --timeout and timeout_seconds end a call with what arrived; a heartbeat on the way', async () => {
+    const peer = await scriptPeer('stdout started\nhold\n');
+    const root = tempDir();
+    const client = await connect(peer, ['--timeout', '1', '--local-root', hostPath(root)]);
+    const stopped = { exit_code: null, timed_out: true, stdout: 'started', stderr: '', stdout_truncated: false,
+      stderr_truncated: false, stdout_omitted: 0, stderr_omitted: 0 };
+    assert.deepEqual((await call(client, 'exec', { host: HOST, command: 'tail -f log' })).structuredContent, stopped);
+    assert.match(errorLine(await call(client, 'download', { host: HOST, remote: '/r', local: hostPath(root) })),
+      /^sorvane: \[transfer_failed\] timed out: nothing arrived from the desktop application for 1 seconds$/);
+
+    // Past the 10-second beat: a client that resets its time-out on progress keeps waiting.
+    const beats = [];
+    const long = await call(client, 'exec', { host: HOST, command: 'tail -f log', timeout_seconds: 11 },
+      { onprogress: (p) => beats.push(p) });
+    assert.deepEqual(long.structuredContent, stopped);
+    assert.ok(beats.length >= 1);
+    assert.equal(beats[0].message, '7 bytes of output so far');
+    assert.equal(errorLine(await call(client, 'exec', { host: HOST, command: 'x', timeout_seconds: 0 })),
+      'sorvane: [bad_request] invalid arguments: `timeout_seconds` must be a positive integer');
+    await client.close();
+  });
 });
