@@ -9,6 +9,7 @@
 
 #include "ipc/connection.h"
 #include "ipc/endpoint.h"
+#include "platform/current_user_win.h"
 #include "platform/os_error.h"
 #include "platform/unique_handle_win.h"
 
@@ -123,22 +124,6 @@ class LocalSecurityDescriptor {
  private:
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
-
-// The TOKEN_USER record of this process, in a buffer aligned for the
-// pointers inside it.
-Result<std::vector<void*>, int> current_token_user() {
-  HANDLE raw_token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw_token)) return fail(last_error());
-  const UniqueHandle token(raw_token);
-  DWORD size = 0;
-  (void)GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);  // learns the size
-  std::vector<void*> buffer((size + sizeof(void*) - 1) / sizeof(void*) + 1);
-  const DWORD capacity = static_cast<DWORD>(buffer.size() * sizeof(void*));
-  if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), capacity, &size)) {
-    return fail(last_error());
-  }
-  return buffer;
-}
 
 class WindowsPipes final : public PipeSystem {
  public:

@@ -8,6 +8,7 @@
 
 #include "base/version.h"
 #include "mcp/tools.h"
+#include "platform/absolute_path.h"
 #include "text/utf8.h"
 
 namespace sorvane::mcp {
@@ -25,11 +26,15 @@ constexpr const char* DESCRIPTION =
 // Far more threads than any machine runs usefully, and still a sane number.
 constexpr std::uint64_t MAX_CALL_LIMIT = 1024;
 
+// Items separated by commas, white space around each trimmed: "A, B" is A and B.
 std::set<std::string> split_list(const std::string& list) {
+  constexpr std::string_view BLANKS = " \t\r\n";
   std::set<std::string> items;
   std::istringstream stream(list);
   for (std::string item; std::getline(stream, item, ',');) {
-    if (!item.empty()) items.insert(item);
+    const auto first = item.find_first_not_of(BLANKS);
+    if (first == std::string::npos) continue;
+    items.insert(item.substr(first, item.find_last_not_of(BLANKS) - first + 1));
   }
   return items;
 }
@@ -62,6 +67,31 @@ std::string check_call_limit(const std::string& text) {
                    text::utf8_lossy(text);
 }
 
+std::string check_seconds(const std::string& text) {
+  return parse_decimal(text) ? "" : "not a number of seconds: " + text::utf8_lossy(text);
+}
+
+// Tools that act on a host; list_hosts only looks.
+std::string check_confirmed_tools(const std::string& list) {
+  for (const std::string& name : split_list(list)) {
+    if (name != "exec" && name != "upload" && name != "download") {
+      return "not a tool to confirm (exec, upload, download): " + text::utf8_lossy(name);
+    }
+  }
+  return split_list(list).empty() ? "no tool named" : "";
+}
+
+std::optional<NativePath> absolute_local_path(const std::string& argument) {
+  auto absolute = make_absolute(argument_to_native(argument));
+  if (!absolute) return std::nullopt;
+  return std::move(*absolute);
+}
+
+std::string check_local_path(const std::string& argument) {
+  return absolute_local_path(argument) ? ""
+                                       : "not a usable local path: " + text::utf8_lossy(argument);
+}
+
 std::string check_host_ids(const std::string& list) {
   return split_list(list).empty() ? "no host ID given" : "";
 }
@@ -72,6 +102,11 @@ struct Definition {
   std::string hosts;
   std::string max_output = std::to_string(DEFAULT_MAX_OUTPUT);
   std::string max_calls = std::to_string(DEFAULT_MAX_CALLS);
+  std::string timeout = std::to_string(DEFAULT_TIMEOUT_SECONDS);
+  std::vector<std::string> local_roots;
+  std::string confirm;
+  std::string audit_log;
+  std::string verify_audit;
 
   Definition() {
     app.set_version_flag("-V,--version", std::string("sorvane-mcp ") + std::string(PROGRAM_VERSION),
@@ -84,13 +119,37 @@ struct Definition {
         ->check(check_host_ids)
         ->option_text("IDS");
     app.add_option("--max-output", max_output,
-                   "Bytes of each output stream of exec kept per call (default 1048576)")
+                   "Bytes of each output stream of exec kept per call (default 65536)")
         ->check(check_byte_count)
         ->option_text("BYTES");
     app.add_option("--max-calls", max_calls,
                    "Tool calls run at once; later calls wait their turn (default 16)")
         ->check(check_call_limit)
         ->option_text("N");
+    app.add_option(
+           "--timeout", timeout,
+           "Seconds a call may run, or wait for the desktop application or the client; 0: no limit "
+           "(default 600)")
+        ->check(check_seconds)
+        ->option_text("SECONDS");
+    app.add_option("--local-root", local_roots,
+                   "Let upload read and download write only inside DIR (repeatable)")
+        ->check(check_local_path)
+        ->allow_extra_args(false)
+        ->option_text("DIR");
+    app.add_option("--confirm", confirm,
+                   "Ask the user before each call of these tools (comma-separated: "
+                   "exec,upload,download)")
+        ->check(check_confirmed_tools)
+        ->option_text("LIST");
+    app.add_option("--audit-log", audit_log,
+                   "Append one JSON line per tool call to FILE, each chained to the one before")
+        ->check(check_local_path)
+        ->option_text("FILE");
+    app.add_option("--verify-audit", verify_audit,
+                   "Check the chain of an audit log, print the first line that breaks it, and exit")
+        ->check(check_local_path)
+        ->option_text("FILE");
   }
 
   Options to_options() const {
@@ -99,6 +158,13 @@ struct Definition {
     if (!hosts.empty()) options.hosts = split_list(hosts);
     options.max_output = parse_decimal(max_output).value_or(DEFAULT_MAX_OUTPUT);
     options.max_calls = parse_decimal(max_calls).value_or(DEFAULT_MAX_CALLS);
+    options.timeout_seconds = parse_decimal(timeout).value_or(DEFAULT_TIMEOUT_SECONDS);
+    for (const std::string& root : local_roots) {
+      if (auto path = absolute_local_path(root)) options.local_roots.push_back(std::move(*path));
+    }
+    options.confirm = split_list(confirm);
+    if (!audit_log.empty()) options.audit_log = absolute_local_path(audit_log);
+    if (!verify_audit.empty()) options.verify_audit = absolute_local_path(verify_audit);
     return options;
   }
 };

@@ -1,5 +1,7 @@
 #include "mcp/server.h"
 
+#include <algorithm>
+#include <atomic>
 #include <utility>
 
 #include "base/version.h"
@@ -29,6 +31,19 @@ const Json& member(const Json& object, const char* name) {
   return found == object.end() ? NULL_JSON : *found;
 }
 
+// The message on `line`; `too_deep` tells whether arrays or objects in it
+// were nested past the limit, and were left out. The parser itself keeps its
+// nesting on the heap, so any depth parses without touching the stack.
+Json parse_message(std::string_view line, bool& too_deep) {
+  const Json::parser_callback_t bound = [&too_deep](int depth, Json::parse_event_t event, Json&) {
+    const bool opens =
+        event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+    if (opens && depth >= MAX_MESSAGE_DEPTH) too_deep = true;
+    return !(opens && depth >= MAX_MESSAGE_DEPTH);
+  };
+  return Json::parse(line.begin(), line.end(), bound, false);
+}
+
 std::string_view negotiated_version(const Json& asked) {
   if (asked.is_string()) {
     for (std::string_view version : PROTOCOL_VERSIONS) {
@@ -47,6 +62,17 @@ Json progress_notification(const Json& token, const TransferCounters& counters) 
             {"total", counters.total_bytes},
             {"message", std::to_string(counters.files) + "/" +
                             std::to_string(counters.total_files) + " files"}}}};
+}
+
+// An exec still running: its output so far, and `progress` that grows with
+// each one, as the protocol asks.
+Json heartbeat_notification(const Json& token, std::uint64_t progress, std::uint64_t received) {
+  return {{"jsonrpc", "2.0"},
+          {"method", "notifications/progress"},
+          {"params",
+           {{"progressToken", token},
+            {"progress", progress},
+            {"message", std::to_string(received) + " bytes of output so far"}}}};
 }
 
 }  // namespace
@@ -112,6 +138,9 @@ Server::Server(Options options, MessageWriter& writer, CallConverse converse)
       writer_(writer),
       converse_(std::move(converse)),
       calls_(std::make_unique<Calls>()),
+      safeguards_(
+          options_, [this](const Json& message) { writer_.send(message); },
+          [this](std::string_view text) { writer_.diagnose(text); }),
       pool_(options_.max_calls) {}
 
 Server::~Server() {
@@ -119,7 +148,10 @@ Server::~Server() {
   // The pool, destroyed first, joins the calls' threads.
 }
 
-void Server::cancel_all() { calls_->cancel_all(); }
+void Server::cancel_all() {
+  calls_->cancel_all();
+  safeguards_.input_ended();
+}
 
 void Server::handle_oversized_line() {
   writer_.diagnose("skipped a line longer than 16 MiB");
@@ -128,8 +160,9 @@ void Server::handle_oversized_line() {
 
 void Server::handle_line(std::string_view line) {
   if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
-  const Json message = Json::parse(line.begin(), line.end(), nullptr, false);
-  if (message.is_discarded()) {
+  bool too_deep = false;
+  const Json message = parse_message(line, too_deep);
+  if (message.is_discarded() && !too_deep) {
     writer_.diagnose("answered a line that is not JSON with a parse error");
     reply_error(nullptr, PARSE_ERROR, "Parse error");
     return;
@@ -137,12 +170,20 @@ void Server::handle_line(std::string_view line) {
   const Json& id = member(message, "id");
   const Json& method = member(message, "method");
   const bool has_id = message.is_object() && message.contains("id");
+  if (too_deep) {
+    writer_.diagnose("refused a message nested too deep");
+    reply_error(is_valid_id(id) ? id : Json(), INVALID_REQUEST,
+                "Invalid Request: arrays and objects nested deeper than " +
+                    std::to_string(MAX_MESSAGE_DEPTH) + " levels");
+    return;
+  }
   if (!message.is_object() || member(message, "jsonrpc") != "2.0" || (has_id && !is_valid_id(id))) {
     reply_error(nullptr, INVALID_REQUEST, "Invalid Request");
     return;
   }
   if (method.is_null() && has_id && (message.contains("result") || message.contains("error"))) {
-    return;  // a response; this server sends no requests of its own
+    if (!safeguards_.deliver_response(message)) writer_.diagnose("ignored a stray response");
+    return;
   }
   const Json& params = member(message, "params");
   if (!method.is_string() || !(params.is_null() || params.is_object())) {
@@ -161,6 +202,7 @@ void Server::handle_request(const Json& id, const std::string& method, const Jso
   if (method == "ping") return reply(id, Json::object());
   if (method == "initialize") {
     initialized_ = true;
+    safeguards_.client_initialized(params);
     return reply(id, {{"protocolVersion", negotiated_version(member(params, "protocolVersion"))},
                       {"capabilities", {{"tools", {{"listChanged", false}}}}},
                       {"serverInfo",
@@ -178,9 +220,11 @@ void Server::handle_request(const Json& id, const std::string& method, const Jso
 }
 
 void Server::handle_notification(const std::string& method, const Json& params) {
+  if (method == "notifications/roots/list_changed") return safeguards_.client_roots_changed();
   if (method != "notifications/cancelled") return;  // the others need nothing
   const Json& request_id = member(params, "requestId");
   if (is_valid_id(request_id)) calls_->cancel(dump(request_id));
+  safeguards_.call_cancelled();
 }
 
 bool Server::offered(ToolId tool) const {
@@ -209,11 +253,13 @@ void Server::start_call(const Json& id, const Json& params) {
   }
   const Json& arguments = member(params, "arguments");
   const Json& token = member(member(params, "_meta"), "progressToken");
-  auto queued = pool_.submit([this, tool = *tool, id, key, cancellation,
+  auto record = safeguards_.open_call(*tool, arguments);
+  auto queued = pool_.submit([this, tool = *tool, id, key, cancellation, record,
                               arguments = arguments.is_null() ? Json::object() : arguments,
                               token = is_valid_id(token) ? token : Json()] {
-    run_call(tool, id, key, *cancellation, arguments, token);
+    run_call(tool, id, key, *cancellation, arguments, token, *record);
   });
+  if (!queued) safeguards_.close_call(*record, nullptr, true);
   if (!queued && calls_->finish(key)) {
     writer_.diagnose("cannot start a tool call: " + queued.error());
     reply_error(id, INTERNAL_ERROR, "Internal error: cannot start the call: " + queued.error());
@@ -221,8 +267,11 @@ void Server::start_call(const Json& id, const Json& params) {
 }
 
 void Server::run_call(ToolId tool, const Json& id, const std::string& key,
-                      Cancellation& cancellation, const Json& arguments, const Json& token) {
-  if (cancellation.cancelled()) return;  // cancelled while it waited its turn
+                      Cancellation& cancellation, const Json& arguments, const Json& token,
+                      CallRecord& record) {
+  if (cancellation.cancelled()) {  // cancelled while it waited its turn
+    return safeguards_.close_call(record, nullptr, true);
+  }
   ProgressReport report;
   if (!token.is_null()) {
     report = [&](const TransferCounters& counters) {
@@ -232,7 +281,31 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key,
   const Converse held = [&](const Request& request, ConversationEvents& events) {
     return converse_(request, events, cancellation);
   };
-  Json result = call_tool(tool, arguments, options_, held, report);
+  const Converse recorded = [&](const Request& request, ConversationEvents& events) {
+    return Safeguards::converse_recorded(record, request, events, held);
+  };
+  const Admit admit = [&](const Request& request) {
+    return safeguards_.admit(record, request, held, cancellation);
+  };
+  // The time limit closes the conversation the way a cancellation does, but
+  // the call is still answered, and recorded as timed out.
+  std::atomic<bool> stopped_by_timer = false;
+  CallHooks hooks;
+  hooks.progress = report;
+  hooks.admit = admit;
+  hooks.stop = [&] {
+    stopped_by_timer = true;
+    cancellation.cancel();
+  };
+  std::uint64_t beaten = 0;  // the last progress sent: each must be larger
+  if (!token.is_null()) {
+    hooks.heartbeat = [&](std::uint64_t received) {
+      beaten = std::max(received, beaten + 1);
+      if (!cancellation.cancelled()) writer_.send(heartbeat_notification(token, beaten, received));
+    };
+  }
+  Json result = call_tool(tool, arguments, options_, recorded, hooks);
+  safeguards_.close_call(record, &result, cancellation.cancelled() && !stopped_by_timer);
   if (calls_->finish(key)) reply(id, std::move(result));
 }
 

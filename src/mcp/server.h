@@ -14,13 +14,20 @@
 #include "base/thread_pool.h"
 #include "ipc/cancellation.h"
 #include "mcp/options.h"
+#include "mcp/safeguards.h"
 #include "mcp/tools.h"
 
 namespace sorvane::mcp {
 
 // The protocol versions answered as asked; any other gets the first.
-inline constexpr std::array<std::string_view, 3> PROTOCOL_VERSIONS = {"2025-11-25", "2025-06-18",
-                                                                      "2025-03-26"};
+// 2025-03-26 is not among them: it allows JSON-RPC batches, which this server
+// does not serve, so a client asking for it is offered the newest instead.
+inline constexpr std::array<std::string_view, 2> PROTOCOL_VERSIONS = {"2025-11-25", "2025-06-18"};
+
+// Arrays and objects nested deeper than this make a message refused: a value
+// that deep would be copied and printed by recursion, and no message of this
+// protocol needs it.
+inline constexpr int MAX_MESSAGE_DEPTH = 128;
 
 // Standard output: one whole message per write, under one lock, so messages
 // of concurrent calls never interleave.
@@ -66,7 +73,7 @@ class Server {
   void start_call(const Json& id, const Json& params);
   // On a thread of the pool.
   void run_call(ToolId tool, const Json& id, const std::string& key, Cancellation& cancellation,
-                const Json& arguments, const Json& token);
+                const Json& arguments, const Json& token, CallRecord& record);
   Json list_tools() const;
   bool offered(ToolId tool) const;
 
@@ -77,6 +84,7 @@ class Server {
   MessageWriter& writer_;
   CallConverse converse_;
   std::unique_ptr<Calls> calls_;
+  Safeguards safeguards_;
   bool initialized_ = false;
   // Last: destroyed first, so its threads are joined while what they use lives.
   ThreadPool pool_;

@@ -1,13 +1,17 @@
 #include "mcp/tools.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <variant>
 
+#include "mcp/call_timer.h"
 #include "mcp/options.h"
 #include "protocol/error_code.h"
-#include "session/capped_output.h"
 #include "session/operation.h"
 #include "text/utf8.h"
 
@@ -52,7 +56,10 @@ Json object_schema(Json properties, Json required) {
 }
 
 Json count_property() { return {{"type", "integer"}, {"minimum", 0}}; }
-Json nullable_string() { return {{"type", Json::array({"string", "null"})}}; }
+// anyOf rather than a list of types: some agent hosts accept one type only.
+Json nullable_string() {
+  return {{"anyOf", Json::array({{{"type", "string"}}, {{"type", "null"}}})}};
+}
 
 Json value_schema(std::string HostInfo::*) { return {{"type", "string"}}; }
 Json value_schema(std::optional<std::string> HostInfo::*) { return nullable_string(); }
@@ -89,9 +96,14 @@ Json input_schema(ToolId tool) {
           {{"query", string_property("Only hosts whose name, host, user, group or ID matches")}},
           Json::array());
     case ToolId::Exec:
-      return object_schema({{"host", string_property(HOST_HELP)},
-                            {"command", string_property("Shell command, run in the login shell")}},
-                           {"host", "command"});
+      return object_schema(
+          {{"host", string_property(HOST_HELP)},
+           {"command", string_property("Shell command, run in the login shell")},
+           {"timeout_seconds",
+            {{"type", "integer"},
+             {"minimum", 1},
+             {"description", "Stop waiting after this many seconds (default: the server's)"}}}},
+          {"host", "command"});
     case ToolId::Upload:
       return object_schema(
           {{"host", string_property(HOST_HELP)},
@@ -114,12 +126,16 @@ Json output_schema(ToolId tool) {
       return object_schema({{"hosts", {{"type", "array"}, {"items", host_schema()}}}}, {"hosts"});
     case ToolId::Exec:
       return object_schema(
-          {{"exit_code", {{"type", "integer"}}},
+          {{"exit_code", {{"anyOf", Json::array({{{"type", "integer"}}, {{"type", "null"}}})}}},
+           {"timed_out", {{"type", "boolean"}}},
            {"stdout", {{"type", "string"}}},
            {"stderr", {{"type", "string"}}},
            {"stdout_truncated", {{"type", "boolean"}}},
-           {"stderr_truncated", {{"type", "boolean"}}}},
-          {"exit_code", "stdout", "stderr", "stdout_truncated", "stderr_truncated"});
+           {"stderr_truncated", {{"type", "boolean"}}},
+           {"stdout_omitted", count_property()},
+           {"stderr_omitted", count_property()}},
+          {"exit_code", "stdout", "stderr", "stdout_truncated", "stderr_truncated",
+           "stdout_omitted", "stderr_omitted"});
     case ToolId::Upload:
     case ToolId::Download:
       return summary_schema();
@@ -150,6 +166,14 @@ Json success(Json structured) {
   result["content"] = text_content(dump(structured));
   result["structuredContent"] = std::move(structured);
   result["isError"] = false;
+  return result;
+}
+
+// A transfer with failed files fails, as `sorvane` exits 1 for it, and
+// still tells what was copied.
+Json transfer_result(Json summary, bool any_failed) {
+  Json result = success(std::move(summary));
+  result["isError"] = any_failed;
   return result;
 }
 
@@ -197,7 +221,17 @@ bool host_allowed(const Options& options, const std::string& id) {
 
 class Arguments {
  public:
-  explicit Arguments(const Json& arguments) : arguments_(arguments) {}
+  // Names outside the tool's input schema are refused: an agent passing one
+  // would otherwise believe it had an effect.
+  Arguments(const Json& arguments, const Json& schema) : arguments_(arguments) {
+    if (!arguments_.is_object()) return;
+    const Json& known = schema.at("properties");
+    std::string unknown;
+    for (const auto& [name, value] : arguments_.items()) {
+      if (!known.contains(name)) unknown += (unknown.empty() ? "`" : ", `") + name + "`";
+    }
+    if (!unknown.empty()) problem_ = "unknown argument " + text::utf8_lossy(unknown);
+  }
 
   // A required string member; records what is wrong otherwise.
   std::string text(const char* name) {
@@ -216,7 +250,24 @@ class Arguments {
       if (problem_.empty()) problem_ = std::string("`") + name + "` must be a string";
       return std::nullopt;
     }
+    // The remote shell and the file system would stop reading at a NUL and
+    // act on what comes before it.
+    if (found->get_ref<const std::string&>().find('\0') != std::string::npos) {
+      if (problem_.empty()) problem_ = std::string("`") + name + "` contains a NUL character";
+      return std::nullopt;
+    }
     return found->get<std::string>();
+  }
+  // An optional whole number of at least 1.
+  std::optional<std::uint64_t> optional_positive(const char* name) {
+    if (!arguments_.is_object()) return std::nullopt;
+    const auto found = arguments_.find(name);
+    if (found == arguments_.end() || found->is_null()) return std::nullopt;
+    if (found->is_number_unsigned() && found->get<std::uint64_t>() > 0) {
+      return found->get<std::uint64_t>();
+    }
+    if (problem_.empty()) problem_ = std::string("`") + name + "` must be a positive integer";
+    return std::nullopt;
   }
   const std::string& problem() const { return problem_; }
 
@@ -228,18 +279,24 @@ class Arguments {
 // Nothing to read: the command of a call always comes in its arguments.
 IoResult<std::string> no_input() { return std::string(); }
 
-using Built = Result<Request, ToolError>;
+// A call ready to go: its request and its time limit.
+struct Built {
+  Request request;
+  std::uint64_t timeout_seconds = 0;  // 0: none
+};
 
-Built build(ToolId tool, const Json& json, const Options& options) {
-  Arguments arguments(json);
+Result<Built, ToolError> build(ToolId tool, const Json& json, const Options& options) {
+  Arguments arguments(json, input_schema(tool));
   const std::string host = tool == ToolId::ListHosts ? std::string() : arguments.text("host");
   Operation operation;
+  std::uint64_t timeout_seconds = options.timeout_seconds;
   switch (tool) {
     case ToolId::ListHosts:
       operation.member = Operation::List{arguments.optional_text("query")};
       break;
     case ToolId::Exec:
       operation.member = Operation::Exec{host, arguments.text("command")};
+      timeout_seconds = arguments.optional_positive("timeout_seconds").value_or(timeout_seconds);
       break;
     case ToolId::Upload:
       operation.member = Operation::Upload{host, utf8_to_native(arguments.text("local")),
@@ -257,38 +314,112 @@ Built build(ToolId tool, const Json& json, const Options& options) {
     return fail(ToolError{ErrorCode::HostNotFound, "主机 " + host + " 不在 --hosts 允许的范围内"});
   }
   // The same local checks and path rules as `sorvane`.
-  return build_request(std::move(operation), no_input);
+  auto request = build_request(std::move(operation), no_input);
+  if (!request) return fail(std::move(request).error());
+  return Built{std::move(*request), timeout_seconds};
 }
 
 // ---- Conversations ----
 
-// Each output stream kept up to the limit, the rest read and dropped;
-// progress to the report, when there is one.
+// The last `capacity` bytes of a stream, in a ring: memory stays at the
+// capacity however long the stream runs.
+class TailRing {
+ public:
+  explicit TailRing(std::size_t capacity) : capacity_(capacity) {}
+
+  void append(std::string_view bytes) {
+    if (bytes.size() >= capacity_) {
+      ring_.assign(bytes.substr(bytes.size() - capacity_));
+      oldest_ = 0;
+      return;
+    }
+    const std::size_t filling = std::min(capacity_ - ring_.size(), bytes.size());
+    ring_.append(bytes.substr(0, filling));
+    bytes.remove_prefix(filling);
+    while (!bytes.empty()) {
+      const std::size_t run = std::min(capacity_ - oldest_, bytes.size());
+      ring_.replace(oldest_, run, bytes.substr(0, run));
+      oldest_ = (oldest_ + run) % capacity_;
+      bytes.remove_prefix(run);
+    }
+  }
+  // Oldest byte first.
+  std::string contents() const { return ring_.substr(oldest_) + ring_.substr(0, oldest_); }
+
+ private:
+  std::size_t capacity_;
+  std::string ring_;
+  std::size_t oldest_ = 0;  // where the next byte overwrites, once full
+};
+
+// Each output stream whole up to the limit. Past it the first half and the
+// last half of the limit are kept, as a log's end is where its error is; the
+// middle is read and dropped. Progress goes to the report, when there is one.
 class CallEvents final : public ConversationEvents {
  public:
   CallEvents(std::uint64_t limit, ProgressReport report)
-      : report_(std::move(report)), stdout_(limit), stderr_(limit) {}
+      : limit_(limit), report_(std::move(report)), stdout_(limit), stderr_(limit) {}
+
+  // Whatever arrives keeps an idle time limit from passing.
+  void watch_with(CallTimer& timer) { timer_ = &timer; }
+  // Read on the timer's thread while the call's thread writes it.
+  std::uint64_t received() const { return received_.load(); }
 
   IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
-    (stream == RemoteStream::Stdout ? stdout_ : stderr_).append(chunk);
+    if (timer_) timer_->touch();
+    received_ += chunk.size();
+    Captured& captured = stream == RemoteStream::Stdout ? stdout_ : stderr_;
+    std::string_view bytes(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+    captured.seen += bytes.size();
+    const std::size_t to_head = std::min(captured.head_room(), bytes.size());
+    captured.head.append(bytes.substr(0, to_head));
+    captured.tail.append(bytes.substr(to_head));
     return {};
   }
   void progress(const TransferCounters& counters) override {
+    if (timer_) timer_->touch();
     if (report_) report_(counters);
   }
 
-  Json exec_result(std::int32_t exit_code) const {
-    return {{"exit_code", exit_code},
-            {"stdout", text::utf8_lossy(stdout_.bytes())},
-            {"stderr", text::utf8_lossy(stderr_.bytes())},
-            {"stdout_truncated", stdout_.truncated()},
-            {"stderr_truncated", stderr_.truncated()}};
+  // No exit code: the time limit passed first, and the output is what came.
+  Json exec_result(std::optional<std::int32_t> exit_code) const {
+    Json result = {{"exit_code", exit_code ? Json(*exit_code) : Json(nullptr)},
+                   {"stdout", stdout_.text(limit_)},
+                   {"stderr", stderr_.text(limit_)},
+                   {"stdout_truncated", stdout_.omitted(limit_) > 0},
+                   {"stderr_truncated", stderr_.omitted(limit_) > 0},
+                   {"stdout_omitted", stdout_.omitted(limit_)},
+                   {"stderr_omitted", stderr_.omitted(limit_)}};
+    if (!exit_code) result["timed_out"] = true;
+    return result;
   }
 
  private:
+  struct Captured {
+    explicit Captured(std::uint64_t limit)
+        : head_limit(static_cast<std::size_t>(limit - limit / 2)),
+          tail(static_cast<std::size_t>(limit / 2)) {}
+
+    std::size_t head_room() const { return head_limit - head.size(); }
+    std::uint64_t omitted(std::uint64_t limit) const { return seen > limit ? seen - limit : 0; }
+    // Repaired apart where bytes were cut out, so that neither half borrows
+    // a character's bytes from the other.
+    std::string text(std::uint64_t limit) const {
+      if (omitted(limit) == 0) return text::utf8_lossy(head + tail.contents());
+      return text::utf8_lossy(head) + text::utf8_lossy(tail.contents());
+    }
+
+    std::size_t head_limit;
+    std::string head;
+    TailRing tail;
+    std::uint64_t seen = 0;
+  };
+  std::uint64_t limit_;
   ProgressReport report_;
-  CappedOutput stdout_;
-  CappedOutput stderr_;
+  CallTimer* timer_ = nullptr;
+  std::atomic<std::uint64_t> received_ = 0;
+  Captured stdout_;
+  Captured stderr_;
 };
 
 ToolError unexpected_reply() { return connection_broken("unexpected reply for this tool"); }
@@ -310,7 +441,7 @@ Json result_of(ToolId tool, Reply& reply, const Options& options, const CallEven
   }
   if (auto* done = std::get_if<Reply::TransferDone>(&reply.value);
       done && (tool == ToolId::Upload || tool == ToolId::Download)) {
-    return success(summary_json(done->summary));
+    return transfer_result(summary_json(done->summary), done->summary.failed > 0);
   }
   return failure(unexpected_reply());
 }
@@ -339,12 +470,33 @@ Json describe_tool(ToolId tool) {
 }
 
 Json call_tool(ToolId tool, const Json& arguments, const Options& options, const Converse& converse,
-               const ProgressReport& report_progress) {
-  auto request = build(tool, arguments, options);
-  if (!request) return failure(request.error());
+               const CallHooks& hooks) {
+  auto built = build(tool, arguments, options);
+  if (!built) return failure(built.error());
+  if (auto refusal = hooks.admit ? hooks.admit(built->request) : std::nullopt) {
+    return failure(*refusal);
+  }
   // Progress is reported for transfers only; only exec has output.
-  CallEvents events(options.max_output, tool == ToolId::Exec ? ProgressReport() : report_progress);
-  auto reply = converse(*request, events);
+  CallEvents events(options.max_output, tool == ToolId::Exec ? ProgressReport() : hooks.progress);
+  const bool exec = tool == ToolId::Exec;
+  CallTimer timer({
+      .limit = hooks.stop ? std::chrono::seconds(built->timeout_seconds) : std::chrono::seconds(0),
+      // A transfer may take long; it is given up only when nothing arrives.
+      .idle = !exec,
+      .beat_every = exec ? std::chrono::seconds(HEARTBEAT_INTERVAL) : std::chrono::seconds(0),
+      .beat =
+          hooks.heartbeat ? [&] { hooks.heartbeat(events.received()); } : std::function<void()>(),
+      .expire = hooks.stop,
+  });
+  events.watch_with(timer);
+  auto reply = converse(built->request, events);
+  if (timer.expired()) {
+    if (exec) return success(events.exec_result(std::nullopt));
+    return failure(
+        ToolError{tool == ToolId::ListHosts ? ErrorCode::ConnectFailed : ErrorCode::TransferFailed,
+                  "timed out: nothing arrived from the desktop application for " +
+                      std::to_string(built->timeout_seconds) + " seconds"});
+  }
   if (!reply) return failure(reply.error());
   return result_of(tool, *reply, options, events);
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -37,10 +39,29 @@ using Converse = std::function<FinalReply(const Request&, ConversationEvents&)>;
 // Where the progress of a transfer goes; empty when the caller asked for none.
 using ProgressReport = std::function<void(const TransferCounters&)>;
 
+// The last word on a built request before it is sent: nothing to let it go,
+// or the error that ends the call. Empty: everything goes.
+using Admit = std::function<std::optional<ToolError>(const Request&)>;
+
+// What a call may do besides its conversation; each may be empty.
+struct CallHooks {
+  ProgressReport progress;  // a transfer's progress, when the client asked for it
+  Admit admit;
+  // Closes the conversation at once, from another thread: what the time
+  // limit does when it passes. Without it the call has no limit.
+  std::function<void()> stop;
+  // Tells a client that asked for progress that an exec still runs, with the
+  // bytes of output received so far.
+  std::function<void(std::uint64_t received)> heartbeat;
+};
+
+// How often a running exec tells the client it is alive.
+inline constexpr std::chrono::seconds HEARTBEAT_INTERVAL{10};
+
 // Checks the arguments, holds the conversation and returns the
 // CallToolResult. Failures of the tool itself are results with isError set,
 // whose text is the error line of `sorvane` without its line feed.
 Json call_tool(ToolId tool, const Json& arguments, const Options& options, const Converse& converse,
-               const ProgressReport& report_progress);
+               const CallHooks& hooks);
 
 }  // namespace sorvane::mcp

@@ -1,6 +1,6 @@
 // A remote output stream kept in memory up to a limit, for results that
-// carry the output as a value (JSON, tool results). The rest is read and
-// dropped, and that is recorded.
+// carry the output as a value (the JSON of exec on several hosts). The rest
+// is read and dropped, and that is recorded.
 #pragma once
 
 #include <cstdint>

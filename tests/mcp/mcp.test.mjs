@@ -4,15 +4,17 @@
 // (Windows builds under Wine) the cases that need no POSIX shell run, through
 // the wrapper. MCP_STDERR=inherit shows the servers' diagnostics.
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { after, describe, test } from 'node:test';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
+import { ElicitRequestSchema, ListRootsRequestSchema } from '@modelcontextprotocol/sdk/types.js';
 import { AjvJsonSchemaValidator } from '@modelcontextprotocol/sdk/validation/ajv';
 
 const REPO = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -73,19 +75,48 @@ function scriptPeer(script) {
   return startPeer(['script', hostPath(file)]);
 }
 
-// An SDK client connected to a fresh sorvane-mcp for `peer`.
-async function connect(peer, args = [], { cwd } = {}) {
-  const command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...args];
+// An SDK client connected to a fresh sorvane-mcp for `peer`; `capabilities`
+// and the handlers that `setup` installs are the client's own.
+async function connect(peer, args = [], { cwd, capabilities = {}, setup = () => {}, descriptors } = {}) {
+  let command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...args];
+  if (descriptors) command = ['sh', '-c', `ulimit -n ${descriptors} && exec "$@"`, 'sh', ...command];
   const transport = new StdioClientTransport({
     command: command[0], args: command.slice(1), cwd, stderr: process.env.MCP_STDERR ?? 'pipe',
     env: { ...process.env, WINEDEBUG: '-all', SORVANE_DATA_DIR: hostPath(peer.dataDir) },
   });
-  const client = new Client({ name: 'sorvane-tests', version: '1.0.0' });
+  const client = new Client({ name: 'sorvane-tests', version: '1.0.0' }, { capabilities });
+  setup(client);
   client.errors = [];
   client.onerror = (error) => client.errors.push(error);
   await client.connect(transport, { timeout: REQUEST_TIMEOUT });
   clients.push(client);
   return client;
+}
+
+// sorvane-mcp spoken to line by line, for messages no SDK client would send.
+function rawServer(peer, args = []) {
+  const command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...args];
+  const child = spawn(command[0], command.slice(1), {
+    stdio: ['pipe', 'pipe', process.env.MCP_STDERR ?? 'ignore'],
+    env: { ...process.env, WINEDEBUG: '-all', SORVANE_DATA_DIR: hostPath(peer.dataDir) },
+  });
+  peers.push(child);
+  let buffered = '';
+  const waiting = [];
+  const lines = [];
+  child.stdout.on('data', (chunk) => {
+    buffered += chunk;
+    for (let end = buffered.indexOf('\n'); end >= 0; end = buffered.indexOf('\n')) {
+      lines.push(JSON.parse(buffered.slice(0, end)));
+      buffered = buffered.slice(end + 1);
+      while (waiting.length > 0 && lines.length > 0) waiting.shift()(lines.shift());
+    }
+  });
+  return {
+    child,
+    send: (line) => child.stdin.write(line + '\n'),
+    next: () => lines.length > 0 ? Promise.resolve(lines.shift()) : new Promise((r) => waiting.push(r)),
+  };
 }
 
 const validator = new AjvJsonSchemaValidator();
@@ -103,6 +134,9 @@ async function call(client, name, args, options) {
   return result;
 }
 const errorLine = (result) => (assert.equal(result.isError, true), result.content[0].text);
+// A folder as a file:// URI as the program under test sees it.
+const fileUri = (p) => (WINDOWS ? 'file:///' + encodeURI(hostPath(p).replaceAll('\\', '/')) : pathToFileURL(p).href);
+const transferDone = 'json {"type":"transfer_done","files":1,"bytes":1,"skipped":0,"failed":0,"failures":[]}\n';
 
 describe('sorvane-mcp', () => {
   test('initialize, tools/list with valid schemas, list_hosts and exec', async () => {
@@ -131,7 +165,7 @@ describe('sorvane-mcp', () => {
     const exec = await call(client, 'exec', { host: HOST, command: 'echo hello' });
     assert.deepEqual(exec.structuredContent, {
       exit_code: 0, stdout: WINDOWS ? 'hello\r\n' : 'hello\n', stderr: '',
-      stdout_truncated: false, stderr_truncated: false,
+      stdout_truncated: false, stderr_truncated: false, stdout_omitted: 0, stderr_omitted: 0,
     });
     await client.close();
   });
@@ -142,6 +176,7 @@ describe('sorvane-mcp', () => {
     const result = await call(client, 'exec', { host: HOST, command: 'x' });
     assert.deepEqual(result.structuredContent, {
       exit_code: 300, stdout: 'ab\uFFFD', stderr: 'eeeee', stdout_truncated: false, stderr_truncated: true,
+      stdout_omitted: 0, stderr_omitted: 2,
     });
     assert.equal(result.isError, false);
     await client.close();
@@ -151,7 +186,7 @@ describe('sorvane-mcp', () => {
     const peer = await demoPeer();
     const work = tempDir();
     fs.writeFileSync(path.join(work, 'a.txt'), 'payload');
-    const client = await connect(peer, [], { cwd: work });
+    const client = await connect(peer, ['--local-root', work], { cwd: work });
     const remote = path.join(tempDir(), 'copy.txt');
     const up = await call(client, 'upload', { host: HOST, local: 'a.txt', remote });
     assert.deepEqual(up.structuredContent, { files: 1, bytes: 7, skipped: 0, failed: 0, failures: [] });
@@ -194,7 +229,7 @@ describe('sorvane-mcp', () => {
     // would reach a handler already removed.
     const peer = await scriptPeer(progress(0, 10) + progress(1, 20) + 'pause 100\n' +
       'json {"type":"transfer_done","files":2,"bytes":30,"skipped":0,"failed":1,"failures":["b: gone"]}\n');
-    const client = await connect(peer);
+    const client = await connect(peer, ['--local-root', '/tmp']);
     const seen = [];
     const args = { host: HOST, local: '/tmp', remote: '/x' };
     const done = await call(client, 'upload', args, { onprogress: (p) => seen.push(p) });
@@ -203,6 +238,7 @@ describe('sorvane-mcp', () => {
       { progress: 20, total: 30, message: '1/2 files' },
     ]);
     assert.deepEqual(done.structuredContent, { files: 2, bytes: 30, skipped: 0, failed: 1, failures: ['b: gone'] });
+    assert.equal(done.isError, true);  // a failed file fails the call, summary and all
     let stray = 0;
     client.setNotificationHandler((await import('@modelcontextprotocol/sdk/types.js')).ProgressNotificationSchema, () => stray++);
     await call(client, 'upload', args);
@@ -263,6 +299,238 @@ describe('sorvane-mcp', () => {
     assert.equal(peer.request(), null);  // refused without asking the desktop application
     const listed = await call(client, 'list_hosts', {});
     assert.deepEqual(listed.structuredContent.hosts.map((h) => h.id), allowed);
+    await client.close();
+  });
+  test('local paths stay inside --local-root: `..`, links and no root are refused', async () => {
+    const peer = await demoPeer();
+    const root = tempDir();
+    const outside = tempDir();
+    fs.writeFileSync(path.join(root, 'ok.txt'), 'fine');
+    fs.writeFileSync(path.join(outside, 'secret'), 'key');
+    const client = await connect(peer, ['--local-root', hostPath(root)]);
+    const remote = path.join(tempDir(), 'copy.txt');
+    const up = await call(client, 'upload', { host: HOST, local: hostPath(path.join(root, 'ok.txt')), remote: hostPath(remote) });
+    assert.equal(up.structuredContent.files, 1);
+    fs.rmSync(peer.requestOut);
+
+    // [tool, local path, the path as the refusal names it: absolute, `..` folded]
+    const through = (name) => [hostPath(`${root}/../${path.basename(outside)}/${name}`), hostPath(path.join(outside, name))];
+    const refusals = [['upload', ...through('secret')], ['download', ...through('new')]];
+    fs.symlinkSync(outside, path.join(root, 'out'));  // Wine shows it as a reparse point
+    for (const [tool, local] of [['upload', 'out/secret'], ['download', 'out/new']]) {
+      refusals.push([tool, hostPath(path.join(root, local)), hostPath(path.join(root, local))]);
+    }
+    for (const [tool, local, shown] of refusals) {
+      const line = errorLine(await call(client, tool, { host: HOST, local, remote }));
+      assert.ok(line.startsWith(`sorvane: [bad_request] the local path ${shown} `), line);
+      assert.ok(line.endsWith(`is outside the allowed folders: ${hostPath(root)}`), line);
+    }
+    // A link to nothing leads where it points (Windows: cannot be followed), so nothing is planted.
+    fs.symlinkSync(path.join(outside, 'planted'), path.join(root, 'dangling'));
+    assert.match(errorLine(await call(client, 'download', { host: HOST, remote, local: hostPath(path.join(root, 'dangling')) })),
+      WINDOWS ? /^sorvane: \[bad_request\] cannot check the local path / : /is outside the allowed folders/);
+    assert.ok(!fs.existsSync(path.join(outside, 'planted')));
+    assert.equal(peer.request(), null);  // none of them reached the desktop application
+    await client.close();
+
+    const bare = await connect(peer);
+    const line = errorLine(await call(bare, 'download', { host: HOST, remote, local: hostPath(root) }));
+    assert.match(line, /^sorvane: \[bad_request\] no local folder is allowed, .*--local-root DIR/);
+    assert.equal(peer.request(), null);
+    await bare.close();
+  });
+
+  test("the client's roots, asked for again when it says they changed", async () => {
+    const peer = await scriptPeer(transferDone);
+    const first = path.join(tempDir(), 'my root é');
+    const second = tempDir();
+    fs.mkdirSync(first);
+    let roots = [first];
+    let listed = 0;
+    const client = await connect(peer, [], {
+      capabilities: { roots: { listChanged: true } },
+      setup: (c) => c.setRequestHandler(ListRootsRequestSchema, () => {
+        listed++;
+        return { roots: roots.map((root) => ({ uri: fileUri(root) })) };
+      }),
+    });
+    const upload = (dir) => call(client, 'upload', { host: HOST, local: hostPath(path.join(dir, 'f')), remote: '/r' });
+    assert.equal((await upload(first)).isError, false);
+    assert.match(errorLine(await upload(second)), /is outside the allowed folders: .*my root é$/);
+    assert.equal(listed, 1);
+
+    roots = [second];
+    await client.sendRootsListChanged();
+    assert.equal((await upload(second)).isError, false);
+    assert.match(errorLine(await upload(first)), /is outside the allowed folders/);
+    assert.equal(listed, 2);
+    await client.close();
+  });
+
+  test('--confirm: the user accepts or declines; a client that cannot ask runs nothing', async () => {
+    const peer = await demoPeer();
+    const log = path.join(tempDir(), 'audit.log');
+    const questions = [];
+    let answer;
+    const client = await connect(peer, ['--confirm', 'exec', '--audit-log', hostPath(log)], {
+      capabilities: { elicitation: {} },
+      setup: (c) => c.setRequestHandler(ElicitRequestSchema, (request) => {
+        questions.push(request.params);
+        return answer;
+      }),
+    });
+    answer = { action: 'accept', content: { confirm: true } };
+    assert.equal((await call(client, 'exec', { host: HOST, command: 'echo yes' })).structuredContent.exit_code, 0);
+    assert.equal(questions[0].message, 'Run this command on web-1 (deploy@10.0.1.11:22)?\n\necho yes');
+    assert.deepEqual(questions[0].requestedSchema.required, ['confirm']);
+    assert.equal(questions[0].requestedSchema.properties.confirm.type, 'boolean');
+
+    for (answer of [{ action: 'decline' }, { action: 'cancel' }, { action: 'accept', content: { confirm: false } }]) {
+      fs.rmSync(peer.requestOut);
+      assert.equal(errorLine(await call(client, 'exec', { host: HOST, command: 'echo no' })),
+        'sorvane: [bad_request] declined by the user');
+      assert.match(peer.request(), /"type":"list"/);  // the host was looked up; the command never went
+    }
+    await client.close();
+    const outcomes = fs.readFileSync(log, 'utf8').trim().split('\n').map((line) => JSON.parse(line).outcome);
+    assert.deepEqual(outcomes, ['ok', 'declined', 'declined', 'declined']);
+
+    fs.rmSync(peer.requestOut);
+    const plain = await connect(peer, ['--confirm', 'exec,upload,download', '--local-root', hostPath(tempDir())]);
+    assert.match(errorLine(await call(plain, 'exec', { host: HOST, command: 'echo never' })),
+      /^sorvane: \[bad_request\] --confirm needs a client that can ask its user/);
+    assert.equal(peer.request(), null);
+    await plain.close();
+  });
+
+  test('--audit-log: a chained line per call, for the user alone; --verify-audit', async () => {
+    const peer = await demoPeer();
+    const log = path.join(tempDir(), 'audit.log');
+    const root = tempDir();
+    const client = await connect(peer, ['--audit-log', hostPath(log), '--local-root', hostPath(root)]);
+    await call(client, 'exec', { host: HOST, command: 'echo hi' });
+    await call(client, 'exec', { host: 'ffffffffffffffff', command: 'true' });
+    const outside = hostPath(`${root}/../elsewhere`);
+    await call(client, 'download', { host: HOST, remote: '/etc/passwd', local: outside });
+    await client.close();
+
+    const lines = fs.readFileSync(log, 'utf8').split('\n');
+    assert.equal(lines.pop(), '');
+    const entries = lines.map((line) => JSON.parse(line));
+    const sha256 = (text) => createHash('sha256').update(text).digest('hex');
+    entries.forEach((entry, i) => {
+      assert.equal(entry.prev, i === 0 ? '0'.repeat(64) : sha256(lines[i - 1]));
+      assert.match(entry.time, /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$/);
+      assert.deepEqual(entry.client, { name: 'sorvane-tests', version: '1.0.0' });
+      assert.equal(typeof entry.duration_ms, 'number');
+    });
+    assert.deepEqual(entries.map(({ tool, host, arguments: args, outcome }) => [tool, host, args, outcome]), [
+      ['exec', HOST, { command: 'echo hi' }, 'ok'],
+      ['exec', 'ffffffffffffffff', { command: 'true' }, 'error'],
+      ['download', HOST, { remote: '/etc/passwd', local: hostPath(path.join(path.dirname(root), 'elsewhere')) }, 'refused'],
+    ]);
+    assert.equal(entries[0].exit_code, 0);
+    assert.equal(entries[0].bytes, WINDOWS ? 4 : 3);
+    assert.match(entries[1].error, /^sorvane: \[host_not_found\] /);
+    if (!WINDOWS) assert.equal(fs.statSync(log).mode & 0o777, 0o600);
+
+    const verify = () => {
+      const command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), '--verify-audit', hostPath(log)];
+      return spawnSync(command[0], command.slice(1), { encoding: 'utf8', env: { ...process.env, WINEDEBUG: '-all' } });
+    };
+    const good = verify();
+    assert.equal(good.status, 0, good.stdout + good.stderr);
+    assert.match(good.stdout, /: 3 lines, the chain is intact; SHA-256 of the last line: [0-9a-f]{64}\n$/);
+    fs.writeFileSync(log, [lines[0].replace('echo hi', 'echo ho'), ...lines.slice(1), ''].join('\n'));
+    const tampered = verify();
+    assert.equal(tampered.status, 1);
+    assert.ok(tampered.stdout.includes(': line 2 breaks the chain: its prev is not the SHA-256 of the line before\n'),
+      tampered.stdout);
+  });
+
+  test('deep nesting, batches and 2025-03-26 are refused, and the server lives on', async () => {
+    const peer = await demoPeer();
+    const server = rawServer(peer);
+    server.send(JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'initialize',
+      params: { protocolVersion: '2025-03-26', capabilities: {}, clientInfo: { name: 'raw', version: '1' } } }));
+    assert.equal((await server.next()).result.protocolVersion, '2025-11-25');
+    server.send('{"jsonrpc":"2.0","method":"notifications/initialized"}');
+    server.send('[{"jsonrpc":"2.0","id":2,"method":"ping"}]');
+    assert.deepEqual(await server.next(), { jsonrpc: '2.0', id: null, error: { code: -32600, message: 'Invalid Request' } });
+    const deep = '['.repeat(48000) + ']'.repeat(48000);
+    server.send(`{"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"exec","arguments":{"host":"${HOST}","command":${deep}}}}`);
+    const refused = await server.next();
+    assert.equal(refused.id, 3);
+    assert.equal(refused.error.code, -32600);
+    server.send(`{"jsonrpc":"2.0","id":4,"method":"ping","params":{"_meta":${deep}}}`);
+    assert.equal((await server.next()).id, 4);
+    server.send('{"jsonrpc":"2.0","id":5,"method":"ping"}');
+    assert.deepEqual(await server.next(), { jsonrpc: '2.0', id: 5, result: {} });
+    assert.equal(peer.request(), null);
+    server.child.stdin.end();
+  });
+
+  test('arguments outside the schema and NUL characters are refused; lists are trimmed; schemas use anyOf', async () => {
+    const peer = await demoPeer();
+    const client = await connect(peer, ['--tools', 'list_hosts , exec', '--hosts', `${HOST}, c0ffee0000000001`]);
+    const { tools } = await client.listTools();
+    assert.deepEqual(tools.map((t) => t.name), ['list_hosts', 'exec']);
+    assert.doesNotMatch(JSON.stringify(tools), /"type":\[/);
+    assert.equal(errorLine(await call(client, 'exec', { host: HOST, command: 'true', timeout: 5 })),
+      'sorvane: [bad_request] invalid arguments: unknown argument `timeout`');
+    assert.equal(errorLine(await call(client, 'exec', { host: HOST, command: 'echo a\0; rm -rf x' })),
+      'sorvane: [bad_request] invalid arguments: `command` contains a NUL character');
+    assert.equal(peer.request(), null);
+    const listed = await call(client, 'list_hosts', {});
+    assert.deepEqual(listed.structuredContent.hosts.map((h) => h.id), [HOST, 'c0ffee0000000001']);
+    await client.close();
+  });
+
+  test('past the default 64 KiB, exec keeps the head and the tail of each stream', async () => {
+    const peer = await scriptPeer(`stdout ${'a'.repeat(40000)}\nstdout ${'b'.repeat(40000)}\n` +
+      `stdout ${'c'.repeat(40000)}\nstderr tail only\njson {"type":"exit","code":1}\n`);
+    const client = await connect(peer);
+    const result = await call(client, 'exec', { host: HOST, command: 'make' });
+    const { stdout, ...rest } = result.structuredContent;
+    assert.equal(stdout, 'a'.repeat(32768) + 'c'.repeat(32768));
+    assert.deepEqual(rest, { exit_code: 1, stderr: 'tail only', stdout_truncated: true,
+      stderr_truncated: false, stdout_omitted: 120000 - 65536, stderr_omitted: 0 });
+    await client.close();
+  });
+
+  test('1000 calls at once with 64 descriptors queue, and too few descriptors are named', posixOnly, async () => {
+    const peer = await demoPeer('--parallel');
+    const many = async (args) => {
+      const client = await connect(peer, args, { descriptors: 64 });
+      const results = await Promise.all(Array.from({ length: 1000 },
+        () => client.callTool({ name: 'list_hosts', arguments: {} }, undefined, { timeout: REQUEST_TIMEOUT })));
+      await client.close();
+      return new Set(results.map((r) => (r.isError ? r.content[0].text : 'ok')));
+    };
+    assert.deepEqual(await many([]), new Set(['ok']));
+    for (const outcome of await many(['--max-calls', '200'])) {
+      if (outcome !== 'ok') assert.match(outcome, /^sorvane: \[connect_failed\] .*Too many open files/);
+    }
+  });
+  test('time limits: --timeout and timeout_seconds end a call with what arrived; a heartbeat on the way', async () => {
+    const peer = await scriptPeer('stdout started\nhold\n');
+    const root = tempDir();
+    const client = await connect(peer, ['--timeout', '1', '--local-root', hostPath(root)]);
+    const stopped = { exit_code: null, timed_out: true, stdout: 'started', stderr: '', stdout_truncated: false,
+      stderr_truncated: false, stdout_omitted: 0, stderr_omitted: 0 };
+    assert.deepEqual((await call(client, 'exec', { host: HOST, command: 'tail -f log' })).structuredContent, stopped);
+    assert.match(errorLine(await call(client, 'download', { host: HOST, remote: '/r', local: hostPath(root) })),
+      /^sorvane: \[transfer_failed\] timed out: nothing arrived from the desktop application for 1 seconds$/);
+
+    // Past the 10-second beat: a client that resets its time-out on progress keeps waiting.
+    const beats = [];
+    const long = await call(client, 'exec', { host: HOST, command: 'tail -f log', timeout_seconds: 11 },
+      { onprogress: (p) => beats.push(p) });
+    assert.deepEqual(long.structuredContent, stopped);
+    assert.ok(beats.length >= 1);
+    assert.equal(beats[0].message, '7 bytes of output so far');
+    assert.equal(errorLine(await call(client, 'exec', { host: HOST, command: 'x', timeout_seconds: 0 })),
+      'sorvane: [bad_request] invalid arguments: `timeout_seconds` must be a positive integer');
     await client.close();
   });
 });

@@ -1,0 +1,59 @@
+#include "mcp/confirmation.h"
+
+#include <string>
+#include <variant>
+
+#include "text/native_string.h"
+
+namespace sorvane::mcp {
+namespace {
+
+std::string address(const HostInfo& host) {
+  const bool ipv6 = host.host.find(':') != std::string::npos;
+  const std::string name = ipv6 ? "[" + host.host + "]" : host.host;
+  return host.user + "@" + name + ":" + std::to_string(host.port);
+}
+
+std::string describe(const std::string& where, const Request& request) {
+  return std::visit(
+      [&](const auto& member) -> std::string {
+        using Member = std::decay_t<decltype(member)>;
+        if constexpr (std::is_same_v<Member, Request::Exec>) {
+          return "Run this command on " + where + "?\n\n" + member.command;
+        } else if constexpr (std::is_same_v<Member, Request::Upload>) {
+          return "Upload the local " + native_to_utf8_lossy(member.source) + " to " + where +
+                 " as " + member.destination + "?";
+        } else if constexpr (std::is_same_v<Member, Request::Download>) {
+          return "Download " + member.source + " from " + where + " to the local " +
+                 native_to_utf8_lossy(member.destination) + "?";
+        } else {
+          return "Send this request to " + where + "?";
+        }
+      },
+      request.member);
+}
+
+}  // namespace
+
+Json confirmation_question(const HostInfo& host, const Request& request) {
+  const std::string where = host.name + " (" + address(host) + ")";
+  return {{"message", describe(where, request)},
+          {"requestedSchema",
+           {{"type", "object"},
+            {"properties",
+             {{"confirm",
+               {{"type", "boolean"},
+                {"title", "Allow it"},
+                {"description", "Yes to let the agent go ahead, no to stop it"}}}}},
+            {"required", Json::array({"confirm"})}}}};
+}
+
+bool confirmed(const Json& answer) {
+  if (!answer.is_object() || answer.value("action", Json()) != "accept") return false;
+  const auto content = answer.find("content");
+  if (content == answer.end() || !content->is_object()) return false;
+  const auto confirm = content->find("confirm");
+  return confirm != content->end() && confirm->is_boolean() && confirm->get<bool>();
+}
+
+}  // namespace sorvane::mcp

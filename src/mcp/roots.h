@@ -1,0 +1,57 @@
+// The local folders upload and download may touch: the operator's
+// --local-root folders and the roots the client offers. A local path is
+// allowed when, with every link followed, it lies inside one of them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/io.h"
+#include "platform/real_path.h"
+#include "protocol/error_code.h"
+
+namespace sorvane::mcp {
+
+// The local path a file:// URI names, in the text form of `style`'s paths
+// (UTF-8; Windows: "C:\..." or "\\server\share\..."). Nothing for another
+// scheme, a remote host on POSIX, a query or fragment, a bad escape, NUL, or
+// (Windows) text that is not UTF-8.
+std::optional<std::string> path_from_file_uri(std::string_view uri, PathStyle style);
+
+// Where a path leads with every link followed (resolve_links over a file system).
+using ResolvePath = std::function<IoResult<std::string>(const std::string& path)>;
+
+// This machine's file system, in the text form of native paths.
+ResolvePath resolve_on_this_machine();
+
+// Nothing when the absolute `path` leads inside one of `roots`; else a
+// bad_request refusal naming the path and the roots.
+std::optional<ToolError> check_confined(const std::string& path,
+                                        const std::vector<std::string>& roots, PathStyle style,
+                                        const ResolvePath& resolve);
+
+// The client's roots as last listed, asked for again after it said they changed.
+class ClientRoots {
+ public:
+  // Lists them (roots/list, decoded); nothing when that failed.
+  using Ask = std::function<std::optional<std::vector<std::string>>()>;
+
+  void offered();  // the client declared the roots capability
+  void changed();  // notifications/roots/list_changed
+  // Nothing asked when the client offers no roots or the list is current.
+  std::vector<std::string> current(const Ask& ask);
+
+ private:
+  std::mutex mutex_;
+  bool offered_ = false;
+  std::uint64_t changes_ = 0;
+  std::optional<std::uint64_t> listed_at_;  // `changes_` when `roots_` was listed
+  std::vector<std::string> roots_;
+};
+
+}  // namespace sorvane::mcp

@@ -1,0 +1,330 @@
+#include "mcp/safeguards.h"
+
+#include <variant>
+
+#include "mcp/confirmation.h"
+#include "protocol/error_code.h"
+#include "text/native_string.h"
+
+namespace sorvane::mcp {
+namespace {
+
+constexpr std::string_view DECLINED = "declined by the user";
+constexpr std::string_view NEEDS_ELICITATION =
+    "--confirm needs a client that can ask its user (the MCP elicitation capability); this "
+    "client cannot, so the call was not run";
+
+const Json& member(const Json& object, const char* name) {
+  static const Json NULL_JSON;
+  if (!object.is_object()) return NULL_JSON;
+  const auto found = object.find(name);
+  return found == object.end() ? NULL_JSON : *found;
+}
+
+Json text_or_null(const Json& value) { return value.is_string() ? value : Json(); }
+
+// The arguments worth recording, as the agent gave them (before any check).
+Json given_arguments(ToolId tool, const Json& arguments) {
+  Json recorded = Json::object();
+  const auto keep = [&](const char* name) {
+    if (!member(arguments, name).is_null()) recorded[name] = member(arguments, name);
+  };
+  if (tool == ToolId::ListHosts) keep("query");
+  if (tool == ToolId::Exec) keep("command");
+  if (tool == ToolId::Download) keep("remote");
+  if (tool == ToolId::Upload || tool == ToolId::Download) keep("local");
+  if (tool == ToolId::Upload) keep("remote");
+  return recorded;
+}
+
+// The arguments as they go out: the prepared command, the absolute paths.
+Json sent_arguments(const Request& request) {
+  return std::visit(
+      [](const auto& member) -> Json {
+        using Member = std::decay_t<decltype(member)>;
+        if constexpr (std::is_same_v<Member, Request::List>) {
+          return member.query ? Json{{"query", *member.query}} : Json::object();
+        } else if constexpr (std::is_same_v<Member, Request::Exec>) {
+          return {{"command", member.command}};
+        } else if constexpr (std::is_same_v<Member, Request::Upload>) {
+          return {{"local", native_to_utf8_lossy(member.source)}, {"remote", member.destination}};
+        } else if constexpr (std::is_same_v<Member, Request::Download>) {
+          return {{"remote", member.source}, {"local", native_to_utf8_lossy(member.destination)}};
+        } else {
+          return Json::object();
+        }
+      },
+      request.member);
+}
+
+// The local path a transfer reads or writes, in the text form of paths.
+std::optional<std::string> local_path(const Request& request) {
+  if (const auto* upload = std::get_if<Request::Upload>(&request.member)) {
+    return native_to_argument(upload->source);
+  }
+  if (const auto* download = std::get_if<Request::Download>(&request.member)) {
+    return native_to_argument(download->destination);
+  }
+  return std::nullopt;
+}
+
+std::string host_of(const Request& request) {
+  return std::visit(
+      [](const auto& member) -> std::string {
+        if constexpr (requires { member.host; }) {
+          return member.host;
+        } else {
+          return {};
+        }
+      },
+      request.member);
+}
+
+class IgnoredEvents final : public ConversationEvents {
+ public:
+  IoResult<void> output(RemoteStream, ByteSpan) override { return {}; }
+  void progress(const TransferCounters&) override {}
+};
+
+// The host's name and address, for the question to the user.
+Result<HostInfo, ToolError> look_up_host(const std::string& id, const Converse& converse) {
+  IgnoredEvents ignored;
+  auto reply = converse(Request{Request::List{}}, ignored);
+  if (!reply) return fail(std::move(reply).error());
+  if (auto* error = std::get_if<Reply::Error>(&reply->value)) {
+    return fail(ToolError{error->code, std::move(error->message)});
+  }
+  if (auto* hosts = std::get_if<Reply::Hosts>(&reply->value)) {
+    for (HostInfo& host : hosts->hosts) {
+      if (host.id == id) return std::move(host);
+    }
+    return fail(ToolError{ErrorCode::HostNotFound, "no saved host has the ID " + id});
+  }
+  return fail(connection_broken("unexpected reply to the host list"));
+}
+
+// The text of an error result: the error line.
+std::string error_line(const Json& result) {
+  const Json& content = member(result, "content");
+  const Json& text = content.is_array() && !content.empty() ? member(content[0], "text") : content;
+  return text.is_string() ? text.get<std::string>() : std::string();
+}
+
+CallOutcome outcome_of(const Json& result, bool admitted) {
+  if (member(result, "isError") == true)
+    return admitted ? CallOutcome::Error : CallOutcome::Refused;
+  if (member(member(result, "structuredContent"), "timed_out") == true) {
+    return CallOutcome::TimedOut;
+  }
+  return CallOutcome::Ok;
+}
+
+}  // namespace
+
+class RecordingEvents final : public ConversationEvents {
+ public:
+  RecordingEvents(ConversationEvents& inner, CallRecord& record) : inner_(inner), record_(record) {}
+
+  IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
+    {
+      const std::lock_guard lock(record_.mutex_);
+      record_.bytes_ += chunk.size();
+    }
+    return inner_.output(stream, chunk);
+  }
+  void progress(const TransferCounters& counters) override {
+    {
+      const std::lock_guard lock(record_.mutex_);
+      record_.bytes_ = counters.bytes;
+    }
+    inner_.progress(counters);
+  }
+
+ private:
+  ConversationEvents& inner_;
+  CallRecord& record_;
+};
+
+CallRecord::CallRecord(ToolId tool, const Json& arguments)
+    : tool_(tool),
+      host_(text_or_null(member(arguments, "host"))),
+      arguments_(given_arguments(tool, arguments)) {}
+
+Safeguards::Safeguards(const Options& options, ClientRequests::Send send, Diagnose diagnose)
+    : confirmed_tools_(options.confirm),
+      timeout_seconds_(options.timeout_seconds),
+      diagnose_(std::move(diagnose)),
+      requests_(std::move(send)) {
+  for (const NativePath& root : options.local_roots)
+    local_roots_.push_back(native_to_argument(root));
+  if (options.audit_log) audit_.emplace(*options.audit_log);
+}
+
+void Safeguards::client_initialized(const Json& params) {
+  const Json& info = member(params, "clientInfo");
+  {
+    const std::lock_guard lock(mutex_);
+    client_ = {{"name", text_or_null(member(info, "name"))},
+               {"version", text_or_null(member(info, "version"))}};
+  }
+  const Json& capabilities = member(params, "capabilities");
+  if (member(capabilities, "roots").is_object()) client_roots_.offered();
+  // Form mode is what is asked for; an empty object offers it.
+  const Json& elicitation = member(capabilities, "elicitation");
+  client_elicits_ =
+      elicitation.is_object() && (elicitation.empty() || elicitation.contains("form"));
+}
+
+void Safeguards::client_roots_changed() { client_roots_.changed(); }
+
+bool Safeguards::deliver_response(const Json& message) { return requests_.deliver(message); }
+
+void Safeguards::call_cancelled() { requests_.wake(); }
+
+void Safeguards::input_ended() {
+  requests_.close();
+  std::set<std::shared_ptr<CallRecord>> open;
+  {
+    const std::lock_guard lock(mutex_);
+    open = open_;
+  }
+  for (const auto& record : open) close_call(*record, nullptr, true);
+}
+
+std::shared_ptr<CallRecord> Safeguards::open_call(ToolId tool, const Json& arguments) {
+  auto record = std::make_shared<CallRecord>(tool, arguments);
+  const std::lock_guard lock(mutex_);
+  open_.insert(record);
+  return record;
+}
+
+std::optional<ToolError> Safeguards::admit(CallRecord& record, const Request& request,
+                                           const Converse& converse,
+                                           const Cancellation& cancellation) {
+  {
+    const std::lock_guard lock(record.mutex_);
+    record.arguments_ = sent_arguments(request);
+  }
+  const auto decide = [&](CallOutcome outcome, ToolError error) {
+    const std::lock_guard lock(record.mutex_);
+    record.decided_ = outcome;
+    return std::optional(std::move(error));
+  };
+  if (const auto path = local_path(request)) {
+    auto refusal = check_confined(*path, allowed_roots(cancellation), NATIVE_PATH_STYLE, resolve_);
+    if (refusal) return decide(CallOutcome::Refused, std::move(*refusal));
+  }
+  if (confirmed_tools_.contains(std::string(tool_name(record.tool_)))) {
+    if (!client_elicits_) {
+      return decide(CallOutcome::Refused, {ErrorCode::BadRequest, std::string(NEEDS_ELICITATION)});
+    }
+    {
+      const std::lock_guard lock(record.mutex_);
+      record.admitted_ = true;  // the host lookup asks the desktop application
+    }
+    auto host = look_up_host(host_of(request), converse);
+    if (!host) return std::move(host).error();
+    if (!user_agrees(*host, request, cancellation)) {
+      return decide(CallOutcome::Declined, {ErrorCode::BadRequest, std::string(DECLINED)});
+    }
+  }
+  const std::lock_guard lock(record.mutex_);
+  record.admitted_ = true;
+  return std::nullopt;
+}
+
+bool Safeguards::user_agrees(const HostInfo& host, const Request& request,
+                             const Cancellation& cancellation) {
+  auto answer = requests_.ask("elicitation/create", confirmation_question(host, request),
+                              deadline_after(timeout_seconds_), cancellation);
+  return answer && confirmed(*answer);
+}
+
+std::vector<std::string> Safeguards::allowed_roots(const Cancellation& cancellation) {
+  std::vector<std::string> roots = local_roots_;
+  for (std::string& root : client_roots_.current([&] { return list_client_roots(cancellation); })) {
+    roots.push_back(std::move(root));
+  }
+  return roots;
+}
+
+std::optional<std::vector<std::string>> Safeguards::list_client_roots(
+    const Cancellation& cancellation) {
+  auto listed =
+      requests_.ask("roots/list", Json::object(), deadline_after(timeout_seconds_), cancellation);
+  if (!listed) {
+    diagnose_("cannot list the client's roots: " + listed.error().text);
+    return std::nullopt;
+  }
+  std::vector<std::string> roots;
+  const Json& entries = member(*listed, "roots");
+  for (const Json& entry : entries.is_array() ? entries : Json::array()) {
+    const Json& uri = member(entry, "uri");
+    auto path = uri.is_string()
+                    ? path_from_file_uri(uri.get_ref<const std::string&>(), NATIVE_PATH_STYLE)
+                    : std::nullopt;
+    if (path) {
+      roots.push_back(std::move(*path));
+    } else {
+      diagnose_("ignored a client root that is no local folder: " + uri.dump());
+    }
+  }
+  return roots;
+}
+
+FinalReply Safeguards::converse_recorded(CallRecord& record, const Request& request,
+                                         ConversationEvents& events, const Converse& converse) {
+  RecordingEvents recording(events, record);
+  FinalReply reply = converse(request, recording);
+  if (reply) {
+    if (const auto* done = std::get_if<Reply::TransferDone>(&reply->value)) {
+      const std::lock_guard lock(record.mutex_);
+      record.bytes_ = done->summary.bytes;
+    }
+  }
+  return reply;
+}
+
+void Safeguards::close_call(CallRecord& record, const Json* result, bool cancelled) {
+  AuditEntry entry;
+  {
+    const std::lock_guard lock(record.mutex_);
+    if (record.closed_) return;
+    record.closed_ = true;
+    entry.tool = tool_name(record.tool_);
+    entry.host = record.host_;
+    entry.arguments = record.arguments_;
+    entry.bytes = record.bytes_;
+    if (cancelled || result == nullptr) {
+      entry.outcome = CallOutcome::Cancelled;
+    } else {
+      entry.outcome = record.decided_.value_or(outcome_of(*result, record.admitted_));
+    }
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    entry.client = client_;
+    for (auto it = open_.begin(); it != open_.end(); ++it) {
+      if (it->get() == &record) {
+        open_.erase(it);
+        break;
+      }
+    }
+  }
+  if (!audit_) return;
+  entry.time = std::chrono::system_clock::now();
+  entry.duration_ms =
+      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - record.started_)
+                                     .count());
+  if (result != nullptr && member(*result, "isError") == true) {
+    entry.error = error_line(*result);
+  } else if (result != nullptr && record.tool_ == ToolId::Exec) {
+    entry.exit_code = member(member(*result, "structuredContent"), "exit_code");
+  }
+  if (auto written = audit_->append(entry); !written) {
+    diagnose_("cannot write the audit log: " + written.error().text);
+  }
+}
+
+}  // namespace sorvane::mcp

@@ -1,0 +1,92 @@
+// What stands between an agent's calls and the desktop application beyond
+// --tools and --hosts: local paths confined to allowed folders, the user's
+// confirmation where the operator asks for it, and the audit log.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ipc/cancellation.h"
+#include "mcp/audit_log.h"
+#include "mcp/client_requests.h"
+#include "mcp/options.h"
+#include "mcp/roots.h"
+#include "mcp/tools.h"
+
+namespace sorvane::mcp {
+
+// One tool call, from its arrival to its line in the audit log.
+class CallRecord {
+ public:
+  CallRecord(ToolId tool, const Json& arguments);
+
+ private:
+  friend class Safeguards;
+  friend class RecordingEvents;
+
+  const ToolId tool_;
+  const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  std::mutex mutex_;
+  Json host_;
+  Json arguments_;
+  std::optional<CallOutcome> decided_;  // refused or declined before anything was sent
+  bool admitted_ = false;               // past every check: the desktop application was asked
+  std::uint64_t bytes_ = 0;
+  bool closed_ = false;
+};
+
+class Safeguards {
+ public:
+  using Diagnose = std::function<void(std::string_view)>;
+
+  Safeguards(const Options& options, ClientRequests::Send send, Diagnose diagnose);
+
+  // On the reading thread.
+  void client_initialized(const Json& params);  // its name, version and capabilities
+  void client_roots_changed();
+  bool deliver_response(const Json& message);
+  void call_cancelled();
+  // Every wait on the client ends; the calls still open are recorded as cancelled.
+  void input_ended();
+
+  std::shared_ptr<CallRecord> open_call(ToolId tool, const Json& arguments);
+  // Before anything is sent: the local path, then the user's confirmation.
+  // `converse` serves the host lookup for the question. Nothing, or the
+  // error that ends the call.
+  std::optional<ToolError> admit(CallRecord& record, const Request& request,
+                                 const Converse& converse, const Cancellation& cancellation);
+  // The call's conversation, counting the bytes it moves.
+  static FinalReply converse_recorded(CallRecord& record, const Request& request,
+                                      ConversationEvents& events, const Converse& converse);
+  // Writes the call's audit line, once. `result` is null when none came.
+  void close_call(CallRecord& record, const Json* result, bool cancelled);
+
+ private:
+  std::vector<std::string> allowed_roots(const Cancellation& cancellation);
+  std::optional<std::vector<std::string>> list_client_roots(const Cancellation& cancellation);
+  bool user_agrees(const HostInfo& host, const Request& request, const Cancellation& cancellation);
+
+  std::vector<std::string> local_roots_;
+  std::set<std::string> confirmed_tools_;
+  std::uint64_t timeout_seconds_;
+  std::optional<AuditLog> audit_;
+  Diagnose diagnose_;
+  ClientRequests requests_;
+  ClientRoots client_roots_;
+  ResolvePath resolve_ = resolve_on_this_machine();
+  std::atomic<bool> client_elicits_{false};
+
+  std::mutex mutex_;
+  Json client_ = {{"name", nullptr}, {"version", nullptr}};
+  std::set<std::shared_ptr<CallRecord>> open_;
+};
+
+}  // namespace sorvane::mcp
