@@ -19,12 +19,30 @@ Result<void, ToolError> send_request(ByteWriter& to_peer, const Request& request
   return {};
 }
 
+// Tells the events of every read that brought bytes, before any frame is whole.
+class ArrivalReporter final : public ByteReader {
+ public:
+  ArrivalReporter(ByteReader& from_peer, ConversationEvents& events)
+      : from_peer_(from_peer), events_(events) {}
+
+  IoResult<std::size_t> read_some(MutableByteSpan buffer) override {
+    auto got = from_peer_.read_some(buffer);
+    if (got && *got > 0) events_.arrived(*got);
+    return got;
+  }
+
+ private:
+  ByteReader& from_peer_;
+  ConversationEvents& events_;
+};
+
 }  // namespace
 
 FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
                     ConversationEvents& events) {
   if (auto sent = send_request(to_peer, request); !sent) return fail(std::move(sent).error());
-  BufferedReader reader(from_peer);
+  ArrivalReporter reporting(from_peer, events);
+  BufferedReader reader(reporting);
   for (;;) {
     auto frame = read_frame(reader);
     if (!frame) return fail(broken(frame.error()));
