@@ -39,11 +39,12 @@ Step step(Step::Op op) {
   made.op = op;
   return made;
 }
-Step raw(std::string_view bytes) {
+Step raw(std::string bytes) {
   Step made = step(Step::Op::Raw);
-  made.bytes = bytes;
+  made.bytes = std::move(bytes);
   return made;
 }
+Step raw(std::string_view bytes) { return raw(std::string(bytes)); }
 Step pause(std::uint64_t ms) {
   Step made = step(Step::Op::Pause);
   made.size = ms;
@@ -62,7 +63,7 @@ Script trickled(std::string_view reply) {
   Script script;
   for (std::size_t i = 0; i < reply.size(); ++i) {
     if (i > 0) script.push_back(pause(TRICKLE_GAP_MS));
-    script.push_back(raw(reply.substr(i, 1)));
+    script.push_back(raw(std::string(1, reply[i])));
   }
   return script;
 }
