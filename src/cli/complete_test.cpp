@@ -86,7 +86,7 @@ TEST(Complete, RendersOneLinePerCandidateWithItsDescription) {
     return list;
   }));
   EXPECT_EQ(host_lines,
-            "a1b2c3d4e5f60718\tweb 1 , production, deploy@10.0.1.11:22\n"
+            "a1b2c3d4e5f60718\tweb 1\\x0a, production, deploy@10.0.1.11:22\n"
             "b7c8d9e0f1a2b3c4\tΣΟΦΙΑ, root@db:2222\n");
   EXPECT_EQ(render(Completion{{}, true}), ":files\n");
 }
