@@ -76,7 +76,8 @@ class HostileHosts(unittest.TestCase):
 
     @posix_only
     def test_prefixes_and_summary_of_several_hosts(self):
-        # The remote command's own escapes must arrive untouched.
+        # The remote command's own escapes must arrive untouched, and
+        # TERM=dumb leaves out the colour that xterm gets (fan_out_test).
         command = "printf '\\033[1mok\\033[0m\\n'; exit 3"
         with Peer.demo(hosts=self.hosts_file) as peer:
             result = harness.run(["exec", EVIL + "," + FORGER, command], env=dict(peer.env, **DUMB),
@@ -106,15 +107,6 @@ class HostileHosts(unittest.TestCase):
         self.assertEqual(result.status, 255)
         self.assertEqual(result.stderr.decode(), "sorvane: [host_not_found] 找不到主机\\x1b[2J\\u009b1A"
                                                  "\\u202e\\x0d\\x0asorvane: [ok] fine\n")
-
-    @posix_only
-    def test_term_dumb_means_no_colour(self):
-        with Peer.demo(hosts=self.hosts_file) as peer:
-            for term, coloured in (("dumb", False), ("xterm", True)):
-                result = harness.run(["exec", "-q", "evil", "echo hi"], env=dict(peer.env, TERM=term, NO_COLOR=""),
-                                     stdout_tty=True)
-                with self.subTest(term=term):
-                    self.assertEqual(b"\x1b[" in result.stdout, coloured, result.stdout)
 
 
 @posix_only
