@@ -1,14 +1,13 @@
 #include "output/inert_text.h"
 
-#include <array>
+#include <cstdint>
 
 #include "text/utf8.h"
 
 namespace sorvane {
 namespace {
 
-constexpr std::array<char, 16> HEX_DIGITS = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                             '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
+constexpr std::string_view HEX_DIGITS = "0123456789abcdef";
 
 bool is_bidi_control(char32_t c) {
   return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
@@ -50,7 +49,6 @@ bool shows_as_escape_tail(std::string_view rest) {
 }  // namespace
 
 void append_inert(std::string& shown, std::string_view outside) {
-  shown.reserve(shown.size() + outside.size());
   while (!outside.empty()) {
     const text::DecodedChar c = text::decode_utf8_char(outside);
     if (!c.valid) {
