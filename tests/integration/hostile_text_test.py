@@ -89,16 +89,6 @@ class HostileHosts(unittest.TestCase):
         self.assertEqual(result.stderr.decode(),
                          "2 台主机中 0 台成功；失败：%s（退出码 3）、%s（退出码 3）\n" % (EVIL_SHOWN, FORGER_SHOWN))
 
-    @posix_only
-    def test_completion_descriptions(self):
-        with Peer.demo(hosts=self.hosts_file) as peer:
-            result = harness.run(["__complete", "sorvane", "exec", "e"], env=peer.env)
-        assert_inert(self, result.stdout, allowed="\t\n")
-        self.assertEqual(result.stdout.decode().split("\n"), [
-            EVIL + "\t" + EVIL_SHOWN + ", root@10.0.0.1:22",
-            FORGER + "\t" + FORGER_SHOWN + ", g\\u009b2J\\u202e, r@h\\u009d0;x\\u009c:22",
-            ""])
-
     def test_the_error_line_of_the_desktop_application(self):
         message = "找不到主机" + CLEAR + "\u009b1A\u202e\r\n" + "sorvane: [ok] fine"
         script = "json " + json.dumps({"type": "error", "code": "host_not_found", "message": message}) + "\n"
