@@ -46,8 +46,9 @@ def columns(text):
     return sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
 
 
+@posix_only  # a pseudo-terminal
 class HostileHosts(unittest.TestCase):
-    """Point 3: the fields of the hosts the desktop application lists."""
+    """The fields of the hosts, and the messages, of the desktop application."""
 
     def setUp(self):
         self._tmp = tempfile.TemporaryDirectory(prefix="sorvane-hostile-")
@@ -74,7 +75,6 @@ class HostileHosts(unittest.TestCase):
                   ((header, "地址"), (evil, "root@10.0.0.1:22"), (forger, "r@h\\u009d0;x\\u009c:22"))]
         self.assertEqual(len(set(starts)), 1, starts)
 
-    @posix_only
     def test_prefixes_and_summary_of_several_hosts(self):
         # The remote command's own escapes must arrive untouched, and
         # TERM=dumb leaves out the colour that xterm gets (fan_out_test).
@@ -101,7 +101,7 @@ class HostileHosts(unittest.TestCase):
 
 @posix_only
 class HostileRemoteFileName(unittest.TestCase):
-    """Point 4: a remote file name in a download's failure line."""
+    """A remote file name in a download's failure line."""
 
     def test_the_failure_line_shows_the_name_inert(self):
         name = "evil " + CLIPBOARD + CLEAR + " name"
@@ -117,8 +117,9 @@ class HostileRemoteFileName(unittest.TestCase):
         self.assertIn("evil \\x1b]52;c;aGk=\\x07\\x1b[2J name", result.stderr.decode())
 
 
+@posix_only  # a pseudo-terminal
 class HostileAuditLine(unittest.TestCase):
-    """Point 6: --verify-audit shows the line that breaks the chain."""
+    """--verify-audit shows the line that breaks the chain."""
 
     def test_a_forged_line_cannot_say_the_chain_is_intact(self):
         with tempfile.TemporaryDirectory(prefix="sorvane-hostile-") as tmp:
@@ -131,7 +132,7 @@ class HostileAuditLine(unittest.TestCase):
 
 
 class HostileConfirmation(unittest.TestCase):
-    """Point 7: the question --confirm asks carries the command and the host name."""
+    """The question --confirm asks carries the command and the host name."""
 
     def test_the_question_shows_command_and_host_inert(self):
         with tempfile.TemporaryDirectory(prefix="sorvane-hostile-") as tmp:
