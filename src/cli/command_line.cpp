@@ -355,7 +355,7 @@ void Definition::add_exec() {
           ->check(parallel_count),
       exec->add_option("--timeout", timeout,
                        "With several hosts: stop a host that has not ended after DURATION (30s, "
-                       "5m, 1h)")
+                       "5m, 1h); listing the hosts first gets as long (default 30s)")
           ->type_name("DURATION")
           ->check(duration),
       exec->add_option("--max-output", max_output,
@@ -613,9 +613,9 @@ std::optional<std::chrono::milliseconds> parse_duration(std::string_view text) {
   const auto [unit, error] = std::from_chars(text.data(), end, count);
   if (error != std::errc() || count == 0) return std::nullopt;
   const std::string_view suffix(unit, static_cast<std::size_t>(end - unit));
-  const auto* const named =
-      std::find_if(DURATION_UNITS.begin(), DURATION_UNITS.end(),
-                   [&](const DurationUnit& known) { return known.suffix == (suffix.empty() ? "s" : suffix); });
+  const auto* const named = std::find_if(
+      DURATION_UNITS.begin(), DURATION_UNITS.end(),
+      [&](const DurationUnit& known) { return known.suffix == (suffix.empty() ? "s" : suffix); });
   if (named == DURATION_UNITS.end()) return std::nullopt;
   // Past a year is a typo, and far from where the count could overflow.
   constexpr std::uint64_t LONGEST = std::uint64_t{366} * 24 * 60 * 60 * 1000;

@@ -10,7 +10,6 @@
 #include <variant>
 
 #include "base/deadline.h"
-#include "protocol/json_quote.h"
 #include "base/thread_pool.h"
 #include "ipc/endpoint.h"
 #include "ipc/shared_endpoint.h"
@@ -18,6 +17,7 @@
 #include "output/remote_output.h"
 #include "platform/env.h"
 #include "platform/std_streams.h"
+#include "protocol/json_quote.h"
 #include "text/unicode.h"
 
 namespace sorvane {
@@ -242,7 +242,8 @@ Result<ExecEnvelope, ToolError> encode_once(const Cli::Exec& exec, const InputRe
   if (!command) return fail(std::move(command).error());
   ExecEnvelope envelope = encode_exec_envelope(*command);
   std::size_t largest = envelope.size_for("");
-  for (const std::string& id : split_ids(exec.id)) largest = std::max(largest, envelope.size_for(id));
+  for (const std::string& id : split_ids(exec.id))
+    largest = std::max(largest, envelope.size_for(id));
   if (auto fits = check_fits_one_frame(largest); !fits) return fail(std::move(fits).error());
   return envelope;
 }
@@ -251,8 +252,8 @@ Result<ExecEnvelope, ToolError> encode_once(const Cli::Exec& exec, const InputRe
 // on without them, saying why they are missing.
 void warn_unnamed(ConsoleSink& err, const ToolError& lookup_failure) {
   (void)err.write_all("sorvane: 无法取得主机名称，各主机以 ID 运行：[" +
-                      std::string(code_word(lookup_failure.code)) + "] " +
-                      lookup_failure.message + "\n");
+                      std::string(code_word(lookup_failure.code)) + "] " + lookup_failure.message +
+                      "\n");
 }
 
 // Colour on a terminal, unless NO_COLOR asks for none.

@@ -8,8 +8,8 @@ namespace sorvane {
 namespace {
 
 constexpr std::string_view NAMED = "\"\"\\\\\bb\ff\nn\rr\tt";  // byte, letter
-constexpr std::size_t NAMED_ESCAPE_LEN = 2;     // \n
-constexpr std::size_t NUMBERED_ESCAPE_LEN = 6;  // \u001b
+constexpr std::size_t NAMED_ESCAPE_LEN = 2;                    // \n
+constexpr std::size_t NUMBERED_ESCAPE_LEN = 6;                 // \u001b
 
 void append_escape(std::string& out, unsigned char c) {
   static constexpr char HEX[] = "0123456789abcdef";

@@ -15,7 +15,8 @@ ToolError broken(const IoError& error) { return connection_broken(error.text); }
 Result<std::string, ToolError> encode_to_send(const Request& request) {
   auto encoded = encode_request(request);
   if (!encoded) return fail(connection_broken(encoded.error()));
-  if (auto fits = check_fits_one_frame(encoded->size()); !fits) return fail(std::move(fits).error());
+  if (auto fits = check_fits_one_frame(encoded->size()); !fits)
+    return fail(std::move(fits).error());
   return std::move(*encoded);
 }
 
@@ -23,10 +24,10 @@ Result<std::string, ToolError> encode_to_send(const Request& request) {
 
 Result<void, ToolError> check_fits_one_frame(std::size_t envelope_size) {
   if (envelope_size <= MAX_FRAME_LEN) return {};
-  return fail(ToolError{ErrorCode::BadRequest,
-                        "命令过长：请求编码后为 " + std::to_string(envelope_size) +
-                            " 字节，超过一帧的上限 " + std::to_string(MAX_FRAME_LEN) +
-                            " 字节（16 MiB）"});
+  return fail(
+      ToolError{ErrorCode::BadRequest, "命令过长：请求编码后为 " + std::to_string(envelope_size) +
+                                           " 字节，超过一帧的上限 " +
+                                           std::to_string(MAX_FRAME_LEN) + " 字节（16 MiB）"});
 }
 
 FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
@@ -37,8 +38,8 @@ FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& r
   return converse(from_peer, to_peer, std::span(&envelope, 1), events);
 }
 
-FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer,
-                    std::span<const ByteSpan> envelope, ConversationEvents& events) {
+FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, std::span<const ByteSpan> envelope,
+                    ConversationEvents& events) {
   if (auto written = write_frame(to_peer, FrameKind::Json, envelope); !written) {
     return fail(broken(written.error()));
   }

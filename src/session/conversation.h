@@ -46,8 +46,8 @@ FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& r
 
 // The same, with the request already encoded: its envelope is `envelope`,
 // one part after another (see ExecEnvelope).
-FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer,
-                    std::span<const ByteSpan> envelope, ConversationEvents& events);
+FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, std::span<const ByteSpan> envelope,
+                    ConversationEvents& events);
 
 // Connects to `endpoint_name` (once the request is known to fit in a
 // frame), checks the owner and converses; the
