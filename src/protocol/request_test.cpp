@@ -63,7 +63,7 @@ TEST(EncodeExecEnvelope, PartsJoinToTheRequestOfEachHost) {
     const auto* exec = std::get_if<Request::Exec>(&test.request.member);
     if (exec == nullptr) continue;
     const ExecEnvelope envelope = encode_exec_envelope(exec->command);
-    for (const std::string host : {exec->host, std::string(), std::string("a\"b\x01")}) {
+    for (const std::string& host : {exec->host, std::string(), std::string("a\"b\x01")}) {
       const std::string joined = envelope.before_host + json_quote(host) + envelope.after_host;
       EXPECT_EQ(joined, *encode_request({Request::Exec{host, exec->command}})) << test.name;
       EXPECT_EQ(envelope.size_for(host), joined.size()) << test.name;
