@@ -44,6 +44,7 @@ std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
     error = json_quote(error);
   }
   append_member(line, "error", error);
+  append_member(line, "timed_out", boolean(outcome.timed_out));
   line.append("}\n");
   return line;
 }
