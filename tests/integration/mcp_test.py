@@ -271,7 +271,7 @@ class AuditLog(unittest.TestCase):
             server.ask(request(4, "tools/call", {"name": "exec", "arguments": {"host": "a1b2c3d4e5f60718",
                                                                              "command": "true"}}))
             self.assertEqual(server.close()[0], 0)
-        lines = self.lines(peer.dir / "audit.log")
+            lines = self.lines(peer.dir / "audit.log")
         self.assertEqual([(line["event"], line["tool"], line.get("outcome")) for line in lines],
                          [("ended", "format_disk", "refused"), ("ended", "exec", "refused"),
                           ("ended", "exec", "refused"), ("started", "exec", None), ("ended", "exec", "ok")])
