@@ -39,11 +39,12 @@ std::string append(std::string log, const AuditEntry& added) {
 }
 
 TEST(AuditLog, LineHoldsTheRecordAndTheFirstPrev) {
-  EXPECT_EQ(chained_line(entry("uname -a"), ""),
-            R"({"time":"2025-01-02T03:04:05.678Z","call":"0badcafe-1","event":"ended",)"
-            R"("client":{"name":"agent","version":"1.0"},"tool":"exec","host":"a1b2c3d4e5f60718","arguments":{"command":"uname -a"},)"
-            R"("outcome":"ok","exit_code":0,"bytes":12,"duration_ms":34,"prev":")" +
-                std::string(64, '0') + R"("})");
+  EXPECT_EQ(
+      chained_line(entry("uname -a"), ""),
+      R"({"time":"2025-01-02T03:04:05.678Z","call":"0badcafe-1","event":"ended",)"
+      R"("client":{"name":"agent","version":"1.0"},"tool":"exec","host":"a1b2c3d4e5f60718","arguments":{"command":"uname -a"},)"
+      R"("outcome":"ok","exit_code":0,"bytes":12,"duration_ms":34,"prev":")" +
+          std::string(64, '0') + R"("})");
 }
 
 // Any one changed byte, in any line but the last, breaks the chain at that
@@ -91,7 +92,7 @@ TEST(AuditLog, StartedCallsWithoutAnOutcomeAreFound) {
   std::string log = append("", with("a-1", true));
   log = append(log, with("a-2", true));
   log = append(log, with("a-1", false));
-  log = append(log, with("a-3", false));  // refused before it started
+  log = append(log, with("a-3", false));             // refused before it started
   log += "{\"time\":\"old\",\"outcome\":\"ok\"}\n";  // an older server's line, no call
   log = append(log, with("a-4", true));
   const Json started = Json::parse(log.substr(0, log.find('\n')));

@@ -117,8 +117,7 @@ std::string random_call_prefix() {
   try {
     value = std::random_device()();
   } catch (const std::exception&) {  // no source of randomness: the clock will do
-    value = static_cast<std::uint32_t>(
-        std::chrono::system_clock::now().time_since_epoch().count());
+    value = static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count());
   }
   std::array<char, 9> text{};
   std::snprintf(text.data(), text.size(), "%08x", static_cast<unsigned>(value));
@@ -376,9 +375,9 @@ std::optional<ToolError> Safeguards::write_started(CallRecord& record) {
   }
   auto written = write(std::move(entry));
   if (written) return std::nullopt;
-  return ToolError{ErrorCode::BadRequest,
-                   "the audit log cannot be written, so the call was not run: " +
-                       written.error().text};
+  return ToolError{
+      ErrorCode::BadRequest,
+      "the audit log cannot be written, so the call was not run: " + written.error().text};
 }
 
 IoResult<void> Safeguards::write(AuditEntry entry) {

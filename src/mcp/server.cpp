@@ -256,13 +256,13 @@ void Server::refuse_undecodable(const Json& message, const std::string& pointer)
   const Json& id = member(message, "id");
   const Json& method = member(message, "method");
   if (method.is_null()) {  // a response: the call waiting for it gets an error instead
-    const Json error = {{"jsonrpc", "2.0"},
-                        {"id", id},
-                        {"error", {{"code", INVALID_PARAMS}, {"message", why}}}};
+    const Json error = {
+        {"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", INVALID_PARAMS}, {"message", why}}}};
     if (!safeguards_.deliver_response(error)) writer_.diagnose("ignored a stray response");
     return;
   }
-  if (!pointer.starts_with("/params/")) return reply_error(id, INVALID_REQUEST, "Invalid Request: " + why);
+  if (!pointer.starts_with("/params/"))
+    return reply_error(id, INVALID_REQUEST, "Invalid Request: " + why);
   const Json& params = member(message, "params");
   const Json& tool = member(params, "name");
   if (method == "tools/call" && initialized_ && tool.is_string()) {
@@ -319,7 +319,8 @@ void Server::start_call(const Json& id, const Json& params) {
   const auto tool = find_tool(name.get_ref<const std::string&>());
   if (!tool || !offered(*tool)) {
     const std::string why = "Unknown tool: " + name.get<std::string>();
-    safeguards_.record_refused(name.get_ref<const std::string&>(), member(params, "arguments"), why);
+    safeguards_.record_refused(name.get_ref<const std::string&>(), member(params, "arguments"),
+                               why);
     return reply_error(id, INVALID_PARAMS, why);
   }
   const std::string key = dump(id);

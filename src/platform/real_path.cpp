@@ -21,7 +21,7 @@ constexpr std::array<std::string_view, 6> PER_PROCESS_VIEWS = {
     "/proc", "/dev/fd", "/dev/stdin", "/dev/stdout", "/dev/stderr", "/dev/tty"};
 
 // Names that Windows opens as devices in any folder, whatever follows a dot.
-constexpr std::array<std::string_view, 6> DEVICE_NAMES = {"con", "prn",     "aux",
+constexpr std::array<std::string_view, 6> DEVICE_NAMES = {"con", "prn",    "aux",
                                                           "nul", "conin$", "conout$"};
 
 struct SplitPath {
@@ -116,8 +116,8 @@ bool is_numbered_device(std::string_view base) {
   if (base.size() < 4 || (base.substr(0, 3) != "com" && base.substr(0, 3) != "lpt")) return false;
   const std::string_view number = base.substr(3);
   // "1" to "9", "0", and the superscripts one, two and three.
-  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
-         number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+         number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 bool is_device_name(std::string_view name) {
@@ -134,7 +134,8 @@ std::optional<std::string> forbidden_step(const std::string& here, std::string_v
   if (style == PathStyle::Posix) {
     for (const std::string_view view : PER_PROCESS_VIEWS) {
       if (path_within(here, view, style)) {
-        return std::string(view) + " is a per-process view: each process that opens it sees its own";
+        return std::string(view) +
+               " is a per-process view: each process that opens it sees its own";
       }
     }
     return std::nullopt;

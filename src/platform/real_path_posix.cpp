@@ -57,7 +57,6 @@ IoResult<NativePath> resolve_real_path(const NativePath& absolute) {
   return resolve_links(absolute, PathStyle::Posix, inspector);
 }
 
-
 IoResult<void> check_existing_folder(const NativePath& path) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) return fail(os_error(errno));

@@ -132,7 +132,7 @@ TEST(ResolveLinks, RefusesPerProcessViewsAtEveryStep) {
       {"C:\\work\\LPT\xC2\xB9", nullptr},
       {"C:\\work\\CONOUT$", nullptr},
       {"C:\\new\\aux\\x", nullptr},  // below a missing folder too
-      {"C:\\work\\dev", nullptr},       // a link to a device
+      {"C:\\work\\dev", nullptr},    // a link to a device
       {"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x", nullptr},
       {"\\\\.\\C:\\x", nullptr},
       {"\\\\?\\Volume{0}\\x", nullptr},

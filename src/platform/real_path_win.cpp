@@ -82,7 +82,6 @@ IoResult<NativePath> resolve_real_path(const NativePath& absolute) {
   return argument_to_native(*resolved);
 }
 
-
 IoResult<void> check_existing_folder(const NativePath& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
