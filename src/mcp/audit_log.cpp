@@ -150,6 +150,7 @@ std::vector<std::size_t> unfinished_calls(std::string_view log) {
     }
   }
   std::vector<std::size_t> lines;
+  lines.reserve(started.size());
   for (const auto& [call, line] : started) lines.push_back(line);
   std::sort(lines.begin(), lines.end());
   return lines;
@@ -182,7 +183,8 @@ int verify_audit_file(const NativePath& path, OutputStream& out) {
     if (lines > 0) {
       report += "; SHA-256 of the last line: " + hex_sha256(line_at(*log, lines));
     }
-    report += "\n" + unfinished_warnings(name, unfinished_calls(*log));
+    report += '\n';
+    report += unfinished_warnings(name, unfinished_calls(*log));
     status = 0;
   }
   (void)out.write_all(as_bytes(report));

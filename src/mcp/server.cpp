@@ -47,30 +47,21 @@ Json parse_message(std::string_view line, bool& too_deep) {
   return Json::parse(line.begin(), line.end(), bound, false);
 }
 
-// A line as a message. Text in it that cannot be decoded fails the whole
-// parse, and with it the request's id; so it is parsed again with that text
-// replaced, twice over by different characters, and the first place where
-// the two differ is where it stood (`undecodable`, a JSON pointer).
-struct DecodedLine {
-  Json message;
-  bool too_deep = false;
-  std::optional<std::string> undecodable;
-};
-
-DecodedLine decode_line(std::string_view line) {
-  DecodedLine decoded;
-  decoded.message = parse_message(line, decoded.too_deep);
-  if (!decoded.message.is_discarded() || decoded.too_deep) return decoded;
-  bool too_deep = false;
+// The message on `line`, as parse_message. Text in it that cannot be
+// decoded fails the whole parse, and with it the request's id; so the line
+// is parsed again with that text replaced, twice over by different
+// characters, and the first place where the two differ is where it stood
+// (`undecodable`, a JSON pointer).
+Json decode_line(std::string_view line, bool& too_deep, std::optional<std::string>& undecodable) {
+  Json message = parse_message(line, too_deep);
+  if (!message.is_discarded() || too_deep) return message;
   Json first = parse_message(with_undecodable_replaced(line, "\\ufffd"), too_deep);
-  if (first.is_discarded() && !too_deep) return decoded;  // not JSON even so
+  if (first.is_discarded() && !too_deep) return message;  // not JSON even so
   bool also_too_deep = false;
   const Json second = parse_message(with_undecodable_replaced(line, "\\ufffe"), also_too_deep);
   const Json differences = Json::diff(first, second);
-  decoded.message = std::move(first);
-  decoded.too_deep = too_deep;
-  decoded.undecodable = differences.empty() ? std::string() : differences[0].value("path", "");
-  return decoded;
+  undecodable = differences.empty() ? std::string() : differences[0].value("path", "");
+  return first;
 }
 
 // "the argument `command`" for "/params/arguments/command/...", else the pointer.
@@ -206,9 +197,9 @@ void Server::handle_oversized_line() {
 
 void Server::handle_line(std::string_view line) {
   if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
-  const DecodedLine decoded = decode_line(line);
-  const Json& message = decoded.message;
-  const bool too_deep = decoded.too_deep;
+  bool too_deep = false;
+  std::optional<std::string> undecodable;
+  const Json message = decode_line(line, too_deep, undecodable);
   if (message.is_discarded() && !too_deep) {
     writer_.diagnose("answered a line that is not JSON with a parse error");
     reply_error(nullptr, PARSE_ERROR, "Parse error");
@@ -228,7 +219,7 @@ void Server::handle_line(std::string_view line) {
     reply_error(nullptr, INVALID_REQUEST, "Invalid Request");
     return;
   }
-  if (decoded.undecodable) return refuse_undecodable(message, *decoded.undecodable);
+  if (undecodable) return refuse_undecodable(message, *undecodable);
   if (method.is_null() && has_id && (message.contains("result") || message.contains("error"))) {
     if (!safeguards_.deliver_response(message)) writer_.diagnose("ignored a stray response");
     return;

@@ -127,6 +127,13 @@ bool is_device_name(std::string_view name) {
          std::find(DEVICE_NAMES.begin(), DEVICE_NAMES.end(), base) != DEVICE_NAMES.end();
 }
 
+std::string quoted(std::string_view name) {
+  std::string text(1, '"');
+  text += name;
+  text += '"';
+  return text;
+}
+
 // Why the walk may not pass `here`, whose last component is `name`; nothing
 // when it may.
 std::optional<std::string> forbidden_step(const std::string& here, std::string_view name,
@@ -141,9 +148,9 @@ std::optional<std::string> forbidden_step(const std::string& here, std::string_v
     return std::nullopt;
   }
   if (name.find(':') != std::string_view::npos) {
-    return "\"" + std::string(name) + "\" names an alternate data stream";
+    return quoted(name) + " names an alternate data stream";
   }
-  if (is_device_name(name)) return "\"" + std::string(name) + "\" names a device";
+  if (is_device_name(name)) return quoted(name) + " names a device";
   return std::nullopt;
 }
 
