@@ -64,9 +64,11 @@ Json decode_line(std::string_view line, bool& too_deep, std::optional<std::strin
   return first;
 }
 
-// "the argument `command`" for "/params/arguments/command/...", else the pointer.
+// "the argument `command`" for "/params/arguments/command/...", else the
+// member the pointer names.
 std::string undecodable_place(std::string_view pointer) {
   constexpr std::string_view ARGUMENTS = "/params/arguments/";
+  if (pointer.empty()) return "the message";  // where a later duplicate member hid it
   if (!pointer.starts_with(ARGUMENTS)) return "the member " + std::string(pointer);
   std::string_view token = pointer.substr(ARGUMENTS.size());
   token = token.substr(0, token.find('/'));
