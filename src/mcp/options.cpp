@@ -100,7 +100,7 @@ std::string check_local_root(const std::string& argument) {
   const auto path = absolute_local_path(argument);
   if (!path) return "not a usable local path: " + text::utf8_lossy(argument);
   if (auto folder = check_existing_folder(*path); !folder) {
-    return "not an existing folder: " + text::utf8_lossy(argument) + ": " + folder.error().text;
+    return "no folder to allow at " + text::utf8_lossy(argument) + ": " + folder.error().text;
   }
   return "";
 }
@@ -118,7 +118,7 @@ bool is_host_id(std::string_view id) {
 std::string check_host_ids(const std::string& list) {
   for (const std::string& id : split_list(list)) {
     if (!is_host_id(id)) {
-      return "not a host ID (16 letters or digits, as list_hosts shows it): " +
+      return "not a host ID (16 letters, digits, - or _, as list_hosts shows it): " +
              text::utf8_lossy(id);
     }
   }

@@ -118,8 +118,12 @@ std::vector<std::string> landing_paths(const std::string& local, std::string_vie
   const char separator = style == PathStyle::Windows ? '\\' : '/';
   const bool ends_in_separator =
       !local.empty() && (local.back() == separator || local.back() == '/');
+  // Windows names hold no "\\", so there the one split serves.
+  const std::vector<std::string_view> splits = style == PathStyle::Windows
+                                                   ? std::vector<std::string_view>{"/\\"}
+                                                   : std::vector<std::string_view>{"/", "/\\"};
   std::vector<std::string> paths;
-  for (const std::string_view separators : {std::string_view("/"), std::string_view("/\\")}) {
+  for (const std::string_view separators : splits) {
     std::string_view name = remote;
     while (!name.empty() && separators.find(name.back()) != std::string_view::npos) {
       name.remove_suffix(1);

@@ -37,8 +37,9 @@ std::optional<ToolError> check_confined(const std::string& path,
 
 // Where a download of `remote` lands when the absolute `local` is an existing
 // folder: in it, under the remote name's last component. That component is
-// taken after the last "/" and, for hosts that write "\\", after the last "\\"
-// too; each distinct path once. Empty for a remote name with no component.
+// taken after the last "/" or "\\" (hosts that write "\\") and, where local
+// names may hold a "\\" (Posix), after the last "/" too; each distinct path
+// once. Empty for a remote name with no component.
 std::vector<std::string> landing_paths(const std::string& local, std::string_view remote,
                                        PathStyle style);
 

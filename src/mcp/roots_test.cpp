@@ -107,6 +107,9 @@ TEST(CheckDownloadConfined, ChecksTheFileThatLandsInTheFolder) {
   EXPECT_TRUE(check("/work", "C:\\Users\\them\\out"));  // a host that writes backslashes
   EXPECT_FALSE(check("/work", "/home/them/.bashrc"));
   EXPECT_FALSE(check("/work/new", "/srv/out"));  // missing: the copy lands at /work/new
+  // Not "C:\\dl\\C:\\Users\\f", which would read as a stream of "C:\\dl\\C".
+  EXPECT_EQ(landing_paths("C:\\dl", "C:\\Users\\f", PathStyle::Windows),
+            std::vector<std::string>{"C:\\dl\\f"});
 }
 
 TEST(ClientRoots, AsksOnlyWhenTheListMayHaveChanged) {

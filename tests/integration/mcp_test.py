@@ -302,7 +302,7 @@ class CommandLine(unittest.TestCase):
 
     def test_roots_that_are_no_folders_and_hosts_that_are_no_ids_refuse_to_start(self):
         file = harness.REPO / "README.md"
-        cases = [(["--local-root", "/nonexistent/sorvane-root"], "--local-root: not an existing folder"),
+        cases = [(["--local-root", "/nonexistent/sorvane-root"], "--local-root: no folder to allow at /nonexistent/sorvane-root: "),
                  (["--local-root", host_path(file)], "not a folder"),
                  (["--hosts", "0123456789abcdef,web-1"], "--hosts: not a host ID")]
         for args, why in cases:
