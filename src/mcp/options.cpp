@@ -172,7 +172,8 @@ struct Definition {
         ->check(check_confirmed_tools)
         ->option_text("LIST");
     app.add_option("--audit-log", audit_log,
-                   "Append one JSON line per tool call to FILE, each chained to the one before")
+                   "Append JSON lines for each tool call to FILE (its start, then its outcome), "
+                   "each chained to the one before")
         ->check(check_local_path)
         ->option_text("FILE");
     app.add_option("--verify-audit", verify_audit,
