@@ -358,6 +358,7 @@ void Safeguards::record_refused(std::string_view tool, const Json& arguments,
   entry.tool = tool;
   entry.host = text_or_null(member(arguments, "host"));
   entry.arguments = arguments.is_object() ? arguments : Json::object();
+  entry.arguments.erase("host");  // a member of its own, as on every line
   entry.outcome = CallOutcome::Refused;
   entry.error = why;
   (void)write(std::move(entry));
