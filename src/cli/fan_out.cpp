@@ -12,9 +12,10 @@
 #include "base/thread_pool.h"
 #include "ipc/endpoint.h"
 #include "ipc/shared_endpoint.h"
+#include "output/colour.h"
+#include "output/inert_text.h"
 #include "output/prefixed_lines.h"
 #include "output/remote_output.h"
-#include "platform/env.h"
 #include "platform/std_streams.h"
 
 namespace sorvane {
@@ -24,7 +25,7 @@ constexpr std::uint32_t LOCAL_FAILURE = 255;
 constexpr std::size_t WRITE_PIECE = 8192;
 
 std::uint32_t report(ConsoleSink& err, const ToolError& error) {
-  (void)err.write_all(format_error_line(error));
+  (void)err.write_all(inert_error_line(error));
   return LOCAL_FAILURE;
 }
 
@@ -112,7 +113,7 @@ class HostLines final : public HostEvents {
       if (auto written = console_.write(stream, ready_); !written) return written;
     }
     if (!outcome.error) return {};
-    return console_.write(RemoteStream::Stderr, err_.prefix() + format_error_line(*outcome.error));
+    return console_.write(RemoteStream::Stderr, err_.prefix() + inert_error_line(*outcome.error));
   }
 
  private:
@@ -210,14 +211,6 @@ FinalReply converse_on(SharedEndpoint& endpoint,
   PipeConnection& connection = conversation->connection();
   if (timeout) connection.set_deadline(Deadline::after(*timeout));
   return converse(connection, connection, request, events);
-}
-
-// Colour on a terminal, unless NO_COLOR asks for none.
-bool colour_on(const ConsoleSink& sink, StdStream stream) {
-  if (!sink.is_terminal()) return false;
-  const auto no_colour = environment_variable(utf8_to_native("NO_COLOR"));
-  if (no_colour && !no_colour->empty()) return false;
-  return enable_colour(stream);
 }
 
 }  // namespace

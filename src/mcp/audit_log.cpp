@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <map>
 
+#include "output/inert_text.h"
 #include "platform/private_log.h"
 #include "platform/sha256.h"
-#include "text/utf8.h"
 
 namespace sorvane::mcp {
 namespace {
@@ -175,7 +175,7 @@ int verify_audit_file(const NativePath& path, OutputStream& out) {
     report = name + ": cannot read: " + log.error().text + "\n";
   } else if (auto broken = find_chain_break(*log)) {
     report = name + ": line " + std::to_string(broken->line) + " breaks the chain: " + broken->why +
-             "\n" + text::utf8_lossy(line_at(*log, broken->line)) + "\n";
+             "\n" + inert(line_at(*log, broken->line)) + "\n";
   } else {
     const auto lines = std::count(log->begin(), log->end(), '\n');
     report = name + ": " + std::to_string(lines) + " lines, the chain is intact";

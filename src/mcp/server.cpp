@@ -8,6 +8,7 @@
 
 #include "base/version.h"
 #include "mcp/line_reader.h"
+#include "output/inert_text.h"
 
 namespace sorvane::mcp {
 namespace {
@@ -130,7 +131,8 @@ void MessageWriter::send(const Json& message) {
 }
 
 void MessageWriter::diagnose(std::string_view text) {
-  const std::string line = "sorvane-mcp: " + std::string(text) + "\n";
+  // Notes may quote what a client sent.
+  const std::string line = "sorvane-mcp: " + inert(text) + "\n";
   const std::lock_guard lock(mutex_);
   (void)diagnostics_.write_all(as_bytes(line));
 }

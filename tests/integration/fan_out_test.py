@@ -110,7 +110,8 @@ class Output(FanOut):
             self.assertIn("%s: %s-err %s-bye" % (name, role, role), err)
 
     def test_colour_on_a_terminal_unless_no_colour(self):
-        coloured = self.run_exec("-q", "web-1", "echo hi", stdout_tty=True)
+        # Whatever terminal runs the tests: TERM=dumb would mean no colour.
+        coloured = self.run_exec("-q", "web-1", "echo hi", stdout_tty=True, env={"TERM": "xterm", "NO_COLOR": ""})
         self.assertEqual(coloured.stdout, b"\x1b[36mweb-1:\x1b[0m hi\n")
         plain = self.run_exec("-q", "web-1", "echo hi", stdout_tty=True, env={"NO_COLOR": "1"})
         self.assertEqual(plain.stdout, b"web-1: hi\n")
