@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <map>
 #include <memory>
@@ -354,7 +355,7 @@ void Definition::add_exec() {
           ->check(parallel_count),
       exec->add_option("--timeout", timeout,
                        "With several hosts: stop a host that has not ended after DURATION (30s, "
-                       "5m, 1h)")
+                       "5m, 1h); listing the hosts first gets as long (default 30s)")
           ->type_name("DURATION")
           ->check(duration),
       exec->add_option("--max-output", max_output,
@@ -589,21 +590,47 @@ bool runs_on_several_hosts(const Cli::Exec& exec) {
   return exec.query.has_value() || exec.id.find(',') != std::string::npos;
 }
 
+namespace {
+
+struct DurationUnit {
+  std::string_view suffix;
+  std::uint64_t milliseconds;
+};
+
+// Largest first, which format_duration relies on.
+constexpr std::array<DurationUnit, 4> DURATION_UNITS = {{
+    {"h", std::uint64_t{60} * 60 * 1000},
+    {"m", std::uint64_t{60} * 1000},
+    {"s", 1000},
+    {"ms", 1},
+}};
+
+}  // namespace
+
 std::optional<std::chrono::milliseconds> parse_duration(std::string_view text) {
   std::uint64_t count = 0;
   const char* end = text.data() + text.size();
   const auto [unit, error] = std::from_chars(text.data(), end, count);
   if (error != std::errc() || count == 0) return std::nullopt;
   const std::string_view suffix(unit, static_cast<std::size_t>(end - unit));
-  std::uint64_t milliseconds_per_unit = 0;
-  if (suffix == "ms") milliseconds_per_unit = 1;
-  if (suffix.empty() || suffix == "s") milliseconds_per_unit = 1000;
-  if (suffix == "m") milliseconds_per_unit = std::uint64_t{60} * 1000;
-  if (suffix == "h") milliseconds_per_unit = std::uint64_t{60} * 60 * 1000;
+  const auto* const named = std::find_if(
+      DURATION_UNITS.begin(), DURATION_UNITS.end(),
+      [&](const DurationUnit& known) { return known.suffix == (suffix.empty() ? "s" : suffix); });
+  if (named == DURATION_UNITS.end()) return std::nullopt;
   // Past a year is a typo, and far from where the count could overflow.
   constexpr std::uint64_t LONGEST = std::uint64_t{366} * 24 * 60 * 60 * 1000;
-  if (milliseconds_per_unit == 0 || count > LONGEST / milliseconds_per_unit) return std::nullopt;
-  return std::chrono::milliseconds(count * milliseconds_per_unit);
+  if (count > LONGEST / named->milliseconds) return std::nullopt;
+  return std::chrono::milliseconds(count * named->milliseconds);
+}
+
+std::string format_duration(std::chrono::milliseconds duration) {
+  const auto milliseconds = static_cast<std::uint64_t>(std::max<std::int64_t>(duration.count(), 0));
+  for (const DurationUnit& unit : DURATION_UNITS) {
+    if (milliseconds % unit.milliseconds == 0 && milliseconds >= unit.milliseconds) {
+      return std::to_string(milliseconds / unit.milliseconds) + std::string(unit.suffix);
+    }
+  }
+  return std::to_string(milliseconds) + "ms";
 }
 
 std::vector<CommandShape> command_shapes() {

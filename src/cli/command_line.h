@@ -55,6 +55,10 @@ bool runs_on_several_hosts(const Cli::Exec& exec);
 // zero, other units or more than a year.
 std::optional<std::chrono::milliseconds> parse_duration(std::string_view text);
 
+// The duration in its largest whole unit ("90s", "2m", "1500ms"), which
+// parse_duration reads back.
+std::string format_duration(std::chrono::milliseconds duration);
+
 // `arguments` is the process's argument vector, program path first. Only the
 // subcommand that the first word names is defined, when it names one;
 // `define_all` defines them all, for the test that keeps both alike.

@@ -168,6 +168,19 @@ TEST(Parse, ExecOnSeveralHosts) {
   }
 }
 
+// A duration is shown in its largest whole unit, and reads back the same.
+TEST(FormatDuration, LargestWholeUnitReadBack) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"90", "90s"}, {"120s", "2m"}, {"1500ms", "1500ms"}, {"60m", "1h"}, {"61m", "61m"},
+  };
+  for (const auto& [given, shown] : cases) {
+    const auto duration = parse_duration(given);
+    ASSERT_TRUE(duration) << given;
+    EXPECT_EQ(format_duration(*duration), shown) << given;
+    EXPECT_EQ(parse_duration(shown), duration) << given;
+  }
+}
+
 TEST(Parse, LocalPathNeedNotBeUnicode) {
   // Bytes that are not UTF-8 on POSIX; an unpaired surrogate on Windows.
   const std::string word = "a\xED\xA0\x80";

@@ -10,6 +10,7 @@
 #include "ipc/connection.h"
 #include "ipc/endpoint.h"
 #include "output/host_listing.h"
+#include "output/inert_text.h"
 #include "platform/std_streams.h"
 #include "protocol/request.h"
 #include "session/conversation.h"
@@ -131,19 +132,19 @@ bool is_plain_word(std::string_view id) {
   });
 }
 
-// One line per candidate: control characters in a host's name must not
-// break the line or the shell's column layout.
-std::string printable(std::string text) {
-  std::ranges::replace_if(
-      text, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, ' ');
-  return text;
+// One line per candidate, shown by the shell as it is: a host's fields may
+// hold anything, and a tab would end the value's description early.
+std::string printable(std::string_view text) {
+  std::string shown = inert(text);
+  std::ranges::replace(shown, '\t', ' ');
+  return shown;
 }
 
 std::string describe(const HostInfo& host) {
   std::string description = host.name;
   if (host.group && !host.group->empty()) description.append(", ").append(*host.group);
   description.append(", ").append(host_address(host));
-  return printable(std::move(description));
+  return description;
 }
 
 // Whether `id` is one of the comma-separated items of `list`.

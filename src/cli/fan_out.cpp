@@ -1,6 +1,7 @@
 #include "cli/fan_out.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,19 +13,26 @@
 #include "base/thread_pool.h"
 #include "ipc/endpoint.h"
 #include "ipc/shared_endpoint.h"
+#include "output/colour.h"
+#include "output/inert_text.h"
 #include "output/prefixed_lines.h"
 #include "output/remote_output.h"
-#include "platform/env.h"
 #include "platform/std_streams.h"
+#include "protocol/json_quote.h"
+#include "text/unicode.h"
 
 namespace sorvane {
 namespace {
 
 constexpr std::uint32_t LOCAL_FAILURE = 255;
 constexpr std::size_t WRITE_PIECE = 8192;
+// How long listing the hosts may take without --timeout: the desktop
+// application answers it from memory, so this only ever ends a stall.
+constexpr std::chrono::seconds LOOKUP_LIMIT{30};
+constexpr std::string_view LISTING = " while listing the hosts";
 
 std::uint32_t report(ConsoleSink& err, const ToolError& error) {
-  (void)err.write_all(format_error_line(error));
+  (void)err.write_all(inert_error_line(error));
   return LOCAL_FAILURE;
 }
 
@@ -58,6 +66,21 @@ void label_hosts(std::vector<HostLabel>& hosts) {
 ToolError nothing_chosen(const Cli::Exec& exec) {
   if (exec.query) return {ErrorCode::HostNotFound, "没有与查询「" + *exec.query + "」匹配的主机"};
   return {ErrorCode::BadRequest, "没有给出主机 ID"};
+}
+
+// An empty query would choose every host: as easy to type by mistake as an
+// empty ID list, and refused like it.
+std::optional<ToolError> nothing_asked(const Cli::Exec& exec, const std::vector<std::string>& ids) {
+  if (exec.query && text::trim_white_space(*exec.query).empty()) {
+    return ToolError{ErrorCode::BadRequest, "查询不能为空"};
+  }
+  if (!exec.query && ids.empty()) return nothing_chosen(exec);
+  return std::nullopt;
+}
+
+ToolError timed_out_after(std::chrono::milliseconds limit, std::string_view doing = {}) {
+  return {ErrorCode::ConnectFailed,
+          "timed out after " + format_duration(limit) + std::string(doing)};
 }
 
 // ---- Output ----
@@ -112,7 +135,7 @@ class HostLines final : public HostEvents {
       if (auto written = console_.write(stream, ready_); !written) return written;
     }
     if (!outcome.error) return {};
-    return console_.write(RemoteStream::Stderr, err_.prefix() + format_error_line(*outcome.error));
+    return console_.write(RemoteStream::Stderr, err_.prefix() + inert_error_line(*outcome.error));
   }
 
  private:
@@ -152,15 +175,6 @@ std::unique_ptr<HostEvents> events_for(SharedConsole& console, const FanOutPlan&
   return std::make_unique<HostLines>(console, plan, index);
 }
 
-HostOutcome outcome_of(FinalReply reply) {
-  if (!reply) return {std::nullopt, std::move(reply).error()};
-  if (auto* exit = std::get_if<Reply::Exit>(&reply->value)) return {exit->code, std::nullopt};
-  if (auto* error = std::get_if<Reply::Error>(&reply->value)) {
-    return {std::nullopt, ToolError{error->code, std::move(error->message)}};
-  }
-  return {std::nullopt, connection_broken("unexpected reply to exec")};
-}
-
 // Shows the end of a host; output that cannot be written breaks the host,
 // as it breaks a conversation on one host.
 HostOutcome finish_host(HostEvents& events, HostOutcome outcome) {
@@ -170,27 +184,26 @@ HostOutcome finish_host(HostEvents& events, HostOutcome outcome) {
   return outcome;
 }
 
-// The run's request, sent to one of its hosts.
-Request request_for(const FanOutPlan& plan, std::size_t index) {
-  Request request = plan.request;
-  if (auto* exec = std::get_if<Request::Exec>(&request.member)) exec->host = plan.hosts[index].id;
-  return request;
-}
-
 HostOutcome run_host(const FanOutPlan& plan, std::size_t index, const HostConversation& converse,
                      SharedConsole& console) {
   const auto events = events_for(console, plan, index);
-  return finish_host(*events, outcome_of(converse(request_for(plan, index), *events)));
+  return finish_host(*events, converse(plan.hosts[index].id, *events));
 }
 
 // ---- The desktop application ----
 
+// The listing is bounded like the rest of the run: a desktop application
+// that stalls on it must not keep every host from starting.
 Result<std::vector<HostInfo>, ToolError> list_hosts(std::string_view endpoint,
-                                                    const std::optional<std::string>& query) {
-  auto request = build_request(Operation{Operation::List{query}}, {});
-  if (!request) return fail(std::move(request).error());
+                                                    const std::optional<std::string>& query,
+                                                    std::chrono::milliseconds limit) {
+  const Deadline deadline = Deadline::after(limit);
+  auto connection = connect(endpoint, deadline);
+  if (!connection && deadline.expired()) return fail(timed_out_after(limit, LISTING));
+  if (!connection) return fail(to_tool_error(connection.error()));
   ConversationEvents passed_over;
-  auto reply = converse(endpoint, *request, passed_over);
+  auto reply = converse(*connection, *connection, Request{Request::List{query}}, passed_over);
+  if (!reply && deadline.expired()) return fail(timed_out_after(limit, LISTING));
   if (!reply) return fail(std::move(reply).error());
   if (auto* hosts = std::get_if<Reply::Hosts>(&reply->value)) return std::move(hosts->hosts);
   if (auto* error = std::get_if<Reply::Error>(&reply->value)) {
@@ -201,33 +214,67 @@ Result<std::vector<HostInfo>, ToolError> list_hosts(std::string_view endpoint,
 
 // One host's conversation, on a connection that the shared endpoint opens
 // when its turn comes. The timeout counts from then: waiting for a turn
-// behind our own conversations is not the host's time.
-FinalReply converse_on(SharedEndpoint& endpoint,
-                       const std::optional<std::chrono::milliseconds>& timeout,
-                       const Request& request, ConversationEvents& events) {
+// behind our own conversations is not the host's time. Every host's frame
+// shares the encoded command; only the host ID is its own.
+HostOutcome converse_on(SharedEndpoint& endpoint, const ExecEnvelope& envelope,
+                        const std::optional<std::chrono::milliseconds>& timeout,
+                        std::string_view host, ConversationEvents& events) {
+  if (auto fits = check_fits_one_frame(envelope.size_for(host)); !fits) {
+    return {std::nullopt, std::move(fits).error()};
+  }
   auto conversation = endpoint.open();
-  if (!conversation) return fail(to_tool_error(conversation.error()));
+  if (!conversation) return {std::nullopt, to_tool_error(conversation.error())};
   PipeConnection& connection = conversation->connection();
   if (timeout) connection.set_deadline(Deadline::after(*timeout));
-  return converse(connection, connection, request, events);
+  const std::string quoted_host = json_quote(host);
+  const std::array<ByteSpan, 3> parts = {as_bytes(envelope.before_host), as_bytes(quoted_host),
+                                         as_bytes(envelope.after_host)};
+  auto reply = converse(connection, connection, parts, events);
+  if (!reply && timeout && connection.deadline().expired()) {
+    return {std::nullopt, timed_out_after(*timeout), true};
+  }
+  return outcome_of(std::move(reply));
 }
 
-// Colour on a terminal, unless NO_COLOR asks for none.
-bool colour_on(const ConsoleSink& sink, StdStream stream) {
-  if (!sink.is_terminal()) return false;
-  const auto no_colour = environment_variable(utf8_to_native("NO_COLOR"));
-  if (no_colour && !no_colour->empty()) return false;
-  return enable_colour(stream);
+// The command, read and checked once and encoded once for every host; the
+// longest ID given must fit in a frame with it before anything is asked.
+Result<ExecEnvelope, ToolError> encode_once(const Cli::Exec& exec, const InputReader& read_input) {
+  auto command = prepare_command(exec, read_input);
+  if (!command) return fail(std::move(command).error());
+  ExecEnvelope envelope = encode_exec_envelope(*command);
+  std::size_t largest = envelope.size_for("");
+  for (const std::string& id : split_ids(exec.id))
+    largest = std::max(largest, envelope.size_for(id));
+  if (auto fits = check_fits_one_frame(largest); !fits) return fail(std::move(fits).error());
+  return envelope;
+}
+
+// The hosts' names are only for their labels: with IDs given, the run goes
+// on without them, saying why they are missing.
+void warn_unnamed(ConsoleSink& err, const ToolError& lookup_failure) {
+  (void)err.write_all("sorvane: 无法取得主机名称，各主机以 ID 运行：[" +
+                      std::string(code_word(lookup_failure.code)) + "] " +
+                      inert(lookup_failure.message) + "\n");
 }
 
 }  // namespace
 
+HostOutcome outcome_of(FinalReply reply) {
+  if (!reply) return {std::nullopt, std::move(reply).error()};
+  if (auto* exit = std::get_if<Reply::Exit>(&reply->value)) return {exit->code, std::nullopt};
+  if (auto* error = std::get_if<Reply::Error>(&reply->value)) {
+    return {std::nullopt, ToolError{error->code, std::move(error->message)}};
+  }
+  return {std::nullopt, connection_broken("unexpected reply to exec")};
+}
+
 Result<std::vector<HostLabel>, ToolError> choose_hosts(const Cli::Exec& exec,
                                                        const HostLister& list_hosts) {
   std::vector<std::string> ids = split_ids(exec.id);
-  if (!exec.query && ids.empty()) return fail(nothing_chosen(exec));
+  if (auto refused = nothing_asked(exec, ids)) return fail(std::move(*refused));
   auto listed = list_hosts(exec.query);
-  if (!listed) return fail(std::move(listed).error());
+  if (!listed && exec.query) return fail(std::move(listed).error());
+  if (!listed) listed = std::vector<HostInfo>{};
   std::vector<HostLabel> chosen;
   if (exec.query) {
     std::set<std::string> seen;
@@ -274,19 +321,20 @@ std::uint32_t fan_out(const FanOutPlan& plan, const HostConversation& converse,
 
 std::uint32_t run_on_several_hosts(const Cli::Exec& exec, const InputReader& read_input,
                                    OutputStreams& streams) {
-  // The command is read and checked once, for every host.
-  auto request =
-      build_request(Operation{Operation::Exec{exec.id, exec.command, exec.use_stdin}}, read_input);
-  if (!request) return report(streams.err, request.error());
+  const auto envelope = encode_once(exec, read_input);
+  if (!envelope) return report(streams.err, envelope.error());
   const std::string endpoint = pipe_name(data_dir());
-  auto hosts = choose_hosts(exec, [&endpoint](const std::optional<std::string>& query) {
-    return list_hosts(endpoint, query);
+  std::optional<ToolError> lookup_failure;
+  auto hosts = choose_hosts(exec, [&](const std::optional<std::string>& query) {
+    auto listed = list_hosts(endpoint, query, exec.timeout.value_or(LOOKUP_LIMIT));
+    if (!listed) lookup_failure = listed.error();
+    return listed;
   });
   if (!hosts) return report(streams.err, hosts.error());
+  if (lookup_failure) warn_unnamed(streams.err, *lookup_failure);
 
   FanOutPlan plan;
   plan.hosts = std::move(*hosts);
-  plan.request = std::move(*request);
   plan.parallel = exec.parallel;
   plan.json = exec.json;
   plan.max_output = exec.max_output;
@@ -296,8 +344,8 @@ std::uint32_t run_on_several_hosts(const Cli::Exec& exec, const InputReader& rea
   SharedEndpoint shared(endpoint);
   return fan_out(
       plan,
-      [&shared, &exec](const Request& host_request, ConversationEvents& events) {
-        return converse_on(shared, exec.timeout, host_request, events);
+      [&](std::string_view host, ConversationEvents& events) {
+        return converse_on(shared, *envelope, exec.timeout, host, events);
       },
       streams);
 }

@@ -26,17 +26,21 @@ using HostLister =
 
 // The chosen hosts, in order: those the query finds, in the order `list`
 // shows them, or the IDs of the list (each once, empty items skipped) with
-// their names where the desktop application knows them. An empty choice is
-// an error.
+// their names where the desktop application knows them. When it cannot say,
+// the IDs are run all the same, without names: naming the hosts is no reason
+// to stop a run that names them itself. An empty choice, or an empty query,
+// is an error.
 Result<std::vector<HostLabel>, ToolError> choose_hosts(const Cli::Exec& exec,
                                                        const HostLister& list_hosts);
 
-// One host's conversation, which `events` hears of as it goes.
-using HostConversation = std::function<FinalReply(const Request&, ConversationEvents&)>;
+// What became of the host whose conversation ended with `reply`.
+HostOutcome outcome_of(FinalReply reply);
+
+// One host's conversation, given its ID, which `events` hears of as it goes.
+using HostConversation = std::function<HostOutcome(std::string_view host, ConversationEvents&)>;
 
 struct FanOutPlan {
   std::vector<HostLabel> hosts;
-  Request request;  // the exec request; each host's names that host
   unsigned parallel = DEFAULT_PARALLEL;
   bool json = false;
   std::uint64_t max_output = DEFAULT_MAX_OUTPUT;

@@ -51,6 +51,20 @@ TEST(ChooseHosts, ByIdsOrQueryLabelledByNameUnlessShared) {
     return Result<std::vector<HostInfo>, ToolError>(std::vector<HostInfo>{});
   };
   EXPECT_EQ(choose_hosts(by_query, empty).error().code, ErrorCode::HostNotFound);
+
+  // Names cannot be had: the IDs run under their own; a query has nothing to run.
+  const HostLister failing = [](const auto&) {
+    return Result<std::vector<HostInfo>, ToolError>(fail(connection_broken("timed out")));
+  };
+  chosen = choose_hosts(by_ids, failing);
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(labels(*chosen), (std::vector<std::string>{"b=b", "x=x", "a=a", "d=d"}));
+  EXPECT_EQ(choose_hosts(by_query, failing).error().code, ErrorCode::ConnectFailed);
+
+  Cli::Exec empty_query;
+  empty_query.query = " ";
+  EXPECT_EQ(choose_hosts(empty_query, lister).error().code, ErrorCode::BadRequest);
+  EXPECT_EQ(asked, "q");  // not asked again
 }
 
 // Hosts one after another (--parallel 1), so the output is exact: partial
@@ -68,16 +82,15 @@ TEST(FanOut, LinesErrorsAndStatus) {
   scripts.emplace("b", Script{{{RemoteStream::Stdout, "half"}},
                               fail(connection_broken("unexpected end of file"))});
   scripts.emplace("c", Script{{}, Reply{Reply::Exit{3}}});
-  const HostConversation converse = [&](const Request& request, ConversationEvents& events) {
-    const Script& script = scripts.at(std::get<Request::Exec>(request.member).host);
+  const HostConversation converse = [&](std::string_view host, ConversationEvents& events) {
+    const Script& script = scripts.at(std::string(host));
     for (const auto& [stream, text] : script.chunks) {
-      if (!events.output(stream, as_bytes(text))) return FinalReply(fail(connection_broken("")));
+      if (!events.output(stream, as_bytes(text))) return outcome_of(fail(connection_broken("")));
     }
-    return script.reply;
+    return outcome_of(script.reply);
   };
   FanOutPlan plan;
   plan.hosts = {{"a", "web", "web"}, {"b", "db", "db"}, {"c", std::nullopt, "c"}};
-  plan.request = Request{Request::Exec{"", "x"}};
   plan.parallel = 1;
   plan.summary = true;
 
@@ -97,14 +110,15 @@ TEST(FanOut, LinesErrorsAndStatus) {
   EXPECT_EQ(
       json.out.text,
       R"({"id":"a","name":"web","exit_code":0,"stdout":"one\n","stderr":"warn",)"
-      R"("stdout_truncated":true,"stderr_truncated":false,"error":null})"
+      R"("stdout_truncated":true,"stderr_truncated":false,"error":null,"timed_out":false})"
       "\n"
       R"({"id":"b","name":"db","exit_code":null,"stdout":"half","stderr":"",)"
       R"("stdout_truncated":false,"stderr_truncated":false,)"
-      R"("error":"sorvane: [connect_failed] 与 Sorvane 的连接意外中断：unexpected end of file"})"
+      R"("error":"sorvane: [connect_failed] 与 Sorvane 的连接意外中断：unexpected end of file",)"
+      R"("timed_out":false})"
       "\n"
       R"({"id":"c","name":null,"exit_code":3,"stdout":"","stderr":"",)"
-      R"("stdout_truncated":false,"stderr_truncated":false,"error":null})"
+      R"("stdout_truncated":false,"stderr_truncated":false,"error":null,"timed_out":false})"
       "\n");
   EXPECT_EQ(json.err.text, "");
 

@@ -5,6 +5,7 @@
 #include "ipc/endpoint.h"
 #include "output/console_conversation.h"
 #include "output/console_sink.h"
+#include "output/inert_text.h"
 #include "platform/std_streams.h"
 #include "session/operation.h"
 
@@ -18,7 +19,7 @@ std::uint32_t prepare_and_run_conversation(Cli cli, OutputStreams& streams) {
     return run_on_several_hosts(*exec, read_stdin_to_end, streams);
   auto request = build_request(operation_of(std::move(cli)), read_stdin_to_end);
   if (!request) {
-    (void)streams.err.write_all(format_error_line(request.error()));
+    (void)streams.err.write_all(inert_error_line(request.error()));
     return LOCAL_FAILURE_STATUS;
   }
   const NativePath directory = data_dir();

@@ -39,17 +39,26 @@ IoResult<void> read_rest_of_frame(BufferedReader& reader, MutableByteSpan out) {
 }  // namespace
 
 IoResult<void> write_frame(ByteWriter& stream, FrameKind kind, ByteSpan payload) {
-  if (payload.size() > MAX_FRAME_LEN) {
+  return write_frame(stream, kind, std::span<const ByteSpan>(&payload, 1));
+}
+
+IoResult<void> write_frame(ByteWriter& stream, FrameKind kind, std::span<const ByteSpan> parts) {
+  std::size_t size = 0;
+  for (const ByteSpan part : parts) size += part.size();
+  if (size > MAX_FRAME_LEN) {
     return fail(IoError{IoErrorKind::InvalidInput, "frame too large"});
   }
-  auto length = static_cast<std::uint32_t>(payload.size());
+  auto length = static_cast<std::uint32_t>(size);
   const std::array<std::uint8_t, FRAME_HEADER_LEN> header = {
       static_cast<std::uint8_t>(kind),         static_cast<std::uint8_t>(length >> 24),
       static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 8),
       static_cast<std::uint8_t>(length),
   };
   if (auto written = write_all(stream, header); !written) return written;
-  return write_all(stream, payload);
+  for (const ByteSpan part : parts) {
+    if (auto written = write_all(stream, part); !written) return written;
+  }
+  return {};
 }
 
 BufferedReader::BufferedReader(ByteReader& stream) : stream_(stream), buffer_(CAPACITY) {}

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -60,6 +61,10 @@ struct Frame {
 
 // Header and payload in two write-all calls; over MAX_FRAME_LEN nothing is written.
 IoResult<void> write_frame(ByteWriter& stream, FrameKind kind, ByteSpan payload);
+
+// One frame whose payload is `parts` one after another, so that a large
+// part can be shared rather than copied into each payload.
+IoResult<void> write_frame(ByteWriter& stream, FrameKind kind, std::span<const ByteSpan> parts);
 
 // One 8192-byte buffer over the stream, for the whole conversation, so bytes
 // that arrive with one frame are kept for the next.

@@ -226,6 +226,18 @@ TEST(Frame, LargestPayloadRoundTripsAndOneMoreIsRefused) {
   EXPECT_EQ(written.error().kind, IoErrorKind::InvalidInput);
   EXPECT_EQ(written.error().text, "frame too large");
   EXPECT_TRUE(refused.written.empty());
+
+  // In parts, the limit is on their sum: one frame, exactly as if joined.
+  const std::string_view whole(payload);
+  for (std::uint32_t cut : {0U, 1U, MAX_FRAME_LEN - 1}) {
+    const ByteSpan parts[] = {as_bytes(whole.substr(0, cut)), as_bytes(whole.substr(cut, 1)),
+                              as_bytes(whole.substr(cut + 1))};
+    RecordingWriter joined;
+    EXPECT_FALSE(write_frame(joined, FrameKind::Json, parts)) << cut;
+    EXPECT_TRUE(joined.written.empty()) << cut;
+    ASSERT_TRUE(write_frame(joined, FrameKind::Json, std::span(parts).first(2))) << cut;
+    EXPECT_EQ(joined.written, header('J', cut + 1) + payload.substr(0, cut + 1)) << cut;
+  }
 }
 
 Frame json_frame(std::string_view text) {

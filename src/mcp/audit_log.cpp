@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <map>
 
+#include "output/inert_text.h"
 #include "platform/private_log.h"
 #include "platform/sha256.h"
-#include "text/utf8.h"
 
 namespace sorvane::mcp {
 namespace {
@@ -57,6 +58,17 @@ std::string_view line_at(std::string_view log, std::size_t number) {
   return log.substr(0, log.find('\n'));
 }
 
+// Numbers only: the lines themselves come from the file.
+std::string unfinished_warnings(const std::string& name, const std::vector<std::size_t>& lines) {
+  std::string warnings;
+  for (const std::size_t line : lines) {
+    warnings += name + ": warning: line " + std::to_string(line) +
+                ": a call started and no line gives its outcome (a server that was stopped "
+                "mid-call leaves one, as does a call still running)\n";
+  }
+  return warnings;
+}
+
 }  // namespace
 
 std::string utc_timestamp(std::chrono::system_clock::time_point time) {
@@ -81,18 +93,22 @@ std::string chained_line(const AuditEntry& entry, std::string_view last_line) {
   if (!cut && !previous.empty()) previous.remove_suffix(1);
 
   Json line = {{"time", utc_timestamp(entry.time)},
+               {"call", entry.call},
+               {"event", entry.outcome ? "ended" : "started"},
                {"client", entry.client},
                {"tool", entry.tool},
                {"host", entry.host},
-               {"arguments", entry.arguments},
-               {"outcome", outcome_word(entry.outcome)}};
-  if (entry.error) {
-    line["error"] = *entry.error;
-  } else if (entry.exit_code) {
-    line["exit_code"] = *entry.exit_code;
+               {"arguments", entry.arguments}};
+  if (entry.outcome) {
+    line["outcome"] = outcome_word(*entry.outcome);
+    if (entry.error) {
+      line["error"] = *entry.error;
+    } else if (entry.exit_code) {
+      line["exit_code"] = *entry.exit_code;
+    }
+    line["bytes"] = entry.bytes;
+    line["duration_ms"] = entry.duration_ms;
   }
-  line["bytes"] = entry.bytes;
-  line["duration_ms"] = entry.duration_ms;
   line["prev"] = last_line.empty() ? std::string(FIRST_PREV) : hex_sha256(previous);
   std::string text(cut ? "\n" : "");
   text += line.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -119,6 +135,27 @@ std::optional<ChainBreak> find_chain_break(std::string_view log) {
   return std::nullopt;
 }
 
+std::vector<std::size_t> unfinished_calls(std::string_view log) {
+  std::map<std::string, std::size_t> started;  // call -> its line
+  for (std::size_t number = 1; !log.empty(); ++number) {
+    const std::string_view line = log.substr(0, log.find('\n'));
+    log.remove_prefix(std::min(log.size(), line.size() + 1));
+    const Json parsed = parse_shallow(line);
+    const auto call = parsed.is_object() ? parsed.find("call") : parsed.end();
+    if (call == parsed.end() || !call->is_string()) continue;  // a line of an older server
+    if (parsed.value("event", Json()) == "started") {
+      started[call->get<std::string>()] = number;
+    } else {
+      started.erase(call->get<std::string>());
+    }
+  }
+  std::vector<std::size_t> lines;
+  lines.reserve(started.size());
+  for (const auto& [call, line] : started) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
 IoResult<void> AuditLog::create() {
   const std::lock_guard lock(mutex_);
   return append_to_private_log(path_, [](std::string_view) { return std::string(); });
@@ -138,7 +175,7 @@ int verify_audit_file(const NativePath& path, OutputStream& out) {
     report = name + ": cannot read: " + log.error().text + "\n";
   } else if (auto broken = find_chain_break(*log)) {
     report = name + ": line " + std::to_string(broken->line) + " breaks the chain: " + broken->why +
-             "\n" + text::utf8_lossy(line_at(*log, broken->line)) + "\n";
+             "\n" + inert(line_at(*log, broken->line)) + "\n";
   } else {
     const auto lines = std::count(log->begin(), log->end(), '\n');
     report = name + ": " + std::to_string(lines) + " lines, the chain is intact";
@@ -146,7 +183,8 @@ int verify_audit_file(const NativePath& path, OutputStream& out) {
     if (lines > 0) {
       report += "; SHA-256 of the last line: " + hex_sha256(line_at(*log, lines));
     }
-    report += "\n";
+    report += '\n';
+    report += unfinished_warnings(name, unfinished_calls(*log));
     status = 0;
   }
   (void)out.write_all(as_bytes(report));

@@ -1,7 +1,9 @@
-// The audit log: one JSON line per tool call when it ends, each line holding
-// the SHA-256 of the line before it, so that a changed, removed or inserted
-// line breaks the chain. It records what was asked and how it ended, never
-// remote output or file contents.
+// The audit log: for each tool call a `started` line before anything is sent
+// to the desktop application, and a line with its outcome when it ends (a
+// call refused before that has the outcome line alone); both name the call.
+// Each line holds the SHA-256 of the line before it, so that a changed,
+// removed or inserted line breaks the chain. It records what was asked and
+// how it ended, never remote output or file contents.
 #pragma once
 
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -24,12 +27,14 @@ using Json = nlohmann::ordered_json;
 enum class CallOutcome { Ok, Error, TimedOut, Cancelled, Declined, Refused };
 
 struct AuditEntry {
-  std::chrono::system_clock::time_point time;  // when the call ended
+  std::chrono::system_clock::time_point time;  // when the call started or ended
+  std::string call;                            // the same on both lines of a call
   Json client;                                 // {"name", "version"} from initialize
   std::string tool;
   Json host;       // the host ID, or null
   Json arguments;  // the command, or the two paths
-  CallOutcome outcome = CallOutcome::Ok;
+  // Nothing: the call's `started` line, which has none of the members below.
+  std::optional<CallOutcome> outcome;
   std::optional<Json> exit_code;     // exec: the remote code, or null without one
   std::optional<std::string> error;  // the error line of an error result
   std::uint64_t bytes = 0;
@@ -52,6 +57,10 @@ struct ChainBreak {
 };
 std::optional<ChainBreak> find_chain_break(std::string_view log);
 
+// The lines (counted from 1) of calls that started and have no outcome line:
+// a server stopped mid-call leaves one, as does a call still running.
+std::vector<std::size_t> unfinished_calls(std::string_view log);
+
 // Appends entries to one file; calls of this process one at a time.
 class AuditLog {
  public:
@@ -66,7 +75,7 @@ class AuditLog {
 };
 
 // `sorvane-mcp --verify-audit FILE`: prints what it found on `out`; 0 for
-// an intact chain, else 1.
+// an intact chain, else 1. Unfinished calls are warnings, not breaks.
 int verify_audit_file(const NativePath& path, OutputStream& out);
 
 }  // namespace sorvane::mcp

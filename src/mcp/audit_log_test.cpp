@@ -16,6 +16,8 @@ namespace {
 AuditEntry entry(std::string command) {
   AuditEntry entry;
   entry.time = std::chrono::system_clock::time_point(std::chrono::milliseconds(1735787045678));
+  entry.call = "0badcafe-1";
+  entry.outcome = CallOutcome::Ok;
   entry.client = {{"name", "agent"}, {"version", "1.0"}};
   entry.tool = "exec";
   entry.host = "a1b2c3d4e5f60718";
@@ -37,11 +39,12 @@ std::string append(std::string log, const AuditEntry& added) {
 }
 
 TEST(AuditLog, LineHoldsTheRecordAndTheFirstPrev) {
-  EXPECT_EQ(chained_line(entry("uname -a"), ""),
-            R"({"time":"2025-01-02T03:04:05.678Z","client":{"name":"agent","version":"1.0"},)"
-            R"("tool":"exec","host":"a1b2c3d4e5f60718","arguments":{"command":"uname -a"},)"
-            R"("outcome":"ok","exit_code":0,"bytes":12,"duration_ms":34,"prev":")" +
-                std::string(64, '0') + R"("})");
+  EXPECT_EQ(
+      chained_line(entry("uname -a"), ""),
+      R"({"time":"2025-01-02T03:04:05.678Z","call":"0badcafe-1","event":"ended",)"
+      R"("client":{"name":"agent","version":"1.0"},"tool":"exec","host":"a1b2c3d4e5f60718","arguments":{"command":"uname -a"},)"
+      R"("outcome":"ok","exit_code":0,"bytes":12,"duration_ms":34,"prev":")" +
+          std::string(64, '0') + R"("})");
 }
 
 // Any one changed byte, in any line but the last, breaks the chain at that
@@ -75,6 +78,27 @@ TEST(AuditLog, ALineCutShortKeepsItsPlaceAndTheNextStartsAfresh) {
   ASSERT_TRUE(broken);
   EXPECT_EQ(broken->line, 2U);  // the cut line itself, nothing after it
   EXPECT_EQ(broken->why, "not a JSON object");
+}
+
+// A stopped server leaves a started line without an outcome: a warning,
+// found by the call's id, whatever lies between.
+TEST(AuditLog, StartedCallsWithoutAnOutcomeAreFound) {
+  const auto with = [](const char* call, bool started) {
+    AuditEntry line = entry("sleep 2; touch m");
+    line.call = call;
+    if (started) line.outcome.reset();
+    return line;
+  };
+  std::string log = append("", with("a-1", true));
+  log = append(log, with("a-2", true));
+  log = append(log, with("a-1", false));
+  log = append(log, with("a-3", false));             // refused before it started
+  log += "{\"time\":\"old\",\"outcome\":\"ok\"}\n";  // an older server's line, no call
+  log = append(log, with("a-4", true));
+  const Json started = Json::parse(log.substr(0, log.find('\n')));
+  EXPECT_EQ(started["event"], "started");
+  EXPECT_FALSE(started.contains("outcome") || started.contains("bytes")) << started.dump();
+  EXPECT_EQ(unfinished_calls(log), (std::vector<std::size_t>{2, 6}));
 }
 
 // Two writers with a file each, as two servers have: the file's lock keeps

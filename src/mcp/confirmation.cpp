@@ -3,6 +3,7 @@
 #include <string>
 #include <variant>
 
+#include "output/inert_text.h"
 #include "text/native_string.h"
 
 namespace sorvane::mcp {
@@ -14,18 +15,21 @@ std::string address(const HostInfo& host) {
   return host.user + "@" + name + ":" + std::to_string(host.port);
 }
 
+// The client may show the message as it is, so what the agent or the
+// desktop application wrote into it is made inert: a command cannot hide
+// part of itself, nor a host name pass for another.
 std::string describe(const std::string& where, const Request& request) {
   return std::visit(
       [&](const auto& member) -> std::string {
         using Member = std::decay_t<decltype(member)>;
         if constexpr (std::is_same_v<Member, Request::Exec>) {
-          return "Run this command on " + where + "?\n\n" + member.command;
+          return "Run this command on " + where + "?\n\n" + inert(member.command);
         } else if constexpr (std::is_same_v<Member, Request::Upload>) {
-          return "Upload the local " + native_to_utf8_lossy(member.source) + " to " + where +
-                 " as " + member.destination + "?";
+          return "Upload the local " + inert(native_to_utf8_lossy(member.source)) + " to " + where +
+                 " as " + inert(member.destination) + "?";
         } else if constexpr (std::is_same_v<Member, Request::Download>) {
-          return "Download " + member.source + " from " + where + " to the local " +
-                 native_to_utf8_lossy(member.destination) + "?";
+          return "Download " + inert(member.source) + " from " + where + " to the local " +
+                 inert(native_to_utf8_lossy(member.destination)) + "?";
         } else {
           return "Send this request to " + where + "?";
         }
@@ -36,7 +40,7 @@ std::string describe(const std::string& where, const Request& request) {
 }  // namespace
 
 Json confirmation_question(const HostInfo& host, const Request& request) {
-  const std::string where = host.name + " (" + address(host) + ")";
+  const std::string where = inert(host.name) + " (" + inert(address(host)) + ")";
   return {{"message", describe(where, request)},
           {"requestedSchema",
            {{"type", "object"},

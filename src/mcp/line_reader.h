@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/io.h"
@@ -18,6 +19,12 @@ struct Line {
   std::string text;       // without the line feed and a carriage return before it
   bool too_long = false;  // text is empty; the rest of the line is skipped
 };
+
+// `line` with each piece of text that cannot be decoded (a \\u escape of a
+// lone surrogate, bytes that are not UTF-8) replaced by `escape`, the JSON
+// escape of one character. A line that failed to parse only for such text
+// parses afterwards; two different escapes show where the text stood.
+std::string with_undecodable_replaced(std::string_view line, std::string_view escape);
 
 class LineReader {
  public:

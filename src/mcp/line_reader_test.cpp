@@ -61,5 +61,18 @@ TEST(LineReader, SplitsLinesAndSkipsOversizedOnesWholeWhateverTheReadSizes) {
   }
 }
 
+TEST(WithUndecodableReplaced, ReplacesOnlyWhatCannotBeDecoded) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"("\ud83d")", R"("#")"},             // half an emoji
+      {R"("\udE00\uD83D x")", R"("## x")"},  // a low half first, then a high one
+      {R"("\ud83d\ude00 \u00e9\n")", R"("\ud83d\ude00 \u00e9\n")"},  // whole ones kept
+      {R"("\\ud83d")", R"("\\ud83d")"},  // an escaped backslash, then text
+      {"\"a\xff\xc3\"", R"("a##")"},     // bytes that are not UTF-8
+  };
+  for (const auto& [line, repaired] : cases) {
+    EXPECT_EQ(with_undecodable_replaced(line, "#"), repaired) << line;
+  }
+}
+
 }  // namespace
 }  // namespace sorvane::mcp

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <sstream>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "base/version.h"
 #include "mcp/tools.h"
 #include "platform/absolute_path.h"
+#include "platform/real_path.h"
 #include "text/utf8.h"
 
 namespace sorvane::mcp {
@@ -92,7 +94,34 @@ std::string check_local_path(const std::string& argument) {
                                        : "not a usable local path: " + text::utf8_lossy(argument);
 }
 
+// A folder the operator allows is meant to exist: a typo would otherwise
+// leave every transfer refused, or a folder created later allowed unseen.
+std::string check_local_root(const std::string& argument) {
+  const auto path = absolute_local_path(argument);
+  if (!path) return "not a usable local path: " + text::utf8_lossy(argument);
+  if (auto folder = check_existing_folder(*path); !folder) {
+    return "no folder to allow at " + text::utf8_lossy(argument) + ": " + folder.error().text;
+  }
+  return "";
+}
+
+// The 16 characters by which the desktop application names a saved host.
+bool is_host_id(std::string_view id) {
+  constexpr std::size_t HOST_ID_LENGTH = 16;
+  const auto allowed = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' ||
+           c == '_';
+  };
+  return id.size() == HOST_ID_LENGTH && std::all_of(id.begin(), id.end(), allowed);
+}
+
 std::string check_host_ids(const std::string& list) {
+  for (const std::string& id : split_list(list)) {
+    if (!is_host_id(id)) {
+      return "not a host ID (16 letters, digits, - or _, as list_hosts shows it): " +
+             text::utf8_lossy(id);
+    }
+  }
   return split_list(list).empty() ? "no host ID given" : "";
 }
 
@@ -134,7 +163,7 @@ struct Definition {
         ->option_text("SECONDS");
     app.add_option("--local-root", local_roots,
                    "Let upload read and download write only inside DIR (repeatable)")
-        ->check(check_local_path)
+        ->check(check_local_root)
         ->allow_extra_args(false)
         ->option_text("DIR");
     app.add_option("--confirm", confirm,
@@ -143,7 +172,8 @@ struct Definition {
         ->check(check_confirmed_tools)
         ->option_text("LIST");
     app.add_option("--audit-log", audit_log,
-                   "Append one JSON line per tool call to FILE, each chained to the one before")
+                   "Append JSON lines for each tool call to FILE (its start, then its outcome), "
+                   "each chained to the one before")
         ->check(check_local_path)
         ->option_text("FILE");
     app.add_option("--verify-audit", verify_audit,

@@ -113,6 +113,42 @@ std::optional<ToolError> check_confined(const std::string& path,
   return refused(message + " is outside the allowed folders: " + joined(roots));
 }
 
+std::vector<std::string> landing_paths(const std::string& local, std::string_view remote,
+                                       PathStyle style) {
+  const char separator = style == PathStyle::Windows ? '\\' : '/';
+  const bool ends_in_separator =
+      !local.empty() && (local.back() == separator || local.back() == '/');
+  // Windows names hold no "\\", so there the one split serves.
+  const std::vector<std::string_view> splits = style == PathStyle::Windows
+                                                   ? std::vector<std::string_view>{"/\\"}
+                                                   : std::vector<std::string_view>{"/", "/\\"};
+  std::vector<std::string> paths;
+  for (const std::string_view separators : splits) {
+    std::string_view name = remote;
+    while (!name.empty() && separators.find(name.back()) != std::string_view::npos) {
+      name.remove_suffix(1);
+    }
+    name = name.substr(name.find_last_of(separators) + 1);  // npos + 1: all of it
+    if (name.empty()) continue;
+    std::string landing = local + (ends_in_separator ? "" : std::string(1, separator));
+    landing += name;
+    if (std::find(paths.begin(), paths.end(), landing) == paths.end()) paths.push_back(landing);
+  }
+  return paths;
+}
+
+std::optional<ToolError> check_download_confined(const std::string& local, std::string_view remote,
+                                                 const std::vector<std::string>& roots,
+                                                 PathStyle style, const ResolvePath& resolve) {
+  if (auto refusal = check_confined(local, roots, style, resolve)) return refusal;
+  // Checked whether or not `local` is a folder: when it is not, the landing
+  // path lies under it and passes as it did.
+  for (const std::string& landing : landing_paths(local, remote, style)) {
+    if (auto refusal = check_confined(landing, roots, style, resolve)) return refusal;
+  }
+  return std::nullopt;
+}
+
 void ClientRoots::offered() {
   const std::lock_guard lock(mutex_);
   offered_ = true;

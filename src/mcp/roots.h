@@ -35,6 +35,20 @@ std::optional<ToolError> check_confined(const std::string& path,
                                         const std::vector<std::string>& roots, PathStyle style,
                                         const ResolvePath& resolve);
 
+// Where a download of `remote` lands when the absolute `local` is an existing
+// folder: in it, under the remote name's last component. That component is
+// taken after the last "/" or "\\" (hosts that write "\\") and, where local
+// names may hold a "\\" (Posix), after the last "/" too; each distinct path
+// once. Empty for a remote name with no component.
+std::vector<std::string> landing_paths(const std::string& local, std::string_view remote,
+                                       PathStyle style);
+
+// check_confined for a download: `local` itself, and the file that lands in
+// it when it is a folder. A link planted there is followed like any other.
+std::optional<ToolError> check_download_confined(const std::string& local, std::string_view remote,
+                                                 const std::vector<std::string>& roots,
+                                                 PathStyle style, const ResolvePath& resolve);
+
 // The client's roots as last listed, asked for again after it said they changed.
 class ClientRoots {
  public:

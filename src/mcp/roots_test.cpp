@@ -91,6 +91,27 @@ TEST(CheckConfined, FollowsLinksOnBothSides) {
   EXPECT_NE(none->message.find("--local-root DIR"), std::string::npos) << none->message;
 }
 
+// A download into /work writes /work/<remote name>; /work/out is a link that
+// leads out, planted where a remote "out" would land.
+TEST(CheckDownloadConfined, ChecksTheFileThatLandsInTheFolder) {
+  const std::vector<std::string> roots = {"/work"};
+  const auto check = [&](const char* local, const char* remote) {
+    return check_download_confined(local, remote, roots, PathStyle::Posix, fake_resolve);
+  };
+  const auto planted = check("/work", "/home/them/out");
+  ASSERT_TRUE(planted);
+  EXPECT_EQ(planted->message,
+            "the local path /work/out (which leads to /home/u/.ssh) is outside the allowed "
+            "folders: /work");
+  EXPECT_TRUE(check("/work/", "out/"));
+  EXPECT_TRUE(check("/work", "C:\\Users\\them\\out"));  // a host that writes backslashes
+  EXPECT_FALSE(check("/work", "/home/them/.bashrc"));
+  EXPECT_FALSE(check("/work/new", "/srv/out"));  // missing: the copy lands at /work/new
+  // Not "C:\\dl\\C:\\Users\\f", which would read as a stream of "C:\\dl\\C".
+  EXPECT_EQ(landing_paths("C:\\dl", "C:\\Users\\f", PathStyle::Windows),
+            std::vector<std::string>{"C:\\dl\\f"});
+}
+
 TEST(ClientRoots, AsksOnlyWhenTheListMayHaveChanged) {
   ClientRoots roots;
   int asked = 0;

@@ -1,5 +1,8 @@
 #include "mcp/safeguards.h"
 
+#include <array>
+#include <cstdio>
+#include <random>
 #include <variant>
 
 #include "mcp/confirmation.h"
@@ -57,17 +60,6 @@ Json sent_arguments(const Request& request) {
       request.member);
 }
 
-// The local path a transfer reads or writes, in the text form of paths.
-std::optional<std::string> local_path(const Request& request) {
-  if (const auto* upload = std::get_if<Request::Upload>(&request.member)) {
-    return native_to_argument(upload->source);
-  }
-  if (const auto* download = std::get_if<Request::Download>(&request.member)) {
-    return native_to_argument(download->destination);
-  }
-  return std::nullopt;
-}
-
 std::string host_of(const Request& request) {
   return std::visit(
       [](const auto& member) -> std::string {
@@ -119,6 +111,19 @@ CallOutcome outcome_of(const Json& result, bool admitted) {
   return CallOutcome::Ok;
 }
 
+// Eight hex digits that tell this server's calls from another's on one log.
+std::string random_call_prefix() {
+  std::uint32_t value = 0;
+  try {
+    value = std::random_device()();
+  } catch (const std::exception&) {  // no source of randomness: the clock will do
+    value = static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count());
+  }
+  std::array<char, 9> text{};
+  std::snprintf(text.data(), text.size(), "%08x", static_cast<unsigned>(value));
+  return text.data();
+}
+
 }  // namespace
 
 class RecordingEvents final : public ConversationEvents {
@@ -146,8 +151,9 @@ class RecordingEvents final : public ConversationEvents {
   CallRecord& record_;
 };
 
-CallRecord::CallRecord(ToolId tool, const Json& arguments)
-    : tool_(tool),
+CallRecord::CallRecord(std::string id, ToolId tool, const Json& arguments)
+    : id_(std::move(id)),
+      tool_(tool),
       host_(text_or_null(member(arguments, "host"))),
       arguments_(given_arguments(tool, arguments)) {}
 
@@ -155,7 +161,8 @@ Safeguards::Safeguards(const Options& options, ClientRequests::Send send, Diagno
     : confirmed_tools_(options.confirm),
       timeout_seconds_(options.timeout_seconds),
       diagnose_(std::move(diagnose)),
-      requests_(std::move(send)) {
+      requests_(std::move(send)),
+      call_prefix_(random_call_prefix()) {
   for (const NativePath& root : options.local_roots)
     local_roots_.push_back(native_to_argument(root));
   if (options.audit_log) audit_.emplace(*options.audit_log);
@@ -192,8 +199,12 @@ void Safeguards::input_ended() {
   for (const auto& record : open) close_call(*record, nullptr, true);
 }
 
+std::string Safeguards::next_call_id() {
+  return call_prefix_ + "-" + std::to_string(++calls_opened_);
+}
+
 std::shared_ptr<CallRecord> Safeguards::open_call(ToolId tool, const Json& arguments) {
-  auto record = std::make_shared<CallRecord>(tool, arguments);
+  auto record = std::make_shared<CallRecord>(next_call_id(), tool, arguments);
   const std::lock_guard lock(mutex_);
   open_.insert(record);
   return record;
@@ -211,9 +222,11 @@ std::optional<ToolError> Safeguards::admit(CallRecord& record, const Request& re
     record.decided_ = outcome;
     return std::optional(std::move(error));
   };
-  if (const auto path = local_path(request)) {
-    auto refusal = check_confined(*path, allowed_roots(cancellation), NATIVE_PATH_STYLE, resolve_);
-    if (refusal) return decide(CallOutcome::Refused, std::move(*refusal));
+  if (auto refusal = check_local_path(request, cancellation)) {
+    return decide(CallOutcome::Refused, std::move(*refusal));
+  }
+  if (auto unrecorded = write_started(record)) {
+    return decide(CallOutcome::Refused, std::move(*unrecorded));
   }
   if (confirmed_tools_.contains(std::string(tool_name(record.tool_)))) {
     if (!client_elicits_) {
@@ -231,6 +244,19 @@ std::optional<ToolError> Safeguards::admit(CallRecord& record, const Request& re
   }
   const std::lock_guard lock(record.mutex_);
   record.admitted_ = true;
+  return std::nullopt;
+}
+
+std::optional<ToolError> Safeguards::check_local_path(const Request& request,
+                                                      const Cancellation& cancellation) {
+  if (const auto* upload = std::get_if<Request::Upload>(&request.member)) {
+    return check_confined(native_to_argument(upload->source), allowed_roots(cancellation),
+                          NATIVE_PATH_STYLE, resolve_);
+  }
+  if (const auto* download = std::get_if<Request::Download>(&request.member)) {
+    return check_download_confined(native_to_argument(download->destination), download->source,
+                                   allowed_roots(cancellation), NATIVE_PATH_STYLE, resolve_);
+  }
   return std::nullopt;
 }
 
@@ -292,6 +318,7 @@ void Safeguards::close_call(CallRecord& record, const Json* result, bool cancell
     const std::lock_guard lock(record.mutex_);
     if (record.closed_) return;
     record.closed_ = true;
+    entry.call = record.id_;
     entry.tool = tool_name(record.tool_);
     entry.host = record.host_;
     entry.arguments = record.arguments_;
@@ -304,7 +331,6 @@ void Safeguards::close_call(CallRecord& record, const Json* result, bool cancell
   }
   {
     const std::lock_guard lock(mutex_);
-    entry.client = client_;
     for (auto it = open_.begin(); it != open_.end(); ++it) {
       if (it->get() == &record) {
         open_.erase(it);
@@ -313,7 +339,6 @@ void Safeguards::close_call(CallRecord& record, const Json* result, bool cancell
     }
   }
   if (!audit_) return;
-  entry.time = std::chrono::system_clock::now();
   entry.duration_ms =
       static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::steady_clock::now() - record.started_)
@@ -323,9 +348,49 @@ void Safeguards::close_call(CallRecord& record, const Json* result, bool cancell
   } else if (result != nullptr && record.tool_ == ToolId::Exec) {
     entry.exit_code = member(member(*result, "structuredContent"), "exit_code");
   }
-  if (auto written = audit_->append(entry); !written) {
-    diagnose_("cannot write the audit log: " + written.error().text);
+  (void)write(std::move(entry));
+}
+
+void Safeguards::record_refused(std::string_view tool, const Json& arguments,
+                                std::string_view why) {
+  if (!audit_) return;
+  AuditEntry entry;
+  entry.call = next_call_id();
+  entry.tool = tool;
+  entry.host = text_or_null(member(arguments, "host"));
+  entry.arguments = arguments.is_object() ? arguments : Json::object();
+  entry.arguments.erase("host");  // a member of its own, as on every line
+  entry.outcome = CallOutcome::Refused;
+  entry.error = why;
+  (void)write(std::move(entry));
+}
+
+std::optional<ToolError> Safeguards::write_started(CallRecord& record) {
+  if (!audit_) return std::nullopt;
+  AuditEntry entry;
+  {
+    const std::lock_guard lock(record.mutex_);
+    entry.call = record.id_;
+    entry.tool = tool_name(record.tool_);
+    entry.host = record.host_;
+    entry.arguments = record.arguments_;
   }
+  auto written = write(std::move(entry));
+  if (written) return std::nullopt;
+  return ToolError{
+      ErrorCode::BadRequest,
+      "the audit log cannot be written, so the call was not run: " + written.error().text};
+}
+
+IoResult<void> Safeguards::write(AuditEntry entry) {
+  {
+    const std::lock_guard lock(mutex_);
+    entry.client = client_;
+  }
+  entry.time = std::chrono::system_clock::now();
+  auto written = audit_->append(entry);
+  if (!written) diagnose_("cannot write the audit log: " + written.error().text);
+  return written;
 }
 
 }  // namespace sorvane::mcp

@@ -23,15 +23,16 @@
 
 namespace sorvane::mcp {
 
-// One tool call, from its arrival to its line in the audit log.
+// One tool call, from its arrival to its lines in the audit log.
 class CallRecord {
  public:
-  CallRecord(ToolId tool, const Json& arguments);
+  CallRecord(std::string id, ToolId tool, const Json& arguments);
 
  private:
   friend class Safeguards;
   friend class RecordingEvents;
 
+  const std::string id_;
   const ToolId tool_;
   const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::mutex mutex_;
@@ -58,9 +59,9 @@ class Safeguards {
   void input_ended();
 
   std::shared_ptr<CallRecord> open_call(ToolId tool, const Json& arguments);
-  // Before anything is sent: the local path, then the user's confirmation.
-  // `converse` serves the host lookup for the question. Nothing, or the
-  // error that ends the call.
+  // Before anything is sent: the local path, the call's `started` line (no
+  // line, no call), then the user's confirmation. `converse` serves the host
+  // lookup for the question. Nothing, or the error that ends the call.
   std::optional<ToolError> admit(CallRecord& record, const Request& request,
                                  const Converse& converse, const Cancellation& cancellation);
   // The call's conversation, counting the bytes it moves.
@@ -68,11 +69,22 @@ class Safeguards {
                                       ConversationEvents& events, const Converse& converse);
   // Writes the call's audit line, once. `result` is null when none came.
   void close_call(CallRecord& record, const Json* result, bool cancelled);
+  // A call refused before it became one (an unknown tool, text that cannot
+  // be decoded): its one line, with outcome `refused`.
+  void record_refused(std::string_view tool, const Json& arguments, std::string_view why);
 
  private:
+  // Nothing, or why the transfer's local path is not allowed.
+  std::optional<ToolError> check_local_path(const Request& request,
+                                            const Cancellation& cancellation);
   std::vector<std::string> allowed_roots(const Cancellation& cancellation);
   std::optional<std::vector<std::string>> list_client_roots(const Cancellation& cancellation);
   bool user_agrees(const HostInfo& host, const Request& request, const Cancellation& cancellation);
+  std::string next_call_id();
+  // The call's `started` line; the error that refuses the call when it cannot be written.
+  std::optional<ToolError> write_started(CallRecord& record);
+  // A line of the audit log, with the client and the time now.
+  IoResult<void> write(AuditEntry entry);
 
   std::vector<std::string> local_roots_;
   std::set<std::string> confirmed_tools_;
@@ -83,6 +95,10 @@ class Safeguards {
   ClientRoots client_roots_;
   ResolvePath resolve_ = resolve_on_this_machine();
   std::atomic<bool> client_elicits_{false};
+
+  // Call ids: this server's, then a count, so that two servers on one log differ.
+  const std::string call_prefix_;
+  std::atomic<std::uint64_t> calls_opened_{0};
 
   std::mutex mutex_;
   Json client_ = {{"name", nullptr}, {"version", nullptr}};

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "base/version.h"
+#include "mcp/line_reader.h"
+#include "output/inert_text.h"
 
 namespace sorvane::mcp {
 namespace {
@@ -42,6 +46,42 @@ Json parse_message(std::string_view line, bool& too_deep) {
     return !(opens && depth >= MAX_MESSAGE_DEPTH);
   };
   return Json::parse(line.begin(), line.end(), bound, false);
+}
+
+// The message on `line`, as parse_message. Text in it that cannot be
+// decoded fails the whole parse, and with it the request's id; so the line
+// is parsed again with that text replaced, twice over by different
+// characters, and the first place where the two differ is where it stood
+// (`undecodable`, a JSON pointer).
+Json decode_line(std::string_view line, bool& too_deep, std::optional<std::string>& undecodable) {
+  Json message = parse_message(line, too_deep);
+  if (!message.is_discarded() || too_deep) return message;
+  Json first = parse_message(with_undecodable_replaced(line, "\\ufffd"), too_deep);
+  if (first.is_discarded() && !too_deep) return message;  // not JSON even so
+  bool also_too_deep = false;
+  const Json second = parse_message(with_undecodable_replaced(line, "\\ufffe"), also_too_deep);
+  const Json differences = Json::diff(first, second);
+  undecodable = differences.empty() ? std::string() : differences[0].value("path", "");
+  return first;
+}
+
+// "the argument `command`" for "/params/arguments/command/...", else the
+// member the pointer names.
+std::string undecodable_place(std::string_view pointer) {
+  constexpr std::string_view ARGUMENTS = "/params/arguments/";
+  if (pointer.empty()) return "the message";  // where a later duplicate member hid it
+  if (!pointer.starts_with(ARGUMENTS)) return "the member " + std::string(pointer);
+  std::string_view token = pointer.substr(ARGUMENTS.size());
+  token = token.substr(0, token.find('/'));
+  std::string name;
+  for (std::size_t i = 0; i < token.size(); ++i) {
+    if (token[i] == '~' && i + 1 < token.size()) {
+      name += token[++i] == '1' ? '/' : '~';
+    } else {
+      name += token[i];
+    }
+  }
+  return "the argument `" + name + "`";
 }
 
 std::string_view negotiated_version(const Json& asked) {
@@ -91,7 +131,8 @@ void MessageWriter::send(const Json& message) {
 }
 
 void MessageWriter::diagnose(std::string_view text) {
-  const std::string line = "sorvane-mcp: " + std::string(text) + "\n";
+  // Notes may quote what a client sent.
+  const std::string line = "sorvane-mcp: " + inert(text) + "\n";
   const std::lock_guard lock(mutex_);
   (void)diagnostics_.write_all(as_bytes(line));
 }
@@ -161,7 +202,8 @@ void Server::handle_oversized_line() {
 void Server::handle_line(std::string_view line) {
   if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
   bool too_deep = false;
-  const Json message = parse_message(line, too_deep);
+  std::optional<std::string> undecodable;
+  const Json message = decode_line(line, too_deep, undecodable);
   if (message.is_discarded() && !too_deep) {
     writer_.diagnose("answered a line that is not JSON with a parse error");
     reply_error(nullptr, PARSE_ERROR, "Parse error");
@@ -181,6 +223,7 @@ void Server::handle_line(std::string_view line) {
     reply_error(nullptr, INVALID_REQUEST, "Invalid Request");
     return;
   }
+  if (undecodable) return refuse_undecodable(message, *undecodable);
   if (method.is_null() && has_id && (message.contains("result") || message.contains("error"))) {
     if (!safeguards_.deliver_response(message)) writer_.diagnose("ignored a stray response");
     return;
@@ -196,6 +239,32 @@ void Server::handle_line(std::string_view line) {
   } else {
     handle_notification(name, params);
   }
+}
+
+void Server::refuse_undecodable(const Json& message, const std::string& pointer) {
+  writer_.diagnose("refused a message with text that cannot be decoded at " + pointer);
+  const std::string why = undecodable_place(pointer) +
+                          " holds text that cannot be decoded (half of a UTF-16 surrogate pair, "
+                          "or bytes that are not UTF-8)";
+  if (pointer == "/id") return reply_error(nullptr, PARSE_ERROR, "Parse error: " + why);
+  if (!message.contains("id")) return;  // a notification: nothing to answer
+  const Json& id = member(message, "id");
+  const Json& method = member(message, "method");
+  if (method.is_null()) {  // a response: the call waiting for it gets an error instead
+    const Json error = {
+        {"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", INVALID_PARAMS}, {"message", why}}}};
+    if (!safeguards_.deliver_response(error)) writer_.diagnose("ignored a stray response");
+    return;
+  }
+  if (!pointer.starts_with("/params/"))
+    return reply_error(id, INVALID_REQUEST, "Invalid Request: " + why);
+  const Json& params = member(message, "params");
+  const Json& tool = member(params, "name");
+  if (method == "tools/call" && initialized_ && tool.is_string()) {
+    safeguards_.record_refused(tool.get_ref<const std::string&>(), member(params, "arguments"),
+                               "Invalid params: " + why);
+  }
+  reply_error(id, INVALID_PARAMS, "Invalid params: " + why);
 }
 
 void Server::handle_request(const Json& id, const std::string& method, const Json& params) {
@@ -244,7 +313,10 @@ void Server::start_call(const Json& id, const Json& params) {
   if (!name.is_string()) return reply_error(id, INVALID_PARAMS, "Invalid params: no tool name");
   const auto tool = find_tool(name.get_ref<const std::string&>());
   if (!tool || !offered(*tool)) {
-    return reply_error(id, INVALID_PARAMS, "Unknown tool: " + name.get<std::string>());
+    const std::string why = "Unknown tool: " + name.get<std::string>();
+    safeguards_.record_refused(name.get_ref<const std::string&>(), member(params, "arguments"),
+                               why);
+    return reply_error(id, INVALID_PARAMS, why);
   }
   const std::string key = dump(id);
   auto cancellation = std::make_shared<Cancellation>();

@@ -69,6 +69,8 @@ class Server {
   struct Calls;
 
   void handle_request(const Json& id, const std::string& method, const Json& params);
+  // A message that parsed only with the text at `pointer` replaced.
+  void refuse_undecodable(const Json& message, const std::string& pointer);
   void handle_notification(const std::string& method, const Json& params);
   void start_call(const Json& id, const Json& params);
   // On a thread of the pool.

@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "output/host_listing.h"
+#include "output/inert_text.h"
 #include "output/progress_line.h"
 #include "output/remote_output.h"
 #include "output/transfer_output.h"
@@ -17,7 +18,7 @@ constexpr std::uint32_t FAILURE_STATUS = 255;
 
 std::uint32_t report(ConsoleSink& err, const ToolError& error) {
   // A failure to write the error line is ignored: there is nowhere left to say it.
-  (void)err.write_all(format_error_line(error));
+  (void)err.write_all(inert_error_line(error));
   return FAILURE_STATUS;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "output/inert_text.h"
 #include "protocol/json_quote.h"
 #include "text/utf8.h"
 
@@ -43,6 +44,7 @@ std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
     error = json_quote(error);
   }
   append_member(line, "error", error);
+  append_member(line, "timed_out", boolean(outcome.timed_out));
   line.append("}\n");
   return line;
 }
@@ -57,7 +59,9 @@ std::string fan_out_summary(std::span<const HostLabel> hosts,
   for (std::size_t i = 0; i < outcomes.size() && i < hosts.size(); ++i) {
     const HostOutcome& outcome = outcomes[i];
     if (succeeded(outcome)) continue;
-    line.append(separator).append(hosts[i].label).append("（");
+    line.append(separator);
+    append_inert(line, hosts[i].label);
+    line.append("（");
     if (outcome.error) {
       line.append(code_word(outcome.error->code));
     } else {

@@ -24,10 +24,12 @@ struct HostLabel {
 struct HostOutcome {
   std::optional<std::int32_t> exit_code;
   std::optional<ToolError> error;
+  bool timed_out = false;  // --timeout stopped it; `error` says so
 };
 
 // {"id","name","exit_code","stdout","stderr","stdout_truncated",
-// "stderr_truncated","error"} on one line, ending with a line feed.
+// "stderr_truncated","error","timed_out"} on one line, ending with a line
+// feed.
 std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
                            const CappedOutput& out, const CappedOutput& err);
 

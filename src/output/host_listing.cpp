@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "output/inert_text.h"
 #include "output/pretty_json.h"
 #include "text/unicode.h"
 
@@ -57,9 +58,11 @@ std::string format_hosts_json(const std::vector<HostInfo>& hosts) {
   return text;
 }
 
+// Every cell but the system's comes from the desktop application as it is:
+// shown inert, and measured as shown.
 Row table_row(const HostInfo& host) {
-  return {host.id, host.name, host.group.value_or(""), host_address(host),
-          std::string(os_display_name(host.os.value_or("")))};
+  return {inert(host.id), inert(host.name), inert(host.group.value_or("")),
+          inert(host_address(host)), std::string(os_display_name(host.os.value_or("")))};
 }
 
 std::string format_table_line(const Row& row, const std::array<std::size_t, COLUMNS>& widths) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "output/inert_text.h"
+
 namespace sorvane {
 namespace {
 
@@ -71,11 +73,8 @@ void PrefixedLines::finish(std::string& ready) {
 }
 
 std::string host_prefix(std::string_view name, std::size_t index, bool colour) {
-  std::string shown(name);
-  // A name is one label on one line: no control character may move the cursor.
-  std::replace_if(
-      shown.begin(), shown.end(),
-      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, ' ');
+  // A name is one label on one line, whoever chose it.
+  const std::string shown = inert(name);
   if (!colour) return shown + ": ";
   return std::string(HOST_COLOURS[index % HOST_COLOURS.size()]) + shown + ":" +
          std::string(COLOUR_RESET) + " ";

@@ -61,7 +61,7 @@ TEST(PrefixedLines, HoldsOnlyTheUnfinishedLine) {
 
 TEST(HostPrefix, ControlCharactersCannotMoveTheCursor) {
   EXPECT_EQ(host_prefix("web-1", 0, false), "web-1: ");
-  EXPECT_EQ(host_prefix("a\nb\x1b[2J", 0, false), "a b [2J: ");
+  EXPECT_EQ(host_prefix("a\nb\x1b[2J\xc2\x9b", 0, false), "a\\x0ab\\x1b[2J\\u009b: ");
   EXPECT_EQ(host_prefix("db", 1, true), "\x1b[33mdb:\x1b[0m ");
   EXPECT_EQ(host_prefix("db", 7, true), host_prefix("db", 1, true));
 }

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <string_view>
 
+#include "output/inert_text.h"
 #include "output/pretty_json.h"
 #include "text/unicode.h"
 
@@ -44,8 +45,9 @@ std::string summary_sentence(const TransferSummary& summary) {
 
 std::string failure_lines(const TransferSummary& summary) {
   std::string lines;
+  // Each names a remote file, which may be named anything at all.
   for (const std::string& failure : summary.failures) {
-    lines += failure;
+    append_inert(lines, failure);
     lines += '\n';
   }
   return lines;

@@ -1,5 +1,7 @@
 #include "platform/real_path.h"
 
+#include <algorithm>
+#include <array>
 #include <deque>
 #include <optional>
 #include <vector>
@@ -11,6 +13,16 @@ namespace {
 
 // As many links as Linux follows in one path before it calls it a loop.
 constexpr int MAX_LINKS_FOLLOWED = 40;
+
+// Views of the process that opens them: the desktop application, which
+// opens a transfer's local path, would find something else there than the
+// process that checks it.
+constexpr std::array<std::string_view, 6> PER_PROCESS_VIEWS = {
+    "/proc", "/dev/fd", "/dev/stdin", "/dev/stdout", "/dev/stderr", "/dev/tty"};
+
+// Names that Windows opens as devices in any folder, whatever follows a dot.
+constexpr std::array<std::string_view, 6> DEVICE_NAMES = {"con", "prn",    "aux",
+                                                          "nul", "conin$", "conout$"};
 
 struct SplitPath {
   std::string prefix;  // "/", "C:\" or "\\server\share\"
@@ -100,6 +112,48 @@ std::string comparable(std::string_view name, PathStyle style) {
   return style == PathStyle::Windows ? text::to_lower_full(name) : std::string(name);
 }
 
+bool is_numbered_device(std::string_view base) {
+  if (base.size() < 4 || (base.substr(0, 3) != "com" && base.substr(0, 3) != "lpt")) return false;
+  const std::string_view number = base.substr(3);
+  // "1" to "9", "0", and the superscripts one, two and three.
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+         number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+bool is_device_name(std::string_view name) {
+  std::string base = text::to_lower_full(name.substr(0, name.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  return is_numbered_device(base) ||
+         std::find(DEVICE_NAMES.begin(), DEVICE_NAMES.end(), base) != DEVICE_NAMES.end();
+}
+
+std::string quoted(std::string_view name) {
+  std::string text(1, '"');
+  text += name;
+  text += '"';
+  return text;
+}
+
+// Why the walk may not pass `here`, whose last component is `name`; nothing
+// when it may.
+std::optional<std::string> forbidden_step(const std::string& here, std::string_view name,
+                                          PathStyle style) {
+  if (style == PathStyle::Posix) {
+    for (const std::string_view view : PER_PROCESS_VIEWS) {
+      if (path_within(here, view, style)) {
+        return std::string(view) +
+               " is a per-process view: each process that opens it sees its own";
+      }
+    }
+    return std::nullopt;
+  }
+  if (name.find(':') != std::string_view::npos) {
+    return quoted(name) + " names an alternate data stream";
+  }
+  if (is_device_name(name)) return quoted(name) + " names a device";
+  return std::nullopt;
+}
+
 }  // namespace
 
 IoResult<std::string> resolve_links(std::string_view path, PathStyle style,
@@ -120,8 +174,11 @@ IoResult<std::string> resolve_links(std::string_view path, PathStyle style,
       continue;
     }
     done.parts.push_back(std::move(part));
-    if (missing) continue;
     const std::string here = join(done, style);
+    if (auto why = forbidden_step(here, done.parts.back(), style)) {
+      return fail(cannot_resolve(path, *why));
+    }
+    if (missing) continue;
     PathEntry entry = inspector.inspect(here);
     switch (entry.kind) {
       case PathEntry::Kind::Missing:
@@ -131,6 +188,8 @@ IoResult<std::string> resolve_links(std::string_view path, PathStyle style,
         break;
       case PathEntry::Kind::Unreadable:
         return fail(cannot_resolve(here, entry.detail));
+      case PathEntry::Kind::PerProcess:
+        return fail(cannot_resolve(path, here + " is a per-process view (" + entry.detail + ")"));
       case PathEntry::Kind::Link: {
         if (++links_followed > MAX_LINKS_FOLLOWED) {
           return fail(cannot_resolve(path, "too many levels of symbolic links"));

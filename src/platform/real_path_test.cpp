@@ -90,6 +90,53 @@ TEST(ResolveLinks, WindowsForms) {
   expect_resolved(files, PathStyle::Windows, cases);
 }
 
+// Another process opens the path: where it leads for this one proves nothing.
+TEST(ResolveLinks, RefusesPerProcessViewsAtEveryStep) {
+  FakeFiles files({
+      {"/work", dir()},
+      {"/work/here", link("/proc/self/cwd")},
+      {"/work/input", link("../dev/stdin")},
+      {"/work/proc", dir()},
+      {"/dev", dir()},
+      {"/mnt", dir()},
+      {"/mnt/p", {PathEntry::Kind::PerProcess, "a proc file system"}},
+  });
+  const Case posix[] = {
+      {"/proc/self/cwd/.bashrc", nullptr},
+      {"/proc/thread-self/cwd/secret", nullptr},
+      {"/proc/../work/x", nullptr},  // passes /proc on the way
+      {"/dev/fd/3", nullptr},
+      {"/work/here/secret", nullptr},  // a link in an allowed folder
+      {"/work/input", nullptr},
+      {"/mnt/p/self", nullptr},
+      {"/work/proc/x", "/work/proc/x"},
+  };
+  expect_resolved(files, PathStyle::Posix, posix);
+  auto refused = resolve_links("/work/here/x", PathStyle::Posix, files);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().text,
+            "cannot resolve /work/here/x: /proc is a per-process view: each process that opens it "
+            "sees its own");
+
+  FakeFiles windows_files({{"C:\\work", dir()}, {"C:\\work\\dev", link("C:\\work\\NUL")}});
+  const Case windows[] = {
+      {"C:\\work\\file.txt:hidden", nullptr},
+      {"C:\\work\\nul", nullptr},
+      {"C:\\work\\Con.txt", nullptr},
+      {"C:\\work\\com1 .log", nullptr},
+      {"C:\\work\\LPT\xC2\xB9", nullptr},
+      {"C:\\new\\aux\\x", nullptr},  // below a missing folder too
+      {"C:\\work\\dev", nullptr},    // a link to a device
+      {"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x", nullptr},
+      {"\\\\.\\C:\\x", nullptr},
+      {"C:\\work\\console", "C:\\work\\console"},
+      {"C:\\work\\com10", "C:\\work\\com10"},
+      {"C:\\work\\nul_file", "C:\\work\\nul_file"},
+      {"\\\\?\\C:\\work\\x", "C:\\work\\x"},
+  };
+  expect_resolved(windows_files, PathStyle::Windows, windows);
+}
+
 TEST(PathWithin, WholeComponentsOnlyAndCaseAsTheSystem) {
   struct Within {
     const char* path;

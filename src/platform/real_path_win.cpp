@@ -82,4 +82,15 @@ IoResult<NativePath> resolve_real_path(const NativePath& absolute) {
   return argument_to_native(*resolved);
 }
 
+IoResult<void> check_existing_folder(const NativePath& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return fail(os_error(static_cast<int>(GetLastError())));
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return fail(IoError{IoErrorKind::InvalidInput, "not a folder"});
+  }
+  return {};
+}
+
 }  // namespace sorvane

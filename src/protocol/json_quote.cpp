@@ -7,8 +7,11 @@
 namespace sorvane {
 namespace {
 
+constexpr std::string_view NAMED = "\"\"\\\\\bb\ff\nn\rr\tt";  // byte, letter
+constexpr std::size_t NAMED_ESCAPE_LEN = 2;                    // \n
+constexpr std::size_t NUMBERED_ESCAPE_LEN = 6;                 // \u001b
+
 void append_escape(std::string& out, unsigned char c) {
-  static constexpr std::string_view NAMED = "\"\"\\\\\bb\ff\nn\rr\tt";  // byte, letter
   static constexpr char HEX[] = "0123456789abcdef";
   const std::size_t named = NAMED.find(static_cast<char>(c));
   const char escaped[] = {'\\', 'u', '0', '0', HEX[c >> 4], HEX[c & 0x0F]};
@@ -20,6 +23,16 @@ void append_escape(std::string& out, unsigned char c) {
 }
 
 }  // namespace
+
+std::size_t json_string_length(std::string_view utf8) {
+  std::size_t length = utf8.size() + 2;
+  for (const char c : utf8) {
+    if (!NEEDS_ESCAPE[static_cast<unsigned char>(c)]) continue;
+    const bool named = NAMED.find(c) != std::string_view::npos;
+    length += (named ? NAMED_ESCAPE_LEN : NUMBERED_ESCAPE_LEN) - 1;
+  }
+  return length;
+}
 
 void append_json_string(std::string& out, std::string_view utf8) {
   const auto* const first_escape = std::find_if(

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@ inline constexpr std::array<bool, 256> NEEDS_ESCAPE = [] {
   table['\\'] = true;
   return table;
 }();
+
+// The length of the literal, quotes included, without building it.
+std::size_t json_string_length(std::string_view utf8);
 
 // Appends the literal, quotes included.
 void append_json_string(std::string& out, std::string_view utf8);

@@ -44,6 +44,7 @@ TEST(JsonQuote, EscapesExactlyTheRequestSet) {
       }
     }
     EXPECT_EQ(quoted, expected) << "character " << c;
+    EXPECT_EQ(json_string_length(std::string(1, static_cast<char>(c))), expected.size()) << c;
   }
   EXPECT_EQ(json_quote(""), "\"\"");
   EXPECT_EQ(json_quote("\xE4\xB8\xAD"), "\"\xE4\xB8\xAD\"");
@@ -70,6 +71,7 @@ TEST(JsonQuote, AppendsAfterWhatIsThere) {
     append_json_string(out, c.in);
     EXPECT_EQ(out, "prefix:" + c.quoted) << c.in;
     EXPECT_EQ(json_quote(c.in), c.quoted) << c.in;
+    EXPECT_EQ(json_string_length(c.in), c.quoted.size()) << c.in;
   }
 }
 

@@ -35,13 +35,14 @@ class FieldWriter {
     return true;
   }
 
- private:
+  // `,"key":`, for a value that someone else writes.
   void begin(std::string_view key) {
     out_ += ',';
     append_json_string(out_, key);
     out_ += ':';
   }
 
+ private:
   std::string& out_;
 };
 
@@ -81,20 +82,47 @@ constexpr std::string_view tag_of() {
   if constexpr (std::is_same_v<Member, Request::Activate>) return "activate";
 }
 
+constexpr std::string_view ENVELOPE_END = "}}";
+// Room for `,"command":` and the end of the envelope.
+constexpr std::size_t AROUND_COMMAND = 16;
+
+// The envelope up to the request's first field.
+template <class Member>
+std::string envelope_start() {
+  std::string out = "{\"version\":" + std::to_string(PROTOCOL_VERSION) + ",\"request\":{\"type\":";
+  append_json_string(out, tag_of<Member>());
+  return out;
+}
+
 }  // namespace
 
 Result<std::string, std::string> encode_request(const Request& request) {
-  std::string out = "{\"version\":" + std::to_string(PROTOCOL_VERSION) + ",\"request\":{\"type\":";
-  FieldWriter fields(out);
+  std::string out;
   bool ok = std::visit(
       [&](const auto& member) {
-        append_json_string(out, tag_of<std::decay_t<decltype(member)>>());
+        out = envelope_start<std::decay_t<decltype(member)>>();
+        FieldWriter fields(out);
         return write_member(fields, member);
       },
       request.member);
   if (!ok) return fail(std::string(INVALID_PATH));
-  out += "}}";
+  out += ENVELOPE_END;
   return out;
+}
+
+ExecEnvelope encode_exec_envelope(std::string_view command) {
+  ExecEnvelope envelope{envelope_start<Request::Exec>(), {}};
+  FieldWriter(envelope.before_host).begin("host");
+  // Sized once: the command may be most of a frame, and growing by copies
+  // would hold it twice over.
+  envelope.after_host.reserve(json_string_length(command) + AROUND_COMMAND);
+  FieldWriter(envelope.after_host).text("command", command);
+  envelope.after_host += ENVELOPE_END;
+  return envelope;
+}
+
+std::size_t ExecEnvelope::size_for(std::string_view host) const {
+  return before_host.size() + json_string_length(host) + after_host.size();
 }
 
 }  // namespace sorvane

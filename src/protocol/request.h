@@ -1,6 +1,7 @@
 // The one request of a run and its compact JSON envelope.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,5 +41,18 @@ struct Request {
 // newline; fails with "path contains invalid UTF-8 characters" for a local
 // path that is not valid Unicode.
 Result<std::string, std::string> encode_request(const Request& request);
+
+// An exec request's envelope for many hosts, with the command encoded once:
+// `before_host`, the host as a JSON string, then `after_host`. Together they
+// are what encode_request gives for that host.
+struct ExecEnvelope {
+  std::string before_host;
+  std::string after_host;  // holds the command
+
+  // The bytes of the whole envelope for `host`.
+  std::size_t size_for(std::string_view host) const;
+};
+
+ExecEnvelope encode_exec_envelope(std::string_view command);
 
 }  // namespace sorvane

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "protocol/json_quote.h"
+
 namespace sorvane {
 namespace {
 
@@ -51,6 +53,21 @@ TEST(EncodeRequest, ByteExact) {
     ASSERT_TRUE(encoded) << test.name << ": " << encoded.error();
     EXPECT_EQ(*encoded, test.expected) << test.name;
     EXPECT_NE(encoded->back(), '\n') << test.name;
+  }
+}
+
+// Each host's envelope, put together from the shared parts, is exactly the
+// one encoded for that host alone.
+TEST(EncodeExecEnvelope, PartsJoinToTheRequestOfEachHost) {
+  for (const auto& test : encode_cases()) {
+    const auto* exec = std::get_if<Request::Exec>(&test.request.member);
+    if (exec == nullptr) continue;
+    const ExecEnvelope envelope = encode_exec_envelope(exec->command);
+    for (const std::string& host : {exec->host, std::string(), std::string("a\"b\x01")}) {
+      const std::string joined = envelope.before_host + json_quote(host) + envelope.after_host;
+      EXPECT_EQ(joined, *encode_request({Request::Exec{host, exec->command}})) << test.name;
+      EXPECT_EQ(envelope.size_for(host), joined.size()) << test.name;
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include "session/conversation.h"
 
+#include <string>
 #include <variant>
 
 #include "ipc/connection.h"
@@ -10,13 +11,13 @@ namespace {
 
 ToolError broken(const IoError& error) { return connection_broken(error.text); }
 
-Result<void, ToolError> send_request(ByteWriter& to_peer, const Request& request) {
+// The envelope, checked to fit in one frame, before anything is opened.
+Result<std::string, ToolError> encode_to_send(const Request& request) {
   auto encoded = encode_request(request);
   if (!encoded) return fail(connection_broken(encoded.error()));
-  if (auto written = write_frame(to_peer, FrameKind::Json, as_bytes(*encoded)); !written) {
-    return fail(broken(written.error()));
-  }
-  return {};
+  if (auto fits = check_fits_one_frame(encoded->size()); !fits)
+    return fail(std::move(fits).error());
+  return std::move(*encoded);
 }
 
 // Tells the events of every read that brought bytes, before any frame is whole.
@@ -38,9 +39,27 @@ class ArrivalReporter final : public ByteReader {
 
 }  // namespace
 
+Result<void, ToolError> check_fits_one_frame(std::size_t envelope_size) {
+  if (envelope_size <= MAX_FRAME_LEN) return {};
+  return fail(
+      ToolError{ErrorCode::BadRequest, "命令过长：请求编码后为 " + std::to_string(envelope_size) +
+                                           " 字节，超过一帧的上限 " +
+                                           std::to_string(MAX_FRAME_LEN) + " 字节（16 MiB）"});
+}
+
 FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
                     ConversationEvents& events) {
-  if (auto sent = send_request(to_peer, request); !sent) return fail(std::move(sent).error());
+  auto encoded = encode_to_send(request);
+  if (!encoded) return fail(std::move(encoded).error());
+  const ByteSpan envelope = as_bytes(*encoded);
+  return converse(from_peer, to_peer, std::span(&envelope, 1), events);
+}
+
+FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, std::span<const ByteSpan> envelope,
+                    ConversationEvents& events) {
+  if (auto written = write_frame(to_peer, FrameKind::Json, envelope); !written) {
+    return fail(broken(written.error()));
+  }
   ArrivalReporter reporting(from_peer, events);
   BufferedReader reader(reporting);
   for (;;) {
@@ -65,10 +84,13 @@ FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& r
 
 FinalReply converse(std::string_view endpoint_name, const Request& request,
                     ConversationEvents& events, Cancellation* cancellation) {
+  auto encoded = encode_to_send(request);
+  if (!encoded) return fail(std::move(encoded).error());
   auto connection = connect(endpoint_name);
   if (!connection) return fail(to_tool_error(connection.error()));
   const CancellationScope scope(cancellation, *connection);
-  return converse(*connection, *connection, request, events);
+  const ByteSpan envelope = as_bytes(*encoded);
+  return converse(*connection, *connection, std::span(&envelope, 1), events);
 }
 
 }  // namespace sorvane

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 #include "base/io.h"
@@ -38,11 +39,21 @@ class ConversationEvents {
 // conversation, with the code and message of the error line.
 using FinalReply = Result<Reply, ToolError>;
 
+// A request whose envelope cannot go in one frame is refused (bad_request,
+// naming the limit) before anything is sent.
+Result<void, ToolError> check_fits_one_frame(std::size_t envelope_size);
+
 // The conversation over an open byte stream.
 FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
                     ConversationEvents& events);
 
-// Connects to `endpoint_name`, checks the owner and converses; the
+// The same, with the request already encoded: its envelope is `envelope`,
+// one part after another (see ExecEnvelope).
+FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, std::span<const ByteSpan> envelope,
+                    ConversationEvents& events);
+
+// Connects to `endpoint_name` (once the request is known to fit in a
+// frame), checks the owner and converses; the
 // connection is closed before it returns. With `cancellation`, another
 // thread can end the conversation at any point.
 FinalReply converse(std::string_view endpoint_name, const Request& request,

@@ -16,14 +16,14 @@ ToolError unreadable_input(std::string_view description) {
   return bad_request(std::string(messages::CANNOT_READ_STDIN) + std::string(description));
 }
 
-std::string crlf_to_lf(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    result.push_back(text[i]);
+// In place: the command may be most of a frame, and a copy would hold it twice.
+void crlf_to_lf(std::string& text) {
+  auto kept = text.begin();
+  for (auto at = text.begin(); at != text.end(); ++at) {
+    if (*at == '\r' && at + 1 != text.end() && at[1] == '\n') continue;
+    *kept++ = *at;
   }
-  return result;
+  text.erase(kept, text.end());
 }
 
 Result<std::string, ToolError> command_source(const Operation::Exec& exec,
@@ -71,12 +71,11 @@ Result<Request, ToolError> build(Operation::Download download, const InputReader
 
 Result<std::string, ToolError> prepare_command(const Operation::Exec& exec,
                                                const InputReader& read_input) {
-  auto source = command_source(exec, read_input);
-  if (!source) return source;
-  std::string_view text = *source;
-  if (text.starts_with(BYTE_ORDER_MARK)) text.remove_prefix(BYTE_ORDER_MARK.size());
-  std::string command = crlf_to_lf(text);
-  if (text::trim_white_space(command).empty())
+  auto command = command_source(exec, read_input);
+  if (!command) return command;
+  if (command->starts_with(BYTE_ORDER_MARK)) command->erase(0, BYTE_ORDER_MARK.size());
+  crlf_to_lf(*command);
+  if (text::trim_white_space(*command).empty())
     return fail(bad_request(std::string(messages::EMPTY_COMMAND)));
   return command;
 }

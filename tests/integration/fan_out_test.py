@@ -77,6 +77,9 @@ class ChoosingHosts(FanOut):
 
     def test_an_empty_choice_runs_nothing(self):
         self.assertEqual(self.run_exec(",,", "true"), (255, b"", "sorvane: [bad_request] 没有给出主机 ID\n".encode()))
+        for query in ["", " "]:  # would be every host
+            self.assertEqual(self.run_exec("-q", query, "true"),
+                             (255, b"", "sorvane: [bad_request] 查询不能为空\n".encode()))
         self.assertIsNone(self.peer.request())  # not even asked for the list
         self.assertEqual(self.run_exec("-q", "nothing-like-it", "true"),
                          (255, b"", "sorvane: [host_not_found] 没有与查询「nothing-like-it」匹配的主机\n".encode()))
@@ -110,7 +113,8 @@ class Output(FanOut):
             self.assertIn("%s: %s-err %s-bye" % (name, role, role), err)
 
     def test_colour_on_a_terminal_unless_no_colour(self):
-        coloured = self.run_exec("-q", "web-1", "echo hi", stdout_tty=True)
+        # Whatever terminal runs the tests: TERM=dumb would mean no colour.
+        coloured = self.run_exec("-q", "web-1", "echo hi", stdout_tty=True, env={"TERM": "xterm", "NO_COLOR": ""})
         self.assertEqual(coloured.stdout, b"\x1b[36mweb-1:\x1b[0m hi\n")
         plain = self.run_exec("-q", "web-1", "echo hi", stdout_tty=True, env={"NO_COLOR": "1"})
         self.assertEqual(plain.stdout, b"web-1: hi\n")
@@ -150,10 +154,10 @@ class Statuses(FanOut):
                          key=lambda o: o["id"])
         self.assertEqual(objects, [
             {"id": WEB1, "name": "web-1", "exit_code": 2, "stdout": "1234", "stderr": "e\n",
-             "stdout_truncated": True, "stderr_truncated": False, "error": None},
+             "stdout_truncated": True, "stderr_truncated": False, "error": None, "timed_out": False},
             {"id": "nope", "name": None, "exit_code": None, "stdout": "", "stderr": "",
              "stdout_truncated": False, "stderr_truncated": False,
-             "error": "sorvane: [host_not_found] 找不到主机 nope"},
+             "error": "sorvane: [host_not_found] 找不到主机 nope", "timed_out": False},
         ])
 
 
@@ -170,8 +174,18 @@ class Scheduling(FanOut):
         result = self.run_exec("--timeout", "5s", "-q", "web", first_hangs)
         self.assertEqual(result.status, 255)
         self.assertEqual(len(self.lines(result.stdout)), 1, result.stdout)
-        self.assertIn(b": sorvane: [connect_failed] ", result.stderr)
-        self.assertIn(b"timed out", result.stderr)
+        self.assertRegex(result.stderr, b"^web-[12]: sorvane: \\[connect_failed\\] timed out after 5s\n$")
+
+    def test_json_says_which_hosts_timed_out(self):
+        hangs = self.shell("while [ ! -e \"$D/release\" ]; do sleep 0.05; done")
+        result = self.run_exec("--json", "--timeout", "1000ms", "-q", "web", hangs)
+        self.assertEqual((result.status, result.stderr), (255, b""))
+        for line in result.stdout.decode().splitlines():
+            self.assertEqual({key: value for key, value in json.loads(line).items() if key != "id"},
+                             {"name": json.loads(line)["name"], "exit_code": None, "stdout": "", "stderr": "",
+                              "stdout_truncated": False, "stderr_truncated": False,
+                              "error": "sorvane: [connect_failed] timed out after 1s", "timed_out": True})
+        self.assertEqual(len(result.stdout.splitlines()), 2)
 
     def test_ctrl_c_closes_every_conversation(self):
         # Each host's command says it started, then prints until the peer
@@ -198,6 +212,54 @@ class OneInstance(FanOut):
         self.assertEqual((result.status, result.stderr), (0, b""))
         self.assertEqual(self.lines(result.stdout.replace(b"\r", b"")),
                          sorted(["web-1: x", "web-2: x", DB1 + ": x", DB2 + ": x", "solo: x"]))
+
+
+class TooLargeForAFrame(FanOut):
+    def test_refused_before_anything_is_asked(self):
+        command = b"echo " + b"x" * (16 * 1024 * 1024)
+        for args in [[WEB1, "--stdin"], [WEB1 + "," + WEB2, "--stdin"], ["-q", "web", "--stdin"]]:
+            with self.subTest(args=args):
+                result = self.run_exec(*args, stdin=command)
+                self.assertEqual((result.status, result.stdout), (255, b""))
+                self.assertRegex(result.stderr.decode(),
+                                 r"^sorvane: \[bad_request\] .* 16777216 字节（16 MiB）\n$")
+                self.assertIsNone(self.peer.request())
+
+
+class AFaultyListing(unittest.TestCase):
+    """The listing that names the hosts stalls or breaks (so does every
+    conversation after it): each host asked for by ID still gets its answer,
+    and a stall ends at --timeout."""
+
+    def run_on(self, script, *args):
+        with Peer.script(script, parallel=True) as peer:
+            return harness.run(["exec", *args], env=peer.env, timeout=PATIENCE)
+
+    def test_every_id_gets_its_object(self):
+        cases = [
+            ("hold\n", "timed out after 1s", True),
+            ("json {not json\n", "与 Sorvane 的连接意外中断：", False),
+            ("raw J\\x00\\x00\\x00\\x10{\"type\"\n", "failed to fill whole buffer", False),
+        ]
+        for script, error, timed_out in cases:
+            with self.subTest(script=script):
+                result = self.run_on(script, "--json", "--timeout", "1s", WEB1 + "," + WEB2, "true")
+                self.assertEqual(result.status, 255)
+                objects = sorted((json.loads(line) for line in result.stdout.decode().splitlines()),
+                                 key=lambda o: o["id"])
+                self.assertEqual([(o["id"], o["name"], o["exit_code"], o["timed_out"]) for o in objects],
+                                 [(WEB1, None, None, timed_out), (WEB2, None, None, timed_out)])
+                for found in objects:
+                    self.assertIn(error, found["error"])
+                self.assertRegex(result.stderr.decode(), "^sorvane: 无法取得主机名称，各主机以 ID 运行：\\[connect_failed\\] ")
+
+    def test_a_stalled_listing_ends_at_the_timeout(self):
+        result = self.run_on("hold\n", "--timeout", "1s", "-q", "web", "true")
+        self.assertEqual(result, (255, b"", b"sorvane: [connect_failed] timed out after 1s while listing the hosts\n"))
+        terminal = self.run_on("hold\n", "--timeout", "1s", WEB1 + "," + WEB2, "true")
+        self.assertEqual(terminal.status, 255)
+        self.assertEqual(sorted(terminal.stderr.decode().splitlines()[1:]),
+                         ["%s: sorvane: [connect_failed] timed out after 1s" % host for host in (WEB1, WEB2)])
 
 
 def alive(pid):

@@ -77,17 +77,18 @@ class _Capture:
         return bytes(self.data)
 
 
-def run(args, stdin=b"", env=None, stdout_tty=False, stderr_tty=False, cwd=None, timeout=TIMEOUT):
-    """Runs sorvane with `args` (str or bytes each) and returns
-    Result(status, stdout bytes, stderr bytes). `stdin` is bytes, or None for
-    /dev/null."""
+def run(args, stdin=b"", env=None, stdout_tty=False, stderr_tty=False, cwd=None, timeout=TIMEOUT,
+        program=None):
+    """Runs sorvane (or `program`, such as sorvane-mcp) with `args` (str or
+    bytes each) and returns Result(status, stdout bytes, stderr bytes).
+    `stdin` is bytes, or None for /dev/null."""
     full_env = dict(os.environ)
     full_env.setdefault("WINEDEBUG", "-all")
     with tempfile.TemporaryDirectory(prefix="sorvane-cli-") as data_dir:
         full_env["SORVANE_DATA_DIR"] = data_dir
         full_env.update(env or {})
         out, err = _Capture(stdout_tty), _Capture(stderr_tty)
-        command = wrapper() + [sorvane_bin()] + list(args)
+        command = wrapper() + [program or sorvane_bin()] + list(args)
         stdin_arg = subprocess.DEVNULL if stdin is None else subprocess.PIPE
         process = subprocess.Popen(command, stdin=stdin_arg, stdout=out.child_fd, stderr=err.child_fd,
                                    env=full_env, cwd=cwd)

@@ -6,12 +6,14 @@ import json
 import os
 import re
 import select
+import signal
 import subprocess
 import time
 import unittest
 
+
 import harness
-from peer import Peer, exe
+from peer import Peer, exe, host_path
 
 INIT = {"jsonrpc": "2.0", "id": 0, "method": "initialize",
         "params": {"protocolVersion": "2025-11-25", "capabilities": {}, "clientInfo": {"name": "t", "version": "1"}}}
@@ -142,7 +144,7 @@ class BadInput(unittest.TestCase):
             (b'{"id":7,"method":"ping"}\n', None, -32600),
             (b'{"jsonrpc":"2.0","id":8,"method":5}\n', 8, -32600),
             (b'{"jsonrpc":"2.0","id":9,"method":"ping","params":[1]}\n', 9, -32600),
-            (b'{"jsonrpc":"2.0","id":10,"method":"\xff"}\n', None, -32700),
+            (b'{"jsonrpc":"2.0","id":10,"method":"\xff"}\n', 10, -32600),
             (request(11, "no/such/method"), 11, -32601),
             (call(12, {}), 12, -32602),
             (call(13, {"name": 5}), 13, -32602),
@@ -157,6 +159,23 @@ class BadInput(unittest.TestCase):
             server.send({"jsonrpc": "2.0", "method": "notifications/whatever"},
                         {"jsonrpc": "2.0", "id": 99, "result": {}}, b"\n", b"   \r\n")
             self.assertEqual(server.ask(request(15, "ping"))["id"], 15)
+            self.assertEqual(server.close()[0], 0)
+
+    def test_text_that_cannot_be_decoded_is_answered_with_the_id(self):
+        # Half an emoji, as an agent may cut one, or bytes that are not UTF-8:
+        # an answer the client can match to its request, naming the argument.
+        head = b'{"jsonrpc":"2.0","id":%d,"method":"tools/call","params":{"name":"exec","arguments":'
+        cases = [(head % 1 + b'{"host":"h","command":"echo \\ud83d"}}}\n', 1, -32602, "`command`"),
+                 (head % 2 + b'{"host":"h\xff","command":"x"}}}\n', 2, -32602, "`host`"),
+                 (head % 3 + b'{"host":"h","\\udc00":"x"}}}\n', 3, -32602, "`\ufffd`"),
+                 (b'{"jsonrpc":"2.0","id":"\\ud83d","method":"ping"}\n', None, -32700, "the member /id")]
+        with Server() as server:
+            server.ask(INIT)
+            for line, id, code, named in cases:
+                reply = server.ask(line)
+                self.assertEqual((reply["id"], error_code(reply)), (id, code), line)
+                self.assertIn(named + " holds text that cannot be decoded", reply["error"]["message"])
+            self.assertEqual(server.ask(request(4, "ping"))["id"], 4)
             self.assertEqual(server.close()[0], 0)
 
     def test_ill_typed_arguments_are_tool_errors(self):
@@ -202,6 +221,65 @@ class BadInput(unittest.TestCase):
                 self.assertEqual(replies["ping%d" % i]["result"], {})
 
 
+@unittest.skipIf(harness.is_windows(), "POSIX build only")
+class AuditLog(unittest.TestCase):
+    def serve(self, peer, *args):
+        return Server(["--audit-log", *args], env={"SORVANE_DATA_DIR": peer.env["SORVANE_DATA_DIR"]})
+
+    def lines(self, log):
+        return [json.loads(line) for line in log.read_text().splitlines()]
+
+    def verify(self, log):
+        return subprocess.run([mcp_bin(), "--verify-audit", str(log)], capture_output=True, text=True, timeout=60)
+
+    def test_a_log_that_cannot_be_written_refuses_every_call(self):
+        with Peer.demo() as peer, self.serve(peer, "/dev/full") as server:
+            server.ask(INIT)
+            reply = server.ask(request(1, "tools/call", {"name": "exec", "arguments": {
+                "host": "a1b2c3d4e5f60718", "command": "touch never"}}))
+            self.assertTrue(reply["result"]["isError"])
+            self.assertRegex(reply["result"]["content"][0]["text"],
+                             r"^sorvane: \[bad_request\] the audit log cannot be written, so the call was not run: ")
+            self.assertIsNone(peer.request())
+
+    def test_a_stopped_server_leaves_the_started_line_and_verify_warns(self):
+        for stop in (signal.SIGKILL, signal.SIGTERM):
+            with Peer.demo() as peer, self.serve(peer, str(peer.dir / "audit.log")) as server:
+                server.ask(INIT)
+                server.send(request(1, "tools/call", {"name": "exec", "arguments": {
+                    "host": "a1b2c3d4e5f60718", "command": "sleep 2; touch m"}}))
+                deadline = time.monotonic() + 30
+                while peer.request() is None and time.monotonic() < deadline:
+                    time.sleep(0.02)
+                self.assertIsNotNone(peer.request())
+                server.process.send_signal(stop)
+                server.process.wait(30)
+                [line] = self.lines(peer.dir / "audit.log")
+                self.assertEqual((line["event"], line["tool"], line["arguments"]),
+                                 ("started", "exec", {"command": "sleep 2; touch m"}), stop)
+                verified = self.verify(peer.dir / "audit.log")
+                self.assertEqual(verified.returncode, 0, verified.stdout)
+                self.assertIn(": 1 lines, the chain is intact", verified.stdout)
+                self.assertIn(": warning: line 1: a call started and no line gives its outcome", verified.stdout)
+
+    def test_unknown_tools_and_refused_arguments_are_recorded(self):
+        with Peer.demo() as peer, self.serve(peer, str(peer.dir / "audit.log")) as server:
+            server.ask(INIT)
+            server.ask(request(1, "tools/call", {"name": "format_disk", "arguments": {"host": "a1b2c3d4e5f60718"}}))
+            server.ask(request(2, "tools/call", {"name": "exec", "arguments": {"host": "h", "command": "a\0b"}}))
+            server.ask(request(3, "tools/call", {"name": "exec", "arguments": {"host": "h", "command": "\ud83d"}}))
+            server.ask(request(4, "tools/call", {"name": "exec", "arguments": {"host": "a1b2c3d4e5f60718",
+                                                                             "command": "true"}}))
+            self.assertEqual(server.close()[0], 0)
+            lines = self.lines(peer.dir / "audit.log")
+        self.assertEqual([(line["event"], line["tool"], line.get("outcome")) for line in lines],
+                         [("ended", "format_disk", "refused"), ("ended", "exec", "refused"),
+                          ("ended", "exec", "refused"), ("started", "exec", None), ("ended", "exec", "ok")])
+        self.assertEqual(lines[0]["error"], "Unknown tool: format_disk")
+        self.assertEqual(lines[3]["call"], lines[4]["call"])
+        self.assertEqual(len({line["call"] for line in lines}), 4)
+
+
 class CommandLine(unittest.TestCase):
     def run_mcp(self, *args):
         return subprocess.run(harness.wrapper() + [mcp_bin(), *args], capture_output=True, timeout=120,
@@ -221,6 +299,16 @@ class CommandLine(unittest.TestCase):
             result = self.run_mcp(*bad)
             self.assertEqual(result.returncode, 2, bad)
             self.assertEqual(result.stdout, b"", bad)
+
+    def test_roots_that_are_no_folders_and_hosts_that_are_no_ids_refuse_to_start(self):
+        file = harness.REPO / "README.md"
+        cases = [(["--local-root", "/nonexistent/sorvane-root"], "--local-root: no folder to allow at /nonexistent/sorvane-root: "),
+                 (["--local-root", host_path(file)], "not a folder"),
+                 (["--hosts", "0123456789abcdef,web-1"], "--hosts: not a host ID")]
+        for args, why in cases:
+            result = self.run_mcp(*args)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertIn(why, result.stderr.decode(), args)
 
     def test_the_man_page_names_every_option_of_the_help(self):
         page = (harness.REPO / "doc" / "sorvane-mcp.1").read_text().replace("\\-", "-")

@@ -367,6 +367,32 @@ describe('sorvane-mcp', () => {
     await client.close();
   });
 
+  test('a path through /proc, or a link where a download lands, is refused', posixOnly, async () => {
+    const peer = await demoPeer();
+    const root = tempDir();
+    const outside = tempDir();
+    fs.writeFileSync(path.join(root, 'secret'), 'key');
+    fs.mkdirSync(path.join(root, 'dl'));
+    fs.writeFileSync(path.join(outside, '.bashrc'), 'theirs');
+    fs.symlinkSync(path.join(outside, '.bashrc'), path.join(root, 'dl', '.bashrc'));
+    const remote = path.join(tempDir(), '.bashrc');
+    fs.writeFileSync(remote, 'planted');
+    // The common set-up: the server works in its root. The desktop application opens the path, and its
+    // /proc/self is not the server's.
+    const client = await connect(peer, ['--local-root', root], { cwd: root });
+    for (const view of ['/proc/self/cwd', '/proc/thread-self/cwd']) {
+      assert.match(errorLine(await call(client, 'upload', { host: HOST, local: `${view}/secret`, remote: '/tmp/x' })),
+        /^sorvane: \[bad_request\] cannot check the local path .*: \/proc is a per-process view/);
+      assert.match(errorLine(await call(client, 'download', { host: HOST, remote, local: `${view}/.bashrc` })),
+        /\/proc is a per-process view/);
+    }
+    assert.match(errorLine(await call(client, 'download', { host: HOST, remote, local: path.join(root, 'dl') })),
+      /the local path \S*\/dl\/\.bashrc \(which leads to \S*\/\.bashrc\) is outside the allowed folders/);
+    assert.equal(fs.readFileSync(path.join(outside, '.bashrc'), 'utf8'), 'theirs');
+    assert.equal(peer.request(), null);
+    await client.close();
+  });
+
   test('--confirm: the user accepts or declines; a client that cannot ask runs nothing', async () => {
     const peer = await demoPeer();
     const log = path.join(tempDir(), 'audit.log');
@@ -392,7 +418,8 @@ describe('sorvane-mcp', () => {
       assert.match(peer.request(), /"type":"list"/);  // the host was looked up; the command never went
     }
     await client.close();
-    const outcomes = fs.readFileSync(log, 'utf8').trim().split('\n').map((line) => JSON.parse(line).outcome);
+    const outcomes = fs.readFileSync(log, 'utf8').trim().split('\n').map((line) => JSON.parse(line))
+      .filter((entry) => entry.event === 'ended').map((entry) => entry.outcome);
     assert.deepEqual(outcomes, ['ok', 'declined', 'declined', 'declined']);
 
     fs.rmSync(peer.requestOut);
@@ -422,16 +449,20 @@ describe('sorvane-mcp', () => {
       assert.equal(entry.prev, i === 0 ? '0'.repeat(64) : sha256(lines[i - 1]));
       assert.match(entry.time, /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$/);
       assert.deepEqual(entry.client, { name: 'sorvane-tests', version: '1.0.0' });
-      assert.equal(typeof entry.duration_ms, 'number');
+      if (entry.event === 'ended') assert.equal(typeof entry.duration_ms, 'number');
     });
-    assert.deepEqual(entries.map(({ tool, host, arguments: args, outcome }) => [tool, host, args, outcome]), [
-      ['exec', HOST, { command: 'echo hi' }, 'ok'],
-      ['exec', 'ffffffffffffffff', { command: 'true' }, 'error'],
-      ['download', HOST, { remote: '/etc/passwd', local: hostPath(path.join(path.dirname(root), 'elsewhere')) }, 'refused'],
+    // A started line before anything goes to the desktop application, then the outcome, one call id for both.
+    assert.deepEqual(entries.map(({ event, tool, host, arguments: args, outcome }) => [event, tool, host, args, outcome]), [
+      ['started', 'exec', HOST, { command: 'echo hi' }, undefined],
+      ['ended', 'exec', HOST, { command: 'echo hi' }, 'ok'],
+      ['started', 'exec', 'ffffffffffffffff', { command: 'true' }, undefined],
+      ['ended', 'exec', 'ffffffffffffffff', { command: 'true' }, 'error'],
+      ['ended', 'download', HOST, { remote: '/etc/passwd', local: hostPath(path.join(path.dirname(root), 'elsewhere')) }, 'refused'],
     ]);
-    assert.equal(entries[0].exit_code, 0);
-    assert.equal(entries[0].bytes, WINDOWS ? 4 : 3);
-    assert.match(entries[1].error, /^sorvane: \[host_not_found\] /);
+    assert.deepEqual(entries.map((entry) => entries.findIndex((other) => other.call === entry.call)), [0, 0, 2, 2, 4]);
+    assert.equal(entries[1].exit_code, 0);
+    assert.equal(entries[1].bytes, WINDOWS ? 4 : 3);
+    assert.match(entries[3].error, /^sorvane: \[host_not_found\] /);
     if (!WINDOWS) assert.equal(fs.statSync(log).mode & 0o777, 0o600);
 
     const verify = () => {
@@ -440,7 +471,7 @@ describe('sorvane-mcp', () => {
     };
     const good = verify();
     assert.equal(good.status, 0, good.stdout + good.stderr);
-    assert.match(good.stdout, /: 3 lines, the chain is intact; SHA-256 of the last line: [0-9a-f]{64}\n$/);
+    assert.match(good.stdout, /: 5 lines, the chain is intact; SHA-256 of the last line: [0-9a-f]{64}\n$/);
     fs.writeFileSync(log, [lines[0].replace('echo hi', 'echo ho'), ...lines.slice(1), ''].join('\n'));
     const tampered = verify();
     assert.equal(tampered.status, 1);

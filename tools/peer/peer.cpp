@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -140,12 +141,30 @@ void log_line(const std::string& text) {
   std::fflush(stderr);
 }
 
+// Written beside the file and renamed over it, so that a test waiting for the
+// file never reads it half written.
 void save_request(const std::optional<std::string>& path, ByteSpan payload) {
   if (!path) return;
-  std::ofstream out(path_from_utf8(*path), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(payload.data()),
-            static_cast<std::streamsize>(payload.size()));
-  if (!out.flush()) log_line("cannot write " + *path);
+  const auto final_path = path_from_utf8(*path);
+  auto partial_path = final_path;
+  partial_path += ".partial";
+  {
+    std::ofstream out(partial_path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(payload.data()),
+              static_cast<std::streamsize>(payload.size()));
+    if (!out.flush()) {
+      log_line("cannot write " + *path);
+      return;
+    }
+  }
+  std::error_code renamed;
+  std::filesystem::rename(partial_path, final_path, renamed);
+  if (renamed) {  // a file system that will not rename over a file
+    std::error_code ignored;
+    std::filesystem::remove(final_path, ignored);
+    std::filesystem::rename(partial_path, final_path, renamed);
+  }
+  if (renamed) log_line("cannot write " + *path + ": " + renamed.message());
 }
 
 // The request on one line of the log, whatever bytes it holds.
