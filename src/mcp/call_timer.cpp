@@ -3,8 +3,28 @@
 #include <algorithm>
 
 namespace sorvane::mcp {
+namespace {
 
-CallTimer::CallTimer(Settings settings) : settings_(std::move(settings)) {
+class SteadyTimerClock final : public TimerClock {
+ public:
+  Clock::time_point now() const override { return Clock::now(); }
+  void sleep_until(std::unique_lock<std::mutex>& lock, std::condition_variable& woken,
+                   Clock::time_point when) override {
+    woken.wait_until(lock, when);
+  }
+};
+
+}  // namespace
+
+TimerClock& steady_timer_clock() {
+  static SteadyTimerClock clock;
+  return clock;
+}
+
+CallTimer::CallTimer(Settings settings)
+    : settings_(std::move(settings)),
+      clock_(settings_.clock != nullptr ? *settings_.clock : steady_timer_clock()),
+      limit_from_(clock_.now()) {
   const bool limited = settings_.limit > Clock::duration::zero();
   const bool beating = settings_.beat_every > Clock::duration::zero() && settings_.beat;
   if (limited || beating) thread_ = std::thread([this] { run(); });
@@ -21,7 +41,7 @@ CallTimer::~CallTimer() {
 
 void CallTimer::touch() {
   const std::lock_guard lock(mutex_);
-  if (settings_.idle) limit_from_ = Clock::now();
+  if (settings_.idle) limit_from_ = clock_.now();
 }
 
 bool CallTimer::expired() const {
@@ -32,27 +52,27 @@ bool CallTimer::expired() const {
 void CallTimer::run() {
   const bool limited = settings_.limit > Clock::duration::zero();
   const bool beating = settings_.beat_every > Clock::duration::zero() && settings_.beat;
-  Clock::time_point next_beat = Clock::now() + settings_.beat_every;
+  Clock::time_point next_beat = clock_.now() + settings_.beat_every;
   std::unique_lock lock(mutex_);
   while (!stopping_) {
     const Clock::time_point expiry = limit_from_ + settings_.limit;
-    if (limited && Clock::now() >= expiry) {
+    if (limited && clock_.now() >= expiry) {
       expired_ = true;
       lock.unlock();
       settings_.expire();
       return;  // the conversation ends now; nothing is left to time
     }
-    if (beating && Clock::now() >= next_beat) {
+    if (beating && clock_.now() >= next_beat) {
       lock.unlock();
       settings_.beat();
       lock.lock();
-      next_beat = Clock::now() + settings_.beat_every;
+      next_beat = clock_.now() + settings_.beat_every;
       continue;
     }
     Clock::time_point wake = Clock::time_point::max();
     if (limited) wake = expiry;
     if (beating) wake = std::min(wake, next_beat);
-    woken_.wait_until(lock, wake);
+    clock_.sleep_until(lock, woken_, wake);
   }
 }
 

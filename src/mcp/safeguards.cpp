@@ -144,6 +144,7 @@ class RecordingEvents final : public ConversationEvents {
     }
     inner_.progress(counters);
   }
+  void arrived(std::size_t bytes) override { inner_.arrived(bytes); }
 
  private:
   ConversationEvents& inner_;

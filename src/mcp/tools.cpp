@@ -360,13 +360,16 @@ class CallEvents final : public ConversationEvents {
   CallEvents(std::uint64_t limit, ProgressReport report)
       : limit_(limit), report_(std::move(report)), stdout_(limit), stderr_(limit) {}
 
-  // Whatever arrives keeps an idle time limit from passing.
+  // Every byte that arrives keeps an idle time limit from passing, whether
+  // or not it completes a frame.
   void watch_with(CallTimer& timer) { timer_ = &timer; }
   // Read on the timer's thread while the call's thread writes it.
   std::uint64_t received() const { return received_.load(); }
 
-  IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
+  void arrived(std::size_t) override {
     if (timer_) timer_->touch();
+  }
+  IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
     received_ += chunk.size();
     Captured& captured = stream == RemoteStream::Stdout ? stdout_ : stderr_;
     std::string_view bytes(reinterpret_cast<const char*>(chunk.data()), chunk.size());
@@ -377,7 +380,6 @@ class CallEvents final : public ConversationEvents {
     return {};
   }
   void progress(const TransferCounters& counters) override {
-    if (timer_) timer_->touch();
     if (report_) report_(counters);
   }
 
@@ -487,6 +489,7 @@ Json call_tool(ToolId tool, const Json& arguments, const Options& options, const
       .beat =
           hooks.heartbeat ? [&] { hooks.heartbeat(events.received()); } : std::function<void()>(),
       .expire = hooks.stop,
+      .clock = hooks.clock,
   });
   events.watch_with(timer);
   auto reply = converse(built->request, events);

@@ -20,6 +20,7 @@ namespace sorvane::mcp {
 using Json = nlohmann::ordered_json;
 
 struct Options;
+class TimerClock;
 
 enum class ToolId { ListHosts, Exec, Upload, Download };
 
@@ -53,6 +54,9 @@ struct CallHooks {
   // Tells a client that asked for progress that an exec still runs, with the
   // bytes of output received so far.
   std::function<void(std::uint64_t received)> heartbeat;
+  // What the time limit and the heartbeat are measured on; null: the steady
+  // clock.
+  TimerClock* clock = nullptr;
 };
 
 // How often a running exec tells the client it is alive.

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "ipc/frame.h"
+#include "mcp/call_timer.h"
 #include "mcp/options.h"
 
 namespace sorvane::mcp {
@@ -168,6 +173,175 @@ TEST(TransferTools, AnyFailedFileMakesAnErrorThatKeepsTheSummary) {
                   desktop.converse(), {});
     EXPECT_EQ(result["isError"], failed > 0);
     EXPECT_EQ(result["structuredContent"]["failed"], failed);
+  }
+}
+
+// A clock that moves only when the test moves it, and then waits for the
+// timer to look at the new time, so that no outcome depends on how fast
+// either thread runs.
+class ManualClock final : public TimerClock {
+ public:
+  Clock::time_point now() const override { return Clock::time_point(Clock::duration(at_.load())); }
+  void sleep_until(std::unique_lock<std::mutex>& lock, std::condition_variable& woken,
+                   Clock::time_point) override {
+    {
+      const std::lock_guard counting(mutex_);
+      ++sleeps_;
+    }
+    looked_.notify_all();
+    woken.wait_for(lock, std::chrono::milliseconds(1));  // then the timer looks again
+  }
+
+  // Returns once the timer has decided on the new time: the second sleep
+  // that starts after the move follows a look at the moved clock.
+  void advance(Clock::duration by) {
+    std::unique_lock lock(mutex_);
+    at_ += by.count();
+    const std::uint64_t before = sleeps_;
+    // Bounded only so that a broken timer fails the test instead of hanging it.
+    looked_.wait_for(lock, std::chrono::seconds(60),
+                     [&] { return stopped_ || sleeps_ >= before + 2; });
+  }
+  // The timer has ended the call: it will not look again.
+  void stop() {
+    const std::lock_guard lock(mutex_);
+    stopped_ = true;
+    looked_.notify_all();
+  }
+
+ private:
+  std::atomic<Clock::rep> at_{0};
+  std::mutex mutex_;
+  std::condition_variable looked_;
+  std::uint64_t sleeps_ = 0;
+  bool stopped_ = false;
+};
+
+// The desktop application's side of a call, one byte per read, 50 ms apart
+// on the clock. After `stall_after` bytes nothing more comes; `endless`
+// repeats the reply for ever. Either way the reader ends only when the
+// call's time limit stops it, as shutting the connection down does.
+class TricklingDesktop final : public ByteReader, public ByteWriter {
+ public:
+  static constexpr auto GAP = std::chrono::milliseconds(50);
+
+  TricklingDesktop(ManualClock& clock, std::string reply, std::size_t stall_after, bool endless)
+      : clock_(clock), reply_(std::move(reply)), stall_after_(stall_after), endless_(endless) {}
+
+  IoResult<std::size_t> read_some(MutableByteSpan buffer) override {
+    if (sent_ == stall_after_ || (sent_ == reply_.size() && !endless_)) return stall();
+    if (stopped()) return std::size_t{0};
+    clock_.advance(GAP);
+    buffer[0] = static_cast<std::uint8_t>(reply_[sent_++ % reply_.size()]);
+    return std::size_t{1};
+  }
+  IoResult<std::size_t> write_some(ByteSpan bytes) override { return bytes.size(); }
+
+  void stop() {
+    const std::lock_guard lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  bool stopped() {
+    const std::lock_guard lock(mutex_);
+    return stopped_;
+  }
+  IoResult<std::size_t> stall() {
+    clock_.advance(std::chrono::hours(1));
+    std::unique_lock lock(mutex_);
+    // Bounded only so that a broken timer fails the test instead of hanging it.
+    if (!changed_.wait_for(lock, std::chrono::seconds(60), [this] { return stopped_; })) {
+      return fail(IoError{IoErrorKind::Os, "never stopped"});
+    }
+    return std::size_t{0};
+  }
+
+  ManualClock& clock_;
+  std::string reply_;
+  std::size_t stall_after_;
+  bool endless_;
+  std::size_t sent_ = 0;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stopped_ = false;
+};
+
+std::string frame_bytes(FrameKind kind, std::string_view payload) {
+  struct Collect final : ByteWriter {
+    IoResult<std::size_t> write_some(ByteSpan bytes) override {
+      text.append(bytes.begin(), bytes.end());
+      return bytes.size();
+    }
+    std::string text;
+  } out;
+  EXPECT_TRUE(write_frame(out, kind, as_bytes(payload)));
+  return out.text;
+}
+
+// An idle limit restarts on every byte, so a reply that trickles in slower
+// than the limit per frame still completes; silence still ends the call with
+// the limit's message. exec's limit is on the whole run, however much it prints.
+TEST(CallTimeLimits, AnIdleLimitRestartsOnEveryByteAndAWholeRunLimitDoesNot) {
+  const std::string hosts = frame_bytes(
+      FrameKind::Json,
+      R"({"type":"hosts","hosts":[{"id":"h","name":"web","user":"u","host":"10.0.0.1","port":22}]})");
+  const std::string transfer =
+      frame_bytes(FrameKind::Json,
+                  R"({"type":"progress","files":0,"total_files":1,"bytes":0,"total_bytes":9})") +
+      frame_bytes(FrameKind::Json,
+                  R"({"type":"transfer_done","files":1,"bytes":9,"skipped":0,"failed":0,)"
+                  R"("failures":[]})");
+  const Json upload = {{"host", "h"}, {"local", "l"}, {"remote", "r"}};
+  constexpr std::size_t NEVER = std::string::npos;
+  struct Case {
+    const char* what;
+    ToolId tool;
+    Json arguments;
+    std::uint64_t timeout_seconds;
+    std::string reply;
+    std::size_t stall_after;
+    bool endless;
+    std::string error_line;  // empty: a result
+  };
+  const std::vector<Case> cases = {
+      {"list_hosts trickling", ToolId::ListHosts, Json::object(), 1, hosts, NEVER, false, ""},
+      {"upload trickling", ToolId::Upload, upload, 2, transfer, NEVER, false, ""},
+      {"list_hosts stalled", ToolId::ListHosts, Json::object(), 1, hosts, 7, false,
+       "sorvane: [connect_failed] timed out: nothing arrived from the desktop application for 1 "
+       "seconds"},
+      {"upload stalled", ToolId::Upload, upload, 2, transfer, 90, false,
+       "sorvane: [transfer_failed] timed out: nothing arrived from the desktop application for 2 "
+       "seconds"},
+      {"exec printing for ever", ToolId::Exec,
+       Json{{"host", "h"}, {"command", "yes"}, {"timeout_seconds", 1U}}, 60,
+       frame_bytes(FrameKind::Stdout, "y\n"), NEVER, true, ""},
+  };
+  for (const Case& c : cases) {
+    ManualClock clock;
+    TricklingDesktop desktop(clock, c.reply, c.stall_after, c.endless);
+    Options options;
+    options.timeout_seconds = c.timeout_seconds;
+    CallHooks hooks;
+    hooks.stop = [&] {
+      clock.stop();
+      desktop.stop();
+    };
+    hooks.clock = &clock;
+    const Converse trickled = [&desktop](const Request& request, ConversationEvents& events) {
+      return converse(desktop, desktop, request, events);
+    };
+    const Json result = call_tool(c.tool, c.arguments, options, trickled, hooks);
+    SCOPED_TRACE(std::string(c.what) + ": " + result.dump());
+    if (!c.error_line.empty()) {
+      EXPECT_EQ(result.at("content").at(0).at("text"), c.error_line);
+    } else if (c.tool == ToolId::Exec) {
+      EXPECT_EQ(result.value("structuredContent", Json::object()).value("timed_out", false), true);
+      EXPECT_GE(clock.now().time_since_epoch(), std::chrono::seconds(1));
+    } else {
+      EXPECT_EQ(result.at("isError"), false);
+    }
   }
 }
 

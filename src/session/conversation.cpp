@@ -20,6 +20,23 @@ Result<std::string, ToolError> encode_to_send(const Request& request) {
   return std::move(*encoded);
 }
 
+// Tells the events of every read that brought bytes, before any frame is whole.
+class ArrivalReporter final : public ByteReader {
+ public:
+  ArrivalReporter(ByteReader& from_peer, ConversationEvents& events)
+      : from_peer_(from_peer), events_(events) {}
+
+  IoResult<std::size_t> read_some(MutableByteSpan buffer) override {
+    auto got = from_peer_.read_some(buffer);
+    if (got && *got > 0) events_.arrived(*got);
+    return got;
+  }
+
+ private:
+  ByteReader& from_peer_;
+  ConversationEvents& events_;
+};
+
 }  // namespace
 
 Result<void, ToolError> check_fits_one_frame(std::size_t envelope_size) {
@@ -43,7 +60,8 @@ FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, std::span<const 
   if (auto written = write_frame(to_peer, FrameKind::Json, envelope); !written) {
     return fail(broken(written.error()));
   }
-  BufferedReader reader(from_peer);
+  ArrivalReporter reporting(from_peer, events);
+  BufferedReader reader(reporting);
   for (;;) {
     auto frame = read_frame(reader);
     if (!frame) return fail(broken(frame.error()));

@@ -30,6 +30,9 @@ class ConversationEvents {
   virtual IoResult<void> output(RemoteStream, ByteSpan) { return {}; }
   // A Progress reply.
   virtual void progress(const TransferCounters&) {}
+  // Bytes of the reply came in, whole frames or not: the other side is alive
+  // even while a long frame trickles in.
+  virtual void arrived(std::size_t /*bytes*/) {}
 };
 
 // The final reply (never a Progress one), or the failure that broke the

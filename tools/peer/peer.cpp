@@ -1,6 +1,7 @@
 #include "peer.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,11 +12,13 @@
 
 #include "base/thread_pool.h"
 #include "demo.h"
+#include "faults.h"
 #include "hosts.h"
 #include "ipc/endpoint.h"
 #include "ipc/frame.h"
 #include "listener.h"
 #include "script.h"
+#include "text/utf8.h"
 #include "transfer.h"
 
 namespace sorvane::peer {
@@ -57,9 +60,32 @@ ignored; the text after the keyword starts after exactly one space.
   hold                           keep the connection open until the client closes it
   stdout-repeat <size> <count>   <count> Stdout frames of <size> pattern bytes
   hosts-repeat <n>               a hosts reply with <n> generated hosts
-Escapes: \n \r \t \0 \\ \xHH. After the last step the connection is closed.)";
+Escapes: \n \r \t \0 \\ \xHH. After the last step the connection is closed.
+
+Faults (demo mode, for tests and demos only): --faults LIST --fault-rate P
+--seed S makes a share P (0 to 1) of the conversations misbehave, one fault
+each, drawn from LIST (comma-separated, or "all") by the seed and the
+conversation's number, so the same seed gives the same faults. Each fault
+fired is logged on stderr as "conversation N: fault NAME: REQUEST".
+--fault-requests TYPES keeps the faults to requests of these types (list,
+exec, upload, download; default all).
+  close             the frames before the final reply, then close
+  stall             the frames before the final reply, then nothing more
+  truncate-header   the final reply cut inside its frame header, then close
+  truncate-body     the final reply cut inside its payload, then close
+  oversize          the final reply's frame declares more than 16 MiB
+  bad-kind          a frame of an unknown kind before the final reply
+  bad-json          the final reply is not valid JSON
+  final-first       the final reply first, then the frames before it
+  trickle           the whole reply, one byte every 50 ms
+  no-read           the request is never served; nothing is sent
+  late-first        the whole reply, 6 s late
+A faulty reply is sent once it is whole (a command's output is not
+streamed). "stall" and "no-read" wait until the client closes.)";
 
 struct Options {
+  FaultPlan faults;
+  std::vector<std::string> fault_requests;  // empty: every type
   std::optional<std::string> data_dir;
   std::optional<std::string> request_out;
   bool once = false;
@@ -141,7 +167,53 @@ void save_request(const std::optional<std::string>& path, ByteSpan payload) {
   if (renamed) log_line("cannot write " + *path + ": " + renamed.message());
 }
 
-void serve(PeerConnection& connection, const Mode& mode, const Options& options) {
+// The request on one line of the log, whatever bytes it holds.
+std::string request_for_log(ByteSpan payload) {
+  std::string text =
+      text::utf8_lossy({reinterpret_cast<const char*>(payload.data()), payload.size()});
+  std::replace_if(
+      text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+  return text;
+}
+
+std::string_view request_type(const DemoRequest& request) {
+  if (std::holds_alternative<ListRequest>(request)) return "list";
+  if (std::holds_alternative<ExecRequest>(request)) return "exec";
+  if (const auto* transfer = std::get_if<TransferRequest>(&request)) {
+    return transfer->upload ? "upload" : "download";
+  }
+  return "activate";
+}
+
+// The fault drawn for this conversation, when its request is of a type
+// that may fault.
+std::optional<Fault> fault_for(const Options& options, std::uint64_t number,
+                               std::string_view payload) {
+  const auto fault = draw_fault(options.faults, number);
+  if (!fault || options.fault_requests.empty()) return fault;
+  const auto request = decode_request(payload);
+  if (!request) return std::nullopt;
+  const auto& types = options.fault_requests;
+  if (std::find(types.begin(), types.end(), request_type(*request)) == types.end()) {
+    return std::nullopt;
+  }
+  return fault;
+}
+
+// The demo's reply as it would have gone, then what the fault makes of it.
+IoResult<void> serve_faulty(Fault fault, std::string_view payload, const Json& hosts,
+                            PeerConnection& connection) {
+  Script script = faulty_reply(Fault::NoRead, {});
+  if (fault != Fault::NoRead) {
+    RecordedReply recorded;
+    (void)serve_demo(payload, hosts, recorded);  // writes to memory; cannot fail
+    script = faulty_reply(fault, recorded.bytes());
+  }
+  return run_script(script, connection, connection);
+}
+
+void serve(PeerConnection& connection, const Mode& mode, const Options& options,
+           std::uint64_t number) {
   BufferedReader reader(connection);
   auto request = read_frame(reader);
   if (!request || !*request) {
@@ -152,15 +224,24 @@ void serve(PeerConnection& connection, const Mode& mode, const Options& options)
   const Frame& frame = **request;
   save_request(options.request_out, frame.payload);
 
+  const std::string_view payload(reinterpret_cast<const char*>(frame.payload.data()),
+                                 frame.payload.size());
+  // The request is read even for no-read, to name it in the log: a client
+  // cannot tell a small request left in the pipe from one read and ignored.
+  const auto fault = std::holds_alternative<Json>(mode) && frame.kind == FrameKind::Json
+                         ? fault_for(options, number, payload)
+                         : std::nullopt;
   IoResult<void> served;
-  if (const auto* script = std::get_if<Script>(&mode)) {
+  if (fault) {
+    log_line("conversation " + std::to_string(number) + ": fault " +
+             std::string(fault_name(*fault)) + ": " + request_for_log(frame.payload));
+    served = serve_faulty(*fault, payload, std::get<Json>(mode), connection);
+  } else if (const auto* script = std::get_if<Script>(&mode)) {
     served = run_script(*script, connection, connection);
   } else if (frame.kind != FrameKind::Json) {
     served = send_json(connection,
                        error_reply(ErrorCode::BadRequest, "无法识别的请求：请求必须是 JSON 帧"));
   } else {
-    const std::string_view payload(reinterpret_cast<const char*>(frame.payload.data()),
-                                   frame.payload.size());
     served = serve_demo(payload, std::get<Json>(mode), connection);
   }
   if (!served) log_line("connection ended early: " + served.error().text);
@@ -178,22 +259,24 @@ int listen_and_serve(const Mode& mode, const Options& options) {
   std::fflush(stdout);
   // Joined before the listener closes; connections past its threads wait.
   ThreadPool pool(PARALLEL_CONNECTIONS);
+  std::uint64_t conversations = 0;
   do {
     auto connection = listener->accept(!options.once);
+    const std::uint64_t number = ++conversations;
     if (!connection) {
       log_line("cannot accept a connection: " + connection.error().text);
       return 1;
     }
     if (!options.one_at_a_time) {
       std::shared_ptr client = std::move(*connection);
-      auto queued = pool.submit([client, &mode, &options] {
-        serve(*client, mode, options);
+      auto queued = pool.submit([client, &mode, &options, number] {
+        serve(*client, mode, options, number);
         client->close();
       });
       if (!queued) log_line("cannot serve a connection: " + queued.error());
       continue;
     }
-    serve(**connection, mode, options);
+    serve(**connection, mode, options, number);
     (*connection)->close();
   } while (!options.once);
   return 0;
@@ -215,6 +298,18 @@ int peer_main(std::vector<std::string> arguments) {
       ->required()
       ->option_text("FILE");
   add_common_options(*demo, options);
+  std::string fault_list;
+  demo->add_option("--faults", fault_list, "Faults to inject (see below); for tests and demos only")
+      ->option_text("LIST");
+  demo->add_option("--fault-rate", options.faults.rate, "Share of conversations that fault")
+      ->check(CLI::Range(0.0, 1.0))
+      ->option_text("P");
+  demo->add_option("--seed", options.faults.seed, "Seed of the faults drawn")->option_text("S");
+  demo->add_option("--fault-requests", options.fault_requests,
+                   "Request types that may fault (default: all)")
+      ->delimiter(',')
+      ->check(CLI::IsMember({"list", "exec", "upload", "download"}))
+      ->option_text("TYPES");
 
   std::vector<std::string> reversed(arguments.rbegin(),
                                     arguments.rend() - 1);  // CLI11 pops from the back
@@ -223,6 +318,14 @@ int peer_main(std::vector<std::string> arguments) {
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error);
     return status == 0 ? 0 : 2;
+  }
+  if (!fault_list.empty()) {
+    auto faults = parse_faults(fault_list);
+    if (!faults) {
+      log_line("--faults: " + faults.error());
+      return 2;
+    }
+    options.faults.faults = std::move(*faults);
   }
   auto mode = load_mode(*demo, options);
   if (!mode) {
