@@ -9,23 +9,9 @@
 
 #include "protocol/error_code.h"
 #include "session/capped_output.h"
+#include "session/fleet.h"
 
 namespace sorvane {
-
-// A chosen host and the label its output lines carry.
-struct HostLabel {
-  std::string id;
-  std::optional<std::string> name;  // as the desktop application lists it, if it does
-  std::string label;  // the name, or the ID where it has none or shares it with another
-};
-
-// What became of one host: the command ran to its end with an exit code,
-// or the host could not be run (or not to the end), with the error line.
-struct HostOutcome {
-  std::optional<std::int32_t> exit_code;
-  std::optional<ToolError> error;
-  bool timed_out = false;  // --timeout stopped it; `error` says so
-};
 
 // {"id","name","exit_code","stdout","stderr","stdout_truncated",
 // "stderr_truncated","error","timed_out"} on one line, ending with a line
