@@ -75,15 +75,15 @@ describe('sorvane-mcp with the 2.x client', () => {
 
   test('pinned: upload and download inside --local-root', posixOnly, async () => {
     const peer = await demoPeer();
-    const work = tempDir();
-    fs.writeFileSync(path.join(work, 'a.txt'), 'payload');
-    const client = await connect(peer, ['--local-root', work], { cwd: work });
-    const remote = path.join(tempDir(), 'copy.txt');
-    const up = await call(client, 'upload', { host: HOST, local: 'a.txt', remote });
-    assert.deepEqual(up.structuredContent, { files: 1, bytes: 7, skipped: 0, failed: 0, failures: [] });
-    const down = await call(client, 'download', { host: HOST, remote, local: 'back.txt' });
-    assert.equal(down.structuredContent.files, 1);
-    assert.equal(fs.readFileSync(path.join(work, 'back.txt'), 'utf8'), 'payload');
+    const [local, back, remote] = [tempDir(), tempDir(), tempDir()];
+    fs.writeFileSync(path.join(local, 'data.bin'), 'twelve bytes');
+    const client = await connect(peer, ['--local-root', local, '--local-root', back]);
+    const up = await call(client, 'upload', { host: HOST, local: path.join(local, 'data.bin'), remote });
+    assert.deepEqual(up.structuredContent, { files: 1, bytes: 12, skipped: 0, failed: 0, failures: [] });
+    // Into an existing folder, under the remote name.
+    const down = await call(client, 'download', { host: HOST, remote: path.join(remote, 'data.bin'), local: back });
+    assert.equal(down.isError, false);
+    assert.equal(fs.readFileSync(path.join(back, 'data.bin'), 'utf8'), 'twelve bytes');
   });
 
   test('pinned: a cancelled exec closes its connection and gets no result', async () => {
