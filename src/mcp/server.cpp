@@ -325,9 +325,9 @@ void Server::handle_request(const Json& id, const std::string& method, const Jso
     era_ = Era::Handshake;
     return handle_handshake_request(id, method, params);
   }
-  // Anything else must be a request of the stateless revision: without its
-  // `_meta` it is malformed there, and it is no use telling the client to
-  // initialize first, which it may not know how to do.
+  // Anything else must be a request of the stateless revision. Without its
+  // `_meta` it is malformed, not early: a client of that revision knows no
+  // initialize, and one of the handshake is told about it in the message.
   handle_stateless_request(id, method, params);
 }
 
@@ -352,11 +352,13 @@ void Server::handle_stateless_request(const Json& id, const std::string& method,
   const Json& meta = member(params, "_meta");
   const Json& version = member(meta, PROTOCOL_VERSION_KEY);
   if (!version.is_string() || !member(meta, CLIENT_CAPABILITIES_KEY).is_object()) {
+    // Before the first request is served, the handshake is still open.
+    const std::string first = era_ == Era::Undecided ? "send initialize first, or " : "";
     return reply_error(id, INVALID_PARAMS,
-                       "Invalid params: send initialize first, or name the protocol version and "
-                       "the client's capabilities in the request's _meta (" +
-                           std::string(PROTOCOL_VERSION_KEY) + ", " +
-                           std::string(CLIENT_CAPABILITIES_KEY) + ")");
+                       "Invalid params: " + first +
+                           "name the protocol version and the client's capabilities in the "
+                           "request's _meta (" +
+                           PROTOCOL_VERSION_KEY + ", " + CLIENT_CAPABILITIES_KEY + ")");
   }
   if (version != STATELESS_PROTOCOL_VERSION) {
     const auto& requested = version.get_ref<const std::string&>();

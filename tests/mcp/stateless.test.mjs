@@ -116,16 +116,6 @@ describe('sorvane-mcp with the 2.x client', () => {
     assert.equal(beats[0].message, '7 bytes of output so far');
   });
 
-  test('pinned: calls that would have to ask the client are refused, saying why', async () => {
-    const peer = await demoPeer();
-    const client = await connect(peer, ['--confirm', 'exec'], { capabilities: { elicitation: {}, roots: {} } });
-    assert.match(errorLine(await call(client, 'exec', { host: HOST, command: 'true' })),
-      /^sorvane: \[bad_request\] --confirm cannot ask the user of a client that speaks protocol version 2026-07-28 yet/);
-    assert.match(errorLine(await call(client, 'download', { host: HOST, remote: '/r', local: hostPath(tempDir()) })),
-      /--local-root DIR/);
-    assert.equal(peer.request(), null);
-  });
-
   test('in its default mode the 2.x client gets the 2025 handshake', async () => {
     const peer = await demoPeer();
     const client = await connect(peer, [], { versionNegotiation: null });
