@@ -1,79 +1,30 @@
-// sorvane-mcp driven by the official MCP TypeScript SDK client, against the
-// stand-in desktop application (sorvane-peer). Binaries come from
-// $SORVANE_BUILD_DIR (default <repo>/build); with $SORVANE_WRAPPER set
-// (Windows builds under Wine) the cases that need no POSIX shell run, through
-// the wrapper. MCP_STDERR=inherit shows the servers' diagnostics.
+// sorvane-mcp driven by the official MCP TypeScript SDK client (1.x, the
+// protocol's 2025 handshake), against the stand-in desktop application
+// (sorvane-peer); see support.mjs for where the binaries come from.
+// MCP_STDERR=inherit shows the servers' diagnostics.
 import assert from 'node:assert/strict';
 import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
 import { after, describe, test } from 'node:test';
-import { fileURLToPath, pathToFileURL } from 'node:url';
+import { pathToFileURL } from 'node:url';
 
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
 import { ElicitRequestSchema, ListRootsRequestSchema } from '@modelcontextprotocol/sdk/types.js';
 import { AjvJsonSchemaValidator } from '@modelcontextprotocol/sdk/validation/ajv';
 
-const REPO = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const BUILD = path.resolve(process.env.SORVANE_BUILD_DIR ?? path.join(REPO, 'build'));
-const WRAPPER = (process.env.SORVANE_WRAPPER ?? '').split(' ').filter(Boolean);
-const WINDOWS = WRAPPER.length > 0;
-const EXE = WINDOWS ? '.exe' : '';
-const HOSTS = path.join(REPO, 'tools/peer/examples/hosts.json');
-const HOST = 'a1b2c3d4e5f60718';
-const posixOnly = { skip: WINDOWS && 'POSIX build only' };
-// A Wine process can take long to start on a loaded machine.
-const REQUEST_TIMEOUT = WINDOWS ? 180000 : 60000;
+import {
+  BUILD, EXE, HOST, REQUEST_TIMEOUT, WINDOWS, WRAPPER, cleanUp, demoPeer, hostPath, peers, posixOnly,
+  scriptPeer, tempDir,
+} from './support.mjs';
 
-const temporaries = [];
-function tempDir() {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'sorvane-mcp-'));
-  temporaries.push(dir);
-  return dir;
-}
-// A path as the program under test sees it (Wine maps / to Z:).
-const hostPath = (p) => (WINDOWS ? 'Z:' + p.replaceAll('/', '\\') : p);
-
-const peers = [];
 const clients = [];
 after(async () => {
   for (const client of clients) await client.close();
-  for (const peer of peers) peer.kill();
-  for (const dir of temporaries) fs.rmSync(dir, { recursive: true, force: true });
+  cleanUp();
 });
-
-// Starts sorvane-peer with `args` in a data directory of its own; resolves
-// once it listens.
-function startPeer(args) {
-  const dataDir = tempDir();
-  const requestOut = path.join(dataDir, 'request.bin');
-  const command = [...WRAPPER, path.join(BUILD, 'sorvane-peer' + EXE), ...args,
-    '--data-dir', hostPath(dataDir), '--request-out', hostPath(requestOut)];
-  const child = spawn(command[0], command.slice(1), {
-    stdio: ['ignore', 'pipe', 'inherit'], env: { ...process.env, WINEDEBUG: '-all' },
-  });
-  peers.push(child);
-  return new Promise((resolve, reject) => {
-    let seen = '';
-    child.stdout.on('data', (chunk) => {
-      seen += chunk;
-      if (seen.includes('\n')) {
-        if (!seen.startsWith('listening on ')) reject(new Error(`peer did not start: ${seen}`));
-        resolve({ dataDir, requestOut, request: () => fs.existsSync(requestOut) ? fs.readFileSync(requestOut, 'utf8') : null });
-      }
-    });
-    child.on('exit', (code) => reject(new Error(`peer exited with ${code}`)));
-  });
-}
-const demoPeer = (...more) => startPeer(['demo', '--hosts', hostPath(HOSTS), ...more]);
-function scriptPeer(script) {
-  const file = path.join(tempDir(), 'script.txt');
-  fs.writeFileSync(file, script);
-  return startPeer(['script', hostPath(file)]);
-}
 
 // An SDK client connected to a fresh sorvane-mcp for `peer`; `capabilities`
 // and the handlers that `setup` installs are the client's own.
