@@ -49,7 +49,7 @@ FleetPlan plan_of(std::size_t hosts, unsigned parallel, std::optional<std::uint3
   return plan;
 }
 
-HostConverse exiting_with(std::vector<int> codes) {
+HostConverse exiting_with(const std::vector<int>& codes) {
   return [codes](const HostLabel& host, ConversationEvents&) {
     HostOutcome outcome;
     outcome.exit_code = codes.at(std::stoul(host.id));
@@ -83,10 +83,10 @@ TEST(RunFleet, FailurePolicyKeepsLaterHostsFromStarting) {
                                     exiting_with(c.exits), recorder);
     EXPECT_EQ(recorder.told, c.told);
     ASSERT_EQ(outcomes.size(), c.exits.size());
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-      EXPECT_EQ(outcomes[i].not_run, !outcomes[i].exit_code);
-      if (outcomes[i].not_run) {
-        EXPECT_EQ(outcomes[i].error->code, ErrorCode::ConnectFailed);
+    for (const HostOutcome& outcome : outcomes) {
+      EXPECT_EQ(outcome.not_run, !outcome.exit_code);
+      if (outcome.not_run) {
+        EXPECT_EQ(outcome.error->code, ErrorCode::ConnectFailed);
       }
     }
   }
