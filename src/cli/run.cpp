@@ -7,6 +7,7 @@
 #include "output/console_sink.h"
 #include "output/inert_text.h"
 #include "platform/std_streams.h"
+#include "session/conversation.h"
 #include "session/operation.h"
 
 namespace sorvane {
@@ -17,6 +18,7 @@ constexpr std::uint32_t LOCAL_FAILURE_STATUS = 255;
 std::uint32_t prepare_and_run_conversation(Cli cli, OutputStreams& streams) {
   if (const auto* exec = std::get_if<Cli::Exec>(&cli.command); exec && runs_on_several_hosts(*exec))
     return run_on_several_hosts(*exec, read_stdin_to_end, streams);
+  if (transfers_on_several_hosts(cli)) return transfer_on_several_hosts(cli, streams);
   auto request = build_request(operation_of(std::move(cli)), read_stdin_to_end);
   if (!request) {
     (void)streams.err.write_all(inert_error_line(request.error()));
@@ -24,7 +26,9 @@ std::uint32_t prepare_and_run_conversation(Cli cli, OutputStreams& streams) {
   }
   const NativePath directory = data_dir();
   const std::string endpoint = pipe_name(directory);
-  return run_conversation(endpoint, *request, streams);
+  // session/ connects and converses; output/ renders what it is handed.
+  return run_conversation(
+      [&](ConversationEvents& events) { return converse(endpoint, *request, events); }, streams);
 }
 
 }  // namespace
