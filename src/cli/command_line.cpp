@@ -251,6 +251,7 @@ struct Definition {
   std::string id, command, local, remote;
   bool json = false;
   bool use_stdin = false;
+  bool gather = false;
   unsigned parallel = DEFAULT_PARALLEL;  // checked as text first
   std::string timeout;
   std::uint64_t max_output = DEFAULT_MAX_OUTPUT;
@@ -361,6 +362,9 @@ void Definition::add_exec() {
       exec->add_option("--max-output", max_output,
                        "With --json: bytes of each stream kept per host (default 1048576)")
           ->type_name("BYTES"),
+      add_flag(exec, "-b,--gather", gather,
+               "With several hosts: once every host has ended, show hosts with the same output "
+               "and result once, each group under one header"),
   };
 }
 
@@ -486,6 +490,7 @@ Result<Cli, MissingArgument> exec_from(const Definition& d) {
   exec.parallel = d.parallel;
   if (!d.timeout.empty()) exec.timeout = parse_duration(d.timeout);
   exec.max_output = d.max_output;
+  exec.gather = d.gather;
   return Cli{std::move(exec)};
 }
 

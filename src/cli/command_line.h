@@ -37,6 +37,7 @@ struct Cli {
     unsigned parallel = DEFAULT_PARALLEL;
     std::optional<std::chrono::milliseconds> timeout = {};
     std::uint64_t max_output = DEFAULT_MAX_OUTPUT;
+    bool gather = false;  // identical results shown once, after every host has ended
   };
   struct Upload : Operation::Upload {
     bool json = false;

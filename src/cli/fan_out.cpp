@@ -14,6 +14,7 @@
 #include "ipc/endpoint.h"
 #include "ipc/shared_endpoint.h"
 #include "output/colour.h"
+#include "output/gathered_output.h"
 #include "output/inert_text.h"
 #include "output/prefixed_lines.h"
 #include "output/remote_output.h"
@@ -190,6 +191,37 @@ HostOutcome run_host(const FanOutPlan& plan, std::size_t index, const HostConver
   return finish_host(*events, converse(plan.hosts[index].id, *events));
 }
 
+// Runs `run(i)` for every host, `plan.parallel` at a time, and returns once
+// all have ended; a host whose thread cannot start ends with `cannot_start`.
+void for_each_host(const FanOutPlan& plan, const std::function<void(std::size_t)>& run,
+                   const std::function<void(std::size_t, ToolError)>& cannot_start) {
+  ThreadPool pool(plan.parallel);
+  for (std::size_t i = 0; i < plan.hosts.size(); ++i) {
+    auto submitted = pool.submit([&run, i] { run(i); });
+    if (!submitted)
+      cannot_start(i, connection_broken("cannot start a thread: " + submitted.error()));
+  }
+}  // every host has ended here: the pool joins its threads
+
+// --gather: every host's output kept until all have ended, then each group
+// of equal results once, and the summary.
+std::uint32_t gather(const FanOutPlan& plan, const HostConversation& converse,
+                     OutputStreams& streams) {
+  GatheredOutput gathered(plan.hosts.size());
+  for_each_host(
+      plan,
+      [&](std::size_t i) { gathered.ended(i, converse(plan.hosts[i].id, gathered.events(i))); },
+      [&](std::size_t i, ToolError error) {
+        gathered.ended(i, {std::nullopt, std::move(error)});
+      });
+  auto shown = plan.json
+                   ? gathered.write_json(plan.hosts, streams.out, plan.max_output)
+                   : gathered.write_text(plan.hosts, streams, plan.colour_out, plan.colour_err);
+  if (!shown) return report(streams.err, connection_broken(shown.error().text));
+  if (plan.summary) (void)streams.err.write_all(fan_out_summary(plan.hosts, gathered.outcomes()));
+  return fan_out_status(gathered.outcomes());
+}
+
 // ---- The desktop application ----
 
 // The listing is bounded like the rest of the run: a desktop application
@@ -297,22 +329,15 @@ Result<std::vector<HostLabel>, ToolError> choose_hosts(const Cli::Exec& exec,
 
 std::uint32_t fan_out(const FanOutPlan& plan, const HostConversation& converse,
                       OutputStreams& streams) {
+  if (plan.gather) return gather(plan, converse, streams);
   SharedConsole console(streams);
   std::vector<HostOutcome> outcomes(plan.hosts.size());
-  {
-    ThreadPool pool(plan.parallel);
-    for (std::size_t i = 0; i < plan.hosts.size(); ++i) {
-      auto submitted = pool.submit([&plan, &converse, &console, &outcomes, i] {
-        outcomes[i] = run_host(plan, i, converse, console);
-      });
-      if (!submitted) {
+  for_each_host(
+      plan, [&](std::size_t i) { outcomes[i] = run_host(plan, i, converse, console); },
+      [&](std::size_t i, ToolError error) {
         const auto events = events_for(console, plan, i);
-        outcomes[i] = finish_host(
-            *events,
-            {std::nullopt, connection_broken("cannot start a thread: " + submitted.error())});
-      }
-    }
-  }  // every host has ended here: the pool joins its threads
+        outcomes[i] = finish_host(*events, {std::nullopt, std::move(error)});
+      });
   if (plan.summary) {
     (void)console.write(RemoteStream::Stderr, fan_out_summary(plan.hosts, outcomes));
   }
@@ -341,6 +366,7 @@ std::uint32_t run_on_several_hosts(const Cli::Exec& exec, const InputReader& rea
   plan.colour_out = colour_on(streams.out, StdStream::Output);
   plan.colour_err = colour_on(streams.err, StdStream::Error);
   plan.summary = streams.err.is_terminal();
+  plan.gather = exec.gather;
   SharedEndpoint shared(endpoint);
   return fan_out(
       plan,

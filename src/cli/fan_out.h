@@ -47,6 +47,7 @@ struct FanOutPlan {
   bool colour_out = false;  // colour the prefixes on standard output
   bool colour_err = false;  // ... and on standard error
   bool summary = false;     // the summary line at the end
+  bool gather = false;      // equal results shown once, after every host has ended
 };
 
 // Runs the plan, writing through `streams` from several threads (one lock
