@@ -41,7 +41,8 @@ constexpr std::string_view EXEC_LONG_ABOUT =
     "With several hosts (ID,ID,... or --query) the command runs on each, --parallel at a time, "
     "and every line of output goes to the stream it came on behind its host's name. The exit "
     "code is then 0 when every host exited 0, 255 when any host could not be run (its error line "
-    "says why), and 1 otherwise.";
+    "says why), and 1 otherwise. With --gather (-b), once every host has ended, hosts with the "
+    "same output and result are shown once, each group under a header naming its hosts.";
 constexpr std::string_view UPLOAD_ABOUT = "Copy a local file or folder to a saved host";
 constexpr std::string_view UPLOAD_LONG_ABOUT =
     "Copy a local file or folder to a saved host.\n"
