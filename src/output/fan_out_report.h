@@ -8,8 +8,8 @@
 #include <string>
 
 #include "protocol/error_code.h"
-#include "session/capped_output.h"
 #include "session/fleet.h"
+#include "session/stream_capture.h"
 
 namespace sorvane {
 
@@ -17,14 +17,14 @@ namespace sorvane {
 // "stderr_truncated","error","timed_out"} on one line, ending with a line
 // feed.
 std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
-                           const CappedOutput& out, const CappedOutput& err);
+                           const StreamCapture& out, const StreamCapture& err);
 
 // A group of hosts with the same output and result, for --gather:
 // {"hosts":[{"id","name"},...],"exit_code","stdout","stderr",
 // "stdout_truncated","stderr_truncated","error","timed_out"} on one line,
 // ending with a line feed.
 std::string group_json_line(std::span<const HostLabel> hosts, const HostOutcome& outcome,
-                            const CappedOutput& out, const CappedOutput& err);
+                            const StreamCapture& out, const StreamCapture& err);
 
 // How many hosts succeeded and, for each one that did not, its exit code or
 // error code word; one line ending with a line feed.

@@ -6,8 +6,8 @@
 #include "output/fan_out_report.h"
 #include "output/folded_names.h"
 #include "output/inert_text.h"
-#include "session/capped_output.h"
 #include "session/identical_groups.h"
+#include "session/stream_capture.h"
 
 namespace sorvane {
 
@@ -90,8 +90,8 @@ IoResult<void> write_stream(ConsoleSink& sink, const std::string& header,
   return sink.flush();
 }
 
-IoResult<CappedOutput> captured(const SpilledStream& stream, std::uint64_t max_output) {
-  CappedOutput capture(max_output);
+IoResult<StreamCapture> captured(const SpilledStream& stream, std::uint64_t max_output) {
+  StreamCapture capture(max_output);
   // One byte past the limit tells the capture that there was more.
   const std::uint64_t wanted = max_output == UINT64_MAX ? max_output : max_output + 1;
   auto replayed = stream.replay(
