@@ -62,6 +62,9 @@ class Gather(unittest.TestCase):
             ("an error", [WEB[0] + ",nope," + WEB[1], "true"], 255,
              header("web-[01-02]（2 台主机）") + header("nope（1 台主机）sorvane: [host_not_found] 找不到主机 nope"),
              b""),
+            ("not run", ["--fail-fast", "--parallel", "1", ALL_WEB, "echo x; " + self.on(["web-02"], "exit 3")],
+             255, header("web-01（1 台主机）") + b"x\n" + header("web-02（1 台主机）退出码 3") + b"x\n" +
+             header("web-[03,07]（2 台主机）sorvane: [connect_failed] not run: 1 host failed (--fail-fast)"), b""),
             ("shared names", ["-q", "10.0.1", "printf 'same, no line feed'"], 0,
              header("%s,%s（2 台主机）" % (DB1, DB2)) + b"same, no line feed\n", b""),
         ]
