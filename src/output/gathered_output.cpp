@@ -16,8 +16,16 @@ class GatheredOutput::Host final : public ConversationEvents {
  public:
   explicit Host(SpillFile& file) : out(file), err(file) {}
 
+  // Output that cannot be kept breaks the host, as output that cannot be
+  // written breaks it without --gather.
   IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
-    return (stream == RemoteStream::Stdout ? out : err).append(chunk);
+    auto kept = (stream == RemoteStream::Stdout ? out : err).append(chunk);
+    if (!kept) return fail(IoError{kept.error().kind, not_kept(kept.error())});
+    return {};
+  }
+
+  static std::string not_kept(const IoError& error) {
+    return "cannot keep the output: " + error.text;
   }
 
   SpilledStream out;
@@ -120,7 +128,7 @@ void GatheredOutput::ended(std::size_t host, const HostOutcome& outcome) {
   HostOutcome& kept = outcomes_[host] = outcome;
   for (SpilledStream* stream : {&hosts_[host]->out, &hosts_[host]->err}) {
     if (auto finished = stream->finish(); !finished && !kept.error) {
-      kept.error = connection_broken("cannot keep the output: " + finished.error().text);
+      kept.error = connection_broken(Host::not_kept(finished.error()));
     }
   }
 }

@@ -43,20 +43,24 @@ IoResult<void> SpillFile::read_at(std::uint64_t offset, MutableByteSpan bytes) c
 
 IoResult<void> SpilledStream::append(ByteSpan chunk) {
   if (chunk.empty()) return {};
+  if (held_.size() + chunk.size() < SPILL_BLOCK) {
+    held_.append(as_text(chunk));
+  } else {
+    if (!held_.empty()) {
+      if (auto written = write_out(as_bytes(held_)); !written) return written;
+      held_.clear();
+    }
+    // A large chunk goes out as it is, a small one waits for more.
+    if (chunk.size() >= SPILL_BLOCK) {
+      if (auto written = write_out(chunk); !written) return written;
+    } else {
+      held_.append(as_text(chunk));
+    }
+  }
+  // Counted once kept: a stream that failed holds what it had before.
   hasher_->update(chunk);
   size_ += chunk.size();
   last_byte_ = static_cast<char>(chunk.back());
-  if (held_.size() + chunk.size() < SPILL_BLOCK) {
-    held_.append(as_text(chunk));
-    return {};
-  }
-  if (!held_.empty()) {
-    if (auto written = write_out(as_bytes(held_)); !written) return written;
-    held_.clear();
-  }
-  // A large chunk goes out as it is, a small one waits for more.
-  if (chunk.size() >= SPILL_BLOCK) return write_out(chunk);
-  held_.append(as_text(chunk));
   return {};
 }
 
@@ -94,7 +98,7 @@ IoResult<void> SpilledStream::read(std::uint64_t from, MutableByteSpan bytes) co
     if (extent == written_.end() || from >= extent->start + extent->size) {
       // Past what was written out: the held bytes.
       const std::uint64_t held_start = written_size_;
-      if (from < held_start || from + bytes.size() > size_) {
+      if (from < held_start || from - held_start + bytes.size() > held_.size()) {
         return fail(IoError{IoErrorKind::InvalidInput, "read past the stream"});
       }
       std::copy_n(held_.data() + (from - held_start), bytes.size(),

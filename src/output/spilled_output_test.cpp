@@ -74,10 +74,14 @@ TEST(SpilledOutput, AFileThatCannotBeMadeFailsTheStreamThatNeedsIt) {
   ASSERT_TRUE(short_one.append(as_bytes("uptime")));
   EXPECT_TRUE(short_one.finish());  // never needed the file
   SpilledStream long_one(file);
+  ASSERT_TRUE(long_one.append(as_bytes("kept ")));
   const std::string block(SPILL_BLOCK, 'x');
   const auto appended = long_one.append(as_bytes(block));
   ASSERT_FALSE(appended);
   EXPECT_EQ(appended.error().text, "No space left on device (os error 28)");
+  // What it holds is what it had before, and reads back as such.
+  (void)long_one.finish();
+  EXPECT_EQ(replayed(long_one), "kept ");
 }
 
 }  // namespace

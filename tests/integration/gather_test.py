@@ -5,6 +5,8 @@ once under one header, in the order of their first host at any
 --parallel, the streams apart, the status, --json and a terminal."""
 
 import json
+import os
+import re
 import tempfile
 import unittest
 from pathlib import Path
@@ -81,6 +83,18 @@ class Gather(unittest.TestCase):
                     header("web-02（1 台主机）退出码 1") + b"web-0\n", b"")
         self.assertEqual(self.run_exec("--gather", "--parallel", "8", ALL_WEB, last_first + differing), expected)
         self.assertEqual(self.run_exec("--gather", "--parallel", "1", ALL_WEB, "true" + differing), expected)
+
+    def test_output_that_cannot_be_kept_fails_its_host_alone(self):
+        # No folder for the temporary file: a host whose output outgrows
+        # memory fails with what it had kept, the others are shown whole.
+        sockets = os.environ.get("XDG_RUNTIME_DIR") or os.environ.get("TMPDIR") or "/tmp"
+        env = {"XDG_RUNTIME_DIR": sockets, "TMPDIR": str(self.dir / "missing")}
+        long = "head -c 300000 /dev/zero | tr '\\0' a"
+        result = self.run_exec("-b", ALL_WEB, self.on(["web-02"], long, "echo short"), env=env)
+        self.assertEqual((result.status, result.stderr), (255, b""))
+        failed = "web-02（1 台主机）sorvane: [connect_failed] 与 Sorvane 的连接意外中断：cannot keep the output: "
+        self.assertRegex(result.stdout.decode(), "^" + re.escape("== web-[01,03,07]（3 台主机）\nshort\n== " + failed) +
+                         r"No such file or directory \(os error 2\)\na*\n?$")
 
     def test_json_one_object_per_group(self):
         result = self.run_exec("--json", "-b", "--max-output", "4", ALL_WEB + ",nope",
