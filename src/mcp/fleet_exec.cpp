@@ -1,0 +1,326 @@
+#include "mcp/fleet_exec.h"
+
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <variant>
+
+#include "mcp/call_timer.h"
+#include "mcp/options.h"
+#include "mcp/tools.h"
+#include "protocol/error_code.h"
+#include "session/identical_groups.h"
+#include "text/unicode.h"
+
+namespace sorvane::mcp {
+namespace {
+
+// The members of a host's result that make two results the same, as
+// gathered output folds them; a group carries them once.
+constexpr std::array<const char*, 8> FOLDED = {
+    "exit_code",      "timed_out",      "stdout", "stderr",
+    "stdout_omitted", "stderr_omitted", "error",  "cut"};
+
+std::string dump(const Json& value) {
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Json error_text(const std::optional<ToolError>& error) {
+  if (!error) return nullptr;
+  std::string line = format_error_line(*error);
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  return line;
+}
+
+Json name_json(const HostLabel& host) { return host.name ? Json(*host.name) : Json(nullptr); }
+
+// A host that never ran: its ID, its name, and why.
+Json unrun_result(const HostLabel& host, const ToolError& why) {
+  return {{"id", host.id},
+          {"name", name_json(host)},
+          {"exit_code", nullptr},
+          {"timed_out", false},
+          {"stdout", ""},
+          {"stderr", ""},
+          {"stdout_omitted", 0},
+          {"stderr_omitted", 0},
+          {"error", error_text(why)},
+          {"cut", false}};
+}
+
+Json folded_part(const Json& result) {
+  Json part = Json::object();
+  for (const char* member : FOLDED) part[member] = result.at(member);
+  return part;
+}
+
+// Output past the bound is dropped from whole items, groups first, then
+// results in order: once one does not fit, none after it keeps its output,
+// so what is kept is always a prefix.
+class OutputBudget {
+ public:
+  explicit OutputBudget(std::uint64_t bound) : left_(bound) {}
+
+  // Whether `item` kept its output.
+  bool spend(Json& item) {
+    const std::uint64_t size = item["stdout"].get_ref<const std::string&>().size() +
+                               item["stderr"].get_ref<const std::string&>().size();
+    if (size == 0) return true;
+    if (!spent_ && size <= left_) {
+      left_ -= size;
+      return true;
+    }
+    spent_ = true;
+    item["stdout"] = "";
+    item["stderr"] = "";
+    item["cut"] = true;
+    return false;
+  }
+
+ private:
+  std::uint64_t left_;
+  bool spent_ = false;
+};
+
+std::string host_names(const Json& hosts) {
+  std::string names;
+  for (const Json& host : hosts) {
+    if (!names.empty()) names += ", ";
+    names += host["name"].is_string()
+                 ? host["name"].get<std::string>() + " (" + host["id"].get<std::string>() + ")"
+                 : host["id"].get<std::string>();
+  }
+  return names;
+}
+
+std::string group_header(const Json& group) {
+  const std::size_t count = group["hosts"].size();
+  std::string header = "== " + std::to_string(count) + (count == 1 ? " host: " : " hosts: ") +
+                       host_names(group["hosts"]) + " — ";
+  if (group["timed_out"] == true) return header + "timed out\n";
+  if (group["error"].is_string()) return header + group["error"].get<std::string>() + "\n";
+  return header + "exit " + std::to_string(group["exit_code"].get<std::int64_t>()) + "\n";
+}
+
+std::string stream_text(const Json& group, const char* stream, const char* omitted) {
+  const auto& text = group[stream].get_ref<const std::string&>();
+  if (text.empty() && group[omitted] == 0) return {};
+  std::string shown = std::string("-- ") + stream + "\n" + text;
+  if (!text.empty() && text.back() != '\n') shown += '\n';
+  if (group[omitted] != 0) {
+    shown += "(" + std::to_string(group[omitted].get<std::uint64_t>()) +
+             " bytes left out in the middle)\n";
+  }
+  return shown;
+}
+
+// What an agent reads: each group once, its hosts, its result, its output.
+std::string groups_text(const Json& groups, std::size_t hosts) {
+  std::string text = std::to_string(hosts) + (hosts == 1 ? " host in " : " hosts in ") +
+                     std::to_string(groups.size()) + (groups.size() == 1 ? " group" : " groups") +
+                     "\n";
+  for (const Json& group : groups) {
+    text += group_header(group);
+    if (group["cut"] == true) {
+      text += "(output cut: the whole result is bounded; shorter runs fit)\n";
+    }
+    text += stream_text(group, "stdout", "stdout_omitted");
+    text += stream_text(group, "stderr", "stderr_omitted");
+  }
+  return text;
+}
+
+bool ran(const Json& result) {
+  return !result["exit_code"].is_null() || result["timed_out"] == true;
+}
+
+// The host list, or why there is none.
+Result<std::vector<HostInfo>, ToolError> list_hosts(const Converse& converse,
+                                                    const std::optional<std::string>& query) {
+  ConversationEvents passed_over;
+  auto reply = converse(Request{Request::List{query}}, passed_over);
+  if (!reply) return fail(std::move(reply).error());
+  if (auto* hosts = std::get_if<Reply::Hosts>(&reply->value)) return std::move(hosts->hosts);
+  if (auto* error = std::get_if<Reply::Error>(&reply->value)) {
+    return fail(ToolError{error->code, std::move(error->message)});
+  }
+  return fail(connection_broken("unexpected reply to the host list"));
+}
+
+}  // namespace
+
+class FleetCapture::Host final : public ConversationEvents {
+ public:
+  Host(FleetCapture& fleet, std::uint64_t limit)
+      : fleet_(fleet), capture_(make_exec_capture(limit)) {}
+
+  IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
+    fleet_.received_ += chunk.size();
+    return capture_->output(stream, chunk);
+  }
+
+  Json result(const HostLabel& label, bool stopped) const {
+    Json result = {{"id", label.id}, {"name", name_json(label)}};
+    // A host the call's time limit stopped mid-run timed out, as one exec
+    // does; one it kept from starting is not run.
+    const bool timed_out =
+        outcome_.timed_out || (stopped && !outcome_.exit_code && !outcome_.not_run);
+    Json captured = capture_->exec_result(outcome_.exit_code);
+    for (const char* member : FOLDED) result[member] = captured.value(member, Json(nullptr));
+    result["timed_out"] = timed_out;
+    result["error"] = timed_out && stopped ? Json(nullptr) : error_text(outcome_.error);
+    result["cut"] = false;
+    return result;
+  }
+
+  void end(const HostOutcome& outcome) { outcome_ = outcome; }
+
+ private:
+  FleetCapture& fleet_;
+  std::unique_ptr<ExecCapture> capture_;
+  HostOutcome outcome_{std::nullopt, connection_broken("the host never ended"), false, true};
+};
+
+FleetCapture::FleetCapture(std::size_t hosts, std::uint64_t limit) {
+  hosts_.reserve(hosts);
+  for (std::size_t i = 0; i < hosts; ++i) hosts_.push_back(std::make_unique<Host>(*this, limit));
+}
+
+FleetCapture::~FleetCapture() = default;
+
+ConversationEvents& FleetCapture::events(std::size_t host) { return *hosts_.at(host); }
+
+void FleetCapture::ended(std::size_t host, const HostOutcome& outcome) {
+  hosts_.at(host)->end(outcome);
+}
+
+Json FleetCapture::host_result(std::size_t host, const HostLabel& label, bool stopped) const {
+  return hosts_.at(host)->result(label, stopped);
+}
+
+std::uint64_t fleet_output_bound(const Options& options) { return 4 * options.max_output; }
+
+Result<ChosenHosts, ToolError> choose_fleet_hosts(
+    const FleetChoice& choice, const Result<std::vector<HostInfo>, ToolError>& listed,
+    const Options& options) {
+  std::vector<std::string> ids = choice.ids;
+  if (choice.query) {
+    if (!listed) return fail(listed.error());
+    // Hosts the operator keeps from the agent stay unseen, as list_hosts keeps them.
+    for (const HostInfo& host : *listed) {
+      if (!host_refusal(options, host.id) &&
+          std::find(ids.begin(), ids.end(), host.id) == ids.end()) {
+        ids.push_back(host.id);
+      }
+    }
+    if (ids.empty()) {
+      return fail(
+          ToolError{ErrorCode::HostNotFound, "没有与查询「" + *choice.query + "」匹配的主机"});
+    }
+  }
+  ChosenHosts chosen;
+  for (const std::string& id : ids) {
+    HostLabel label{id, std::nullopt, id};
+    std::optional<ToolError> refused = host_refusal(options, id);
+    if (listed) {
+      const auto known = std::find_if(listed->begin(), listed->end(),
+                                      [&](const HostInfo& host) { return host.id == id; });
+      if (known != listed->end()) {
+        label.name = known->name;
+      } else if (!refused) {
+        refused = ToolError{ErrorCode::HostNotFound, "no saved host has the ID " + id};
+      }
+    }
+    chosen.hosts.push_back(std::move(label));
+    chosen.refused.push_back(std::move(refused));
+  }
+  return chosen;
+}
+
+Json fleet_result(std::vector<Json> results, std::uint64_t bound) {
+  std::vector<std::string> parts;
+  parts.reserve(results.size());
+  for (const Json& result : results) parts.push_back(dump(folded_part(result)));
+  const auto folded = identical_groups(
+      results.size(),
+      [&](std::size_t i) { return std::to_string(std::hash<std::string>{}(parts[i])); },
+      [&](std::size_t a, std::size_t b) { return parts[a] == parts[b]; });
+
+  OutputBudget budget(bound);
+  Json groups = Json::array();
+  std::uint64_t groups_cut = 0;
+  for (const auto& members : folded) {
+    Json group = {{"hosts", Json::array()}};
+    for (const std::size_t i : members) {
+      group["hosts"].push_back({{"id", results[i]["id"]}, {"name", results[i]["name"]}});
+    }
+    group.update(folded_part(results[members.front()]));
+    if (!budget.spend(group)) ++groups_cut;
+    groups.push_back(std::move(group));
+  }
+  std::uint64_t results_cut = 0;
+  bool any_ran = false;
+  for (Json& result : results) {
+    any_ran = any_ran || ran(result);
+    if (!budget.spend(result)) ++results_cut;
+  }
+  Json structured = {{"results", std::move(results)},
+                     {"groups", std::move(groups)},
+                     {"results_cut", results_cut},
+                     {"groups_cut", groups_cut}};
+  Json call_result;
+  call_result["content"] =
+      Json::array({{{"type", "text"},
+                    {"text", groups_text(structured["groups"], structured["results"].size())}}});
+  call_result["structuredContent"] = std::move(structured);
+  call_result["isError"] = !any_ran;
+  return call_result;
+}
+
+Json call_fleet_exec(const FleetChoice& choice, const Request& exec, std::uint64_t timeout_seconds,
+                     const Options& options, const Converse& converse, const CallHooks& hooks) {
+  if (choice.query && text::trim_white_space(*choice.query).empty()) {
+    return error_result({ErrorCode::BadRequest, "查询不能为空"});
+  }
+  if (!hooks.run_fleet) {
+    return error_result({ErrorCode::BadRequest, "exec runs on one host at a time here"});
+  }
+  const auto listed = list_hosts(converse, choice.query);
+  auto chosen = choose_fleet_hosts(choice, listed, options);
+  if (!chosen) return error_result(chosen.error());
+
+  FleetPlan plan;
+  plan.parallel = options.parallel;
+  std::vector<std::size_t> runs;  // per chosen host: its place in the plan
+  for (std::size_t i = 0; i < chosen->hosts.size(); ++i) {
+    runs.push_back(plan.hosts.size());
+    if (!chosen->refused[i]) plan.hosts.push_back(chosen->hosts[i]);
+  }
+  if (!plan.hosts.empty() && hooks.admit_fleet) {
+    if (auto refusal = hooks.admit_fleet(exec, plan.hosts, listed)) return error_result(*refusal);
+  }
+
+  FleetCapture capture(plan.hosts.size(), options.max_output);
+  bool stopped = false;
+  if (!plan.hosts.empty()) {
+    CallTimer timer({
+        .limit = hooks.stop ? std::chrono::seconds(timeout_seconds) : std::chrono::seconds(0),
+        .beat_every = std::chrono::seconds(HEARTBEAT_INTERVAL),
+        .beat = hooks.heartbeat ? [&] { hooks.heartbeat(capture.received()); }
+                                : std::function<void()>(),
+        .expire = hooks.stop,
+        .clock = hooks.clock,
+    });
+    (void)hooks.run_fleet(plan, std::get<Request::Exec>(exec.member).command, capture);
+    stopped = timer.expired();
+  }
+  std::vector<Json> results;
+  for (std::size_t i = 0; i < chosen->hosts.size(); ++i) {
+    const HostLabel& host = chosen->hosts[i];
+    results.push_back(chosen->refused[i] ? unrun_result(host, *chosen->refused[i])
+                                         : capture.host_result(runs[i], host, stopped));
+  }
+  return fleet_result(std::move(results), fleet_output_bound(options));
+}
+
+}  // namespace sorvane::mcp
