@@ -9,8 +9,8 @@
 #include "mcp/options.h"
 #include "mcp/tools.h"
 #include "protocol/error_code.h"
+#include "session/hosts.h"
 #include "session/identical_groups.h"
-#include "text/unicode.h"
 
 namespace sorvane::mcp {
 namespace {
@@ -135,16 +135,9 @@ bool ran(const Json& result) {
 }
 
 // The host list, or why there is none.
-Result<std::vector<HostInfo>, ToolError> list_hosts(const Converse& converse,
-                                                    const std::optional<std::string>& query) {
+HostList list_hosts(const Converse& converse, const std::optional<std::string>& query) {
   ConversationEvents passed_over;
-  auto reply = converse(Request{Request::List{query}}, passed_over);
-  if (!reply) return fail(std::move(reply).error());
-  if (auto* hosts = std::get_if<Reply::Hosts>(&reply->value)) return std::move(hosts->hosts);
-  if (auto* error = std::get_if<Reply::Error>(&reply->value)) {
-    return fail(ToolError{error->code, std::move(error->message)});
-  }
-  return fail(connection_broken("unexpected reply to the host list"));
+  return hosts_of(converse(Request{Request::List{query}}, passed_over));
 }
 
 }  // namespace
@@ -200,41 +193,28 @@ Json FleetCapture::host_result(std::size_t host, const HostLabel& label, bool st
 
 std::uint64_t fleet_output_bound(const Options& options) { return 4 * options.max_output; }
 
-Result<ChosenHosts, ToolError> choose_fleet_hosts(
-    const FleetChoice& choice, const Result<std::vector<HostInfo>, ToolError>& listed,
-    const Options& options) {
-  std::vector<std::string> ids = choice.ids;
-  if (choice.query) {
-    if (!listed) return fail(listed.error());
-    // Hosts the operator keeps from the agent stay unseen, as list_hosts keeps them.
+Result<ChosenHosts, ToolError> choose_fleet_hosts(const HostChoice& choice, const HostList& listed,
+                                                  const Options& options) {
+  // Hosts the operator keeps from the agent stay unseen by a query, as
+  // list_hosts keeps them.
+  auto chosen = choose_hosts(choice, [&](const std::optional<std::string>&) -> HostList {
+    if (!listed) return listed;
+    std::vector<HostInfo> seen;
     for (const HostInfo& host : *listed) {
-      if (!host_refusal(options, host.id) &&
-          std::find(ids.begin(), ids.end(), host.id) == ids.end()) {
-        ids.push_back(host.id);
-      }
+      if (!choice.query || !host_refusal(options, host.id)) seen.push_back(host);
     }
-    if (ids.empty()) {
-      return fail(
-          ToolError{ErrorCode::HostNotFound, "没有与查询「" + *choice.query + "」匹配的主机"});
+    return seen;
+  });
+  if (!chosen) return fail(std::move(chosen).error());
+  ChosenHosts hosts{std::move(*chosen), {}};
+  for (const HostLabel& host : hosts.hosts) {
+    std::optional<ToolError> refused = host_refusal(options, host.id);
+    if (!refused && listed && !host.name) {
+      refused = ToolError{ErrorCode::HostNotFound, "no saved host has the ID " + host.id};
     }
+    hosts.refused.push_back(std::move(refused));
   }
-  ChosenHosts chosen;
-  for (const std::string& id : ids) {
-    HostLabel label{id, std::nullopt, id};
-    std::optional<ToolError> refused = host_refusal(options, id);
-    if (listed) {
-      const auto known = std::find_if(listed->begin(), listed->end(),
-                                      [&](const HostInfo& host) { return host.id == id; });
-      if (known != listed->end()) {
-        label.name = known->name;
-      } else if (!refused) {
-        refused = ToolError{ErrorCode::HostNotFound, "no saved host has the ID " + id};
-      }
-    }
-    chosen.hosts.push_back(std::move(label));
-    chosen.refused.push_back(std::move(refused));
-  }
-  return chosen;
+  return hosts;
 }
 
 Json fleet_result(std::vector<Json> results, std::uint64_t bound) {
@@ -277,11 +257,8 @@ Json fleet_result(std::vector<Json> results, std::uint64_t bound) {
   return call_result;
 }
 
-Json call_fleet_exec(const FleetChoice& choice, const Request& exec, std::uint64_t timeout_seconds,
+Json call_fleet_exec(const HostChoice& choice, const Request& exec, std::uint64_t timeout_seconds,
                      const Options& options, const Converse& converse, const CallHooks& hooks) {
-  if (choice.query && text::trim_white_space(*choice.query).empty()) {
-    return error_result({ErrorCode::BadRequest, "查询不能为空"});
-  }
   if (!hooks.run_fleet) {
     return error_result({ErrorCode::BadRequest, "exec runs on one host at a time here"});
   }

@@ -17,6 +17,7 @@
 #include "protocol/reply.h"
 #include "protocol/request.h"
 #include "session/fleet.h"
+#include "session/hosts.h"
 
 namespace sorvane::mcp {
 
@@ -26,12 +27,6 @@ struct Options;
 struct CallHooks;
 using Converse = std::function<FinalReply(const Request&, ConversationEvents&)>;
 
-// The hosts an exec call names instead of one `host`.
-struct FleetChoice {
-  std::vector<std::string> ids;      // `hosts`, each once, in order
-  std::optional<std::string> query;  // or `query`
-};
-
 // The hosts of a call: those it may run, in order, and those it names that
 // cannot run (not allowed, or not saved), each with its error.
 struct ChosenHosts {
@@ -39,11 +34,11 @@ struct ChosenHosts {
   std::vector<std::optional<ToolError>> refused;  // per host: why it is not run
 };
 
-// The hosts of `choice` from the desktop application's list (or its
-// failure to give one: IDs then run unnamed; a query cannot).
-Result<ChosenHosts, ToolError> choose_fleet_hosts(
-    const FleetChoice& choice, const Result<std::vector<HostInfo>, ToolError>& listed,
-    const Options& options);
+// The hosts of `choice` (`hosts`, each once, or `query`) from the desktop
+// application's list (or its failure to give one: IDs then run unnamed; a
+// query cannot).
+Result<ChosenHosts, ToolError> choose_fleet_hosts(const HostChoice& choice, const HostList& listed,
+                                                  const Options& options);
 
 // How much remote output one fleet result carries, over all its results and
 // groups: four times the per-stream limit.
@@ -77,7 +72,7 @@ Json fleet_result(std::vector<Json> results, std::uint64_t bound);
 
 // The call itself, after its arguments were read: `exec` is the request
 // with the prepared command (its host left empty).
-Json call_fleet_exec(const FleetChoice& choice, const Request& exec, std::uint64_t timeout_seconds,
+Json call_fleet_exec(const HostChoice& choice, const Request& exec, std::uint64_t timeout_seconds,
                      const Options& options, const Converse& converse, const CallHooks& hooks);
 
 }  // namespace sorvane::mcp

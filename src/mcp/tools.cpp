@@ -546,7 +546,7 @@ bool names_several_hosts(ToolId tool, const Json& arguments) {
 Json call_on_several_hosts(const Json& json, const Options& options, const Converse& converse,
                            const CallHooks& hooks) {
   Arguments arguments(json, input_schema(ToolId::Exec));
-  FleetChoice choice;
+  HostChoice choice;
   choice.query = arguments.optional_text("query");
   auto ids = arguments.optional_text_list("hosts");
   arguments.require(ids.has_value() != choice.query.has_value() && !json.contains("host"),
