@@ -5,6 +5,7 @@
 #include <set>
 #include <variant>
 
+#include "base/duration.h"
 #include "mcp/call_timer.h"
 #include "mcp/options.h"
 #include "mcp/tools.h"
@@ -134,10 +135,22 @@ bool ran(const Json& result) {
   return !result["exit_code"].is_null() || result["timed_out"] == true;
 }
 
-// The host list, or why there is none.
-HostList list_hosts(const Converse& converse, const std::optional<std::string>& query) {
+// The host list, or why there is none. The call's time limit bounds it: a
+// desktop application that stalls on it must not hold the call for ever.
+HostList list_hosts(const Converse& converse, const std::optional<std::string>& query,
+                    std::chrono::seconds limit, const CallHooks& hooks, bool& stopped) {
+  const CallTimer timer({
+      .limit = hooks.stop ? limit : std::chrono::seconds(0),
+      .beat = {},
+      .expire = hooks.stop,
+      .clock = hooks.clock,
+  });
   ConversationEvents passed_over;
-  return hosts_of(converse(Request{Request::List{query}}, passed_over));
+  auto listed = hosts_of(converse(Request{Request::List{query}}, passed_over));
+  stopped = timer.expired();
+  if (!stopped) return listed;
+  return fail(ToolError{ErrorCode::ConnectFailed, "timed out after " + format_duration(limit) +
+                                                      " while listing the hosts"});
 }
 
 }  // namespace
@@ -262,7 +275,10 @@ Json call_fleet_exec(const HostChoice& choice, const Request& exec, std::uint64_
   if (!hooks.run_fleet) {
     return error_result({ErrorCode::BadRequest, "exec runs on one host at a time here"});
   }
-  const auto listed = list_hosts(converse, choice.query);
+  bool stopped = false;
+  const auto listed =
+      list_hosts(converse, choice.query, std::chrono::seconds(timeout_seconds), hooks, stopped);
+  if (stopped) return error_result(listed.error());
   auto chosen = choose_fleet_hosts(choice, listed, options);
   if (!chosen) return error_result(chosen.error());
 
@@ -278,7 +294,6 @@ Json call_fleet_exec(const HostChoice& choice, const Request& exec, std::uint64_
   }
 
   FleetCapture capture(plan.hosts.size(), options.max_output);
-  bool stopped = false;
   if (!plan.hosts.empty()) {
     CallTimer timer({
         .limit = hooks.stop ? std::chrono::seconds(timeout_seconds) : std::chrono::seconds(0),

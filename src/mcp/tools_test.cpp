@@ -425,6 +425,45 @@ std::string frame_bytes(FrameKind kind, std::string_view payload) {
   return out.text;
 }
 
+// The call's time limit stops the fleet: a host it stopped mid-run timed
+// out with the output it had, one it kept from starting was not run.
+TEST(FleetExec, TheTimeLimitStopsTheFleet) {
+  ManualClock clock;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool stopped = false;
+  CallHooks hooks;
+  hooks.clock = &clock;
+  hooks.stop = [&] {
+    clock.stop();
+    const std::lock_guard lock(mutex);
+    stopped = true;
+    changed.notify_all();
+  };
+  hooks.run_fleet = [&](const FleetPlan&, const std::string&, FleetObserver& observer) {
+    EXPECT_TRUE(observer.events(0).output(RemoteStream::Stdout, as_bytes(std::string("started"))));
+    clock.advance(std::chrono::seconds(2));
+    std::unique_lock lock(mutex);
+    // Bounded only so that a broken timer fails the test instead of hanging it.
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return stopped; }));
+    observer.ended(0, {std::nullopt, connection_broken("shut down")});
+    observer.ended(1, {std::nullopt, ToolError{ErrorCode::ConnectFailed, "not run: stopped"},
+                       false, true});
+    return std::vector<HostOutcome>(2);
+  };
+  Options options;
+  options.timeout_seconds = 1;
+  const Json result = call_tool(ToolId::Exec, {{"hosts", {"id-a", "id-b"}}, {"command", "uptime"}},
+                                options, listing({"a", "b"}), hooks);
+  const Json& results = result["structuredContent"]["results"];
+  EXPECT_EQ(result["isError"], false);
+  EXPECT_EQ(results[0]["timed_out"], true);
+  EXPECT_EQ(results[0]["stdout"], "started");
+  EXPECT_EQ(results[0]["error"], nullptr);
+  EXPECT_EQ(results[1]["timed_out"], false);
+  EXPECT_EQ(results[1]["error"], "sorvane: [connect_failed] not run: stopped");
+}
+
 // An idle limit restarts on every byte, so a reply that trickles in slower
 // than the limit per frame still completes; silence still ends the call with
 // the limit's message. exec's limit is on the whole run, however much it prints.
