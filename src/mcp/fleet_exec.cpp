@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <functional>
-#include <set>
 #include <variant>
 
 #include "base/duration.h"
 #include "mcp/call_timer.h"
 #include "mcp/options.h"
 #include "mcp/tools.h"
+#include "output/inert_text.h"
 #include "protocol/error_code.h"
 #include "session/hosts.h"
 #include "session/identical_groups.h"
@@ -83,13 +83,16 @@ class OutputBudget {
   bool spent_ = false;
 };
 
+// A client may show the text as it is: the desktop application's names
+// and messages are made inert, as in the confirmation question; the remote
+// output is passed as it came.
 std::string host_names(const Json& hosts) {
   std::string names;
   for (const Json& host : hosts) {
     if (!names.empty()) names += ", ";
-    names += host["name"].is_string()
-                 ? host["name"].get<std::string>() + " (" + host["id"].get<std::string>() + ")"
-                 : host["id"].get<std::string>();
+    const std::string id = inert(host["id"].get<std::string>());
+    names +=
+        host["name"].is_string() ? inert(host["name"].get<std::string>()) + " (" + id + ")" : id;
   }
   return names;
 }
@@ -99,7 +102,7 @@ std::string group_header(const Json& group) {
   std::string header = "== " + std::to_string(count) + (count == 1 ? " host: " : " hosts: ") +
                        host_names(group["hosts"]) + " — ";
   if (group["timed_out"] == true) return header + "timed out\n";
-  if (group["error"].is_string()) return header + group["error"].get<std::string>() + "\n";
+  if (group["error"].is_string()) return header + inert(group["error"].get<std::string>()) + "\n";
   return header + "exit " + std::to_string(group["exit_code"].get<std::int64_t>()) + "\n";
 }
 
@@ -116,14 +119,15 @@ std::string stream_text(const Json& group, const char* stream, const char* omitt
 }
 
 // What an agent reads: each group once, its hosts, its result, its output.
-std::string groups_text(const Json& groups, std::size_t hosts) {
+std::string groups_text(const Json& groups, std::size_t hosts, std::uint64_t bound) {
   std::string text = std::to_string(hosts) + (hosts == 1 ? " host in " : " hosts in ") +
                      std::to_string(groups.size()) + (groups.size() == 1 ? " group" : " groups") +
                      "\n";
   for (const Json& group : groups) {
     text += group_header(group);
     if (group["cut"] == true) {
-      text += "(output cut: the whole result is bounded; shorter runs fit)\n";
+      text +=
+          "(output cut: a result carries at most " + std::to_string(bound) + " bytes of output)\n";
     }
     text += stream_text(group, "stdout", "stdout_omitted");
     text += stream_text(group, "stderr", "stderr_omitted");
@@ -149,8 +153,8 @@ HostList list_hosts(const Converse& converse, const std::optional<std::string>& 
   auto listed = hosts_of(converse(Request{Request::List{query}}, passed_over));
   stopped = timer.expired();
   if (!stopped) return listed;
-  return fail(ToolError{ErrorCode::ConnectFailed, "timed out after " + format_duration(limit) +
-                                                      " while listing the hosts"});
+  return fail(ToolError{ErrorCode::ConnectFailed,
+                        "timed out after " + format_duration(limit) + " while listing the hosts"});
 }
 
 }  // namespace
@@ -262,9 +266,9 @@ Json fleet_result(std::vector<Json> results, std::uint64_t bound) {
                      {"results_cut", results_cut},
                      {"groups_cut", groups_cut}};
   Json call_result;
-  call_result["content"] =
-      Json::array({{{"type", "text"},
-                    {"text", groups_text(structured["groups"], structured["results"].size())}}});
+  call_result["content"] = Json::array(
+      {{{"type", "text"},
+        {"text", groups_text(structured["groups"], structured["results"].size(), bound)}}});
   call_result["structuredContent"] = std::move(structured);
   call_result["isError"] = !any_ran;
   return call_result;

@@ -49,6 +49,10 @@ std::uint64_t fleet_output_bound(const Options& options);
 class FleetCapture final : public FleetObserver {
  public:
   FleetCapture(std::size_t hosts, std::uint64_t limit);
+  FleetCapture(const FleetCapture&) = delete;
+  FleetCapture& operator=(const FleetCapture&) = delete;
+  FleetCapture(FleetCapture&&) = delete;
+  FleetCapture& operator=(FleetCapture&&) = delete;
   ~FleetCapture() override;
 
   ConversationEvents& events(std::size_t host) override;

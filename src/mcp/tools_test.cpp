@@ -224,7 +224,7 @@ struct FakeFleet {
   }
 };
 
-Converse listing(std::vector<std::string> names) {
+Converse listing(const std::vector<std::string>& names) {
   return [names](const Request& request, ConversationEvents&) -> FinalReply {
     EXPECT_TRUE(std::holds_alternative<Request::List>(request.member));
     Reply::Hosts hosts;
@@ -447,8 +447,8 @@ TEST(FleetExec, TheTimeLimitStopsTheFleet) {
     // Bounded only so that a broken timer fails the test instead of hanging it.
     EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return stopped; }));
     observer.ended(0, {std::nullopt, connection_broken("shut down")});
-    observer.ended(1, {std::nullopt, ToolError{ErrorCode::ConnectFailed, "not run: stopped"},
-                       false, true});
+    observer.ended(
+        1, {std::nullopt, ToolError{ErrorCode::ConnectFailed, "not run: stopped"}, false, true});
     return std::vector<HostOutcome>(2);
   };
   Options options;
