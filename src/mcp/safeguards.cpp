@@ -34,7 +34,11 @@ Json given_arguments(ToolId tool, const Json& arguments) {
     if (!member(arguments, name).is_null()) recorded[name] = member(arguments, name);
   };
   if (tool == ToolId::ListHosts) keep("query");
-  if (tool == ToolId::Exec) keep("command");
+  if (tool == ToolId::Exec) {
+    keep("command");
+    keep("hosts");  // on several hosts, what was asked for, should the call be refused
+    keep("query");
+  }
   if (tool == ToolId::Download) keep("remote");
   if (tool == ToolId::Upload || tool == ToolId::Download) keep("local");
   if (tool == ToolId::Upload) keep("remote");
