@@ -616,4 +616,22 @@ describe('sorvane-mcp', () => {
       [[false, 4, 0], [false, 4, 0], [false, 4, 0], [true, 0, 0], [true, 0, 0]]);
     await bounded.close();
   });
+
+  test('a cancelled exec on several hosts stops every host at once', posixOnly, async () => {
+    // The command never ends on its own: only the stop ends it. Its output
+    // lets the stand-in peer see the client go and end it there too.
+    const peer = await demoPeer();
+    const log = path.join(tempDir(), 'audit.log');
+    const client = await connect(peer, ['--audit-log', hostPath(log), '--parallel', '1']);
+    const abort = new AbortController();
+    const running = call(client, 'exec', { hosts: [HOST, 'a1b2c3d4e5f60719'], command: 'while :; do echo .; sleep 1; done' }, { signal: abort.signal });
+    running.catch(() => {});
+    const lines = () => (fs.existsSync(log) ? fs.readFileSync(log, 'utf8').trim().split('\n').map((l) => JSON.parse(l)) : []);
+    while (!peer.request()?.includes('"type":"exec"')) await new Promise((r) => setTimeout(r, 20));
+    abort.abort('enough');
+    while (lines().filter((e) => e.event === 'ended').length < 2) await new Promise((r) => setTimeout(r, 20));
+    assert.deepEqual(lines().filter((e) => e.event === 'ended').map((e) => [e.host, e.outcome]),
+      [[HOST, 'cancelled'], ['a1b2c3d4e5f60719', 'cancelled']]);
+    await client.close();
+  });
 });
