@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <variant>
 
 #include "base/duration.h"
@@ -208,7 +209,11 @@ Json FleetCapture::host_result(std::size_t host, const HostLabel& label, bool st
   return hosts_.at(host)->result(label, stopped);
 }
 
-std::uint64_t fleet_output_bound(const Options& options) { return 4 * options.max_output; }
+std::uint64_t fleet_output_bound(const Options& options) {
+  constexpr std::uint64_t TIMES = 4;
+  constexpr std::uint64_t MOST = std::numeric_limits<std::uint64_t>::max();
+  return options.max_output > MOST / TIMES ? MOST : TIMES * options.max_output;
+}
 
 Result<ChosenHosts, ToolError> choose_fleet_hosts(const HostChoice& choice, const HostList& listed,
                                                   const Options& options) {
