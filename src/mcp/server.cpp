@@ -180,16 +180,28 @@ void MessageWriter::diagnose(std::string_view text) {
   (void)diagnostics_.write_all(as_bytes(line));
 }
 
+// What ends a call from another thread: its conversation's cancellation,
+// and the stop of its hosts when it runs on several.
+struct Server::CallControl {
+  Cancellation cancellation;
+  FleetStop fleet;
+
+  void stop() {
+    fleet.stop();
+    cancellation.cancel();
+  }
+};
+
 // The calls in flight, by request id, queued or running. A call's result is
 // sent only by the side that removes it: the call when it ends, or a
 // cancellation, never both.
 struct Server::Calls {
   std::mutex mutex;
-  std::map<std::string, std::shared_ptr<Cancellation>> open;
+  std::map<std::string, std::shared_ptr<CallControl>> open;
 
-  bool add(const std::string& key, std::shared_ptr<Cancellation> cancellation) {
+  bool add(const std::string& key, std::shared_ptr<CallControl> control) {
     const std::lock_guard lock(mutex);
-    return open.emplace(key, std::move(cancellation)).second;
+    return open.emplace(key, std::move(control)).second;
   }
   // Whether the call's result is still wanted.
   bool finish(const std::string& key) {
@@ -197,30 +209,32 @@ struct Server::Calls {
     return open.erase(key) > 0;
   }
   void cancel(const std::string& key) {
-    std::shared_ptr<Cancellation> cancellation;
+    std::shared_ptr<CallControl> control;
     {
       const std::lock_guard lock(mutex);
       const auto found = open.find(key);
       if (found == open.end()) return;
-      cancellation = std::move(found->second);
+      control = std::move(found->second);
       open.erase(found);
     }
-    cancellation->cancel();
+    control->stop();
   }
   void cancel_all() {
-    std::map<std::string, std::shared_ptr<Cancellation>> cancelled;
+    std::map<std::string, std::shared_ptr<CallControl>> cancelled;
     {
       const std::lock_guard lock(mutex);
       cancelled.swap(open);
     }
-    for (auto& [key, cancellation] : cancelled) cancellation->cancel();
+    for (auto& [key, control] : cancelled) control->stop();
   }
 };
 
-Server::Server(Options options, MessageWriter& writer, CallConverse converse)
+Server::Server(Options options, MessageWriter& writer, CallConverse converse,
+               CallRunFleet run_fleet)
     : options_(std::move(options)),
       writer_(writer),
       converse_(std::move(converse)),
+      run_fleet_(std::move(run_fleet)),
       calls_(std::make_unique<Calls>()),
       safeguards_(
           options_, [this](const Json& message) { writer_.send(message); },
@@ -431,17 +445,17 @@ void Server::start_call(const Json& id, const Json& params) {
     return reply_error(id, INVALID_PARAMS, why);
   }
   const std::string key = dump(id);
-  auto cancellation = std::make_shared<Cancellation>();
-  if (!calls_->add(key, cancellation)) {
+  auto control = std::make_shared<CallControl>();
+  if (!calls_->add(key, control)) {
     return reply_error(id, INVALID_REQUEST, "A request with this id is running");
   }
   const Json& arguments = member(params, "arguments");
   const Json& token = member(member(params, "_meta"), "progressToken");
   auto record = safeguards_.open_call(*tool, arguments);
-  auto queued = pool_.submit([this, tool = *tool, id, key, cancellation, record,
+  auto queued = pool_.submit([this, tool = *tool, id, key, control, record,
                               arguments = arguments.is_null() ? Json::object() : arguments,
                               token = is_valid_id(token) ? token : Json()] {
-    run_call(tool, id, key, *cancellation, arguments, token, *record);
+    run_call(tool, id, key, *control, arguments, token, *record);
   });
   if (!queued) safeguards_.close_call(*record, nullptr, true);
   if (!queued && calls_->finish(key)) {
@@ -450,9 +464,9 @@ void Server::start_call(const Json& id, const Json& params) {
   }
 }
 
-void Server::run_call(ToolId tool, const Json& id, const std::string& key,
-                      Cancellation& cancellation, const Json& arguments, const Json& token,
-                      CallRecord& record) {
+void Server::run_call(ToolId tool, const Json& id, const std::string& key, CallControl& control,
+                      const Json& arguments, const Json& token, CallRecord& record) {
+  Cancellation& cancellation = control.cancellation;
   if (cancellation.cancelled()) {  // cancelled while it waited its turn
     return safeguards_.close_call(record, nullptr, true);
   }
@@ -480,8 +494,22 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key,
   hooks.admit = admit;
   hooks.stop = [&] {
     stopped_by_timer = true;
-    cancellation.cancel();
+    control.stop();
   };
+  hooks.admit_fleet = [&](const Request& exec, const std::vector<HostLabel>& hosts,
+                          const Result<std::vector<HostInfo>, ToolError>& listed) {
+    return safeguards_.admit_fleet(record, exec, hosts, listed, cancellation);
+  };
+  if (run_fleet_) {
+    hooks.run_fleet = [&](const FleetPlan& plan, const std::string& command,
+                          FleetObserver& observer) {
+      return Safeguards::run_fleet_recorded(
+          record, plan, command, observer,
+          [&](const FleetPlan& planned, const std::string& sent, FleetObserver& heard) {
+            return run_fleet_(planned, sent, heard, control.fleet);
+          });
+    };
+  }
   std::uint64_t beaten = 0;  // the last progress sent: each must be larger
   if (!token.is_null()) {
     hooks.heartbeat = [&](std::uint64_t received) {

@@ -18,6 +18,7 @@
 #include "mcp/options.h"
 #include "mcp/safeguards.h"
 #include "mcp/tools.h"
+#include "session/fleet.h"
 
 namespace sorvane::mcp {
 
@@ -60,9 +61,15 @@ class MessageWriter {
 // Holds a tool call's conversation, which `cancellation` can end at once.
 using CallConverse = std::function<FinalReply(const Request&, ConversationEvents&, Cancellation&)>;
 
+// Runs `command` on the plan's hosts, which `stop` can end at once.
+using CallRunFleet = std::function<std::vector<HostOutcome>(
+    const FleetPlan&, const std::string& command, FleetObserver&, FleetStop&)>;
+
 class Server {
  public:
-  Server(Options options, MessageWriter& writer, CallConverse converse);
+  // Without `run_fleet`, exec runs on one host only.
+  Server(Options options, MessageWriter& writer, CallConverse converse,
+         CallRunFleet run_fleet = {});
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
   // Cancels the calls still open and waits for their threads.
@@ -78,6 +85,7 @@ class Server {
 
  private:
   struct Calls;
+  struct CallControl;
 
   void handle_request(const Json& id, const std::string& method, const Json& params);
   void handle_handshake_request(const Json& id, const std::string& method, const Json& params);
@@ -87,7 +95,7 @@ class Server {
   void handle_notification(const std::string& method, const Json& params);
   void start_call(const Json& id, const Json& params);
   // On a thread of the pool.
-  void run_call(ToolId tool, const Json& id, const std::string& key, Cancellation& cancellation,
+  void run_call(ToolId tool, const Json& id, const std::string& key, CallControl& control,
                 const Json& arguments, const Json& token, CallRecord& record);
   Json list_tools() const;
   bool offered(ToolId tool) const;
@@ -101,6 +109,7 @@ class Server {
   Options options_;
   MessageWriter& writer_;
   CallConverse converse_;
+  CallRunFleet run_fleet_;
   std::unique_ptr<Calls> calls_;
   Safeguards safeguards_;
   // Changed on the reading thread only; read by calls when they answer.
