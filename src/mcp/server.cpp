@@ -496,8 +496,10 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key, CallC
     stopped_by_timer = true;
     control.stop();
   };
-  hooks.admit_fleet = [&](const Request& exec, const std::vector<HostLabel>& hosts,
-                          const Result<std::vector<HostInfo>, ToolError>& listed) {
+  hooks.admit_fleet =
+      [&](const Request& exec, const std::vector<HostLabel>& hosts,
+          const Result<std::vector<HostInfo>, ToolError>& listed) -> std::optional<ToolError> {
+    if (auto stopped = needs_the_client(tool)) return stopped;
     return safeguards_.admit_fleet(record, exec, hosts, listed, cancellation);
   };
   if (run_fleet_) {
