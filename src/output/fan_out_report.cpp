@@ -12,7 +12,7 @@ namespace {
 constexpr std::uint32_t SOME_EXITED_NON_ZERO = 1;
 constexpr std::uint32_t SOME_NOT_RUN = 255;
 
-bool succeeded(const HostOutcome& outcome) { return !outcome.error && outcome.exit_code == 0; }
+bool succeeded(const HostOutcome& outcome) { return !failed(outcome); }
 
 void append_member(std::string& line, std::string_view key, std::string_view json_value) {
   line.append(line.size() == 1 ? "" : ",");
@@ -24,27 +24,56 @@ std::string quoted_text(std::string_view bytes) { return json_quote(text::utf8_l
 
 std::string boolean(bool value) { return value ? "true" : "false"; }
 
+std::string host_line_start(const HostLabel& host) {
+  std::string line = "{";
+  append_member(line, "id", json_quote(host.id));
+  append_member(line, "name", host.name ? json_quote(*host.name) : std::string("null"));
+  return line;
+}
+
+// The error line without its line feed, or null.
+std::string error_json(const HostOutcome& outcome) {
+  if (!outcome.error) return "null";
+  std::string error = format_error_line(*outcome.error);
+  error.pop_back();
+  return json_quote(error);
+}
+
+std::string count_json(const std::optional<TransferSummary>& transfer,
+                       std::uint64_t TransferSummary::*count) {
+  return transfer ? std::to_string((*transfer).*count) : std::string("null");
+}
+
 }  // namespace
 
 std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
                            const CappedOutput& out, const CappedOutput& err) {
-  std::string line = "{";
-  append_member(line, "id", json_quote(host.id));
-  append_member(line, "name", host.name ? json_quote(*host.name) : std::string("null"));
+  std::string line = host_line_start(host);
   append_member(line, "exit_code",
                 outcome.exit_code ? std::to_string(*outcome.exit_code) : std::string("null"));
   append_member(line, "stdout", quoted_text(out.bytes()));
   append_member(line, "stderr", quoted_text(err.bytes()));
   append_member(line, "stdout_truncated", boolean(out.truncated()));
   append_member(line, "stderr_truncated", boolean(err.truncated()));
-  std::string error = "null";
-  if (outcome.error) {
-    error = format_error_line(*outcome.error);
-    error.pop_back();  // the line feed
-    error = json_quote(error);
-  }
-  append_member(line, "error", error);
+  append_member(line, "error", error_json(outcome));
   append_member(line, "timed_out", boolean(outcome.timed_out));
+  line.append("}\n");
+  return line;
+}
+
+std::string transfer_json_line(const HostLabel& host, const HostOutcome& outcome) {
+  std::string line = host_line_start(host);
+  append_member(line, "files", count_json(outcome.transfer, &TransferSummary::files));
+  append_member(line, "bytes", count_json(outcome.transfer, &TransferSummary::bytes));
+  append_member(line, "failed", count_json(outcome.transfer, &TransferSummary::failed));
+  std::string failures = "[";
+  if (outcome.transfer) {
+    for (const std::string& failure : outcome.transfer->failures) {
+      failures.append(failures.size() == 1 ? "" : ",").append(json_quote(failure));
+    }
+  }
+  append_member(line, "failures", failures + "]");
+  append_member(line, "error", error_json(outcome));
   line.append("}\n");
   return line;
 }
@@ -64,6 +93,8 @@ std::string fan_out_summary(std::span<const HostLabel> hosts,
     line.append("（");
     if (outcome.error) {
       line.append(code_word(outcome.error->code));
+    } else if (outcome.transfer) {
+      line.append(std::to_string(outcome.transfer->failed)).append(" 个文件失败");
     } else {
       line.append("退出码 ").append(std::to_string(outcome.exit_code.value_or(0)));
     }

@@ -19,12 +19,18 @@ namespace sorvane {
 std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
                            const CappedOutput& out, const CappedOutput& err);
 
+// {"id","name","files","bytes","failed","failures","error"} on one line,
+// ending with a line feed: a transfer's summary, the counts null and no
+// failures where the host ended without one.
+std::string transfer_json_line(const HostLabel& host, const HostOutcome& outcome);
+
 // How many hosts succeeded and, for each one that did not, its exit code or
-// error code word; one line ending with a line feed.
+// error code word or its failed files' count; one line ending with a line feed.
 std::string fan_out_summary(std::span<const HostLabel> hosts,
                             std::span<const HostOutcome> outcomes);
 
-// 0 when every host ran and exited 0; 255 when any could not be run; else 1.
+// 0 when every host ran and exited 0 or moved every file; 255 when any
+// could not be run; else 1.
 std::uint32_t fan_out_status(std::span<const HostOutcome> outcomes);
 
 }  // namespace sorvane
