@@ -63,6 +63,16 @@ constexpr std::string_view EXEC_ID_HELP =
     "Host ID, from `sorvane list`; several separated by commas";
 constexpr std::string_view SEVERAL_HOSTS_TIP =
     "\n\n  tip: it goes with several hosts: ID,ID,... or --query";
+constexpr std::string_view TRANSFER_SEVERAL_HOSTS_TIP =
+    "\n\n  tip: it goes with several hosts: ID,ID,..., --query or --hosts-file";
+constexpr std::string_view HOSTS_FILE_HELP =
+    "Run on the hosts whose IDs FILE lists, one per line (`#` starts a comment; - reads stdin), "
+    "instead of ID";
+constexpr std::string_view FAIL_FAST_HELP =
+    "With several hosts: start no more hosts once one has failed (same as --max-fail 1)";
+constexpr std::string_view MAX_FAIL_HELP =
+    "With several hosts: start no more hosts once N have failed (a non-zero exit, failed files, "
+    "an error or a timeout); those running finish, the rest are reported as not run";
 constexpr std::string_view SUMMARY_JSON_HELP =
     "Print the summary as JSON. Implied when stdout is not a terminal";
 
@@ -221,6 +231,14 @@ std::string reject_bad_parallel(std::string& value) {
   return "not a number from 1 to " + std::to_string(MOST_PARALLEL) + ": " + text::utf8_lossy(value);
 }
 
+std::string reject_bad_max_fail(std::string& value) {
+  std::uint32_t count = 0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, count);
+  if (error == std::errc() && stop == end && count >= 1) return "";
+  return "not a number of hosts (1 or more): " + text::utf8_lossy(value);
+}
+
 std::string reject_bad_duration(std::string& value) {
   return parse_duration(value) ? "" : "not a duration (30s, 5m, 1h): " + text::utf8_lossy(value);
 }
@@ -235,6 +253,7 @@ struct Definition {
   const CLI::Validator non_empty_path{reject_empty_path, "", ""};
   const CLI::Validator duration{reject_bad_duration, "", ""};
   const CLI::Validator parallel_count{reject_bad_parallel, "", ""};
+  const CLI::Validator max_fail_count{reject_bad_max_fail, "", ""};
 
   CLI::App* list = nullptr;
   CLI::App* exec = nullptr;
@@ -246,19 +265,31 @@ struct Definition {
   CLI::Option* query_option = nullptr;
   CLI::Option* command_option = nullptr;
   CLI::Option* exec_id_option = nullptr;
-  CLI::Option* exec_query_option = nullptr;
-  std::vector<CLI::Option*> several_hosts_options;
+  // The options of several hosts of each subcommand that has them.
+  struct FleetOptionSet {
+    CLI::Option* query = nullptr;
+    CLI::Option* hosts_file = nullptr;
+    CLI::Option* json = nullptr;
+    std::vector<CLI::Option*> several_hosts_only;
+  };
+  std::map<const CLI::App*, FleetOptionSet> fleet_options;
   std::string id, command, local, remote;
   bool json = false;
   bool use_stdin = false;
   unsigned parallel = DEFAULT_PARALLEL;  // checked as text first
   std::string timeout;
+  std::string hosts_file;
+  std::uint32_t max_fail = 0;
+  bool fail_fast = false;
   std::uint64_t max_output = DEFAULT_MAX_OUTPUT;
   std::vector<std::string> help_path;
 
  private:
   CLI::App* add_subcommand(std::string_view name, std::string_view about);
   void add_exec();
+  void add_transfer(CLI::App* sub, std::string_view query_help);
+  FleetOptionSet& add_fleet_options(CLI::App* sub, std::string_view query_help,
+                                    std::string_view json_help);
   void add_id(CLI::App* sub);
   void add_text(CLI::App* sub, std::string_view name, std::string& target, std::string_view help);
   void add_local(CLI::App* sub, std::string_view help);
@@ -303,7 +334,7 @@ Definition::Definition(std::string_view only) {
     add_id(upload);
     add_local(upload, "Local file or folder");
     add_text(upload, "REMOTE", remote, "Remote destination. `~` is the login directory");
-    add_flag(upload, "--json", json, SUMMARY_JSON_HELP);
+    add_transfer(upload, "Copy to every host that `sorvane list -q QUERY` shows, instead of ID");
   }
 
   if (wanted("download")) {
@@ -312,7 +343,8 @@ Definition::Definition(std::string_view only) {
     add_id(download);
     add_text(download, "REMOTE", remote, "Remote file or folder. `~` is the login directory");
     add_local(download, "Local destination");
-    add_flag(download, "--json", json, SUMMARY_JSON_HELP);
+    add_transfer(download,
+                 "Copy from every host that `sorvane list -q QUERY` shows, instead of ID");
   }
 
   if (wanted("help")) {
@@ -341,27 +373,57 @@ void Definition::add_exec() {
            "Read the command from stdin instead, for commands with quotes, pipes, `$` or several "
            "lines");
   exec->get_option("--stdin")->excludes(command_option);
-  exec_query_option =
-      exec->add_option("-q,--query", query,
-                       "Run on every host that `sorvane list -q QUERY` shows, instead of ID")
-          ->type_name("QUERY")
-          ->check(valid_unicode);
-  several_hosts_options = {
-      add_flag(exec, "--json", json,
-               "With several hosts: one JSON object per host and line, as each ends"),
-      exec->add_option("--parallel", parallel,
-                       "With several hosts: how many run at once (default 8; 1 runs them in turn)")
-          ->type_name("N")
-          ->check(parallel_count),
-      exec->add_option("--timeout", timeout,
-                       "With several hosts: stop a host that has not ended after DURATION (30s, "
-                       "5m, 1h); listing the hosts first gets as long (default 30s)")
-          ->type_name("DURATION")
-          ->check(duration),
+  FleetOptionSet& fleet =
+      add_fleet_options(exec, "Run on every host that `sorvane list -q QUERY` shows, instead of ID",
+                        "With several hosts: one JSON object per host and line, as each ends");
+  fleet.several_hosts_only.push_back(fleet.json);
+  fleet.several_hosts_only.push_back(
       exec->add_option("--max-output", max_output,
                        "With --json: bytes of each stream kept per host (default 1048576)")
-          ->type_name("BYTES"),
+          ->type_name("BYTES"));
+}
+
+void Definition::add_transfer(CLI::App* sub, std::string_view query_help) {
+  add_fleet_options(sub, query_help, SUMMARY_JSON_HELP);
+  // With --query or --hosts-file the positionals move up one place, so
+  // to_cli tells which are missing; the usage still shows them required.
+  for (CLI::Option* positional :
+       sub->get_options([](const CLI::Option* option) { return option->get_positional(); })) {
+    positional->required(false)->option_text("<" + positional->get_name() + ">");
+  }
+}
+
+Definition::FleetOptionSet& Definition::add_fleet_options(CLI::App* sub,
+                                                          std::string_view query_help,
+                                                          std::string_view json_help) {
+  FleetOptionSet& set = fleet_options[sub];
+  set.query = sub->add_option("-q,--query", query, std::string(query_help))
+                  ->type_name("QUERY")
+                  ->check(valid_unicode);
+  set.hosts_file = sub->add_option("--hosts-file", hosts_file, std::string(HOSTS_FILE_HELP))
+                       ->type_name("FILE")
+                       ->check(non_empty_path)
+                       ->excludes(set.query);
+  set.json = add_flag(sub, "--json", json, json_help);
+  CLI::Option* fail_fast_option = nullptr;
+  // In this order in the help; the elements are evaluated in order.
+  set.several_hosts_only = {
+      sub->add_option("--parallel", parallel,
+                      "With several hosts: how many run at once (default 8; 1 runs them in turn)")
+          ->type_name("N")
+          ->check(parallel_count),
+      sub->add_option("--timeout", timeout,
+                      "With several hosts: stop a host that has not ended after DURATION (30s, "
+                      "5m, 1h); listing the hosts first gets as long (default 30s)")
+          ->type_name("DURATION")
+          ->check(duration),
+      fail_fast_option = add_flag(sub, "--fail-fast", fail_fast, FAIL_FAST_HELP),
+      sub->add_option("--max-fail", max_fail, std::string(MAX_FAIL_HELP))
+          ->type_name("N")
+          ->check(max_fail_count)
+          ->excludes(fail_fast_option),
   };
+  return set;
 }
 
 void Definition::add_id(CLI::App* sub) { add_text(sub, "ID", id, ID_HELP); }
@@ -456,45 +518,128 @@ struct MissingArgument {
   std::string message;
 };
 
-// With --query the one positional given is the command.
+// The fleet options given to `sub`, and whether hosts are chosen without IDs.
+FleetOptions fleet_options_from(const Definition& d, const CLI::App* sub) {
+  const Definition::FleetOptionSet& set = d.fleet_options.at(sub);
+  FleetOptions options;
+  if (set.query->count() > 0) options.query = d.query;
+  if (set.hosts_file->count() > 0) options.hosts_file = argument_to_native(d.hosts_file);
+  options.json = d.json;
+  options.parallel = d.parallel;
+  if (!d.timeout.empty()) options.timeout = parse_duration(d.timeout);
+  if (d.max_fail > 0) options.max_fail = d.max_fail;
+  options.fail_fast = d.fail_fast;
+  return options;
+}
+
+bool chosen_without_ids(const FleetOptions& options) {
+  return options.query.has_value() || options.hosts_file.has_value();
+}
+
+// The options of several hosts are unknown to the one-host form.
+std::optional<MissingArgument> only_for_several_hosts(const Definition& d, const CLI::App* sub,
+                                                      std::string_view tip) {
+  for (const CLI::Option* option : d.fleet_options.at(sub).several_hosts_only) {
+    if (option->count() == 0) continue;
+    return MissingArgument{"unexpected argument '" + option->get_name() + "' found" +
+                           std::string(tip)};
+  }
+  return std::nullopt;
+}
+
+// With --query or --hosts-file the one positional given is the command.
 Result<Cli, MissingArgument> exec_from(const Definition& d) {
   Cli::Exec exec;
+  static_cast<FleetOptions&>(exec) = fleet_options_from(d, d.exec);
   exec.use_stdin = d.use_stdin;
   const bool has_id = d.exec_id_option->count() > 0;
   if (d.command_option->count() > 0) exec.command = d.command;
-  if (d.exec_query_option->count() > 0) {
-    exec.query = d.query;
-    if (has_id && exec.command) return fail(MissingArgument{"ID excludes --query"});
+  if (chosen_without_ids(exec)) {
+    const char* chooser = exec.query ? "ID excludes --query" : "ID excludes --hosts-file";
+    if (has_id && exec.command) return fail(MissingArgument{chooser});
     if (has_id) exec.command = d.id;
     if (exec.command && exec.use_stdin) return fail(MissingArgument{"COMMAND excludes --stdin"});
+    if (exec.use_stdin && exec.hosts_file == NativePath(1, '-')) {
+      return fail(MissingArgument{"--hosts-file - excludes --stdin: both would read stdin"});
+    }
   } else {
     exec.id = d.id;
   }
-  // The options of several hosts are unknown to the one-host form.
   if (!runs_on_several_hosts(exec)) {
-    for (const CLI::Option* option : d.several_hosts_options) {
-      if (option->count() == 0) continue;
-      return fail(MissingArgument{"unexpected argument '" + option->get_name() + "' found" +
-                                  std::string(SEVERAL_HOSTS_TIP)});
-    }
+    if (auto unknown = only_for_several_hosts(d, d.exec, SEVERAL_HOSTS_TIP)) return fail(*unknown);
   }
-  if (!has_id && !exec.query) return fail(MissingArgument{"ID is required"});
+  if (!has_id && !chosen_without_ids(exec)) return fail(MissingArgument{"ID is required"});
   if (!exec.command && !exec.use_stdin) {
     return fail(MissingArgument{"COMMAND is required unless --stdin is given"});
   }
-  exec.json = d.json;
-  exec.parallel = d.parallel;
-  if (!d.timeout.empty()) exec.timeout = parse_duration(d.timeout);
   exec.max_output = d.max_output;
   return Cli{std::move(exec)};
 }
 
+// The positionals of upload and download: ID, then the first path and the
+// second; without IDs, the two paths move up one place.
+struct TransferWords {
+  std::string id;
+  std::string first;
+  std::string second;
+};
+
+Result<TransferWords, MissingArgument> transfer_words(const Definition& d, const CLI::App* sub,
+                                                      bool chosen_without_ids) {
+  const auto positionals =
+      sub->get_options([](const CLI::Option* option) { return option->get_positional(); });
+  // The first positional not given, by the name of the place it belongs in.
+  const std::size_t wanted = chosen_without_ids ? 2 : 3;
+  for (std::size_t i = 0; i < wanted; ++i) {
+    if (positionals[i]->count() > 0) continue;
+    return fail(MissingArgument{positionals[i + 3 - wanted]->get_name() + " is required"});
+  }
+  const std::string& first_value = sub == d.upload ? d.local : d.remote;
+  const std::string& second_value = sub == d.upload ? d.remote : d.local;
+  if (!chosen_without_ids) return TransferWords{d.id, first_value, second_value};
+  if (positionals[2]->count() > 0) {
+    return fail(MissingArgument{d.fleet_options.at(sub).query->count() > 0
+                                    ? "ID excludes --query"
+                                    : "ID excludes --hosts-file"});
+  }
+  return TransferWords{{}, d.id, first_value};
+}
+
+// Checks the moved values as their own places would have.
+std::optional<MissingArgument> check_moved(const TransferWords& words, bool upload) {
+  const std::string& remote = upload ? words.second : words.first;
+  const std::string& local = upload ? words.first : words.second;
+  if (!text::is_valid_utf8(remote)) {
+    return MissingArgument{"REMOTE: invalid UTF-8 was detected in the value"};
+  }
+  if (local.empty()) return MissingArgument{"LOCAL: a value is required but none was supplied"};
+  return std::nullopt;
+}
+
+Result<Cli, MissingArgument> transfer_from(const Definition& d, const CLI::App* sub) {
+  FleetOptions fleet = fleet_options_from(d, sub);
+  const bool without_ids = chosen_without_ids(fleet);
+  auto words = transfer_words(d, sub, without_ids);
+  if (!words) return fail(std::move(words).error());
+  if (without_ids) {
+    if (auto refused = check_moved(*words, sub == d.upload)) return fail(*refused);
+  }
+  if (!without_ids && !runs_on_several_hosts(fleet, words->id)) {
+    if (auto unknown = only_for_several_hosts(d, sub, TRANSFER_SEVERAL_HOSTS_TIP)) {
+      return fail(*unknown);
+    }
+  }
+  if (sub == d.upload) {
+    Cli::Upload upload({words->id, argument_to_native(words->first), words->second});
+    static_cast<FleetOptions&>(upload) = std::move(fleet);
+    return Cli{std::move(upload)};
+  }
+  Cli::Download download({words->id, words->first, argument_to_native(words->second)});
+  static_cast<FleetOptions&>(download) = std::move(fleet);
+  return Cli{std::move(download)};
+}
+
 Result<Cli, MissingArgument> to_cli(Definition& d) {
-  auto require = [](const CLI::App* sub, const char* option,
-                    const char* id) -> std::optional<MissingArgument> {
-    if (sub->get_option(option)->count() > 0) return std::nullopt;
-    return MissingArgument{std::string("the following required argument was not provided: ") + id};
-  };
   const auto selected = d.app.get_subcommands();
   if (selected.empty())
     return fail(MissingArgument{"a subcommand is required but one was not provided"});
@@ -505,14 +650,7 @@ Result<Cli, MissingArgument> to_cli(Definition& d) {
     return Cli{Cli::List{{std::move(query)}, d.json}};
   }
   if (sub == d.exec) return exec_from(d);
-  if (sub == d.upload || sub == d.download) {
-    for (auto [option, id] : {std::pair{"ID", "id"}, {"LOCAL", "local"}, {"REMOTE", "remote"}}) {
-      if (auto missing = require(sub, option, id)) return fail(*missing);
-    }
-    if (sub == d.upload)
-      return Cli{Cli::Upload{{d.id, argument_to_native(d.local), d.remote}, d.json}};
-    return Cli{Cli::Download{{d.id, d.remote, argument_to_native(d.local)}, d.json}};
-  }
+  if (sub == d.upload || sub == d.download) return transfer_from(d, sub);
   return fail(MissingArgument{"the subcommand '" + sub->get_name() + "' wasn't recognized"});
 }
 
@@ -586,51 +724,16 @@ std::string first_subcommand(std::span<const NativeString> arguments) {
 
 }  // namespace
 
-bool runs_on_several_hosts(const Cli::Exec& exec) {
-  return exec.query.has_value() || exec.id.find(',') != std::string::npos;
+bool runs_on_several_hosts(const FleetOptions& options, std::string_view id) {
+  return chosen_without_ids(options) || id.find(',') != std::string_view::npos;
 }
 
-namespace {
+bool runs_on_several_hosts(const Cli::Exec& exec) { return runs_on_several_hosts(exec, exec.id); }
 
-struct DurationUnit {
-  std::string_view suffix;
-  std::uint64_t milliseconds;
-};
-
-// Largest first, which format_duration relies on.
-constexpr std::array<DurationUnit, 4> DURATION_UNITS = {{
-    {"h", std::uint64_t{60} * 60 * 1000},
-    {"m", std::uint64_t{60} * 1000},
-    {"s", 1000},
-    {"ms", 1},
-}};
-
-}  // namespace
-
-std::optional<std::chrono::milliseconds> parse_duration(std::string_view text) {
-  std::uint64_t count = 0;
-  const char* end = text.data() + text.size();
-  const auto [unit, error] = std::from_chars(text.data(), end, count);
-  if (error != std::errc() || count == 0) return std::nullopt;
-  const std::string_view suffix(unit, static_cast<std::size_t>(end - unit));
-  const auto* const named = std::find_if(
-      DURATION_UNITS.begin(), DURATION_UNITS.end(),
-      [&](const DurationUnit& known) { return known.suffix == (suffix.empty() ? "s" : suffix); });
-  if (named == DURATION_UNITS.end()) return std::nullopt;
-  // Past a year is a typo, and far from where the count could overflow.
-  constexpr std::uint64_t LONGEST = std::uint64_t{366} * 24 * 60 * 60 * 1000;
-  if (count > LONGEST / named->milliseconds) return std::nullopt;
-  return std::chrono::milliseconds(count * named->milliseconds);
-}
-
-std::string format_duration(std::chrono::milliseconds duration) {
-  const auto milliseconds = static_cast<std::uint64_t>(std::max<std::int64_t>(duration.count(), 0));
-  for (const DurationUnit& unit : DURATION_UNITS) {
-    if (milliseconds % unit.milliseconds == 0 && milliseconds >= unit.milliseconds) {
-      return std::to_string(milliseconds / unit.milliseconds) + std::string(unit.suffix);
-    }
-  }
-  return std::to_string(milliseconds) + "ms";
+std::optional<std::pair<std::uint32_t, std::string>> failure_policy(const FleetOptions& options) {
+  if (options.fail_fast) return std::pair{std::uint32_t{1}, std::string("--fail-fast")};
+  if (!options.max_fail) return std::nullopt;
+  return std::pair{*options.max_fail, "--max-fail " + std::to_string(*options.max_fail)};
 }
 
 std::vector<CommandShape> command_shapes() {

@@ -6,14 +6,11 @@
 #include <utility>
 #include <variant>
 
-#include "base/deadline.h"
-#include "ipc/connection.h"
 #include "ipc/endpoint.h"
 #include "output/host_listing.h"
 #include "output/inert_text.h"
 #include "platform/std_streams.h"
-#include "protocol/request.h"
-#include "session/conversation.h"
+#include "session/hosts.h"
 #include "text/unicode.h"
 
 namespace sorvane {
@@ -26,7 +23,8 @@ constexpr std::string_view END_OF_OPTIONS = "--";
 constexpr std::string_view HOST_ID = "ID";
 constexpr std::string_view LOCAL_PATH = "LOCAL";
 constexpr std::string_view HELP_COMMAND = "help";
-constexpr std::string_view SEVERAL_HOSTS_COMMAND = "exec";
+// The option that only commands for several hosts have.
+constexpr std::string_view HOSTS_FILE_OPTION = "--hosts-file";
 
 // "-" alone is a value (standard input, say), not an option.
 bool is_option_word(std::string_view word) { return word.size() > 1 && word.front() == '-'; }
@@ -106,17 +104,29 @@ std::vector<Candidate> matching_subcommands(std::span<const CommandShape> shapes
   return offered;
 }
 
-// `exec --query` chooses its hosts itself: its first positional is the command.
-bool query_chooses_hosts(const Position& at) {
-  return at.command->name == SEVERAL_HOSTS_COMMAND &&
+bool is_named(const ArgumentShape& argument, std::string_view name) {
+  return std::ranges::find(argument.names, name) != argument.names.end();
+}
+
+// exec, upload and download, which take ID,ID,...
+bool runs_on_several_hosts(const CommandShape& command) {
+  return std::ranges::any_of(command.arguments, [](const ArgumentShape& argument) {
+    return is_named(argument, HOSTS_FILE_OPTION);
+  });
+}
+
+// With --query or --hosts-file a command chooses its hosts itself: its
+// first positional is the one after the ID.
+bool chosen_without_ids(const Position& at) {
+  return runs_on_several_hosts(*at.command) &&
          std::ranges::any_of(at.used, [](const ArgumentShape* option) {
-           return std::ranges::find(option->names, "--query") != option->names.end();
+           return is_named(*option, "--query") || is_named(*option, HOSTS_FILE_OPTION);
          });
 }
 
 // The value name of the positional the cursor is on; empty past the last.
 std::string_view positional_slot(const Position& at) {
-  const std::size_t wanted = at.positionals + (query_chooses_hosts(at) ? 1 : 0);
+  const std::size_t wanted = at.positionals + (chosen_without_ids(at) ? 1 : 0);
   std::size_t index = 0;
   for (const ArgumentShape& argument : at.command->arguments) {
     if (argument.positional && index++ == wanted) return argument.names.front();
@@ -179,9 +189,9 @@ std::vector<Candidate> matching_hosts(const HostSource& hosts, std::string_view 
 // Opening, asking and reading all end by one deadline: a desktop
 // application that is busy, or accepts and never answers, offers nothing.
 std::vector<HostInfo> hosts_from_desktop() {
-  auto connection = connect(pipe_name(data_dir()), Deadline::after(DESKTOP_LIMIT));
-  if (!connection) return {};
-  return hosts_from(*connection, *connection);
+  auto listed = list_hosts(pipe_name(data_dir()), std::nullopt, DESKTOP_LIMIT);
+  if (!listed) return {};
+  return std::move(*listed);
 }
 
 }  // namespace
@@ -201,8 +211,7 @@ Completion complete(std::span<const std::string> words, std::span<const CommandS
     return {offered};
   }
   const std::string_view slot = positional_slot(*at);
-  if (slot == HOST_ID)
-    return {matching_hosts(hosts, word, at->command->name == SEVERAL_HOSTS_COMMAND)};
+  if (slot == HOST_ID) return {matching_hosts(hosts, word, runs_on_several_hosts(*at->command))};
   if (slot == LOCAL_PATH) return {{}, true};
   // Past the last positional only options are left to offer.
   if (slot.empty() && word.empty() && !at->options_ended) return {matching_options(*at, word)};
@@ -221,11 +230,9 @@ std::string render(const Completion& completion) {
 }
 
 std::vector<HostInfo> hosts_from(ByteReader& from_peer, ByteWriter& to_peer) {
-  ConversationEvents passed_over;  // only the host list matters
-  auto reply = converse(from_peer, to_peer, Request{Request::List{}}, passed_over);
-  if (!reply) return {};
-  if (auto* listed = std::get_if<Reply::Hosts>(&reply->value)) return std::move(listed->hosts);
-  return {};
+  auto listed = list_hosts(from_peer, to_peer, std::nullopt);
+  if (!listed) return {};
+  return std::move(*listed);
 }
 
 std::uint32_t run_completion(std::span<const NativeString> words) {

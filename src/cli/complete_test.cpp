@@ -23,6 +23,9 @@ std::vector<HostInfo> hosts() {
 }
 
 TEST(Complete, OffersWhatTheParserWouldTakeAtTheCursor) {
+  const std::vector<std::string> TRANSFER_OPTIONS = {
+      "-h",     "--help",     "-q",        "--query",     "--hosts-file",
+      "--json", "--parallel", "--timeout", "--fail-fast", "--max-fail"};
   const std::vector<Case> cases = {
       {{""}, {"list", "exec", "upload", "download", "help"}},
       {{"--h"}, {"--help"}},
@@ -37,12 +40,13 @@ TEST(Complete, OffersWhatTheParserWouldTakeAtTheCursor) {
       {{"exec", "a1b2c3d4e5f60718,"}, {"a1b2c3d4e5f60718,b7c8d9e0f1a2b3c4"}},  // not listed yet
       {{"exec", "x,,WEB"}, {"x,,a1b2c3d4e5f60718"}},
       {{"exec", "-q", "web", ""}, {}},  // the command, with the hosts chosen by the query
-      {{"upload", "x,web"}, {}},        // one host only
-      {{"upload", "x", "-"}, {"-h", "--help", "--json"}},
+      {{"upload", "x,web"}, {"x,a1b2c3d4e5f60718"}},
+      {{"upload", "--hosts-file", "f", "."}, {}, true},  // the local path, with no ID
+      {{"upload", "x", "-"}, TRANSFER_OPTIONS},
       {{"upload", "x", "."}, {}, true},
       {{"upload", "x", "y", ""}, {}},
       {{"download", "--json", "x", "y", ""}, {}, true},
-      {{"download", "x", "y", "z", ""}, {"-h", "--help", "--json"}},
+      {{"download", "x", "y", "z", ""}, TRANSFER_OPTIONS},
       {{"help", "up"}, {"upload"}},
       {{"help", "exec", ""}, {}},
       {{"nosuch", ""}, {}},

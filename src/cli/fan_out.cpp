@@ -1,252 +1,29 @@
 #include "cli/fan_out.h"
 
-#include <algorithm>
-#include <array>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <set>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
-#include <variant>
+#include <tuple>
 
-#include "base/deadline.h"
-#include "base/thread_pool.h"
 #include "ipc/endpoint.h"
 #include "ipc/shared_endpoint.h"
 #include "output/colour.h"
+#include "output/fan_out_report.h"
+#include "output/fleet_console.h"
 #include "output/inert_text.h"
-#include "output/prefixed_lines.h"
-#include "output/remote_output.h"
 #include "platform/std_streams.h"
-#include "protocol/json_quote.h"
-#include "text/unicode.h"
 
 namespace sorvane {
 namespace {
 
 constexpr std::uint32_t LOCAL_FAILURE = 255;
-constexpr std::size_t WRITE_PIECE = 8192;
 // How long listing the hosts may take without --timeout: the desktop
 // application answers it from memory, so this only ever ends a stall.
 constexpr std::chrono::seconds LOOKUP_LIMIT{30};
-constexpr std::string_view LISTING = " while listing the hosts";
 
 std::uint32_t report(ConsoleSink& err, const ToolError& error) {
   (void)err.write_all(inert_error_line(error));
   return LOCAL_FAILURE;
-}
-
-// The items of "a, b,,c", each once, in order.
-std::vector<std::string> split_ids(std::string_view list) {
-  std::vector<std::string> ids;
-  std::set<std::string> seen;
-  std::istringstream items{std::string(list)};
-  for (std::string item; std::getline(items, item, ',');) {
-    const auto first = item.find_first_not_of(' ');
-    if (first == std::string::npos) continue;
-    std::string id = item.substr(first, item.find_last_not_of(' ') + 1 - first);
-    if (seen.insert(id).second) ids.push_back(std::move(id));
-  }
-  return ids;
-}
-
-// Each host's lines carry its name, unless another chosen host has the same
-// name: then both carry their IDs.
-void label_hosts(std::vector<HostLabel>& hosts) {
-  std::map<std::string, int> uses;
-  for (const HostLabel& host : hosts) {
-    if (host.name) ++uses[*host.name];
-  }
-  for (HostLabel& host : hosts) {
-    const bool own_name = host.name && !host.name->empty() && uses[*host.name] == 1;
-    host.label = own_name ? *host.name : host.id;
-  }
-}
-
-ToolError nothing_chosen(const Cli::Exec& exec) {
-  if (exec.query) return {ErrorCode::HostNotFound, "没有与查询「" + *exec.query + "」匹配的主机"};
-  return {ErrorCode::BadRequest, "没有给出主机 ID"};
-}
-
-// An empty query would choose every host: as easy to type by mistake as an
-// empty ID list, and refused like it.
-std::optional<ToolError> nothing_asked(const Cli::Exec& exec, const std::vector<std::string>& ids) {
-  if (exec.query && text::trim_white_space(*exec.query).empty()) {
-    return ToolError{ErrorCode::BadRequest, "查询不能为空"};
-  }
-  if (!exec.query && ids.empty()) return nothing_chosen(exec);
-  return std::nullopt;
-}
-
-ToolError timed_out_after(std::chrono::milliseconds limit, std::string_view doing = {}) {
-  return {ErrorCode::ConnectFailed,
-          "timed out after " + format_duration(limit) + std::string(doing)};
-}
-
-// ---- Output ----
-
-// The two sinks, written by every host's thread: one whole text at a time.
-class SharedConsole {
- public:
-  explicit SharedConsole(OutputStreams& streams) : streams_(streams) {}
-
-  IoResult<void> write(RemoteStream stream, std::string_view text) {
-    if (text.empty()) return {};
-    const std::lock_guard lock(mutex_);
-    return copy_output(stream == RemoteStream::Stdout ? streams_.out : streams_.err,
-                       as_bytes(text));
-  }
-
- private:
-  std::mutex mutex_;
-  OutputStreams& streams_;
-};
-
-// What a host's conversation tells, and what is shown of it at its end.
-class HostEvents : public ConversationEvents {
- public:
-  // Whatever is still to be shown once the host has ended.
-  virtual IoResult<void> finish(const HostOutcome& outcome) = 0;
-};
-
-// Lines behind the host's name, as they complete; the error line last.
-class HostLines final : public HostEvents {
- public:
-  HostLines(SharedConsole& console, const FanOutPlan& plan, std::size_t index)
-      : console_(console),
-        out_(host_prefix(plan.hosts[index].label, index, plan.colour_out)),
-        err_(host_prefix(plan.hosts[index].label, index, plan.colour_err)) {}
-
-  IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
-    // A piece at a time, so that what waits to be written stays small
-    // however large the frame.
-    for (std::size_t at = 0; at < chunk.size(); at += WRITE_PIECE) {
-      ready_.clear();
-      lines(stream).add(chunk.subspan(at, std::min(WRITE_PIECE, chunk.size() - at)), ready_);
-      if (auto written = console_.write(stream, ready_); !written) return written;
-    }
-    return {};
-  }
-
-  IoResult<void> finish(const HostOutcome& outcome) override {
-    for (RemoteStream stream : {RemoteStream::Stdout, RemoteStream::Stderr}) {
-      ready_.clear();
-      lines(stream).finish(ready_);
-      if (auto written = console_.write(stream, ready_); !written) return written;
-    }
-    if (!outcome.error) return {};
-    return console_.write(RemoteStream::Stderr, err_.prefix() + inert_error_line(*outcome.error));
-  }
-
- private:
-  PrefixedLines& lines(RemoteStream stream) { return stream == RemoteStream::Stdout ? out_ : err_; }
-
-  SharedConsole& console_;
-  PrefixedLines out_;
-  PrefixedLines err_;
-  std::string ready_;
-};
-
-// Output kept up to the limit, for the host's JSON line at its end.
-class HostCapture final : public HostEvents {
- public:
-  HostCapture(SharedConsole& console, const FanOutPlan& plan, std::size_t index)
-      : console_(console), host_(plan.hosts[index]), out_(plan.max_output), err_(plan.max_output) {}
-
-  IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
-    (stream == RemoteStream::Stdout ? out_ : err_).append(chunk);
-    return {};
-  }
-
-  IoResult<void> finish(const HostOutcome& outcome) override {
-    return console_.write(RemoteStream::Stdout, host_json_line(host_, outcome, out_, err_));
-  }
-
- private:
-  SharedConsole& console_;
-  const HostLabel& host_;
-  CappedOutput out_;
-  CappedOutput err_;
-};
-
-std::unique_ptr<HostEvents> events_for(SharedConsole& console, const FanOutPlan& plan,
-                                       std::size_t index) {
-  if (plan.json) return std::make_unique<HostCapture>(console, plan, index);
-  return std::make_unique<HostLines>(console, plan, index);
-}
-
-// Shows the end of a host; output that cannot be written breaks the host,
-// as it breaks a conversation on one host.
-HostOutcome finish_host(HostEvents& events, HostOutcome outcome) {
-  if (auto finished = events.finish(outcome); !finished && !outcome.error) {
-    outcome.error = connection_broken(finished.error().text);
-  }
-  return outcome;
-}
-
-HostOutcome run_host(const FanOutPlan& plan, std::size_t index, const HostConversation& converse,
-                     SharedConsole& console) {
-  const auto events = events_for(console, plan, index);
-  return finish_host(*events, converse(plan.hosts[index].id, *events));
-}
-
-// ---- The desktop application ----
-
-// The listing is bounded like the rest of the run: a desktop application
-// that stalls on it must not keep every host from starting.
-Result<std::vector<HostInfo>, ToolError> list_hosts(std::string_view endpoint,
-                                                    const std::optional<std::string>& query,
-                                                    std::chrono::milliseconds limit) {
-  const Deadline deadline = Deadline::after(limit);
-  auto connection = connect(endpoint, deadline);
-  if (!connection && deadline.expired()) return fail(timed_out_after(limit, LISTING));
-  if (!connection) return fail(to_tool_error(connection.error()));
-  ConversationEvents passed_over;
-  auto reply = converse(*connection, *connection, Request{Request::List{query}}, passed_over);
-  if (!reply && deadline.expired()) return fail(timed_out_after(limit, LISTING));
-  if (!reply) return fail(std::move(reply).error());
-  if (auto* hosts = std::get_if<Reply::Hosts>(&reply->value)) return std::move(hosts->hosts);
-  if (auto* error = std::get_if<Reply::Error>(&reply->value)) {
-    return fail(ToolError{error->code, std::move(error->message)});
-  }
-  return fail(connection_broken("unexpected reply to list"));
-}
-
-// One host's conversation, on a connection that the shared endpoint opens
-// when its turn comes. The timeout counts from then: waiting for a turn
-// behind our own conversations is not the host's time. Every host's frame
-// shares the encoded command; only the host ID is its own.
-HostOutcome converse_on(SharedEndpoint& endpoint, const ExecEnvelope& envelope,
-                        const std::optional<std::chrono::milliseconds>& timeout,
-                        std::string_view host, ConversationEvents& events) {
-  if (auto fits = check_fits_one_frame(envelope.size_for(host)); !fits) {
-    return {std::nullopt, std::move(fits).error()};
-  }
-  auto conversation = endpoint.open();
-  if (!conversation) return {std::nullopt, to_tool_error(conversation.error())};
-  PipeConnection& connection = conversation->connection();
-  if (timeout) connection.set_deadline(Deadline::after(*timeout));
-  const std::string quoted_host = json_quote(host);
-  const std::array<ByteSpan, 3> parts = {as_bytes(envelope.before_host), as_bytes(quoted_host),
-                                         as_bytes(envelope.after_host)};
-  auto reply = converse(connection, connection, parts, events);
-  if (!reply && timeout && connection.deadline().expired()) {
-    return {std::nullopt, timed_out_after(*timeout), true};
-  }
-  return outcome_of(std::move(reply));
-}
-
-// The command, read and checked once and encoded once for every host; the
-// longest ID given must fit in a frame with it before anything is asked.
-Result<ExecEnvelope, ToolError> encode_once(const Cli::Exec& exec, const InputReader& read_input) {
-  auto command = prepare_command(exec, read_input);
-  if (!command) return fail(std::move(command).error());
-  ExecEnvelope envelope = encode_exec_envelope(*command);
-  std::size_t largest = envelope.size_for("");
-  for (const std::string& id : split_ids(exec.id))
-    largest = std::max(largest, envelope.size_for(id));
-  if (auto fits = check_fits_one_frame(largest); !fits) return fail(std::move(fits).error());
-  return envelope;
 }
 
 // The hosts' names are only for their labels: with IDs given, the run goes
@@ -257,97 +34,133 @@ void warn_unnamed(ConsoleSink& err, const ToolError& lookup_failure) {
                       inert(lookup_failure.message) + "\n");
 }
 
-}  // namespace
-
-HostOutcome outcome_of(FinalReply reply) {
-  if (!reply) return {std::nullopt, std::move(reply).error()};
-  if (auto* exit = std::get_if<Reply::Exit>(&reply->value)) return {exit->code, std::nullopt};
-  if (auto* error = std::get_if<Reply::Error>(&reply->value)) {
-    return {std::nullopt, ToolError{error->code, std::move(error->message)}};
-  }
-  return {std::nullopt, connection_broken("unexpected reply to exec")};
+FleetPlan fleet_plan(const FanOutPlan& plan) {
+  FleetPlan fleet;
+  fleet.hosts = plan.hosts;
+  fleet.parallel = plan.parallel;
+  fleet.max_fail = plan.max_fail;
+  fleet.failure_policy = plan.failure_policy;
+  return fleet;
 }
 
-Result<std::vector<HostLabel>, ToolError> choose_hosts(const Cli::Exec& exec,
-                                                       const HostLister& list_hosts) {
-  std::vector<std::string> ids = split_ids(exec.id);
-  if (auto refused = nothing_asked(exec, ids)) return fail(std::move(*refused));
-  auto listed = list_hosts(exec.query);
-  if (!listed && exec.query) return fail(std::move(listed).error());
-  if (!listed) listed = std::vector<HostInfo>{};
-  std::vector<HostLabel> chosen;
-  if (exec.query) {
-    std::set<std::string> seen;
-    for (HostInfo& host : *listed) {
-      if (seen.insert(host.id).second) chosen.push_back({host.id, std::move(host.name), {}});
-    }
-  } else {
-    for (std::string& id : ids) {
-      const auto known = std::find_if(listed->begin(), listed->end(),
-                                      [&id](const HostInfo& host) { return host.id == id; });
-      std::optional<std::string> name;
-      if (known != listed->end()) name = known->name;
-      chosen.push_back({std::move(id), std::move(name), {}});
-    }
-  }
-  if (chosen.empty()) return fail(nothing_chosen(exec));
-  label_hosts(chosen);
-  return chosen;
-}
-
-std::uint32_t fan_out(const FanOutPlan& plan, const HostConversation& converse,
-                      OutputStreams& streams) {
+// The fleet on the console: each host as it goes, then the summary and status.
+std::uint32_t show_fleet(const FleetPlan& fleet, const FanOutPlan& plan, OutputStreams& streams,
+                         const std::function<std::vector<HostOutcome>(FleetObserver&)>& run) {
   SharedConsole console(streams);
-  std::vector<HostOutcome> outcomes(plan.hosts.size());
-  {
-    ThreadPool pool(plan.parallel);
-    for (std::size_t i = 0; i < plan.hosts.size(); ++i) {
-      auto submitted = pool.submit([&plan, &converse, &console, &outcomes, i] {
-        outcomes[i] = run_host(plan, i, converse, console);
-      });
-      if (!submitted) {
-        const auto events = events_for(console, plan, i);
-        outcomes[i] = finish_host(
-            *events,
-            {std::nullopt, connection_broken("cannot start a thread: " + submitted.error())});
-      }
-    }
-  }  // every host has ended here: the pool joins its threads
+  FleetConsole shown(fleet.hosts, {plan.json, plan.max_output, plan.colour_out, plan.colour_err},
+                     console);
+  const std::vector<HostOutcome> outcomes = shown.as_shown(run(shown));
   if (plan.summary) {
     (void)console.write(RemoteStream::Stderr, fan_out_summary(plan.hosts, outcomes));
   }
   return fan_out_status(outcomes);
 }
 
-std::uint32_t run_on_several_hosts(const Cli::Exec& exec, const InputReader& read_input,
-                                   OutputStreams& streams) {
-  const auto envelope = encode_once(exec, read_input);
-  if (!envelope) return report(streams.err, envelope.error());
-  const std::string endpoint = pipe_name(data_dir());
-  std::optional<ToolError> lookup_failure;
-  auto hosts = choose_hosts(exec, [&](const std::optional<std::string>& query) {
-    auto listed = list_hosts(endpoint, query, exec.timeout.value_or(LOOKUP_LIMIT));
-    if (!listed) lookup_failure = listed.error();
-    return listed;
-  });
-  if (!hosts) return report(streams.err, hosts.error());
-  if (lookup_failure) warn_unnamed(streams.err, *lookup_failure);
+// The text of the hosts file; "-" is standard input.
+Result<std::string, ToolError> read_hosts_file(const NativePath& file,
+                                               const InputReader& read_input) {
+  if (file == NativePath(1, '-')) {
+    auto text = read_input();
+    if (!text)
+      return fail(ToolError{ErrorCode::BadRequest, "无法读取标准输入：" + text.error().text});
+    return std::move(*text);
+  }
+  std::ifstream in(std::filesystem::path(file), std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  if (!in || in.bad()) {
+    return fail(
+        ToolError{ErrorCode::BadRequest, "无法读取主机列表文件：" + native_to_utf8_lossy(file)});
+  }
+  return text.str();
+}
 
+// The IDs given: the list on the command line, or the hosts file's.
+Result<std::vector<std::string>, ToolError> given_ids(const FleetOptions& options,
+                                                      std::string_view id_list,
+                                                      const InputReader& read_input) {
+  if (!options.hosts_file) return split_ids(id_list);
+  auto text = read_hosts_file(*options.hosts_file, read_input);
+  if (!text) return fail(std::move(text).error());
+  return hosts_file_ids(*text);
+}
+
+FanOutPlan plan_of(const Cli::Exec& exec, std::vector<HostLabel> hosts, OutputStreams& streams) {
   FanOutPlan plan;
-  plan.hosts = std::move(*hosts);
+  plan.hosts = std::move(hosts);
   plan.parallel = exec.parallel;
   plan.json = exec.json;
   plan.max_output = exec.max_output;
   plan.colour_out = colour_on(streams.out, StdStream::Output);
   plan.colour_err = colour_on(streams.err, StdStream::Error);
   plan.summary = streams.err.is_terminal();
+  if (auto policy = failure_policy(exec)) std::tie(plan.max_fail, plan.failure_policy) = *policy;
+  return plan;
+}
+
+}  // namespace
+
+Result<std::vector<HostLabel>, ToolError> choose_hosts(const Cli::Exec& exec,
+                                                       const HostLister& list_hosts) {
+  return choose_hosts(HostChoice{split_ids(exec.id), exec.query}, list_hosts);
+}
+
+std::uint32_t fan_out(const FanOutPlan& plan, const HostConversation& converse,
+                      OutputStreams& streams) {
+  const FleetPlan fleet = fleet_plan(plan);
+  return show_fleet(fleet, plan, streams, [&](FleetObserver& observer) {
+    return run_fleet(
+        fleet,
+        [&](const HostLabel& host, ConversationEvents& events) {
+          return converse(host.id, events);
+        },
+        observer);
+  });
+}
+
+std::uint32_t run_on_several_hosts(const Cli::Exec& exec, const InputReader& read_input,
+                                   OutputStreams& streams) {
+  // The command is read, checked and encoded once; the longest ID given must
+  // fit in a frame with it before anything is asked.
+  auto command = prepare_command(exec, read_input);
+  if (!command) return report(streams.err, command.error());
+  auto ids = given_ids(exec, exec.id, read_input);
+  if (!ids) return report(streams.err, ids.error());
+  const ExecOnHosts operation(*command);
+  if (auto fits = operation.check_fits(*ids); !fits) return report(streams.err, fits.error());
+  const std::string endpoint = pipe_name(data_dir());
+  std::optional<ToolError> lookup_failure;
+  auto hosts = choose_hosts(
+      HostChoice{std::move(*ids), exec.query}, [&](const std::optional<std::string>& query) {
+        auto listed = list_hosts(endpoint, query, exec.timeout.value_or(LOOKUP_LIMIT));
+        if (!listed) lookup_failure = listed.error();
+        return listed;
+      });
+  if (!hosts) return report(streams.err, hosts.error());
+  if (lookup_failure) warn_unnamed(streams.err, *lookup_failure);
+
+  const FanOutPlan plan = plan_of(exec, std::move(*hosts), streams);
+  FleetPlan fleet = fleet_plan(plan);
+  fleet.timeout = exec.timeout;
   SharedEndpoint shared(endpoint);
-  return fan_out(
-      plan,
-      [&](std::string_view host, ConversationEvents& events) {
-        return converse_on(shared, *envelope, exec.timeout, host, events);
-      },
-      streams);
+  return show_fleet(fleet, plan, streams, [&](FleetObserver& observer) {
+    return run_fleet(fleet, shared, operation, observer);
+  });
+}
+
+bool transfers_on_several_hosts(const Cli& cli) {
+  if (const auto* upload = std::get_if<Cli::Upload>(&cli.command)) {
+    return runs_on_several_hosts(*upload, upload->id);
+  }
+  if (const auto* download = std::get_if<Cli::Download>(&cli.command)) {
+    return runs_on_several_hosts(*download, download->id);
+  }
+  return false;
+}
+
+std::uint32_t transfer_on_several_hosts(const Cli& /*cli*/, OutputStreams& streams) {
+  return report(streams.err,
+                {ErrorCode::BadRequest, "upload and download on several hosts are not there yet"});
 }
 
 }  // namespace sorvane

@@ -1,40 +1,24 @@
-// `sorvane exec` on several hosts: choosing them, one conversation per host
-// on a bounded set of threads, each host's lines behind its name (or one
-// JSON line per host), a summary, and the status of the whole run.
+// `sorvane exec` on several hosts: the command line's choice of hosts and
+// options turned into a fleet run on the engine, shown on the console.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
-#include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/command_line.h"
 #include "output/console_sink.h"
-#include "output/fan_out_report.h"
 #include "session/conversation.h"
+#include "session/fleet.h"
+#include "session/hosts.h"
 #include "session/operation.h"
 
 namespace sorvane {
 
-// The hosts that `list` shows for a query (nothing: all of them), or the
-// failure of asking.
-using HostLister =
-    std::function<Result<std::vector<HostInfo>, ToolError>(const std::optional<std::string>&)>;
-
-// The chosen hosts, in order: those the query finds, in the order `list`
-// shows them, or the IDs of the list (each once, empty items skipped) with
-// their names where the desktop application knows them. When it cannot say,
-// the IDs are run all the same, without names: naming the hosts is no reason
-// to stop a run that names them itself. An empty choice, or an empty query,
-// is an error.
+// The hosts that `exec` chose (see choose_hosts in session/hosts.h).
 Result<std::vector<HostLabel>, ToolError> choose_hosts(const Cli::Exec& exec,
                                                        const HostLister& list_hosts);
-
-// What became of the host whose conversation ended with `reply`.
-HostOutcome outcome_of(FinalReply reply);
 
 // One host's conversation, given its ID, which `events` hears of as it goes.
 using HostConversation = std::function<HostOutcome(std::string_view host, ConversationEvents&)>;
@@ -47,15 +31,23 @@ struct FanOutPlan {
   bool colour_out = false;  // colour the prefixes on standard output
   bool colour_err = false;  // ... and on standard error
   bool summary = false;     // the summary line at the end
+  std::optional<std::uint32_t> max_fail = {};
+  std::string failure_policy = {};  // how the user asked for max_fail
 };
 
-// Runs the plan, writing through `streams` from several threads (one lock
-// for both), and returns the status.
+// Runs the plan on the fleet engine, writing through `streams` from several
+// threads (one lock for both), and returns the status.
 std::uint32_t fan_out(const FanOutPlan& plan, const HostConversation& converse,
                       OutputStreams& streams);
 
 // The whole of `sorvane exec` on several hosts, after parsing.
 std::uint32_t run_on_several_hosts(const Cli::Exec& exec, const InputReader& read_input,
                                    OutputStreams& streams);
+
+// Whether the command is an upload or download on several hosts.
+bool transfers_on_several_hosts(const Cli& cli);
+
+// The whole of `sorvane upload` or `download` on several hosts, after parsing.
+std::uint32_t transfer_on_several_hosts(const Cli& cli, OutputStreams& streams);
 
 }  // namespace sorvane

@@ -1,11 +1,13 @@
 #include "ipc/cancellation.h"
 
+#include <algorithm>
+
 namespace sorvane {
 
 void Cancellation::cancel() {
   const std::lock_guard lock(mutex_);
   cancelled_ = true;
-  if (attached_ != nullptr) attached_->shut_down();
+  for (PipeConnection* connection : attached_) connection->shut_down();
 }
 
 bool Cancellation::cancelled() const {
@@ -14,17 +16,18 @@ bool Cancellation::cancelled() const {
 }
 
 CancellationScope::CancellationScope(Cancellation* cancellation, PipeConnection& connection)
-    : cancellation_(cancellation) {
+    : cancellation_(cancellation), connection_(connection) {
   if (cancellation_ == nullptr) return;
   const std::lock_guard lock(cancellation_->mutex_);
-  cancellation_->attached_ = &connection;
-  if (cancellation_->cancelled_) connection.shut_down();
+  cancellation_->attached_.push_back(&connection_);
+  if (cancellation_->cancelled_) connection_.shut_down();
 }
 
 CancellationScope::~CancellationScope() {
   if (cancellation_ == nullptr) return;
   const std::lock_guard lock(cancellation_->mutex_);
-  cancellation_->attached_ = nullptr;
+  auto& attached = cancellation_->attached_;
+  attached.erase(std::remove(attached.begin(), attached.end(), &connection_), attached.end());
 }
 
 }  // namespace sorvane

@@ -1,9 +1,11 @@
-// Ending a conversation from another thread: the thread that holds the
-// conversation attaches its connection; cancel() shuts that connection down
-// at once, so the blocked read returns and the conversation ends.
+// Ending conversations from another thread: each thread that holds a
+// conversation attaches its connection; cancel() shuts every attached
+// connection down at once, so the blocked reads return and the conversations
+// end. One conversation or a whole fleet of them.
 #pragma once
 
 #include <mutex>
+#include <vector>
 
 #include "ipc/connection.h"
 
@@ -21,7 +23,7 @@ class Cancellation {
 
   mutable std::mutex mutex_;
   bool cancelled_ = false;
-  PipeConnection* attached_ = nullptr;
+  std::vector<PipeConnection*> attached_;
 };
 
 // Attaches `connection` to `cancellation` (which may be null: nothing to do)
@@ -37,6 +39,7 @@ class CancellationScope {
 
  private:
   Cancellation* cancellation_;
+  PipeConnection& connection_;
 };
 
 }  // namespace sorvane

@@ -11,15 +11,6 @@ namespace {
 
 ToolError broken(const IoError& error) { return connection_broken(error.text); }
 
-// The envelope, checked to fit in one frame, before anything is opened.
-Result<std::string, ToolError> encode_to_send(const Request& request) {
-  auto encoded = encode_request(request);
-  if (!encoded) return fail(connection_broken(encoded.error()));
-  if (auto fits = check_fits_one_frame(encoded->size()); !fits)
-    return fail(std::move(fits).error());
-  return std::move(*encoded);
-}
-
 // Tells the events of every read that brought bytes, before any frame is whole.
 class ArrivalReporter final : public ByteReader {
  public:
@@ -47,9 +38,18 @@ Result<void, ToolError> check_fits_one_frame(std::size_t envelope_size) {
                                            std::to_string(MAX_FRAME_LEN) + " 字节（16 MiB）"});
 }
 
+// Checked before anything is opened.
+Result<std::string, ToolError> encode_for_one_frame(const Request& request) {
+  auto encoded = encode_request(request);
+  if (!encoded) return fail(connection_broken(encoded.error()));
+  if (auto fits = check_fits_one_frame(encoded->size()); !fits)
+    return fail(std::move(fits).error());
+  return std::move(*encoded);
+}
+
 FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
                     ConversationEvents& events) {
-  auto encoded = encode_to_send(request);
+  auto encoded = encode_for_one_frame(request);
   if (!encoded) return fail(std::move(encoded).error());
   const ByteSpan envelope = as_bytes(*encoded);
   return converse(from_peer, to_peer, std::span(&envelope, 1), events);
@@ -84,7 +84,7 @@ FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, std::span<const 
 
 FinalReply converse(std::string_view endpoint_name, const Request& request,
                     ConversationEvents& events, Cancellation* cancellation) {
-  auto encoded = encode_to_send(request);
+  auto encoded = encode_for_one_frame(request);
   if (!encoded) return fail(std::move(encoded).error());
   auto connection = connect(endpoint_name);
   if (!connection) return fail(to_tool_error(connection.error()));

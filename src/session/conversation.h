@@ -43,6 +43,9 @@ using FinalReply = Result<Reply, ToolError>;
 // naming the limit) before anything is sent.
 Result<void, ToolError> check_fits_one_frame(std::size_t envelope_size);
 
+// The request's envelope, refused as above when it cannot go in one frame.
+Result<std::string, ToolError> encode_for_one_frame(const Request& request);
+
 // The conversation over an open byte stream.
 FinalReply converse(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
                     ConversationEvents& events);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,9 +16,12 @@
 
 #include "base/io.h"
 #include "base/result.h"
+#include "ipc/cancellation.h"
 #include "protocol/error_code.h"
 #include "protocol/reply.h"
+#include "protocol/request.h"
 #include "session/conversation.h"
+#include "text/native_string.h"
 
 namespace sorvane {
 
@@ -66,6 +70,9 @@ struct FleetPlan {
   // After this many failed hosts no new host starts (--fail-fast is 1);
   // those running finish.
   std::optional<std::uint32_t> max_fail;
+  // How the caller's user asked for `max_fail` ("--fail-fast", "--max-fail 3"),
+  // for the line of each host not run because of it; may be empty.
+  std::string failure_policy = {};
 };
 
 // Hears of each host as it goes, from the engine's threads; the calls for
@@ -77,6 +84,87 @@ class FleetObserver {
   virtual ConversationEvents& events(std::size_t host) = 0;
   // Every host ends exactly once, run or not.
   virtual void ended(std::size_t host, const HostOutcome& outcome) = 0;
+};
+
+// What became of the host whose conversation ended with `reply`: its exit
+// code, its transfer's summary, or the error line.
+HostOutcome outcome_of(FinalReply reply);
+
+// Stops a fleet from another thread (Ctrl-C, MCP cancellation, a call's time
+// limit): no new host starts, and every open conversation is shut down at
+// once. Hosts stopped while running end with an error; those not yet started
+// with not_run.
+class FleetStop {
+ public:
+  void stop() { cancellation_.cancel(); }
+  bool stopped() const { return cancellation_.cancelled(); }
+  Cancellation& cancellation() { return cancellation_; }
+
+ private:
+  Cancellation cancellation_;
+};
+
+// One host's conversation: what run_fleet holds for each host it starts.
+using HostConverse = std::function<HostOutcome(const HostLabel& host, ConversationEvents& events)>;
+
+// Runs every host of the plan, `plan.parallel` at a time; the outcomes in the
+// plan's order. Each host: observer.events(i), `converse`, then
+// observer.ended(i, outcome). A host that the failure policy or a stop kept
+// from starting ends with not_run and the error line "not run: <why>"
+// (connect_failed), without events.
+std::vector<HostOutcome> run_fleet(const FleetPlan& plan, const HostConverse& converse,
+                                   FleetObserver& observer, FleetStop* stop = nullptr);
+
+// The same, each host's conversation on a connection that `endpoint` opens
+// when the host's turn comes, its deadline `plan.timeout` from then (a host
+// it stops: timed_out, "timed out after 30s").
+std::vector<HostOutcome> run_fleet(const FleetPlan& plan, SharedEndpoint& endpoint,
+                                   const FleetOperation& operation, FleetObserver& observer,
+                                   FleetStop* stop = nullptr);
+
+// ---- Operations ----
+
+// One command on every host: encoded once, and every host's frame is the
+// shared parts around its own quoted ID.
+class ExecOnHosts final : public FleetOperation {
+ public:
+  explicit ExecOnHosts(std::string_view command) : envelope_(encode_exec_envelope(command)) {}
+  Result<void, ToolError> frame_for(const HostLabel& host, std::vector<ByteSpan>& parts,
+                                    std::string& own) const override;
+  // Refuses (bad_request) when the frame for the longest of `ids` would not
+  // fit, so that a run can be refused before anything is asked.
+  Result<void, ToolError> check_fits(const std::vector<std::string>& ids) const;
+
+ private:
+  ExecEnvelope envelope_;
+};
+
+// The same local path (absolute) to the same remote path on every host.
+class UploadToHosts final : public FleetOperation {
+ public:
+  UploadToHosts(NativePath local, std::string remote)
+      : local_(std::move(local)), remote_(std::move(remote)) {}
+  Result<void, ToolError> frame_for(const HostLabel& host, std::vector<ByteSpan>& parts,
+                                    std::string& own) const override;
+
+ private:
+  NativePath local_;
+  std::string remote_;
+};
+
+// The same remote path from every host, each into a local path (absolute)
+// of its own.
+class DownloadFromHosts final : public FleetOperation {
+ public:
+  using LocalFor = std::function<NativePath(const HostLabel&)>;
+  DownloadFromHosts(std::string remote, LocalFor local_for)
+      : remote_(std::move(remote)), local_for_(std::move(local_for)) {}
+  Result<void, ToolError> frame_for(const HostLabel& host, std::vector<ByteSpan>& parts,
+                                    std::string& own) const override;
+
+ private:
+  std::string remote_;
+  LocalFor local_for_;
 };
 
 }  // namespace sorvane
