@@ -80,6 +80,8 @@ std::vector<Result<std::string, ToolError>> landing_folders(std::span<const Host
   return folders;
 }
 
+namespace {
+
 Result<NativePath, ToolError> make_landing_folder(const NativePath& local,
                                                   std::string_view folder) {
   NativePath path = local;
@@ -93,6 +95,20 @@ Result<NativePath, ToolError> make_landing_folder(const NativePath& local,
                                                      made.error().text});
   }
   return path;
+}
+
+}  // namespace
+
+DownloadFromHosts::LocalFor landing_folder_for(std::span<const HostLabel> hosts, NativePath local) {
+  std::map<std::string, Result<std::string, ToolError>> folders;
+  auto named = landing_folders(hosts);
+  for (std::size_t i = 0; i < hosts.size(); ++i) folders.emplace(hosts[i].id, std::move(named[i]));
+  return [folders = std::move(folders),
+          local = std::move(local)](const HostLabel& host) -> Result<NativePath, ToolError> {
+    const auto& folder = folders.at(host.id);
+    if (!folder) return fail(folder.error());
+    return make_landing_folder(local, *folder);
+  };
 }
 
 }  // namespace sorvane

@@ -29,8 +29,10 @@ bool is_safe_folder_name(std::string_view name);
 // is not run.
 std::vector<Result<std::string, ToolError>> landing_folders(std::span<const HostLabel> hosts);
 
-// `local`/`folder`, created with any missing folder above it; a failure is
-// the host's error.
-Result<NativePath, ToolError> make_landing_folder(const NativePath& local, std::string_view folder);
+// Each host's landing folder under `local` (absolute), made with any
+// missing folder above it when the host's turn comes, so that a host that
+// never starts leaves no folder behind. A host without a folder name, or
+// whose folder cannot be made, gets the error.
+DownloadFromHosts::LocalFor landing_folder_for(std::span<const HostLabel> hosts, NativePath local);
 
 }  // namespace sorvane

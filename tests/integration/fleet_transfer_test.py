@@ -48,8 +48,8 @@ class FleetTransfers(unittest.TestCase):
         self.peer.__exit__(None, None, None)
         self._tmp.cleanup()
 
-    def run_tool(self, *args, **options):
-        return harness.run([str(a) if isinstance(a, Path) else a for a in args], env=self.peer.env, **options)
+    def run_tool(self, *args, env=None, **options):
+        return harness.run(list(args), env=dict(self.peer.env, **(env or {})), **options)
 
     def json_lines(self, result):
         return sorted((json.loads(line) for line in result.stdout.decode().splitlines()), key=lambda o: o["id"])
