@@ -38,10 +38,12 @@ constexpr std::string_view EXEC_LONG_ABOUT =
     "Opens a temporary connection, runs the command in the login shell, and closes it. "
     "The command gets no stdin. The exit code is the remote command's.\n"
     "\n"
-    "With several hosts (ID,ID,... or --query) the command runs on each, --parallel at a time, "
-    "and every line of output goes to the stream it came on behind its host's name. The exit "
-    "code is then 0 when every host exited 0, 255 when any host could not be run (its error line "
-    "says why), and 1 otherwise.";
+    "With several hosts (ID,ID,..., --query or --hosts-file) the command runs on each, "
+    "--parallel at a time, and every line of output goes to the stream it came on behind its "
+    "host's name. With --fail-fast or --max-fail N no more hosts start after that many have "
+    "failed, and the rest are reported as not run. The exit code is then 0 when every host "
+    "exited 0, 255 when any host could not be run or was not run (its error line says why), and "
+    "1 otherwise.";
 constexpr std::string_view UPLOAD_ABOUT = "Copy a local file or folder to a saved host";
 constexpr std::string_view UPLOAD_LONG_ABOUT =
     "Copy a local file or folder to a saved host.\n"

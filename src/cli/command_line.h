@@ -14,7 +14,7 @@
 #include "base/duration.h"
 #include "base/result.h"
 #include "output/parse_outcome.h"
-#include "session/capped_output.h"
+#include "session/stream_capture.h"
 #include "session/operation.h"
 #include "text/native_string.h"
 

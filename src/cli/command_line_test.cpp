@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 namespace sorvane {
@@ -164,6 +165,59 @@ TEST(Parse, ExecOnSeveralHosts) {
     auto cli = parse_words(c.words);
     const std::string got = cli ? describe_several(std::get<Cli::Exec>(cli->command))
                                 : cli.error().text.substr(0, cli.error().text.find('\n'));
+    EXPECT_EQ(got, c.expected);
+  }
+}
+
+// Upload and download take the hosts as exec does; without IDs the paths
+// move up one place.
+TEST(Parse, TransfersOnSeveralHosts) {
+  struct Case {
+    std::vector<std::string> words;
+    std::string expected;  // the record, or the first line of the error
+  };
+  auto describe_fleet = [](const Cli& cli) {
+    return std::visit(
+        [&](const auto& c) -> std::string {
+          if constexpr (std::is_base_of_v<FleetOptions, std::decay_t<decltype(c)>>) {
+            const auto policy = failure_policy(c);
+            return describe(cli) + " query=" + optional_text(c.query) +
+                   " file=" + (c.hosts_file ? native_to_utf8_lossy(*c.hosts_file) : "none") +
+                   " parallel=" + std::to_string(c.parallel) +
+                   " policy=" + (policy ? policy->second : "none");
+          }
+          return "";
+        },
+        cli.command);
+  };
+  const Case cases[] = {
+      {{"upload", "-q", "web", "a.zip", "~"},
+       "upload id='' local='a.zip' remote='~' json=0 query='web' file=none parallel=8 "
+       "policy=none"},
+      {{"download", "--hosts-file", "f", "/var/log", ".", "--fail-fast"},
+       "download id='' remote='/var/log' local='.' json=0 query=none file=f parallel=8 "
+       "policy=--fail-fast"},
+      {{"upload", "a,b", "x", "y", "--parallel", "2", "--max-fail", "3", "--json"},
+       "upload id='a,b' local='x' remote='y' json=1 query=none file=none parallel=2 "
+       "policy=--max-fail 3"},
+      {{"exec", "--hosts-file", "-", "up", "--max-fail", "1"},
+       "exec id='' command='up' stdin=0 query=none file=- parallel=8 policy=--max-fail 1"},
+      {{"upload", "-q", "web", "a"}, "error: REMOTE is required"},
+      {{"download", "-q", "web"}, "error: REMOTE is required"},
+      {{"upload", "-q", "web", "a", "b", "c"}, "error: ID excludes --query"},
+      {{"download", "--hosts-file", "f", "r", ""},
+       "error: LOCAL: a value is required but none was supplied"},
+      {{"upload", "ID", "a", "b", "--fail-fast"}, "error: unexpected argument '--fail-fast' found"},
+      {{"exec", "-q", "w", "--hosts-file", "f", "up"}, "error: --query excludes --hosts-file"},
+      {{"exec", "--hosts-file", "-", "--stdin"},
+       "error: --hosts-file - excludes --stdin: both would read stdin"},
+      {{"exec", "a,b", "up", "--max-fail", "0"},
+       "error: --max-fail: not a number of hosts (1 or more): 0"},
+  };
+  for (const auto& c : cases) {
+    auto cli = parse_words(c.words);
+    const std::string got =
+        cli ? describe_fleet(*cli) : cli.error().text.substr(0, cli.error().text.find('\n'));
     EXPECT_EQ(got, c.expected);
   }
 }

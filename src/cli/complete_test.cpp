@@ -23,7 +23,7 @@ std::vector<HostInfo> hosts() {
 }
 
 TEST(Complete, OffersWhatTheParserWouldTakeAtTheCursor) {
-  const std::vector<std::string> TRANSFER_OPTIONS = {
+  const std::vector<std::string> transfer_options = {
       "-h",     "--help",     "-q",        "--query",     "--hosts-file",
       "--json", "--parallel", "--timeout", "--fail-fast", "--max-fail"};
   const std::vector<Case> cases = {
@@ -42,11 +42,11 @@ TEST(Complete, OffersWhatTheParserWouldTakeAtTheCursor) {
       {{"exec", "-q", "web", ""}, {}},  // the command, with the hosts chosen by the query
       {{"upload", "x,web"}, {"x,a1b2c3d4e5f60718"}},
       {{"upload", "--hosts-file", "f", "."}, {}, true},  // the local path, with no ID
-      {{"upload", "x", "-"}, TRANSFER_OPTIONS},
+      {{"upload", "x", "-"}, transfer_options},
       {{"upload", "x", "."}, {}, true},
       {{"upload", "x", "y", ""}, {}},
       {{"download", "--json", "x", "y", ""}, {}, true},
-      {{"download", "x", "y", "z", ""}, TRANSFER_OPTIONS},
+      {{"download", "x", "y", "z", ""}, transfer_options},
       {{"help", "up"}, {"upload"}},
       {{"help", "exec", ""}, {}},
       {{"nosuch", ""}, {}},

@@ -7,6 +7,7 @@
 #include "output/console_sink.h"
 #include "output/inert_text.h"
 #include "platform/std_streams.h"
+#include "session/conversation.h"
 #include "session/operation.h"
 
 namespace sorvane {
@@ -26,7 +27,9 @@ std::uint32_t prepare_and_run_conversation(Cli cli, OutputStreams& streams) {
   }
   const NativePath directory = data_dir();
   const std::string endpoint = pipe_name(directory);
-  return run_conversation(endpoint, *request, streams);
+  // session/ connects and converses; output/ renders what it is handed.
+  return run_conversation(
+      [&](ConversationEvents& events) { return converse(endpoint, *request, events); }, streams);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "mcp/confirmation.h"
 #include "protocol/error_code.h"
+#include "session/hosts.h"
 #include "text/native_string.h"
 
 namespace sorvane::mcp {
@@ -81,18 +82,12 @@ class IgnoredEvents final : public ConversationEvents {
 // The host's name and address, for the question to the user.
 Result<HostInfo, ToolError> look_up_host(const std::string& id, const Converse& converse) {
   IgnoredEvents ignored;
-  auto reply = converse(Request{Request::List{}}, ignored);
-  if (!reply) return fail(std::move(reply).error());
-  if (auto* error = std::get_if<Reply::Error>(&reply->value)) {
-    return fail(ToolError{error->code, std::move(error->message)});
+  auto hosts = hosts_of(converse(Request{Request::List{}}, ignored));
+  if (!hosts) return fail(std::move(hosts).error());
+  for (HostInfo& host : *hosts) {
+    if (host.id == id) return std::move(host);
   }
-  if (auto* hosts = std::get_if<Reply::Hosts>(&reply->value)) {
-    for (HostInfo& host : hosts->hosts) {
-      if (host.id == id) return std::move(host);
-    }
-    return fail(ToolError{ErrorCode::HostNotFound, "no saved host has the ID " + id});
-  }
-  return fail(connection_broken("unexpected reply to the host list"));
+  return fail(ToolError{ErrorCode::HostNotFound, "no saved host has the ID " + id});
 }
 
 // The text of an error result: the error line.

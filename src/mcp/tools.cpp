@@ -13,6 +13,7 @@
 #include "mcp/options.h"
 #include "protocol/error_code.h"
 #include "session/operation.h"
+#include "session/stream_capture.h"
 #include "text/utf8.h"
 
 namespace sorvane::mcp {
@@ -321,44 +322,15 @@ Result<Built, ToolError> build(ToolId tool, const Json& json, const Options& opt
 
 // ---- Conversations ----
 
-// The last `capacity` bytes of a stream, in a ring: memory stays at the
-// capacity however long the stream runs.
-class TailRing {
- public:
-  explicit TailRing(std::size_t capacity) : capacity_(capacity) {}
-
-  void append(std::string_view bytes) {
-    if (bytes.size() >= capacity_) {
-      ring_.assign(bytes.substr(bytes.size() - capacity_));
-      oldest_ = 0;
-      return;
-    }
-    const std::size_t filling = std::min(capacity_ - ring_.size(), bytes.size());
-    ring_.append(bytes.substr(0, filling));
-    bytes.remove_prefix(filling);
-    while (!bytes.empty()) {
-      const std::size_t run = std::min(capacity_ - oldest_, bytes.size());
-      ring_.replace(oldest_, run, bytes.substr(0, run));
-      oldest_ = (oldest_ + run) % capacity_;
-      bytes.remove_prefix(run);
-    }
-  }
-  // Oldest byte first.
-  std::string contents() const { return ring_.substr(oldest_) + ring_.substr(0, oldest_); }
-
- private:
-  std::size_t capacity_;
-  std::string ring_;
-  std::size_t oldest_ = 0;  // where the next byte overwrites, once full
-};
-
 // Each output stream whole up to the limit. Past it the first half and the
 // last half of the limit are kept, as a log's end is where its error is; the
 // middle is read and dropped. Progress goes to the report, when there is one.
 class CallEvents final : public ConversationEvents {
  public:
   CallEvents(std::uint64_t limit, ProgressReport report)
-      : limit_(limit), report_(std::move(report)), stdout_(limit), stderr_(limit) {}
+      : report_(std::move(report)),
+        stdout_(limit, StreamCapture::Keep::HeadAndTail),
+        stderr_(limit, StreamCapture::Keep::HeadAndTail) {}
 
   // Every byte that arrives keeps an idle time limit from passing, whether
   // or not it completes a frame.
@@ -371,12 +343,7 @@ class CallEvents final : public ConversationEvents {
   }
   IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
     received_ += chunk.size();
-    Captured& captured = stream == RemoteStream::Stdout ? stdout_ : stderr_;
-    std::string_view bytes(reinterpret_cast<const char*>(chunk.data()), chunk.size());
-    captured.seen += bytes.size();
-    const std::size_t to_head = std::min(captured.head_room(), bytes.size());
-    captured.head.append(bytes.substr(0, to_head));
-    captured.tail.append(bytes.substr(to_head));
+    (stream == RemoteStream::Stdout ? stdout_ : stderr_).append(chunk);
     return {};
   }
   void progress(const TransferCounters& counters) override {
@@ -386,42 +353,22 @@ class CallEvents final : public ConversationEvents {
   // No exit code: the time limit passed first, and the output is what came.
   Json exec_result(std::optional<std::int32_t> exit_code) const {
     Json result = {{"exit_code", exit_code ? Json(*exit_code) : Json(nullptr)},
-                   {"stdout", stdout_.text(limit_)},
-                   {"stderr", stderr_.text(limit_)},
-                   {"stdout_truncated", stdout_.omitted(limit_) > 0},
-                   {"stderr_truncated", stderr_.omitted(limit_) > 0},
-                   {"stdout_omitted", stdout_.omitted(limit_)},
-                   {"stderr_omitted", stderr_.omitted(limit_)}};
+                   {"stdout", stdout_.text()},
+                   {"stderr", stderr_.text()},
+                   {"stdout_truncated", stdout_.truncated()},
+                   {"stderr_truncated", stderr_.truncated()},
+                   {"stdout_omitted", stdout_.omitted()},
+                   {"stderr_omitted", stderr_.omitted()}};
     if (!exit_code) result["timed_out"] = true;
     return result;
   }
 
  private:
-  struct Captured {
-    explicit Captured(std::uint64_t limit)
-        : head_limit(static_cast<std::size_t>(limit - limit / 2)),
-          tail(static_cast<std::size_t>(limit / 2)) {}
-
-    std::size_t head_room() const { return head_limit - head.size(); }
-    std::uint64_t omitted(std::uint64_t limit) const { return seen > limit ? seen - limit : 0; }
-    // Repaired apart where bytes were cut out, so that neither half borrows
-    // a character's bytes from the other.
-    std::string text(std::uint64_t limit) const {
-      if (omitted(limit) == 0) return text::utf8_lossy(head + tail.contents());
-      return text::utf8_lossy(head) + text::utf8_lossy(tail.contents());
-    }
-
-    std::size_t head_limit;
-    std::string head;
-    TailRing tail;
-    std::uint64_t seen = 0;
-  };
-  std::uint64_t limit_;
   ProgressReport report_;
   CallTimer* timer_ = nullptr;
   std::atomic<std::uint64_t> received_ = 0;
-  Captured stdout_;
-  Captured stderr_;
+  StreamCapture stdout_;
+  StreamCapture stderr_;
 };
 
 ToolError unexpected_reply() { return connection_broken("unexpected reply for this tool"); }

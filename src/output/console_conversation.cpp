@@ -9,7 +9,6 @@
 #include "output/remote_output.h"
 #include "output/transfer_output.h"
 #include "protocol/error_code.h"
-#include "session/conversation.h"
 
 namespace sorvane {
 namespace {
@@ -79,16 +78,16 @@ std::uint32_t finish(FinalReply reply, OutputStreams& streams, ConsoleEvents& ev
 
 }  // namespace
 
-std::uint32_t run_conversation(std::string_view endpoint_name, const Request& request,
-                               OutputStreams& streams) {
+std::uint32_t run_conversation(const HeldConversation& conversation, OutputStreams& streams) {
   ConsoleEvents events(streams);
-  return finish(converse(endpoint_name, request, events), streams, events);
+  return finish(conversation(events), streams, events);
 }
 
 std::uint32_t run_conversation(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,
                                OutputStreams& streams) {
-  ConsoleEvents events(streams);
-  return finish(converse(from_peer, to_peer, request, events), streams, events);
+  return run_conversation(
+      [&](ConversationEvents& events) { return converse(from_peer, to_peer, request, events); },
+      streams);
 }
 
 }  // namespace sorvane

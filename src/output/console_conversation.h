@@ -4,18 +4,22 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
+#include <functional>
 
 #include "base/io.h"
 #include "output/console_sink.h"
 #include "protocol/request.h"
+#include "session/conversation.h"
 
 namespace sorvane {
 
-// Connects to `endpoint_name` and runs the conversation. Returns the exit
-// status: 0, 1, 255 or the remote command's code (32 bits).
-std::uint32_t run_conversation(std::string_view endpoint_name, const Request& request,
-                               OutputStreams& streams);
+// A conversation that session/ holds (connecting first, if it must),
+// telling `events` as it goes.
+using HeldConversation = std::function<FinalReply(ConversationEvents& events)>;
+
+// Renders the events that `conversation` hands over and its final reply.
+// Returns the exit status: 0, 1, 255 or the remote command's code (32 bits).
+std::uint32_t run_conversation(const HeldConversation& conversation, OutputStreams& streams);
 
 // The same over a byte stream that is already open.
 std::uint32_t run_conversation(ByteReader& from_peer, ByteWriter& to_peer, const Request& request,

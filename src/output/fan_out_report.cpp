@@ -4,7 +4,6 @@
 
 #include "output/inert_text.h"
 #include "protocol/json_quote.h"
-#include "text/utf8.h"
 
 namespace sorvane {
 namespace {
@@ -19,8 +18,6 @@ void append_member(std::string& line, std::string_view key, std::string_view jso
   append_json_string(line, key);
   line.append(":").append(json_value);
 }
-
-std::string quoted_text(std::string_view bytes) { return json_quote(text::utf8_lossy(bytes)); }
 
 std::string boolean(bool value) { return value ? "true" : "false"; }
 
@@ -47,12 +44,12 @@ std::string count_json(const std::optional<TransferSummary>& transfer,
 }  // namespace
 
 std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
-                           const CappedOutput& out, const CappedOutput& err) {
+                           const StreamCapture& out, const StreamCapture& err) {
   std::string line = host_line_start(host);
   append_member(line, "exit_code",
                 outcome.exit_code ? std::to_string(*outcome.exit_code) : std::string("null"));
-  append_member(line, "stdout", quoted_text(out.bytes()));
-  append_member(line, "stderr", quoted_text(err.bytes()));
+  append_member(line, "stdout", json_quote(out.text()));
+  append_member(line, "stderr", json_quote(err.text()));
   append_member(line, "stdout_truncated", boolean(out.truncated()));
   append_member(line, "stderr_truncated", boolean(err.truncated()));
   append_member(line, "error", error_json(outcome));
@@ -91,7 +88,9 @@ std::string fan_out_summary(std::span<const HostLabel> hosts,
     line.append(separator);
     append_inert(line, hosts[i].label);
     line.append("（");
-    if (outcome.error) {
+    if (outcome.not_run) {
+      line.append("未运行");
+    } else if (outcome.error) {
       line.append(code_word(outcome.error->code));
     } else if (outcome.transfer) {
       line.append(std::to_string(outcome.transfer->failed)).append(" 个文件失败");

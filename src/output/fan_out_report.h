@@ -8,8 +8,8 @@
 #include <string>
 
 #include "protocol/error_code.h"
-#include "session/capped_output.h"
 #include "session/fleet.h"
+#include "session/stream_capture.h"
 
 namespace sorvane {
 
@@ -17,7 +17,7 @@ namespace sorvane {
 // "stderr_truncated","error","timed_out"} on one line, ending with a line
 // feed.
 std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
-                           const CappedOutput& out, const CappedOutput& err);
+                           const StreamCapture& out, const StreamCapture& err);
 
 // {"id","name","files","bytes","failed","failures","error"} on one line,
 // ending with a line feed: a transfer's summary, the counts null and no

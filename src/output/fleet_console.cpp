@@ -69,8 +69,8 @@ class HostCapture final : public HostEvents {
  private:
   SharedConsole& console_;
   const HostLabel& host_;
-  CappedOutput out_;
-  CappedOutput err_;
+  StreamCapture out_;
+  StreamCapture err_;
 };
 
 }  // namespace

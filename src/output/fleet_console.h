@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "output/console_sink.h"
-#include "session/capped_output.h"
 #include "session/conversation.h"
 #include "session/fleet.h"
+#include "session/stream_capture.h"
 
 namespace sorvane {
 
