@@ -157,6 +157,30 @@ class Uploads(FleetTransfers):
         ])
         self.assertEqual((remote / "a.txt").read_bytes(), TREE["a.txt"])
 
+    def test_hosts_from_stdin_and_a_stop_after_the_first_failure(self):
+        ok = {"files": 1, "bytes": 6, "failed": 0, "failures": [], "error": None}
+        cases = [
+            (["--hosts-file", "-"], "%s\n# the web servers\n\n%s\n" % (WEB1, WEB2), 0, {WEB1: ok, WEB2: ok}),
+            (["--parallel", "1", "--fail-fast", "nope," + WEB1], "", 255, {
+                "nope": "sorvane: [host_not_found] 找不到主机 nope",
+                WEB1: "sorvane: [connect_failed] not run: 1 host failed (--fail-fast)"}),
+        ]
+        for index, (hosts, stdin, status, expected) in enumerate(cases):
+            with self.subTest(hosts=hosts):
+                remote = self.dir / ("remote-%d" % index)
+                remote.mkdir()
+                result = self.run_tool("upload", *hosts, host_path(self.tree / "a.txt"), host_path(remote),
+                                       stdin=stdin.encode())
+                self.assertEqual((result.status, result.stderr), (status, b""))
+                found = {o["id"]: o for o in self.json_lines(result)}
+                self.assertEqual(found.keys(), expected.keys())
+                for host, want in expected.items():
+                    if isinstance(want, str):
+                        self.assertEqual((found[host]["files"], found[host]["error"]), (None, want))
+                    else:
+                        self.assertEqual({k: v for k, v in found[host].items() if k not in ("id", "name")}, want)
+                self.assertEqual(files_under(remote), {"a.txt": TREE["a.txt"]} if status == 0 else {})
+
 
 if __name__ == "__main__":
     unittest.main()
