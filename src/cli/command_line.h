@@ -14,8 +14,8 @@
 #include "base/duration.h"
 #include "base/result.h"
 #include "output/parse_outcome.h"
-#include "session/stream_capture.h"
 #include "session/operation.h"
+#include "session/stream_capture.h"
 #include "text/native_string.h"
 
 namespace sorvane {
