@@ -43,7 +43,8 @@ constexpr std::string_view EXEC_LONG_ABOUT =
     "host's name. With --fail-fast or --max-fail N no more hosts start after that many have "
     "failed, and the rest are reported as not run. The exit code is then 0 when every host "
     "exited 0, 255 when any host could not be run or was not run (its error line says why), and "
-    "1 otherwise.";
+    "1 otherwise. With --gather (-b), once every host has ended, hosts with the same output and "
+    "result are shown once, each group under a header naming its hosts.";
 constexpr std::string_view UPLOAD_ABOUT = "Copy a local file or folder to a saved host";
 constexpr std::string_view UPLOAD_LONG_ABOUT =
     "Copy a local file or folder to a saved host.\n"
@@ -288,6 +289,7 @@ struct Definition {
   std::string id, command, local, remote;
   bool json = false;
   bool use_stdin = false;
+  bool gather = false;
   unsigned parallel = DEFAULT_PARALLEL;  // checked as text first
   std::string timeout;
   std::string hosts_file;
@@ -393,6 +395,10 @@ void Definition::add_exec() {
       exec->add_option("--max-output", max_output,
                        "With --json: bytes of each stream kept per host (default 1048576)")
           ->type_name("BYTES"));
+  fleet.several_hosts_only.push_back(
+      add_flag(exec, "-b,--gather", gather,
+               "With several hosts: once every host has ended, show hosts with the same output "
+               "and result once, each group under one header"));
 }
 
 void Definition::add_transfer(CLI::App* sub, std::string_view query_help) {
@@ -585,6 +591,7 @@ Result<Cli, MissingArgument> exec_from(const Definition& d) {
     return fail(MissingArgument{"COMMAND is required unless --stdin is given"});
   }
   exec.max_output = d.max_output;
+  exec.gather = d.gather;
   return Cli{std::move(exec)};
 }
 

@@ -51,6 +51,7 @@ struct Cli {
   struct Exec : Operation::Exec, FleetOptions {
     explicit Exec(Operation::Exec exec = {}) : Operation::Exec(std::move(exec)) {}
     std::uint64_t max_output = DEFAULT_MAX_OUTPUT;
+    bool gather = false;  // identical results shown once, after every host has ended
   };
   struct Upload : Operation::Upload, FleetOptions {
     explicit Upload(Operation::Upload upload = {}, bool json_wanted = false)

@@ -11,6 +11,7 @@
 #include "output/colour.h"
 #include "output/fan_out_report.h"
 #include "output/fleet_console.h"
+#include "output/gathered_output.h"
 #include "output/inert_text.h"
 #include "output/transfer_fleet_report.h"
 #include "platform/std_streams.h"
@@ -46,9 +47,24 @@ FleetPlan fleet_plan(const FanOutPlan& plan) {
   return fleet;
 }
 
+// --gather: nothing until every host has ended, then each group of equal
+// results once, the summary and the status.
+std::uint32_t show_gathered(const FleetPlan& fleet, const FanOutPlan& plan, OutputStreams& streams,
+                            const std::function<std::vector<HostOutcome>(FleetObserver&)>& run) {
+  GatheredOutput gathered(fleet.hosts.size());
+  (void)run(gathered);  // each outcome, as ended() heard it, is in `gathered`
+  auto shown = plan.json
+                   ? gathered.write_json(plan.hosts, streams.out, plan.max_output)
+                   : gathered.write_text(plan.hosts, streams, plan.colour_out, plan.colour_err);
+  if (!shown) return report(streams.err, connection_broken(shown.error().text));
+  if (plan.summary) (void)streams.err.write_all(fan_out_summary(plan.hosts, gathered.outcomes()));
+  return fan_out_status(gathered.outcomes());
+}
+
 // The fleet on the console: each host as it goes, then the summary and status.
 std::uint32_t show_fleet(const FleetPlan& fleet, const FanOutPlan& plan, OutputStreams& streams,
                          const std::function<std::vector<HostOutcome>(FleetObserver&)>& run) {
+  if (plan.gather) return show_gathered(fleet, plan, streams, run);
   SharedConsole console(streams);
   FleetConsole shown(fleet.hosts, {plan.json, plan.max_output, plan.colour_out, plan.colour_err},
                      console);
@@ -114,6 +130,7 @@ FanOutPlan plan_of(const Cli::Exec& exec, std::vector<HostLabel> hosts, OutputSt
   plan.colour_out = colour_on(streams.out, StdStream::Output);
   plan.colour_err = colour_on(streams.err, StdStream::Error);
   plan.summary = streams.err.is_terminal();
+  plan.gather = exec.gather;
   if (auto policy = failure_policy(exec)) std::tie(plan.max_fail, plan.failure_policy) = *policy;
   return plan;
 }

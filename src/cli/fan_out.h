@@ -31,6 +31,7 @@ struct FanOutPlan {
   bool colour_out = false;  // colour the prefixes on standard output
   bool colour_err = false;  // ... and on standard error
   bool summary = false;     // the summary line at the end
+  bool gather = false;      // equal results shown once, after every host has ended
   std::optional<std::uint32_t> max_fail = {};
   std::string failure_policy = {};  // how the user asked for max_fail
 };

@@ -136,17 +136,19 @@ std::optional<ChainBreak> find_chain_break(std::string_view log) {
 }
 
 std::vector<std::size_t> unfinished_calls(std::string_view log) {
-  std::map<std::string, std::size_t> started;  // call -> its line
+  // (call, host) -> its line: a call on several hosts has a pair of lines per host.
+  std::map<std::pair<std::string, std::string>, std::size_t> started;
   for (std::size_t number = 1; !log.empty(); ++number) {
     const std::string_view line = log.substr(0, log.find('\n'));
     log.remove_prefix(std::min(log.size(), line.size() + 1));
     const Json parsed = parse_shallow(line);
     const auto call = parsed.is_object() ? parsed.find("call") : parsed.end();
     if (call == parsed.end() || !call->is_string()) continue;  // a line of an older server
+    auto key = std::pair(call->get<std::string>(), parsed.value("host", Json()).dump());
     if (parsed.value("event", Json()) == "started") {
-      started[call->get<std::string>()] = number;
+      started[std::move(key)] = number;
     } else {
-      started.erase(call->get<std::string>());
+      started.erase(key);
     }
   }
   std::vector<std::size_t> lines;

@@ -81,11 +81,13 @@ TEST(AuditLog, ALineCutShortKeepsItsPlaceAndTheNextStartsAfresh) {
 }
 
 // A stopped server leaves a started line without an outcome: a warning,
-// found by the call's id, whatever lies between.
+// found by the call's id and host (a call on several hosts has a pair of
+// lines for each), whatever lies between.
 TEST(AuditLog, StartedCallsWithoutAnOutcomeAreFound) {
-  const auto with = [](const char* call, bool started) {
+  const auto with = [](const char* call, bool started, const char* host = "a1b2c3d4e5f60718") {
     AuditEntry line = entry("sleep 2; touch m");
     line.call = call;
+    line.host = host;
     if (started) line.outcome.reset();
     return line;
   };
@@ -95,10 +97,13 @@ TEST(AuditLog, StartedCallsWithoutAnOutcomeAreFound) {
   log = append(log, with("a-3", false));             // refused before it started
   log += "{\"time\":\"old\",\"outcome\":\"ok\"}\n";  // an older server's line, no call
   log = append(log, with("a-4", true));
+  log = append(log, with("a-5", true, "b7c8d9e0f1a2b3c4"));
+  log = append(log, with("a-5", true, "c0ffee0000000001"));
+  log = append(log, with("a-5", false, "c0ffee0000000001"));
   const Json started = Json::parse(log.substr(0, log.find('\n')));
   EXPECT_EQ(started["event"], "started");
   EXPECT_FALSE(started.contains("outcome") || started.contains("bytes")) << started.dump();
-  EXPECT_EQ(unfinished_calls(log), (std::vector<std::size_t>{2, 6}));
+  EXPECT_EQ(unfinished_calls(log), (std::vector<std::size_t>{2, 6, 7}));
 }
 
 // Two writers with a file each, as two servers have: the file's lock keeps

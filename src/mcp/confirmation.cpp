@@ -37,11 +37,25 @@ std::string describe(const std::string& where, const Request& request) {
       request.member);
 }
 
+std::string where(const HostInfo& host) {
+  return inert(host.name) + " (" + inert(address(host)) + ")";
+}
+
+// Every host on a line of its own, so that none hides in a long line.
+std::string message_for(std::span<const HostInfo> hosts, const Request& request) {
+  if (hosts.size() == 1) return describe(where(hosts.front()), request);
+  const auto* exec = std::get_if<Request::Exec>(&request.member);
+  std::string message = std::string(exec ? "Run this command" : "Send this request") + " on " +
+                        std::to_string(hosts.size()) + " hosts?\n\n";
+  for (const HostInfo& host : hosts) message += where(host) + "\n";
+  if (exec) message += "\n" + inert(exec->command);
+  return message;
+}
+
 }  // namespace
 
-Json confirmation_question(const HostInfo& host, const Request& request) {
-  const std::string where = inert(host.name) + " (" + inert(address(host)) + ")";
-  return {{"message", describe(where, request)},
+Json confirmation_question(std::span<const HostInfo> hosts, const Request& request) {
+  return {{"message", message_for(hosts, request)},
           {"requestedSchema",
            {{"type", "object"},
             {"properties",

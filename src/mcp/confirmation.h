@@ -3,6 +3,8 @@
 // the call go on.
 #pragma once
 
+#include <span>
+
 #include <nlohmann/json.hpp>
 
 #include "protocol/reply.h"
@@ -12,9 +14,9 @@ namespace sorvane::mcp {
 
 using Json = nlohmann::ordered_json;
 
-// The message names the host (name and user@host:port) and the command, or
-// both paths; the form asks for one boolean, `confirm`.
-Json confirmation_question(const HostInfo& host, const Request& request);
+// The message names every host (name and user@host:port) and the command,
+// or both paths; the form asks for one boolean, `confirm`.
+Json confirmation_question(std::span<const HostInfo> hosts, const Request& request);
 
 // Only "accept" with `confirm` true.
 bool confirmed(const Json& answer);

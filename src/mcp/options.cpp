@@ -61,13 +61,17 @@ std::string check_byte_count(const std::string& text) {
   return parse_decimal(text) ? "" : "not a number of bytes: " + text::utf8_lossy(text);
 }
 
-std::string check_call_limit(const std::string& text) {
+// A count of calls, or of hosts, from 1 to the limit.
+std::string check_count(const std::string& text, std::string_view what) {
   const auto count = parse_decimal(text);
   return count && *count > 0 && *count <= MAX_CALL_LIMIT
              ? ""
-             : "not a number of calls from 1 to " + std::to_string(MAX_CALL_LIMIT) + ": " +
-                   text::utf8_lossy(text);
+             : "not a number of " + std::string(what) + " from 1 to " +
+                   std::to_string(MAX_CALL_LIMIT) + ": " + text::utf8_lossy(text);
 }
+
+std::string check_call_limit(const std::string& text) { return check_count(text, "calls"); }
+std::string check_parallel(const std::string& text) { return check_count(text, "hosts"); }
 
 std::string check_seconds(const std::string& text) {
   return parse_decimal(text) ? "" : "not a number of seconds: " + text::utf8_lossy(text);
@@ -131,6 +135,7 @@ struct Definition {
   std::string hosts;
   std::string max_output = std::to_string(DEFAULT_MAX_OUTPUT);
   std::string max_calls = std::to_string(DEFAULT_MAX_CALLS);
+  std::string parallel = std::to_string(DEFAULT_PARALLEL);
   std::string timeout = std::to_string(DEFAULT_TIMEOUT_SECONDS);
   std::vector<std::string> local_roots;
   std::string confirm;
@@ -154,6 +159,10 @@ struct Definition {
     app.add_option("--max-calls", max_calls,
                    "Tool calls run at once; later calls wait their turn (default 16)")
         ->check(check_call_limit)
+        ->option_text("N");
+    app.add_option("--parallel", parallel,
+                   "Hosts of one exec on several hosts run at once (default 8)")
+        ->check(check_parallel)
         ->option_text("N");
     app.add_option(
            "--timeout", timeout,
@@ -188,6 +197,7 @@ struct Definition {
     if (!hosts.empty()) options.hosts = split_list(hosts);
     options.max_output = parse_decimal(max_output).value_or(DEFAULT_MAX_OUTPUT);
     options.max_calls = parse_decimal(max_calls).value_or(DEFAULT_MAX_CALLS);
+    options.parallel = static_cast<unsigned>(parse_decimal(parallel).value_or(DEFAULT_PARALLEL));
     options.timeout_seconds = parse_decimal(timeout).value_or(DEFAULT_TIMEOUT_SECONDS);
     for (const std::string& root : local_roots) {
       if (auto path = absolute_local_path(root)) options.local_roots.push_back(std::move(*path));

@@ -20,12 +20,14 @@ namespace sorvane::mcp {
 inline constexpr std::uint64_t DEFAULT_MAX_OUTPUT = std::uint64_t{64} * 1024;
 inline constexpr std::size_t DEFAULT_MAX_CALLS = 16;
 inline constexpr std::uint64_t DEFAULT_TIMEOUT_SECONDS = 600;
+inline constexpr unsigned DEFAULT_PARALLEL = 8;
 
 struct Options {
   std::set<std::string> tools;                 // empty: every tool
   std::optional<std::set<std::string>> hosts;  // nothing: every host
   std::uint64_t max_output = DEFAULT_MAX_OUTPUT;
   std::size_t max_calls = DEFAULT_MAX_CALLS;  // tool calls running at once; the rest wait
+  unsigned parallel = DEFAULT_PARALLEL;       // hosts of one exec running at once
   std::uint64_t timeout_seconds = DEFAULT_TIMEOUT_SECONDS;  // 0: no limit
   std::vector<NativePath> local_roots;                      // absolute
   std::set<std::string> confirm;                            // tools the user confirms call by call

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "ipc/endpoint.h"
+#include "ipc/shared_endpoint.h"
 #include "mcp/audit_log.h"
 #include "mcp/line_reader.h"
 #include "mcp/server.h"
@@ -60,6 +61,11 @@ std::uint32_t run(std::span<const NativeString> arguments) {
       std::move(*options), writer,
       [endpoint](const Request& request, ConversationEvents& events, Cancellation& cancellation) {
         return converse(endpoint, request, events, &cancellation);
+      },
+      [endpoint](const FleetPlan& plan, const std::string& command, FleetObserver& observer,
+                 FleetStop& stop) {
+        SharedEndpoint shared(endpoint);
+        return run_fleet(plan, shared, ExecOnHosts(command), observer, &stop);
       });
   StdInputStream in;
   LineReader lines(in);

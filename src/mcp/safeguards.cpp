@@ -1,5 +1,6 @@
 #include "mcp/safeguards.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <random>
@@ -34,7 +35,11 @@ Json given_arguments(ToolId tool, const Json& arguments) {
     if (!member(arguments, name).is_null()) recorded[name] = member(arguments, name);
   };
   if (tool == ToolId::ListHosts) keep("query");
-  if (tool == ToolId::Exec) keep("command");
+  if (tool == ToolId::Exec) {
+    keep("command");
+    keep("hosts");  // on several hosts, what was asked for, should the call be refused
+    keep("query");
+  }
   if (tool == ToolId::Download) keep("remote");
   if (tool == ToolId::Upload || tool == ToolId::Download) keep("local");
   if (tool == ToolId::Upload) keep("remote");
@@ -123,12 +128,15 @@ std::string random_call_prefix() {
 
 class RecordingEvents final : public ConversationEvents {
  public:
-  RecordingEvents(ConversationEvents& inner, CallRecord& record) : inner_(inner), record_(record) {}
+  // `host`: one host of several, whose bytes are counted apart too.
+  RecordingEvents(ConversationEvents& inner, CallRecord& record, std::string host = {})
+      : inner_(inner), record_(record), host_(std::move(host)) {}
 
   IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
     {
       const std::lock_guard lock(record_.mutex_);
       record_.bytes_ += chunk.size();
+      if (!host_.empty()) record_.host_bytes_[host_] += chunk.size();
     }
     return inner_.output(stream, chunk);
   }
@@ -144,7 +152,30 @@ class RecordingEvents final : public ConversationEvents {
  private:
   ConversationEvents& inner_;
   CallRecord& record_;
+  std::string host_;
 };
+
+namespace {
+
+// Each host's events counted on the record as they pass.
+class RecordingObserver final : public FleetObserver {
+ public:
+  RecordingObserver(FleetObserver& inner, CallRecord& record, const FleetPlan& plan)
+      : inner_(inner), record_(record), plan_(plan), recorders_(plan.hosts.size()) {}
+
+  ConversationEvents& events(std::size_t host) override {
+    return recorders_.at(host).emplace(inner_.events(host), record_, plan_.hosts.at(host).id);
+  }
+  void ended(std::size_t host, const HostOutcome& outcome) override { inner_.ended(host, outcome); }
+
+ private:
+  FleetObserver& inner_;
+  CallRecord& record_;
+  const FleetPlan& plan_;
+  std::vector<std::optional<RecordingEvents>> recorders_;  // each touched by its host's thread
+};
+
+}  // namespace
 
 CallRecord::CallRecord(std::string id, ToolId tool, const Json& arguments)
     : id_(std::move(id)),
@@ -212,34 +243,80 @@ std::optional<ToolError> Safeguards::admit(CallRecord& record, const Request& re
     const std::lock_guard lock(record.mutex_);
     record.arguments_ = sent_arguments(request);
   }
-  const auto decide = [&](CallOutcome outcome, ToolError error) {
-    const std::lock_guard lock(record.mutex_);
-    record.decided_ = outcome;
-    return std::optional(std::move(error));
-  };
   if (auto refusal = check_local_path(request, cancellation)) {
-    return decide(CallOutcome::Refused, std::move(*refusal));
+    return decide(record, CallOutcome::Refused, std::move(*refusal));
   }
   if (auto unrecorded = write_started(record)) {
-    return decide(CallOutcome::Refused, std::move(*unrecorded));
+    return decide(record, CallOutcome::Refused, std::move(*unrecorded));
   }
-  if (confirmed_tools_.contains(std::string(tool_name(record.tool_)))) {
-    if (!client_elicits_) {
-      return decide(CallOutcome::Refused, {ErrorCode::BadRequest, std::string(NEEDS_ELICITATION)});
-    }
-    {
-      const std::lock_guard lock(record.mutex_);
-      record.admitted_ = true;  // the host lookup asks the desktop application
-    }
+  const auto look_up = [&]() -> Result<std::vector<HostInfo>, ToolError> {
     auto host = look_up_host(host_of(request), converse);
-    if (!host) return std::move(host).error();
-    if (!user_agrees(*host, request, cancellation)) {
-      return decide(CallOutcome::Declined, {ErrorCode::BadRequest, std::string(DECLINED)});
-    }
-  }
+    if (!host) return fail(std::move(host).error());
+    return std::vector<HostInfo>{std::move(*host)};
+  };
+  if (auto refusal = confirm(record, request, look_up, cancellation)) return refusal;
   const std::lock_guard lock(record.mutex_);
   record.admitted_ = true;
   return std::nullopt;
+}
+
+std::optional<ToolError> Safeguards::admit_fleet(
+    CallRecord& record, const Request& exec, const std::vector<HostLabel>& hosts,
+    const Result<std::vector<HostInfo>, ToolError>& listed, const Cancellation& cancellation) {
+  {
+    const std::lock_guard lock(record.mutex_);
+    record.arguments_ = sent_arguments(exec);
+  }
+  for (const HostLabel& host : hosts) {
+    const Json id = host.id;
+    if (auto unrecorded = write_started(record, &id)) {
+      return decide(record, CallOutcome::Refused, std::move(*unrecorded));
+    }
+    const std::lock_guard lock(record.mutex_);
+    record.started_hosts_.push_back(host.id);
+  }
+  // Every host was found in the list, or the list failed.
+  const auto look_up = [&]() -> Result<std::vector<HostInfo>, ToolError> {
+    if (!listed) return fail(listed.error());
+    std::vector<HostInfo> found;
+    for (const HostLabel& host : hosts) {
+      for (const HostInfo& info : *listed) {
+        if (info.id == host.id) found.push_back(info);
+      }
+    }
+    return found;
+  };
+  if (auto refusal = confirm(record, exec, look_up, cancellation)) return refusal;
+  const std::lock_guard lock(record.mutex_);
+  record.admitted_ = true;
+  return std::nullopt;
+}
+
+std::optional<ToolError> Safeguards::confirm(CallRecord& record, const Request& request,
+                                             const LookUpHosts& look_up,
+                                             const Cancellation& cancellation) {
+  if (!confirmed_tools_.contains(std::string(tool_name(record.tool_)))) return std::nullopt;
+  if (!client_elicits_) {
+    return decide(record, CallOutcome::Refused,
+                  {ErrorCode::BadRequest, std::string(NEEDS_ELICITATION)});
+  }
+  {
+    const std::lock_guard lock(record.mutex_);
+    record.admitted_ = true;  // the host lookup asks the desktop application
+  }
+  auto hosts = look_up();
+  if (!hosts) return std::move(hosts).error();
+  if (!user_agrees(*hosts, request, cancellation)) {
+    return decide(record, CallOutcome::Declined, {ErrorCode::BadRequest, std::string(DECLINED)});
+  }
+  return std::nullopt;
+}
+
+std::optional<ToolError> Safeguards::decide(CallRecord& record, CallOutcome outcome,
+                                            ToolError error) {
+  const std::lock_guard lock(record.mutex_);
+  record.decided_ = outcome;
+  return error;
 }
 
 std::optional<ToolError> Safeguards::check_local_path(const Request& request,
@@ -255,9 +332,9 @@ std::optional<ToolError> Safeguards::check_local_path(const Request& request,
   return std::nullopt;
 }
 
-bool Safeguards::user_agrees(const HostInfo& host, const Request& request,
+bool Safeguards::user_agrees(std::span<const HostInfo> hosts, const Request& request,
                              const Cancellation& cancellation) {
-  auto answer = requests_.ask("elicitation/create", confirmation_question(host, request),
+  auto answer = requests_.ask("elicitation/create", confirmation_question(hosts, request),
                               deadline_after(timeout_seconds_), cancellation);
   return answer && confirmed(*answer);
 }
@@ -296,6 +373,12 @@ std::optional<std::vector<std::string>> Safeguards::list_client_roots(
 
 FinalReply Safeguards::converse_recorded(CallRecord& record, const Request& request,
                                          ConversationEvents& events, const Converse& converse) {
+  {
+    const std::lock_guard lock(record.mutex_);
+    // The desktop application is asked: what follows is no refusal of the
+    // server's own (an exec on several hosts lists the hosts first).
+    record.admitted_ = true;
+  }
   RecordingEvents recording(events, record);
   FinalReply reply = converse(request, recording);
   if (reply) {
@@ -307,12 +390,21 @@ FinalReply Safeguards::converse_recorded(CallRecord& record, const Request& requ
   return reply;
 }
 
+std::vector<HostOutcome> Safeguards::run_fleet_recorded(CallRecord& record, const FleetPlan& plan,
+                                                        const std::string& command,
+                                                        FleetObserver& observer,
+                                                        const RunFleet& run_fleet) {
+  RecordingObserver recording(observer, record, plan);
+  return run_fleet(plan, command, recording);
+}
+
 void Safeguards::close_call(CallRecord& record, const Json* result, bool cancelled) {
-  AuditEntry entry;
+  std::vector<AuditEntry> lines;
   {
     const std::lock_guard lock(record.mutex_);
     if (record.closed_) return;
     record.closed_ = true;
+    AuditEntry entry;
     entry.call = record.id_;
     entry.tool = tool_name(record.tool_);
     entry.host = record.host_;
@@ -322,7 +414,13 @@ void Safeguards::close_call(CallRecord& record, const Json* result, bool cancell
       entry.outcome = CallOutcome::Cancelled;
     } else {
       entry.outcome = record.decided_.value_or(outcome_of(*result, record.admitted_));
+      if (member(*result, "isError") == true) {
+        entry.error = error_line(*result);
+      } else if (record.tool_ == ToolId::Exec) {
+        entry.exit_code = member(member(*result, "structuredContent"), "exit_code");
+      }
     }
+    lines = outcome_lines(record, std::move(entry), result);
   }
   {
     const std::lock_guard lock(mutex_);
@@ -334,16 +432,51 @@ void Safeguards::close_call(CallRecord& record, const Json* result, bool cancell
     }
   }
   if (!audit_) return;
-  entry.duration_ms =
+  const auto duration_ms =
       static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::steady_clock::now() - record.started_)
                                      .count());
-  if (result != nullptr && member(*result, "isError") == true) {
-    entry.error = error_line(*result);
-  } else if (result != nullptr && record.tool_ == ToolId::Exec) {
-    entry.exit_code = member(member(*result, "structuredContent"), "exit_code");
+  for (AuditEntry& line : lines) {
+    line.duration_ms = duration_ms;
+    (void)write(std::move(line));
   }
-  (void)write(std::move(entry));
+}
+
+std::vector<AuditEntry> Safeguards::outcome_lines(const CallRecord& record, AuditEntry call,
+                                                  const Json* result) {
+  static const Json NO_RESULTS;
+  const bool each_host =
+      result != nullptr && call.outcome != CallOutcome::Cancelled && !record.decided_;
+  const Json& results =
+      each_host ? member(member(*result, "structuredContent"), "results") : NO_RESULTS;
+  std::vector<AuditEntry> lines;
+  const auto host_line = [&](const std::string& id) {
+    AuditEntry line = call;
+    line.host = id;
+    const auto bytes = record.host_bytes_.find(id);
+    line.bytes = bytes == record.host_bytes_.end() ? 0 : bytes->second;
+    return line;
+  };
+  if (results.is_array()) {  // each host's own outcome
+    for (const Json& host : results) {
+      AuditEntry line = host_line(member(host, "id").get<std::string>());
+      const bool started = std::find(record.started_hosts_.begin(), record.started_hosts_.end(),
+                                     member(host, "id")) != record.started_hosts_.end();
+      line.error.reset();
+      line.exit_code = member(host, "exit_code");
+      if (member(host, "error").is_string()) line.error = member(host, "error").get<std::string>();
+      line.outcome = !started                            ? CallOutcome::Refused
+                     : member(host, "timed_out") == true ? CallOutcome::TimedOut
+                     : line.error                        ? CallOutcome::Error
+                                                         : CallOutcome::Ok;
+      lines.push_back(std::move(line));
+    }
+    return lines;
+  }
+  // The call's outcome, on each host that had a `started` line.
+  for (const std::string& id : record.started_hosts_) lines.push_back(host_line(id));
+  if (lines.empty()) lines.push_back(std::move(call));
+  return lines;
 }
 
 void Safeguards::record_refused(std::string_view tool, const Json& arguments,
@@ -360,14 +493,14 @@ void Safeguards::record_refused(std::string_view tool, const Json& arguments,
   (void)write(std::move(entry));
 }
 
-std::optional<ToolError> Safeguards::write_started(CallRecord& record) {
+std::optional<ToolError> Safeguards::write_started(CallRecord& record, const Json* host) {
   if (!audit_) return std::nullopt;
   AuditEntry entry;
   {
     const std::lock_guard lock(record.mutex_);
     entry.call = record.id_;
     entry.tool = tool_name(record.tool_);
-    entry.host = record.host_;
+    entry.host = host != nullptr ? *host : record.host_;
     entry.arguments = record.arguments_;
   }
   auto written = write(std::move(entry));

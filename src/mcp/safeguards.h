@@ -6,10 +6,12 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +44,10 @@ class CallRecord {
   bool admitted_ = false;               // past every check: the desktop application was asked
   std::uint64_t bytes_ = 0;
   bool closed_ = false;
+  // An exec on several hosts: the hosts with a `started` line, and the
+  // output bytes of each.
+  std::vector<std::string> started_hosts_;
+  std::map<std::string, std::uint64_t> host_bytes_;
 };
 
 class Safeguards {
@@ -64,9 +70,21 @@ class Safeguards {
   // lookup for the question. Nothing, or the error that ends the call.
   std::optional<ToolError> admit(CallRecord& record, const Request& request,
                                  const Converse& converse, const Cancellation& cancellation);
+  // An exec on several hosts, before any of them runs: each host's
+  // `started` line (no line, no call), then the user's confirmation naming
+  // every host from `listed`. Nothing, or the error that ends the call.
+  std::optional<ToolError> admit_fleet(CallRecord& record, const Request& exec,
+                                       const std::vector<HostLabel>& hosts,
+                                       const Result<std::vector<HostInfo>, ToolError>& listed,
+                                       const Cancellation& cancellation);
   // The call's conversation, counting the bytes it moves.
   static FinalReply converse_recorded(CallRecord& record, const Request& request,
                                       ConversationEvents& events, const Converse& converse);
+  // The fleet's conversations, counting each host's bytes.
+  static std::vector<HostOutcome> run_fleet_recorded(CallRecord& record, const FleetPlan& plan,
+                                                     const std::string& command,
+                                                     FleetObserver& observer,
+                                                     const RunFleet& run_fleet);
   // Writes the call's audit line, once. `result` is null when none came.
   void close_call(CallRecord& record, const Json* result, bool cancelled);
   // A call refused before it became one (an unknown tool, text that cannot
@@ -79,10 +97,23 @@ class Safeguards {
                                             const Cancellation& cancellation);
   std::vector<std::string> allowed_roots(const Cancellation& cancellation);
   std::optional<std::vector<std::string>> list_client_roots(const Cancellation& cancellation);
-  bool user_agrees(const HostInfo& host, const Request& request, const Cancellation& cancellation);
+  bool user_agrees(std::span<const HostInfo> hosts, const Request& request,
+                   const Cancellation& cancellation);
+  // Under --confirm for the call's tool: the user's answer on the hosts that
+  // `look_up` finds. Nothing, or the error that ends the call.
+  using LookUpHosts = std::function<Result<std::vector<HostInfo>, ToolError>()>;
+  std::optional<ToolError> confirm(CallRecord& record, const Request& request,
+                                   const LookUpHosts& look_up, const Cancellation& cancellation);
+  // Ends the call before anything runs, as `outcome`, with `error`.
+  static std::optional<ToolError> decide(CallRecord& record, CallOutcome outcome, ToolError error);
   std::string next_call_id();
-  // The call's `started` line; the error that refuses the call when it cannot be written.
-  std::optional<ToolError> write_started(CallRecord& record);
+  // The call's `started` line, or one host's; the error that refuses the
+  // call when it cannot be written.
+  std::optional<ToolError> write_started(CallRecord& record, const Json* host = nullptr);
+  // The outcome lines of a call that ends with `result` (null: none came):
+  // one per host for an exec on several hosts, else the call's one line.
+  static std::vector<AuditEntry> outcome_lines(const CallRecord& record, AuditEntry call,
+                                               const Json* result);
   // A line of the audit log, with the client and the time now.
   IoResult<void> write(AuditEntry entry);
 

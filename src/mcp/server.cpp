@@ -9,6 +9,7 @@
 #include "base/version.h"
 #include "mcp/line_reader.h"
 #include "output/inert_text.h"
+#include "protocol/error_code.h"
 
 namespace sorvane::mcp {
 namespace {
@@ -19,7 +20,23 @@ constexpr int INVALID_REQUEST = -32600;
 constexpr int METHOD_NOT_FOUND = -32601;
 constexpr int INVALID_PARAMS = -32602;
 constexpr int INTERNAL_ERROR = -32603;
-constexpr int NOT_INITIALIZED = -32002;
+constexpr int UNSUPPORTED_PROTOCOL_VERSION = -32022;
+
+// The members of a stateless request's `_meta` that name its protocol and client.
+constexpr const char* PROTOCOL_VERSION_KEY = "io.modelcontextprotocol/protocolVersion";
+constexpr const char* CLIENT_CAPABILITIES_KEY = "io.modelcontextprotocol/clientCapabilities";
+constexpr const char* CLIENT_INFO_KEY = "io.modelcontextprotocol/clientInfo";
+constexpr const char* SERVER_INFO_KEY = "io.modelcontextprotocol/serverInfo";
+
+constexpr std::string_view INSTRUCTIONS =
+    "Runs commands and copies files on the SSH hosts saved in Sorvane. Call list_hosts first: the "
+    "other tools take a host's id.";
+
+// How long a client may keep the tool list and the discovery answer. They do
+// not change while the process runs, but another sorvane-mcp with other
+// --tools answers under the same name and version, and a client may keep
+// answers across connections by that name.
+constexpr std::uint64_t CACHE_TTL_MS = 60'000;
 
 std::string dump(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -93,6 +110,32 @@ std::string_view negotiated_version(const Json& asked) {
   return PROTOCOL_VERSIONS[0];
 }
 
+Json server_info() {
+  return {{"name", "sorvane-mcp"}, {"title", "Sorvane"}, {"version", std::string(PROGRAM_VERSION)}};
+}
+
+Json capabilities() { return {{"tools", {{"listChanged", false}}}}; }
+
+// Private: the tools offered depend on this process's command line.
+Json with_cache_hints(Json result) {
+  result["ttlMs"] = CACHE_TTL_MS;
+  result["cacheScope"] = "private";
+  return result;
+}
+
+// What a stateless client learns before its first call. Every version is
+// listed: the handshake's are served too, to a client that starts with
+// `initialize` instead.
+Json discovery() {
+  Json versions = {STATELESS_PROTOCOL_VERSION};
+  for (std::string_view version : PROTOCOL_VERSIONS) versions.push_back(version);
+  Json result = {{"supportedVersions", std::move(versions)},
+                 {"capabilities", capabilities()},
+                 {"instructions", INSTRUCTIONS},
+                 {"_meta", {{SERVER_INFO_KEY, server_info()}}}};
+  return with_cache_hints(std::move(result));
+}
+
 Json progress_notification(const Json& token, const TransferCounters& counters) {
   return {{"jsonrpc", "2.0"},
           {"method", "notifications/progress"},
@@ -137,16 +180,28 @@ void MessageWriter::diagnose(std::string_view text) {
   (void)diagnostics_.write_all(as_bytes(line));
 }
 
+// What ends a call from another thread: its conversation's cancellation,
+// and the stop of its hosts when it runs on several.
+struct Server::CallControl {
+  Cancellation cancellation;
+  FleetStop fleet;
+
+  void stop() {
+    fleet.stop();
+    cancellation.cancel();
+  }
+};
+
 // The calls in flight, by request id, queued or running. A call's result is
 // sent only by the side that removes it: the call when it ends, or a
 // cancellation, never both.
 struct Server::Calls {
   std::mutex mutex;
-  std::map<std::string, std::shared_ptr<Cancellation>> open;
+  std::map<std::string, std::shared_ptr<CallControl>> open;
 
-  bool add(const std::string& key, std::shared_ptr<Cancellation> cancellation) {
+  bool add(const std::string& key, std::shared_ptr<CallControl> control) {
     const std::lock_guard lock(mutex);
-    return open.emplace(key, std::move(cancellation)).second;
+    return open.emplace(key, std::move(control)).second;
   }
   // Whether the call's result is still wanted.
   bool finish(const std::string& key) {
@@ -154,30 +209,32 @@ struct Server::Calls {
     return open.erase(key) > 0;
   }
   void cancel(const std::string& key) {
-    std::shared_ptr<Cancellation> cancellation;
+    std::shared_ptr<CallControl> control;
     {
       const std::lock_guard lock(mutex);
       const auto found = open.find(key);
       if (found == open.end()) return;
-      cancellation = std::move(found->second);
+      control = std::move(found->second);
       open.erase(found);
     }
-    cancellation->cancel();
+    control->stop();
   }
   void cancel_all() {
-    std::map<std::string, std::shared_ptr<Cancellation>> cancelled;
+    std::map<std::string, std::shared_ptr<CallControl>> cancelled;
     {
       const std::lock_guard lock(mutex);
       cancelled.swap(open);
     }
-    for (auto& [key, cancellation] : cancelled) cancellation->cancel();
+    for (auto& [key, control] : cancelled) control->stop();
   }
 };
 
-Server::Server(Options options, MessageWriter& writer, CallConverse converse)
+Server::Server(Options options, MessageWriter& writer, CallConverse converse,
+               CallRunFleet run_fleet)
     : options_(std::move(options)),
       writer_(writer),
       converse_(std::move(converse)),
+      run_fleet_(std::move(run_fleet)),
       calls_(std::make_unique<Calls>()),
       safeguards_(
           options_, [this](const Json& message) { writer_.send(message); },
@@ -260,7 +317,7 @@ void Server::refuse_undecodable(const Json& message, const std::string& pointer)
     return reply_error(id, INVALID_REQUEST, "Invalid Request: " + why);
   const Json& params = member(message, "params");
   const Json& tool = member(params, "name");
-  if (method == "tools/call" && initialized_ && tool.is_string()) {
+  if (method == "tools/call" && era_ != Era::Undecided && tool.is_string()) {
     safeguards_.record_refused(tool.get_ref<const std::string&>(), member(params, "arguments"),
                                "Invalid params: " + why);
   }
@@ -268,28 +325,77 @@ void Server::refuse_undecodable(const Json& message, const std::string& pointer)
 }
 
 void Server::handle_request(const Json& id, const std::string& method, const Json& params) {
+  switch (era_) {
+    case Era::Handshake:
+      return handle_handshake_request(id, method, params);
+    case Era::Stateless:
+      return handle_stateless_request(id, method, params);
+    case Era::Undecided:
+      break;
+  }
+  // Ping stays as it was before the handshake; it decides nothing.
   if (method == "ping") return reply(id, Json::object());
   if (method == "initialize") {
-    initialized_ = true;
-    safeguards_.client_initialized(params);
-    return reply(id, {{"protocolVersion", negotiated_version(member(params, "protocolVersion"))},
-                      {"capabilities", {{"tools", {{"listChanged", false}}}}},
-                      {"serverInfo",
-                       {{"name", "sorvane-mcp"},
-                        {"title", "Sorvane"},
-                        {"version", std::string(PROGRAM_VERSION)}}},
-                      {"instructions",
-                       "Runs commands and copies files on the SSH hosts saved in Sorvane. Call "
-                       "list_hosts first: the other tools take a host's id."}});
+    era_ = Era::Handshake;
+    return handle_handshake_request(id, method, params);
   }
-  if (!initialized_) return reply_error(id, NOT_INITIALIZED, "Server not initialized");
+  // Anything else must be a request of the stateless revision. Without its
+  // `_meta` it is malformed, not early: a client of that revision knows no
+  // initialize, and one of the handshake is told about it in the message.
+  handle_stateless_request(id, method, params);
+}
+
+void Server::handle_handshake_request(const Json& id, const std::string& method,
+                                      const Json& params) {
+  if (method == "ping") return reply(id, Json::object());
+  if (method == "initialize") {
+    safeguards_.client_initialized(params);
+    Json result = {{"protocolVersion", negotiated_version(member(params, "protocolVersion"))},
+                   {"capabilities", capabilities()},
+                   {"serverInfo", server_info()},
+                   {"instructions", INSTRUCTIONS}};
+    return reply(id, std::move(result));
+  }
   if (method == "tools/list") return reply(id, list_tools());
   if (method == "tools/call") return start_call(id, params);
   reply_error(id, METHOD_NOT_FOUND, "Method not found: " + method);
 }
 
+void Server::handle_stateless_request(const Json& id, const std::string& method,
+                                      const Json& params) {
+  const Json& meta = member(params, "_meta");
+  const Json& version = member(meta, PROTOCOL_VERSION_KEY);
+  if (!version.is_string() || !member(meta, CLIENT_CAPABILITIES_KEY).is_object()) {
+    // Before the first request is served, the handshake is still open.
+    const std::string first = era_ == Era::Undecided ? "send initialize first, or " : "";
+    return reply_error(id, INVALID_PARAMS,
+                       "Invalid params: " + first +
+                           "name the protocol version and the client's capabilities in the "
+                           "request's _meta (" +
+                           PROTOCOL_VERSION_KEY + ", " + CLIENT_CAPABILITIES_KEY + ")");
+  }
+  if (version != STATELESS_PROTOCOL_VERSION) {
+    const auto& requested = version.get_ref<const std::string&>();
+    return reply_error(id, UNSUPPORTED_PROTOCOL_VERSION,
+                       "Unsupported protocol version: " + requested,
+                       {{"supported", {STATELESS_PROTOCOL_VERSION}}, {"requested", requested}});
+  }
+  era_ = Era::Stateless;
+  if (method == "server/discover") return reply(id, discovery());
+  if (method == "tools/list") return reply(id, with_cache_hints(list_tools()));
+  if (method == "tools/call") {
+    // For the audit log: the client as this request names it. Its
+    // capabilities stay unread until calls can ask the client again.
+    safeguards_.client_initialized(Json{{"clientInfo", member(meta, CLIENT_INFO_KEY)}});
+    return start_call(id, params);
+  }
+  reply_error(id, METHOD_NOT_FOUND, "Method not found: " + method);
+}
+
 void Server::handle_notification(const std::string& method, const Json& params) {
-  if (method == "notifications/roots/list_changed") return safeguards_.client_roots_changed();
+  if (method == "notifications/roots/list_changed" && era_ != Era::Stateless) {
+    return safeguards_.client_roots_changed();
+  }
   if (method != "notifications/cancelled") return;  // the others need nothing
   const Json& request_id = member(params, "requestId");
   if (is_valid_id(request_id)) calls_->cancel(dump(request_id));
@@ -308,6 +414,26 @@ Json Server::list_tools() const {
   return {{"tools", std::move(tools)}};
 }
 
+std::optional<ToolError> Server::needs_the_client(ToolId tool) const {
+  if (era_ != Era::Stateless) return std::nullopt;
+  if (options_.confirm.contains(std::string(tool_name(tool)))) {
+    return ToolError{ErrorCode::BadRequest,
+                     "--confirm cannot ask the user of a client that speaks protocol version " +
+                         std::string(STATELESS_PROTOCOL_VERSION) +
+                         " yet, so the call was not run; connect with protocol version " +
+                         std::string(PROTOCOL_VERSIONS[0]) + " to confirm calls"};
+  }
+  const bool transfer = tool == ToolId::Upload || tool == ToolId::Download;
+  if (transfer && options_.local_roots.empty()) {
+    return ToolError{ErrorCode::BadRequest,
+                     "no local folder is allowed: start sorvane-mcp with --local-root DIR to "
+                     "allow a folder (any number of times); the client's own roots are not asked "
+                     "for under protocol version " +
+                         std::string(STATELESS_PROTOCOL_VERSION) + " yet"};
+  }
+  return std::nullopt;
+}
+
 void Server::start_call(const Json& id, const Json& params) {
   const Json& name = member(params, "name");
   if (!name.is_string()) return reply_error(id, INVALID_PARAMS, "Invalid params: no tool name");
@@ -319,17 +445,17 @@ void Server::start_call(const Json& id, const Json& params) {
     return reply_error(id, INVALID_PARAMS, why);
   }
   const std::string key = dump(id);
-  auto cancellation = std::make_shared<Cancellation>();
-  if (!calls_->add(key, cancellation)) {
+  auto control = std::make_shared<CallControl>();
+  if (!calls_->add(key, control)) {
     return reply_error(id, INVALID_REQUEST, "A request with this id is running");
   }
   const Json& arguments = member(params, "arguments");
   const Json& token = member(member(params, "_meta"), "progressToken");
   auto record = safeguards_.open_call(*tool, arguments);
-  auto queued = pool_.submit([this, tool = *tool, id, key, cancellation, record,
+  auto queued = pool_.submit([this, tool = *tool, id, key, control, record,
                               arguments = arguments.is_null() ? Json::object() : arguments,
                               token = is_valid_id(token) ? token : Json()] {
-    run_call(tool, id, key, *cancellation, arguments, token, *record);
+    run_call(tool, id, key, *control, arguments, token, *record);
   });
   if (!queued) safeguards_.close_call(*record, nullptr, true);
   if (!queued && calls_->finish(key)) {
@@ -338,9 +464,9 @@ void Server::start_call(const Json& id, const Json& params) {
   }
 }
 
-void Server::run_call(ToolId tool, const Json& id, const std::string& key,
-                      Cancellation& cancellation, const Json& arguments, const Json& token,
-                      CallRecord& record) {
+void Server::run_call(ToolId tool, const Json& id, const std::string& key, CallControl& control,
+                      const Json& arguments, const Json& token, CallRecord& record) {
+  Cancellation& cancellation = control.cancellation;
   if (cancellation.cancelled()) {  // cancelled while it waited its turn
     return safeguards_.close_call(record, nullptr, true);
   }
@@ -356,7 +482,8 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key,
   const Converse recorded = [&](const Request& request, ConversationEvents& events) {
     return Safeguards::converse_recorded(record, request, events, held);
   };
-  const Admit admit = [&](const Request& request) {
+  const Admit admit = [&](const Request& request) -> std::optional<ToolError> {
+    if (auto stopped = needs_the_client(tool)) return stopped;
     return safeguards_.admit(record, request, held, cancellation);
   };
   // The time limit closes the conversation the way a cancellation does, but
@@ -367,8 +494,22 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key,
   hooks.admit = admit;
   hooks.stop = [&] {
     stopped_by_timer = true;
-    cancellation.cancel();
+    control.stop();
   };
+  hooks.admit_fleet = [&](const Request& exec, const std::vector<HostLabel>& hosts,
+                          const Result<std::vector<HostInfo>, ToolError>& listed) {
+    return safeguards_.admit_fleet(record, exec, hosts, listed, cancellation);
+  };
+  if (run_fleet_) {
+    hooks.run_fleet = [&](const FleetPlan& plan, const std::string& command,
+                          FleetObserver& observer) {
+      return Safeguards::run_fleet_recorded(
+          record, plan, command, observer,
+          [&](const FleetPlan& planned, const std::string& sent, FleetObserver& heard) {
+            return run_fleet_(planned, sent, heard, control.fleet);
+          });
+    };
+  }
   std::uint64_t beaten = 0;  // the last progress sent: each must be larger
   if (!token.is_null()) {
     hooks.heartbeat = [&](std::uint64_t received) {
@@ -382,11 +523,16 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key,
 }
 
 void Server::reply(const Json& id, Json result) {
+  // Every answer of the stateless revision is complete: no call asks the
+  // client for more yet.
+  if (era_ == Era::Stateless) result["resultType"] = "complete";
   writer_.send({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
 }
 
-void Server::reply_error(const Json& id, int code, std::string_view message) {
-  writer_.send({{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}});
+void Server::reply_error(const Json& id, int code, std::string_view message, Json data) {
+  Json error = {{"code", code}, {"message", message}};
+  if (!data.is_null()) error["data"] = std::move(data);
+  writer_.send({{"jsonrpc", "2.0"}, {"id", id}, {"error", std::move(error)}});
 }
 
 }  // namespace sorvane::mcp

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,13 +18,23 @@
 #include "mcp/options.h"
 #include "mcp/safeguards.h"
 #include "mcp/tools.h"
+#include "session/fleet.h"
 
 namespace sorvane::mcp {
 
-// The protocol versions answered as asked; any other gets the first.
-// 2025-03-26 is not among them: it allows JSON-RPC batches, which this server
-// does not serve, so a client asking for it is offered the newest instead.
+// The protocol versions answered as asked in `initialize`; any other gets the
+// first. 2025-03-26 is not among them: it allows JSON-RPC batches, which this
+// server does not serve, so a client asking for it is offered the newest
+// instead.
 inline constexpr std::array<std::string_view, 2> PROTOCOL_VERSIONS = {"2025-11-25", "2025-06-18"};
+
+// The revision without a handshake: each request names it in its `_meta`.
+inline constexpr std::string_view STATELESS_PROTOCOL_VERSION = "2026-07-28";
+
+// Which protocol a process speaks, fixed by the first request it serves:
+// `initialize` for the handshake of PROTOCOL_VERSIONS, any other request
+// naming STATELESS_PROTOCOL_VERSION in its `_meta` for that one.
+enum class Era { Undecided, Handshake, Stateless };
 
 // Arrays and objects nested deeper than this make a message refused: a value
 // that deep would be copied and printed by recursion, and no message of this
@@ -49,9 +61,15 @@ class MessageWriter {
 // Holds a tool call's conversation, which `cancellation` can end at once.
 using CallConverse = std::function<FinalReply(const Request&, ConversationEvents&, Cancellation&)>;
 
+// Runs `command` on the plan's hosts, which `stop` can end at once.
+using CallRunFleet = std::function<std::vector<HostOutcome>(
+    const FleetPlan&, const std::string& command, FleetObserver&, FleetStop&)>;
+
 class Server {
  public:
-  Server(Options options, MessageWriter& writer, CallConverse converse);
+  // Without `run_fleet`, exec runs on one host only.
+  Server(Options options, MessageWriter& writer, CallConverse converse,
+         CallRunFleet run_fleet = {});
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
   // Cancels the calls still open and waits for their threads.
@@ -67,27 +85,35 @@ class Server {
 
  private:
   struct Calls;
+  struct CallControl;
 
   void handle_request(const Json& id, const std::string& method, const Json& params);
+  void handle_handshake_request(const Json& id, const std::string& method, const Json& params);
+  void handle_stateless_request(const Json& id, const std::string& method, const Json& params);
   // A message that parsed only with the text at `pointer` replaced.
   void refuse_undecodable(const Json& message, const std::string& pointer);
   void handle_notification(const std::string& method, const Json& params);
   void start_call(const Json& id, const Json& params);
   // On a thread of the pool.
-  void run_call(ToolId tool, const Json& id, const std::string& key, Cancellation& cancellation,
+  void run_call(ToolId tool, const Json& id, const std::string& key, CallControl& control,
                 const Json& arguments, const Json& token, CallRecord& record);
   Json list_tools() const;
   bool offered(ToolId tool) const;
+  // What stops a call that would have to ask the client, which the stateless
+  // revision cannot do yet; nothing for any other call.
+  std::optional<ToolError> needs_the_client(ToolId tool) const;
 
   void reply(const Json& id, Json result);
-  void reply_error(const Json& id, int code, std::string_view message);
+  void reply_error(const Json& id, int code, std::string_view message, Json data = nullptr);
 
   Options options_;
   MessageWriter& writer_;
   CallConverse converse_;
+  CallRunFleet run_fleet_;
   std::unique_ptr<Calls> calls_;
   Safeguards safeguards_;
-  bool initialized_ = false;
+  // Changed on the reading thread only; read by calls when they answer.
+  std::atomic<Era> era_ = Era::Undecided;
   // Last: destroyed first, so its threads are joined while what they use lives.
   ThreadPool pool_;
 };

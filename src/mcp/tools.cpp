@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "mcp/call_timer.h"
+#include "mcp/fleet_exec.h"
 #include "mcp/options.h"
 #include "protocol/error_code.h"
 #include "session/operation.h"
@@ -30,10 +31,12 @@ constexpr std::array<ToolEntry, 4> TOOLS{{
     {ToolId::ListHosts, "list_hosts", "List saved hosts",
      "List the SSH hosts saved in Sorvane, optionally those matching a query. Each host's `id` is "
      "what the other tools take as `host`."},
-    {ToolId::Exec, "exec", "Run a command on a saved host",
-     "Run one shell command on a saved host and return its exit code, standard output and "
-     "standard error. A non-zero exit code is a result, not a failure. The command gets no "
-     "standard input."},
+    {ToolId::Exec, "exec", "Run a command on saved hosts",
+     "Run one shell command on a saved host (`host`), or on several at once (`hosts`, or the "
+     "hosts a `query` matches), and return the exit code, standard output and standard error. "
+     "A non-zero exit code is a result, not a failure. The command gets no standard input. On "
+     "several hosts the result has `results`, one per host, and `groups`: hosts with identical "
+     "results folded together, their output once; the text shows the groups."},
     {ToolId::Upload, "upload", "Upload to a saved host",
      "Copy a local file or folder to a saved host, like scp: when `remote` is an existing "
      "directory the source goes inside it. Folders are copied recursively; existing files are "
@@ -90,6 +93,55 @@ Json summary_schema() {
 
 constexpr std::string_view HOST_HELP = "Host ID, from list_hosts";
 
+Json nullable_integer() {
+  return {{"anyOf", Json::array({{{"type", "integer"}}, {{"type", "null"}}})}};
+}
+
+// Both shapes an exec result takes: one host's, or several hosts'.
+Json exec_output_schema() {
+  const Json streams = {{"stdout", {{"type", "string"}}},     {"stderr", {{"type", "string"}}},
+                        {"stdout_omitted", count_property()}, {"stderr_omitted", count_property()},
+                        {"exit_code", nullable_integer()},    {"timed_out", {{"type", "boolean"}}},
+                        {"error", nullable_string()},         {"cut", {{"type", "boolean"}}}};
+  Json result = streams;
+  result["id"] = {{"type", "string"}};
+  result["name"] = nullable_string();
+  Json group = streams;
+  group["hosts"] = {
+      {"type", "array"},
+      {"items",
+       object_schema({{"id", {{"type", "string"}}}, {"name", nullable_string()}}, {"id", "name"})}};
+  const Json members = {"exit_code",      "timed_out",      "stdout", "stderr",
+                        "stdout_omitted", "stderr_omitted", "error",  "cut"};
+  Json result_required = {"id", "name"};
+  Json group_required = {"hosts"};
+  for (const Json& member : members) {
+    result_required.push_back(member);
+    group_required.push_back(member);
+  }
+  const Json one_host = {"exit_code",        "stdout",         "stderr",        "stdout_truncated",
+                         "stderr_truncated", "stdout_omitted", "stderr_omitted"};
+  const Json several = {"results", "groups", "results_cut", "groups_cut"};
+  return {{"type", "object"},
+          {"properties",
+           {{"exit_code", nullable_integer()},
+            {"timed_out", {{"type", "boolean"}}},
+            {"stdout", {{"type", "string"}}},
+            {"stderr", {{"type", "string"}}},
+            {"stdout_truncated", {{"type", "boolean"}}},
+            {"stderr_truncated", {{"type", "boolean"}}},
+            {"stdout_omitted", count_property()},
+            {"stderr_omitted", count_property()},
+            {"results", {{"type", "array"}, {"items", object_schema(result, result_required)}}},
+            {"groups", {{"type", "array"}, {"items", object_schema(group, group_required)}}},
+            {"results_cut", count_property()},
+            {"groups_cut", count_property()}}},
+          // Constraints only, no types: a client that reads the properties alone still
+          // sees every member.
+          {"anyOf", Json::array({{{"required", one_host}}, {{"required", several}}})},
+          {"additionalProperties", false}};
+}
+
 Json input_schema(ToolId tool) {
   switch (tool) {
     case ToolId::ListHosts:
@@ -97,14 +149,26 @@ Json input_schema(ToolId tool) {
           {{"query", string_property("Only hosts whose name, host, user, group or ID matches")}},
           Json::array());
     case ToolId::Exec:
+      // Exactly one of host, hosts and query; said in words, as some clients
+      // take no oneOf at the top of a schema.
       return object_schema(
-          {{"host", string_property(HOST_HELP)},
+          {{"host", string_property("Host ID, from list_hosts. Give exactly one of `host`, "
+                                    "`hosts` and `query`")},
+           {"hosts",
+            {{"type", "array"},
+             {"items", {{"type", "string"}}},
+             {"minItems", 1},
+             {"description", "Several host IDs: the command runs on each, some at once"}}},
+           {"query", string_property("Every host whose name, host, user, group or ID matches, "
+                                     "as list_hosts finds them")},
            {"command", string_property("Shell command, run in the login shell")},
            {"timeout_seconds",
             {{"type", "integer"},
              {"minimum", 1},
-             {"description", "Stop waiting after this many seconds (default: the server's)"}}}},
-          {"host", "command"});
+             {"description",
+              "Stop waiting after this many seconds (default: the server's); on "
+              "several hosts, for all of them together"}}}},
+          {"command"});
     case ToolId::Upload:
       return object_schema(
           {{"host", string_property(HOST_HELP)},
@@ -126,17 +190,7 @@ Json output_schema(ToolId tool) {
     case ToolId::ListHosts:
       return object_schema({{"hosts", {{"type", "array"}, {"items", host_schema()}}}}, {"hosts"});
     case ToolId::Exec:
-      return object_schema(
-          {{"exit_code", {{"anyOf", Json::array({{{"type", "integer"}}, {{"type", "null"}}})}}},
-           {"timed_out", {{"type", "boolean"}}},
-           {"stdout", {{"type", "string"}}},
-           {"stderr", {{"type", "string"}}},
-           {"stdout_truncated", {{"type", "boolean"}}},
-           {"stderr_truncated", {{"type", "boolean"}}},
-           {"stdout_omitted", count_property()},
-           {"stderr_omitted", count_property()}},
-          {"exit_code", "stdout", "stderr", "stdout_truncated", "stderr_truncated",
-           "stdout_omitted", "stderr_omitted"});
+      return exec_output_schema();
     case ToolId::Upload:
     case ToolId::Download:
       return summary_schema();
@@ -215,7 +269,7 @@ Json summary_json(const TransferSummary& summary) {
 }
 
 bool host_allowed(const Options& options, const std::string& id) {
-  return !options.hosts || options.hosts->contains(id);
+  return !host_refusal(options, id);
 }
 
 // ---- Arguments ----
@@ -270,6 +324,30 @@ class Arguments {
     if (problem_.empty()) problem_ = std::string("`") + name + "` must be a positive integer";
     return std::nullopt;
   }
+  // An optional list of strings, each once, in order; at least one.
+  std::optional<std::vector<std::string>> optional_text_list(const char* name) {
+    if (!arguments_.is_object()) return std::nullopt;
+    const auto found = arguments_.find(name);
+    if (found == arguments_.end() || found->is_null()) return std::nullopt;
+    std::vector<std::string> items;
+    const bool texts =
+        found->is_array() && std::all_of(found->begin(), found->end(), [](auto& item) {
+          return item.is_string() &&
+                 item.template get_ref<const std::string&>().find('\0') == std::string::npos;
+        });
+    if (texts) {
+      for (const Json& item : *found) {
+        const auto& text = item.get_ref<const std::string&>();
+        if (std::find(items.begin(), items.end(), text) == items.end()) items.push_back(text);
+      }
+    }
+    if (items.empty()) require(false, std::string("`") + name + "` must be a list of host IDs");
+    return items;
+  }
+  // Records `why` unless `holds`, or something else is already wrong.
+  void require(bool holds, std::string why) {
+    if (!holds && problem_.empty()) problem_ = std::move(why);
+  }
   const std::string& problem() const { return problem_; }
 
  private:
@@ -286,9 +364,18 @@ struct Built {
   std::uint64_t timeout_seconds = 0;  // 0: none
 };
 
+constexpr std::string_view ONE_CHOICE = "give exactly one of `host`, `hosts` and `query`";
+
 Result<Built, ToolError> build(ToolId tool, const Json& json, const Options& options) {
   Arguments arguments(json, input_schema(tool));
-  const std::string host = tool == ToolId::ListHosts ? std::string() : arguments.text("host");
+  std::string host;
+  if (tool == ToolId::Exec) {
+    auto given = arguments.optional_text("host");
+    arguments.require(given.has_value() || !arguments.problem().empty(), std::string(ONE_CHOICE));
+    host = given.value_or(std::string());
+  } else if (tool != ToolId::ListHosts) {
+    host = arguments.text("host");
+  }
   Operation operation;
   std::uint64_t timeout_seconds = options.timeout_seconds;
   switch (tool) {
@@ -311,8 +398,8 @@ Result<Built, ToolError> build(ToolId tool, const Json& json, const Options& opt
   if (!arguments.problem().empty()) return fail(bad_arguments(arguments.problem()));
   // Refused here, so the desktop application never hears of a host the
   // operator kept from the agent.
-  if (tool != ToolId::ListHosts && !host_allowed(options, host)) {
-    return fail(ToolError{ErrorCode::HostNotFound, "主机 " + host + " 不在 --hosts 允许的范围内"});
+  if (auto refusal = tool == ToolId::ListHosts ? std::nullopt : host_refusal(options, host)) {
+    return fail(std::move(*refusal));
   }
   // The same local checks and path rules as `sorvane`.
   auto request = build_request(std::move(operation), no_input);
@@ -325,7 +412,7 @@ Result<Built, ToolError> build(ToolId tool, const Json& json, const Options& opt
 // Each output stream whole up to the limit. Past it the first half and the
 // last half of the limit are kept, as a log's end is where its error is; the
 // middle is read and dropped. Progress goes to the report, when there is one.
-class CallEvents final : public ConversationEvents {
+class CallEvents final : public ExecCapture {
  public:
   CallEvents(std::uint64_t limit, ProgressReport report)
       : report_(std::move(report)),
@@ -336,7 +423,7 @@ class CallEvents final : public ConversationEvents {
   // or not it completes a frame.
   void watch_with(CallTimer& timer) { timer_ = &timer; }
   // Read on the timer's thread while the call's thread writes it.
-  std::uint64_t received() const { return received_.load(); }
+  std::uint64_t received() const override { return received_.load(); }
 
   void arrived(std::size_t) override {
     if (timer_) timer_->touch();
@@ -351,7 +438,7 @@ class CallEvents final : public ConversationEvents {
   }
 
   // No exit code: the time limit passed first, and the output is what came.
-  Json exec_result(std::optional<std::int32_t> exit_code) const {
+  Json exec_result(std::optional<std::int32_t> exit_code) const override {
     Json result = {{"exit_code", exit_code ? Json(*exit_code) : Json(nullptr)},
                    {"stdout", stdout_.text()},
                    {"stderr", stderr_.text()},
@@ -395,6 +482,32 @@ Json result_of(ToolId tool, Reply& reply, const Options& options, const CallEven
   return failure(unexpected_reply());
 }
 
+// An exec naming several hosts (`hosts` or `query`) rather than one.
+bool names_several_hosts(ToolId tool, const Json& arguments) {
+  const auto given = [&](const char* name) {
+    return arguments.is_object() && arguments.contains(name) && !arguments[name].is_null();
+  };
+  return tool == ToolId::Exec && (given("hosts") || given("query"));
+}
+
+Json call_on_several_hosts(const Json& json, const Options& options, const Converse& converse,
+                           const CallHooks& hooks) {
+  Arguments arguments(json, input_schema(ToolId::Exec));
+  HostChoice choice;
+  choice.query = arguments.optional_text("query");
+  auto ids = arguments.optional_text_list("hosts");
+  arguments.require(ids.has_value() != choice.query.has_value() && !json.contains("host"),
+                    std::string(ONE_CHOICE));
+  choice.ids = ids.value_or(std::vector<std::string>());
+  std::string command = arguments.text("command");
+  const std::uint64_t timeout_seconds =
+      arguments.optional_positive("timeout_seconds").value_or(options.timeout_seconds);
+  if (!arguments.problem().empty()) return failure(bad_arguments(arguments.problem()));
+  auto request = build_request(Operation{Operation::Exec{{}, std::move(command)}}, no_input);
+  if (!request) return failure(request.error());
+  return call_fleet_exec(choice, *request, timeout_seconds, options, converse, hooks);
+}
+
 }  // namespace
 
 std::optional<ToolId> find_tool(std::string_view name) {
@@ -418,8 +531,22 @@ Json describe_tool(ToolId tool) {
   return described;
 }
 
+std::optional<ToolError> host_refusal(const Options& options, const std::string& id) {
+  if (!options.hosts || options.hosts->contains(id)) return std::nullopt;
+  return ToolError{ErrorCode::HostNotFound, "主机 " + id + " 不在 --hosts 允许的范围内"};
+}
+
+Json error_result(const ToolError& error) { return failure(error); }
+
+std::unique_ptr<ExecCapture> make_exec_capture(std::uint64_t limit) {
+  return std::make_unique<CallEvents>(limit, ProgressReport());
+}
+
 Json call_tool(ToolId tool, const Json& arguments, const Options& options, const Converse& converse,
                const CallHooks& hooks) {
+  if (names_several_hosts(tool, arguments)) {
+    return call_on_several_hosts(arguments, options, converse, hooks);
+  }
   auto built = build(tool, arguments, options);
   if (!built) return failure(built.error());
   if (auto refusal = hooks.admit ? hooks.admit(built->request) : std::nullopt) {

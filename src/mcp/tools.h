@@ -6,14 +6,17 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "protocol/reply.h"
 #include "protocol/request.h"
 #include "session/conversation.h"
+#include "session/fleet.h"
 
 namespace sorvane::mcp {
 
@@ -44,6 +47,18 @@ using ProgressReport = std::function<void(const TransferCounters&)>;
 // or the error that ends the call. Empty: everything goes.
 using Admit = std::function<std::optional<ToolError>(const Request&)>;
 
+// Before the hosts of an exec on several hosts run (`exec` holds the
+// command): their `started` lines and the user's confirmation naming every
+// one, from the host list (or its failure). Nothing, or the error that ends
+// the call.
+using AdmitFleet =
+    std::function<std::optional<ToolError>(const Request& exec, const std::vector<HostLabel>& hosts,
+                                           const Result<std::vector<HostInfo>, ToolError>& listed)>;
+
+// Runs `command` on the plan's hosts; the call's `stop` stops it.
+using RunFleet = std::function<std::vector<HostOutcome>(
+    const FleetPlan& plan, const std::string& command, FleetObserver& observer)>;
+
 // What a call may do besides its conversation; each may be empty.
 struct CallHooks {
   ProgressReport progress;  // a transfer's progress, when the client asked for it
@@ -57,10 +72,30 @@ struct CallHooks {
   // What the time limit and the heartbeat are measured on; null: the steady
   // clock.
   TimerClock* clock = nullptr;
+  AdmitFleet admit_fleet;
+  RunFleet run_fleet;  // without it, exec runs on one host only
 };
 
 // How often a running exec tells the client it is alive.
 inline constexpr std::chrono::seconds HEARTBEAT_INTERVAL{10};
+
+// Why the operator keeps the agent from this host (--hosts), if it does.
+std::optional<ToolError> host_refusal(const Options& options, const std::string& id);
+
+// A tool's failure as a result: isError, and the error line as its text.
+Json error_result(const ToolError& error);
+
+// One exec's two streams as a call keeps them: each up to the limit, past
+// it the first and the last half of the limit.
+class ExecCapture : public ConversationEvents {
+ public:
+  // Output bytes received so far; safe to read from another thread.
+  virtual std::uint64_t received() const = 0;
+  // exit_code, stdout, stderr and their truncation flags and omitted counts;
+  // with timed_out when there is no exit code.
+  virtual Json exec_result(std::optional<std::int32_t> exit_code) const = 0;
+};
+std::unique_ptr<ExecCapture> make_exec_capture(std::uint64_t limit);
 
 // Checks the arguments, holds the conversation and returns the
 // CallToolResult. Failures of the tool itself are results with isError set,

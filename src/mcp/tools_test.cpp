@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ipc/frame.h"
@@ -151,6 +153,23 @@ TEST(Tools, FailuresAreErrorResultsWithTheErrorLine) {
                    {{"host", "h"}, {"command", std::string("ls\0; rm x", 9)}},
                    "sorvane: [bad_request] invalid arguments: `command` contains a NUL character",
                    0});
+  for (const auto& [what, arguments, why] : std::vector<std::tuple<const char*, Json, std::string>>{
+           {"no host", {{"command", "x"}}, "give exactly one of `host`, `hosts` and `query`"},
+           {"host and hosts",
+            {{"host", "h"}, {"hosts", {"h"}}, {"command", "x"}},
+            "give exactly one of `host`, `hosts` and `query`"},
+           {"hosts and query",
+            {{"query", "web"}, {"hosts", {"h"}}, {"command", "x"}},
+            "give exactly one of `host`, `hosts` and `query`"},
+           {"no hosts",
+            {{"hosts", Json::array()}, {"command", "x"}},
+            "`hosts` must be a list of host IDs"},
+           {"hosts not text",
+            {{"hosts", {7}}, {"command", "x"}},
+            "`hosts` must be a list of host IDs"}}) {
+    cases.push_back({what, Reply{Reply::Exit{0}}, arguments,
+                     "sorvane: [bad_request] invalid arguments: " + why, 0});
+  }
   for (Case& c : cases) {
     FakeDesktop desktop;
     desktop.reply = c.reply;
@@ -174,6 +193,132 @@ TEST(TransferTools, AnyFailedFileMakesAnErrorThatKeepsTheSummary) {
     EXPECT_EQ(result["isError"], failed > 0);
     EXPECT_EQ(result["structuredContent"]["failed"], failed);
   }
+}
+
+// The desktop application's host list, and a fleet in which each host
+// prints what `outputs` gives for it and exits with the code given.
+struct FakeFleet {
+  std::map<std::string, std::pair<std::string, std::int32_t>> outputs;
+  FleetPlan plan;
+  std::vector<HostLabel> admitted;
+
+  CallHooks hooks() {
+    CallHooks hooks;
+    hooks.admit_fleet = [this](const Request&, const std::vector<HostLabel>& hosts,
+                               const Result<std::vector<HostInfo>, ToolError>&) {
+      admitted = hosts;
+      return std::optional<ToolError>();
+    };
+    hooks.run_fleet = [this](const FleetPlan& given, const std::string& command,
+                             FleetObserver& observer) {
+      EXPECT_EQ(command, "uptime");
+      plan = given;
+      for (std::size_t i = 0; i < given.hosts.size(); ++i) {
+        const auto& [text, code] = outputs.at(given.hosts[i].id);
+        EXPECT_TRUE(observer.events(i).output(RemoteStream::Stdout, as_bytes(text)));
+        observer.ended(i, HostOutcome{code, std::nullopt});
+      }
+      return std::vector<HostOutcome>(given.hosts.size());
+    };
+    return hooks;
+  }
+};
+
+Converse listing(const std::vector<std::string>& names) {
+  return [names](const Request& request, ConversationEvents&) -> FinalReply {
+    EXPECT_TRUE(std::holds_alternative<Request::List>(request.member));
+    Reply::Hosts hosts;
+    for (const std::string& name : names) {
+      hosts.hosts.push_back({"id-" + name, name, std::nullopt, "u", "10.0.0.1", 22, std::nullopt});
+    }
+    return Reply{hosts};
+  };
+}
+
+// Hosts named, refused or unknown keep their order; identical results fold
+// into one group, with the output once in the text.
+TEST(FleetExec, ResultsPerHostAndIdenticalOnesFolded) {
+  FakeFleet fleet;
+  fleet.outputs = {{"id-web-1", {"up 3 days\n", 0}},
+                   {"id-web-2", {"up 3 days\n", 0}},
+                   {"id-db", {"up 1 day\n", 1}}};
+  Options options;
+  options.parallel = 3;
+  options.hosts = std::set<std::string>{"id-web-1", "id-web-2", "id-db", "id-gone"};
+  const Json arguments = {
+      {"hosts", {"id-web-1", "id-db", "id-hidden", "id-web-2", "id-gone", "id-db"}},
+      {"command", "uptime"}};
+  const Json result = call_tool(ToolId::Exec, arguments, options,
+                                listing({"web-1", "web-2", "db", "hidden"}), fleet.hooks());
+  EXPECT_EQ(result["isError"], false);
+  EXPECT_EQ(fleet.plan.parallel, 3U);
+  ASSERT_EQ(fleet.admitted.size(), 3U);
+  EXPECT_EQ(fleet.admitted[1].id, "id-db");
+  const Json& structured = result["structuredContent"];
+  std::vector<std::string> ids;
+  for (const Json& host : structured["results"]) ids.push_back(host["id"].get<std::string>());
+  EXPECT_EQ(ids,
+            (std::vector<std::string>{"id-web-1", "id-db", "id-hidden", "id-web-2", "id-gone"}));
+  EXPECT_EQ(structured["results"][2]["error"],
+            "sorvane: [host_not_found] 主机 id-hidden 不在 --hosts 允许的范围内");
+  EXPECT_EQ(structured["results"][4]["error"],
+            "sorvane: [host_not_found] no saved host has the ID id-gone");
+  EXPECT_EQ(structured["results"][4]["name"], nullptr);
+  EXPECT_EQ(structured["groups"].size(), 4U);
+  EXPECT_EQ(
+      structured["groups"][0],
+      Json::parse(R"({"hosts":[{"id":"id-web-1","name":"web-1"},{"id":"id-web-2","name":"web-2"}],
+                            "exit_code":0,"timed_out":false,"stdout":"up 3 days\n","stderr":"",
+                            "stdout_omitted":0,"stderr_omitted":0,"error":null,"cut":false})"));
+  const std::string text = result["content"][0]["text"].get<std::string>();
+  EXPECT_EQ(text.substr(0, text.find("== 1 host: db")),
+            "5 hosts in 4 groups\n== 2 hosts: web-1 (id-web-1), web-2 (id-web-2) — exit 0\n"
+            "-- stdout\nup 3 days\n");
+}
+
+// Past the bound, whole items lose their output, groups first and then
+// results, and the counts say how many.
+TEST(FleetExec, OutputPastTheBoundIsCutAndCounted) {
+  FakeFleet fleet;
+  Options options;
+  options.max_output = 4;  // the bound: 16 bytes
+  Json hosts = Json::array();
+  for (const char* name : {"a", "b", "c", "d", "e"}) {
+    fleet.outputs["id-" + std::string(name)] = {std::string(4, name[0]), 0};
+    hosts.push_back("id-" + std::string(name));
+  }
+  const Json result = call_tool(ToolId::Exec, {{"hosts", hosts}, {"command", "uptime"}}, options,
+                                listing({"a", "b", "c", "d", "e"}), fleet.hooks());
+  const Json& structured = result["structuredContent"];
+  EXPECT_EQ(structured["groups_cut"], 1);
+  EXPECT_EQ(structured["results_cut"], 5);
+  EXPECT_EQ(structured["groups"][3]["stdout"], "dddd");
+  EXPECT_EQ(structured["groups"][4]["stdout"], "");
+  EXPECT_EQ(structured["groups"][4]["cut"], true);
+  EXPECT_EQ(structured["results"][0]["cut"], true);
+  EXPECT_EQ(structured["results"][0]["exit_code"], 0);
+}
+
+// A query runs what the desktop application finds, less what the operator
+// hides; a call where no host could run is an error, and nothing runs.
+TEST(FleetExec, QueryChoosesAndNothingRunnableIsAnError) {
+  FakeFleet fleet;
+  fleet.outputs = {{"id-web-1", {"", 0}}};
+  Options options;
+  options.hosts = std::set<std::string>{"id-web-1"};
+  Json result = call_tool(ToolId::Exec, {{"query", "web"}, {"command", "uptime"}}, options,
+                          listing({"web-1", "web-2"}), fleet.hooks());
+  EXPECT_EQ(result["structuredContent"]["results"].size(), 1U);
+  EXPECT_EQ(result["isError"], false);
+
+  fleet.plan = {};
+  result = call_tool(ToolId::Exec, {{"hosts", {"id-web-2"}}, {"command", "uptime"}}, options,
+                     listing({"web-1", "web-2"}), fleet.hooks());
+  EXPECT_EQ(result["isError"], true);
+  EXPECT_TRUE(fleet.plan.hosts.empty());
+  result = call_tool(ToolId::Exec, {{"query", "db"}, {"command", "uptime"}}, options, listing({}),
+                     fleet.hooks());
+  EXPECT_EQ(result["content"][0]["text"], "sorvane: [host_not_found] 没有与查询「db」匹配的主机");
 }
 
 // A clock that moves only when the test moves it, and then waits for the
@@ -278,6 +423,45 @@ std::string frame_bytes(FrameKind kind, std::string_view payload) {
   } out;
   EXPECT_TRUE(write_frame(out, kind, as_bytes(payload)));
   return out.text;
+}
+
+// The call's time limit stops the fleet: a host it stopped mid-run timed
+// out with the output it had, one it kept from starting was not run.
+TEST(FleetExec, TheTimeLimitStopsTheFleet) {
+  ManualClock clock;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool stopped = false;
+  CallHooks hooks;
+  hooks.clock = &clock;
+  hooks.stop = [&] {
+    clock.stop();
+    const std::lock_guard lock(mutex);
+    stopped = true;
+    changed.notify_all();
+  };
+  hooks.run_fleet = [&](const FleetPlan&, const std::string&, FleetObserver& observer) {
+    EXPECT_TRUE(observer.events(0).output(RemoteStream::Stdout, as_bytes(std::string("started"))));
+    clock.advance(std::chrono::seconds(2));
+    std::unique_lock lock(mutex);
+    // Bounded only so that a broken timer fails the test instead of hanging it.
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return stopped; }));
+    observer.ended(0, {std::nullopt, connection_broken("shut down")});
+    observer.ended(
+        1, {std::nullopt, ToolError{ErrorCode::ConnectFailed, "not run: stopped"}, false, true});
+    return std::vector<HostOutcome>(2);
+  };
+  Options options;
+  options.timeout_seconds = 1;
+  const Json result = call_tool(ToolId::Exec, {{"hosts", {"id-a", "id-b"}}, {"command", "uptime"}},
+                                options, listing({"a", "b"}), hooks);
+  const Json& results = result["structuredContent"]["results"];
+  EXPECT_EQ(result["isError"], false);
+  EXPECT_EQ(results[0]["timed_out"], true);
+  EXPECT_EQ(results[0]["stdout"], "started");
+  EXPECT_EQ(results[0]["error"], nullptr);
+  EXPECT_EQ(results[1]["timed_out"], false);
+  EXPECT_EQ(results[1]["error"], "sorvane: [connect_failed] not run: stopped");
 }
 
 // An idle limit restarts on every byte, so a reply that trickles in slower

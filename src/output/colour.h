@@ -10,6 +10,9 @@
 
 namespace sorvane {
 
+// Ends a coloured text: back to the terminal's own colours.
+inline constexpr std::string_view COLOUR_RESET = "\x1b[0m";
+
 // Colour only on a terminal, and not when NO_COLOR is set to anything, nor
 // when TERM says the terminal is "dumb" (one that shows escapes as text).
 bool colour_wanted(bool is_terminal, std::optional<std::string_view> no_color,

@@ -21,13 +21,6 @@ void append_member(std::string& line, std::string_view key, std::string_view jso
 
 std::string boolean(bool value) { return value ? "true" : "false"; }
 
-std::string host_line_start(const HostLabel& host) {
-  std::string line = "{";
-  append_member(line, "id", json_quote(host.id));
-  append_member(line, "name", host.name ? json_quote(*host.name) : std::string("null"));
-  return line;
-}
-
 // The error line without its line feed, or null.
 std::string error_json(const HostOutcome& outcome) {
   if (!outcome.error) return "null";
@@ -41,11 +34,8 @@ std::string count_json(const std::optional<TransferSummary>& transfer,
   return transfer ? std::to_string((*transfer).*count) : std::string("null");
 }
 
-}  // namespace
-
-std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
-                           const StreamCapture& out, const StreamCapture& err) {
-  std::string line = host_line_start(host);
+void append_result(std::string& line, const HostOutcome& outcome, const StreamCapture& out,
+                   const StreamCapture& err) {
   append_member(line, "exit_code",
                 outcome.exit_code ? std::to_string(*outcome.exit_code) : std::string("null"));
   append_member(line, "stdout", json_quote(out.text()));
@@ -55,11 +45,26 @@ std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
   append_member(line, "error", error_json(outcome));
   append_member(line, "timed_out", boolean(outcome.timed_out));
   line.append("}\n");
+}
+
+void append_host(std::string& text, const HostLabel& host) {
+  append_member(text, "id", json_quote(host.id));
+  append_member(text, "name", host.name ? json_quote(*host.name) : std::string("null"));
+}
+
+}  // namespace
+
+std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
+                           const StreamCapture& out, const StreamCapture& err) {
+  std::string line = "{";
+  append_host(line, host);
+  append_result(line, outcome, out, err);
   return line;
 }
 
 std::string transfer_json_line(const HostLabel& host, const HostOutcome& outcome) {
-  std::string line = host_line_start(host);
+  std::string line = "{";
+  append_host(line, host);
   append_member(line, "files", count_json(outcome.transfer, &TransferSummary::files));
   append_member(line, "bytes", count_json(outcome.transfer, &TransferSummary::bytes));
   append_member(line, "failed", count_json(outcome.transfer, &TransferSummary::failed));
@@ -72,6 +77,20 @@ std::string transfer_json_line(const HostLabel& host, const HostOutcome& outcome
   append_member(line, "failures", failures + "]");
   append_member(line, "error", error_json(outcome));
   line.append("}\n");
+  return line;
+}
+
+std::string group_json_line(std::span<const HostLabel> hosts, const HostOutcome& outcome,
+                            const StreamCapture& out, const StreamCapture& err) {
+  std::string list = "[";
+  for (const HostLabel& host : hosts) {
+    std::string object = "{";
+    append_host(object, host);
+    list.append(list.size() == 1 ? "" : ",").append(object).append("}");
+  }
+  std::string line = "{";
+  append_member(line, "hosts", list + "]");
+  append_result(line, outcome, out, err);
   return line;
 }
 

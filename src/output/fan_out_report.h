@@ -24,6 +24,13 @@ std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
 // failures where the host ended without one.
 std::string transfer_json_line(const HostLabel& host, const HostOutcome& outcome);
 
+// A group of hosts with the same output and result, for --gather:
+// {"hosts":[{"id","name"},...],"exit_code","stdout","stderr",
+// "stdout_truncated","stderr_truncated","error","timed_out"} on one line,
+// ending with a line feed.
+std::string group_json_line(std::span<const HostLabel> hosts, const HostOutcome& outcome,
+                            const StreamCapture& out, const StreamCapture& err);
+
 // How many hosts succeeded and, for each one that did not, its exit code or
 // error code word or its failed files' count; one line ending with a line feed.
 std::string fan_out_summary(std::span<const HostLabel> hosts,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "output/colour.h"
 #include "output/inert_text.h"
 
 namespace sorvane {
@@ -26,7 +27,6 @@ std::size_t piece_end(std::string_view text, std::size_t longest) {
 // Foreground colours that read on dark and light backgrounds alike.
 constexpr std::array<std::string_view, 6> HOST_COLOURS = {"\x1b[36m", "\x1b[33m", "\x1b[35m",
                                                           "\x1b[32m", "\x1b[34m", "\x1b[31m"};
-constexpr std::string_view COLOUR_RESET = "\x1b[0m";
 
 }  // namespace
 

@@ -132,6 +132,92 @@ class Lifecycle(unittest.TestCase):
             self.assertLess(elapsed, 2.0)
 
 
+STATELESS = "2026-07-28"
+META = {"io.modelcontextprotocol/protocolVersion": STATELESS, "io.modelcontextprotocol/clientCapabilities": {},
+        "io.modelcontextprotocol/clientInfo": {"name": "raw", "version": "2"}}
+HOST = "a1b2c3d4e5f60718"
+
+
+def stateless(id, method, params=None, **meta):
+    """A request of the stateless revision, its _meta changed by `meta` (None: left out)."""
+    envelope = {key: value for key, value in dict(META, **meta).items() if value is not None}
+    return request(id, method, dict(params or {}, _meta=envelope))
+
+
+class StatelessRevision(unittest.TestCase):
+    """A client that starts without initialize, naming the revision in every request."""
+
+    def serve(self, peer, *args):
+        return Server(args, env={"SORVANE_DATA_DIR": peer.env["SORVANE_DATA_DIR"]})
+
+    def assert_nothing_server_initiated(self, messages):
+        sent = [m["method"] for m in messages if "method" in m]
+        self.assertEqual([m for m in sent if m != "notifications/progress"], [])
+
+    def test_envelope_errors_on_any_request_and_results_of_the_revision(self):
+        other = "io.modelcontextprotocol/protocolVersion"
+        with Peer.demo() as peer, self.serve(peer) as server:
+            # Before initialize, a request without the envelope is malformed, not "not initialized".
+            for first in (request(1, "tools/list"), stateless(1, "tools/list", **{other: None}),
+                          stateless(1, "tools/list", **{"io.modelcontextprotocol/clientCapabilities": None})):
+                self.assertEqual(error_code(server.ask(first)), -32602)
+            unsupported = server.ask(stateless(2, "server/discover", **{other: "2099-01-01"}))
+            self.assertEqual(unsupported["error"]["code"], -32022)
+            self.assertEqual(unsupported["error"]["data"], {"supported": [STATELESS], "requested": "2099-01-01"})
+
+            discovered = server.ask(stateless(3, "server/discover"))["result"]
+            self.assertEqual(discovered["supportedVersions"], [STATELESS, "2025-11-25", "2025-06-18"])
+            self.assertEqual(discovered["_meta"]["io.modelcontextprotocol/serverInfo"]["name"], "sorvane-mcp")
+            self.assertIn("tools", discovered["capabilities"])
+            self.assertIn("list_hosts", discovered["instructions"])
+            listed = server.ask(stateless(4, "tools/list"))["result"]
+            self.assertEqual(len(listed["tools"]), 4)
+            called = server.ask(stateless(5, "tools/call", {"name": "list_hosts", "arguments": {}}))["result"]
+            self.assertFalse(called["isError"])
+            refused = server.ask(stateless(6, "tools/call", {"name": "exec", "arguments": {}}))["result"]
+            self.assertTrue(refused["isError"])
+            for result in (discovered, listed, called, refused):
+                self.assertEqual(result["resultType"], "complete")
+            for result in (discovered, listed):
+                self.assertEqual((result["ttlMs"], result["cacheScope"]), (60000, "private"))
+
+            # Each request is judged on its own, also after the first served one.
+            self.assertEqual(error_code(server.ask(stateless(7, "tools/list", **{other: "2025-11-25"}))), -32022)
+            self.assertEqual(error_code(server.ask(request(8, "tools/list"))), -32602)
+            for removed in ("ping", "logging/setLevel", "initialize"):
+                self.assertEqual(error_code(server.ask(stateless(9, removed, {"level": "info"}))), -32601, removed)
+            self.assertEqual(server.close()[0], 0)
+
+    def test_calls_that_would_ask_the_client_are_refused_and_nothing_is_asked(self):
+        with Peer.script("hold\n") as peer, self.serve(peer, "--confirm", "exec", "--audit-log",
+                                                        str(peer.dir / "audit.log")) as server:
+            capable = {"io.modelcontextprotocol/clientCapabilities": {"elicitation": {}, "roots": {}}}
+            seen = [server.ask(stateless(1, "tools/call", {"name": "exec", "arguments": {
+                "host": HOST, "command": "rm -rf /"}}, **capable))]
+            self.assertRegex(seen[0]["result"]["content"][0]["text"],
+                             r"^sorvane: \[bad_request\] --confirm cannot ask the user of a client that speaks "
+                             r"protocol version 2026-07-28 yet")
+            seen.append(server.ask(stateless(2, "tools/call", {"name": "download", "arguments": {
+                "host": HOST, "remote": "/r", "local": str(peer.dir)}}, **capable)))
+            self.assertRegex(seen[1]["result"]["content"][0]["text"], r"start sorvane-mcp with --local-root DIR")
+            self.assertIsNone(peer.request())
+            # A call cancelled by the client ends without an answer, and nothing is sent in its place.
+            server.send(stateless(3, "tools/call", {"name": "list_hosts", "arguments": {}}))
+            deadline = time.monotonic() + 30
+            while peer.request() is None and time.monotonic() < deadline:
+                time.sleep(0.02)
+            server.send({"jsonrpc": "2.0", "method": "notifications/cancelled", "params": {"requestId": 3}})
+            seen.append(server.ask(stateless(4, "tools/list")))
+            self.assertEqual(seen[-1]["id"], 4)
+            self.assertEqual(server.close()[0], 0)
+            self.assert_nothing_server_initiated(seen)
+            lines = [json.loads(line) for line in (peer.dir / "audit.log").read_text().splitlines()]
+        self.assertEqual([(line["tool"], line.get("outcome")) for line in lines],
+                         [("exec", "refused"), ("download", "refused"), ("list_hosts", None),
+                          ("list_hosts", "cancelled")])
+        self.assertEqual(lines[0]["client"], {"name": "raw", "version": "2"})
+
+
 class BadInput(unittest.TestCase):
     def test_the_server_answers_and_goes_on(self):
         call = lambda id, params: request(id, "tools/call", params)

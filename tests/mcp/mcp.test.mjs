@@ -1,79 +1,30 @@
-// sorvane-mcp driven by the official MCP TypeScript SDK client, against the
-// stand-in desktop application (sorvane-peer). Binaries come from
-// $SORVANE_BUILD_DIR (default <repo>/build); with $SORVANE_WRAPPER set
-// (Windows builds under Wine) the cases that need no POSIX shell run, through
-// the wrapper. MCP_STDERR=inherit shows the servers' diagnostics.
+// sorvane-mcp driven by the official MCP TypeScript SDK client (1.x, the
+// protocol's 2025 handshake), against the stand-in desktop application
+// (sorvane-peer); see support.mjs for where the binaries come from.
+// MCP_STDERR=inherit shows the servers' diagnostics.
 import assert from 'node:assert/strict';
 import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
 import { after, describe, test } from 'node:test';
-import { fileURLToPath, pathToFileURL } from 'node:url';
+import { pathToFileURL } from 'node:url';
 
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
 import { ElicitRequestSchema, ListRootsRequestSchema } from '@modelcontextprotocol/sdk/types.js';
 import { AjvJsonSchemaValidator } from '@modelcontextprotocol/sdk/validation/ajv';
 
-const REPO = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const BUILD = path.resolve(process.env.SORVANE_BUILD_DIR ?? path.join(REPO, 'build'));
-const WRAPPER = (process.env.SORVANE_WRAPPER ?? '').split(' ').filter(Boolean);
-const WINDOWS = WRAPPER.length > 0;
-const EXE = WINDOWS ? '.exe' : '';
-const HOSTS = path.join(REPO, 'tools/peer/examples/hosts.json');
-const HOST = 'a1b2c3d4e5f60718';
-const posixOnly = { skip: WINDOWS && 'POSIX build only' };
-// A Wine process can take long to start on a loaded machine.
-const REQUEST_TIMEOUT = WINDOWS ? 180000 : 60000;
+import {
+  BUILD, EXE, HOST, REQUEST_TIMEOUT, WINDOWS, WRAPPER, cleanUp, demoPeer, hostPath, peers, posixOnly,
+  scriptPeer, tempDir,
+} from './support.mjs';
 
-const temporaries = [];
-function tempDir() {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'sorvane-mcp-'));
-  temporaries.push(dir);
-  return dir;
-}
-// A path as the program under test sees it (Wine maps / to Z:).
-const hostPath = (p) => (WINDOWS ? 'Z:' + p.replaceAll('/', '\\') : p);
-
-const peers = [];
 const clients = [];
 after(async () => {
   for (const client of clients) await client.close();
-  for (const peer of peers) peer.kill();
-  for (const dir of temporaries) fs.rmSync(dir, { recursive: true, force: true });
+  cleanUp();
 });
-
-// Starts sorvane-peer with `args` in a data directory of its own; resolves
-// once it listens.
-function startPeer(args) {
-  const dataDir = tempDir();
-  const requestOut = path.join(dataDir, 'request.bin');
-  const command = [...WRAPPER, path.join(BUILD, 'sorvane-peer' + EXE), ...args,
-    '--data-dir', hostPath(dataDir), '--request-out', hostPath(requestOut)];
-  const child = spawn(command[0], command.slice(1), {
-    stdio: ['ignore', 'pipe', 'inherit'], env: { ...process.env, WINEDEBUG: '-all' },
-  });
-  peers.push(child);
-  return new Promise((resolve, reject) => {
-    let seen = '';
-    child.stdout.on('data', (chunk) => {
-      seen += chunk;
-      if (seen.includes('\n')) {
-        if (!seen.startsWith('listening on ')) reject(new Error(`peer did not start: ${seen}`));
-        resolve({ dataDir, requestOut, request: () => fs.existsSync(requestOut) ? fs.readFileSync(requestOut, 'utf8') : null });
-      }
-    });
-    child.on('exit', (code) => reject(new Error(`peer exited with ${code}`)));
-  });
-}
-const demoPeer = (...more) => startPeer(['demo', '--hosts', hostPath(HOSTS), ...more]);
-function scriptPeer(script) {
-  const file = path.join(tempDir(), 'script.txt');
-  fs.writeFileSync(file, script);
-  return startPeer(['script', hostPath(file)]);
-}
 
 // An SDK client connected to a fresh sorvane-mcp for `peer`; `capabilities`
 // and the handlers that `setup` installs are the client's own.
@@ -125,7 +76,8 @@ function checkOutput(name, result) {
   if (result.structuredContent === undefined) return;
   const check = validator.getValidator(toolsByName[name].outputSchema)(result.structuredContent);
   assert.ok(check.valid, check.errorMessage);
-  assert.deepEqual(JSON.parse(result.content[0].text), result.structuredContent);
+  // On several hosts the text shows the groups instead.
+  if (!result.structuredContent.results) assert.deepEqual(JSON.parse(result.content[0].text), result.structuredContent);
 }
 async function call(client, name, args, options) {
   const result = await client.callTool({ name, arguments: args }, undefined,
@@ -151,7 +103,9 @@ describe('sorvane-mcp', () => {
     for (const tool of tools) {
       validator.getValidator(tool.inputSchema);  // throws on a schema that does not compile
       validator.getValidator(tool.outputSchema);
-      assert.equal(tool.annotations.readOnlyHint, tool.name === 'list_hosts');
+      const looks = tool.name === 'list_hosts';
+      assert.deepEqual([tool.annotations.readOnlyHint, tool.annotations.destructiveHint, tool.annotations.openWorldHint],
+        [looks, !looks, !looks], tool.name);
     }
 
     const listed = await call(client, 'list_hosts', {});
@@ -562,6 +516,73 @@ describe('sorvane-mcp', () => {
     assert.equal(beats[0].message, '7 bytes of output so far');
     assert.equal(errorLine(await call(client, 'exec', { host: HOST, command: 'x', timeout_seconds: 0 })),
       'sorvane: [bad_request] invalid arguments: `timeout_seconds` must be a positive integer');
+    await client.close();
+  });
+
+  test('exec on several hosts: results, groups, the bound, confirmation naming each host, audit lines per host', async () => {
+    const peer = await demoPeer();
+    const log = path.join(tempDir(), 'audit.log');
+    const questions = [];
+    let answer = { action: 'accept', content: { confirm: true } };
+    const client = await connect(peer, ['--confirm', 'exec', '--audit-log', hostPath(log), '--parallel', '2'], {
+      capabilities: { elicitation: {} },
+      setup: (c) => c.setRequestHandler(ElicitRequestSchema, (request) => (questions.push(request.params.message), answer)),
+    });
+    const nl = WINDOWS ? '\r\n' : '\n';
+    const WEB2 = 'a1b2c3d4e5f60719';
+    const fleet = await call(client, 'exec', { hosts: [HOST, WEB2, 'ffffffffffffffff'], command: 'echo hi' });
+    assert.equal(questions.pop(), 'Run this command on 2 hosts?\n\nweb-1 (deploy@10.0.1.11:22)\nweb-2 (deploy@10.0.1.12:22)\n\necho hi');
+    const { results, groups } = fleet.structuredContent;
+    assert.deepEqual(results.map((r) => [r.id, r.name, r.exit_code, r.stdout]),
+      [[HOST, 'web-1', 0, 'hi' + nl], [WEB2, 'web-2', 0, 'hi' + nl], ['ffffffffffffffff', null, null, '']]);
+    assert.match(results[2].error, /^sorvane: \[host_not_found\] /);
+    assert.deepEqual(groups.map((g) => g.hosts.map((h) => h.id)), [[HOST, WEB2], ['ffffffffffffffff']]);
+    assert.ok(fleet.content[0].text.startsWith(
+      `3 hosts in 2 groups\n== 2 hosts: web-1 (${HOST}), web-2 (${WEB2}) — exit 0\n-- stdout\nhi${nl}`), fleet.content[0].text);
+    assert.equal(fleet.isError, false);
+
+    answer = { action: 'decline' };
+    fs.rmSync(peer.requestOut);
+    assert.equal(errorLine(await call(client, 'exec', { query: 'web', command: 'echo no' })), 'sorvane: [bad_request] declined by the user');
+    assert.match(questions.pop(), /^Run this command on 2 hosts\?\n\nweb-1 .*\nweb-2 .*\n\necho no$/);
+    assert.match(peer.request(), /"type":"list","query":"web"/);  // the hosts were found; nothing ran
+    await client.close();
+
+    const entries = fs.readFileSync(log, 'utf8').trim().split('\n').map((line) => JSON.parse(line));
+    assert.deepEqual(entries.map(({ call: id, event, host, outcome }) => [id === entries[0].call, event, host, outcome]), [
+      [true, 'started', HOST, undefined], [true, 'started', WEB2, undefined],
+      [true, 'ended', HOST, 'ok'], [true, 'ended', WEB2, 'ok'], [true, 'ended', 'ffffffffffffffff', 'refused'],
+      [false, 'started', HOST, undefined], [false, 'started', WEB2, undefined],
+      [false, 'ended', HOST, 'declined'], [false, 'ended', WEB2, 'declined'],
+    ]);
+    assert.equal(entries[2].bytes, ('hi' + nl).length);
+
+    // The bound is four times --max-output: the group's output and three
+    // hosts' fit, the last two hosts' are cut.
+    const bounded = await connect(peer, ['--max-output', '4']);
+    const all = [HOST, WEB2, 'b7c8d9e0f1a2b3c4', 'c0ffee0000000001', 'd00dfeed12345678'];
+    const cut = (await call(bounded, 'exec', { hosts: all, command: 'echo abc' })).structuredContent;
+    assert.deepEqual([cut.groups_cut, cut.results_cut, cut.groups.length], [0, 2, 1]);
+    assert.deepEqual(cut.results.map((r) => [r.cut, r.stdout.length, r.exit_code]),
+      [[false, 4, 0], [false, 4, 0], [false, 4, 0], [true, 0, 0], [true, 0, 0]]);
+    await bounded.close();
+  });
+
+  test('a cancelled exec on several hosts stops every host at once', posixOnly, async () => {
+    // The command never ends on its own: only the stop ends it. Its output
+    // lets the stand-in peer see the client go and end it there too.
+    const peer = await demoPeer();
+    const log = path.join(tempDir(), 'audit.log');
+    const client = await connect(peer, ['--audit-log', hostPath(log), '--parallel', '1']);
+    const abort = new AbortController();
+    const running = call(client, 'exec', { hosts: [HOST, 'a1b2c3d4e5f60719'], command: 'while :; do echo .; sleep 1; done' }, { signal: abort.signal });
+    running.catch(() => {});
+    const lines = () => (fs.existsSync(log) ? fs.readFileSync(log, 'utf8').trim().split('\n').map((l) => JSON.parse(l)) : []);
+    while (!peer.request()?.includes('"type":"exec"')) await new Promise((r) => setTimeout(r, 20));
+    abort.abort('enough');
+    while (lines().filter((e) => e.event === 'ended').length < 2) await new Promise((r) => setTimeout(r, 20));
+    assert.deepEqual(lines().filter((e) => e.event === 'ended').map((e) => [e.host, e.outcome]),
+      [[HOST, 'cancelled'], ['a1b2c3d4e5f60719', 'cancelled']]);
     await client.close();
   });
 });

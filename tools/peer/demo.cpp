@@ -51,9 +51,19 @@ IoResult<void> answer_list(const ListRequest& list, const Json& hosts, ByteWrite
   return send_json(out, hosts_reply(filter_hosts(hosts, list.query)));
 }
 
-IoResult<void> answer_exec(const ExecRequest& exec, ByteWriter& out) {
+// Which host the command stands for, so that hosts can answer differently
+// in tests and demos although one machine runs every command.
+ShellVariables host_variables(const Json& host) {
+  ShellVariables variables = {{"SORVANE_DEMO_HOST_ID", host.value("id", "")}};
+  if (const auto name = host.find("name"); name != host.end() && name->is_string()) {
+    variables.emplace_back("SORVANE_DEMO_HOST_NAME", name->get<std::string>());
+  }
+  return variables;
+}
+
+IoResult<void> answer_exec(const ExecRequest& exec, const Json& host, ByteWriter& out) {
   IoResult<void> broken;
-  auto code = run_shell(exec.command, [&](FrameKind kind, ByteSpan chunk) {
+  auto code = run_shell(exec.command, host_variables(host), [&](FrameKind kind, ByteSpan chunk) {
     broken = write_frame(out, kind, chunk);
     return broken.has_value();
   });
@@ -133,12 +143,13 @@ IoResult<void> serve_demo(std::string_view payload, const Json& hosts, ByteWrite
     if (const auto* transfer = std::get_if<TransferRequest>(&r)) return &transfer->host;
     return nullptr;
   };
-  if (const std::string* id = host_of(*request); id && !find_host(hosts, *id)) {
+  const Json* host = nullptr;
+  if (const std::string* id = host_of(*request); id && (host = find_host(hosts, *id)) == nullptr) {
     return send_json(out, error_reply(ErrorCode::HostNotFound, "找不到主机 " + *id));
   }
 
   if (auto* list = std::get_if<ListRequest>(&*request)) return answer_list(*list, hosts, out);
-  if (auto* exec = std::get_if<ExecRequest>(&*request)) return answer_exec(*exec, out);
+  if (auto* exec = std::get_if<ExecRequest>(&*request)) return answer_exec(*exec, *host, out);
   if (auto* transfer = std::get_if<TransferRequest>(&*request))
     return answer_transfer(*transfer, out);
   return send_json(out, Json{{"type", "activated"}});

@@ -4,17 +4,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "platform/unique_fd.h"
 #include "shell.h"
 
-// The process environment, handed to the child unchanged.
+// The process environment, handed on to the child.
 extern char** environ;  // NOLINT: declared by POSIX, not by a C++ header
 
 namespace sorvane::peer {
@@ -58,7 +60,31 @@ void reset_signals(posix_spawnattr_t& attributes) {
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 }
 
-Result<pid_t, std::string> spawn(const std::string& command, const Pipe& out, const Pipe& err) {
+// The peer's environment with `variables` set ("NAME=value" each), and the
+// pointers to them that posix_spawn takes, ending with null.
+class Environment {
+ public:
+  explicit Environment(const ShellVariables& variables) {
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string_view text(*entry);
+      const bool replaced = std::any_of(
+          variables.begin(), variables.end(),
+          [&](const auto& variable) { return text.substr(0, text.find('=')) == variable.first; });
+      if (!replaced) entries_.emplace_back(text);
+    }
+    for (const auto& [name, value] : variables) entries_.push_back(name + "=" + value);
+    for (std::string& entry : entries_) pointers_.push_back(entry.data());
+    pointers_.push_back(nullptr);
+  }
+  char** get() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> entries_;
+  std::vector<char*> pointers_;
+};
+
+Result<pid_t, std::string> spawn(const std::string& command, const ShellVariables& variables,
+                                 const Pipe& out, const Pipe& err) {
   SpawnSetup setup;
   posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&setup.actions, out.write_end.get(), 1);
@@ -72,7 +98,9 @@ Result<pid_t, std::string> spawn(const std::string& command, const Pipe& out, co
   std::string text = command;
   char* argv[] = {shell.data(), dash_c.data(), text.data(), nullptr};
   pid_t pid = 0;
-  const int failed = posix_spawn(&pid, "/bin/sh", &setup.actions, &setup.attributes, argv, environ);
+  Environment environment(variables);
+  const int failed =
+      posix_spawn(&pid, "/bin/sh", &setup.actions, &setup.attributes, argv, environment.get());
   if (failed != 0) return fail(std::string("cannot start /bin/sh: ") + std::strerror(failed));
   return pid;
 }
@@ -113,12 +141,13 @@ bool pump(UniqueFd& out, UniqueFd& err, const ChunkSink& sink) {
 
 }  // namespace
 
-Result<int, std::string> run_shell(const std::string& command, const ChunkSink& sink) {
+Result<int, std::string> run_shell(const std::string& command, const ShellVariables& variables,
+                                   const ChunkSink& sink) {
   auto out = make_pipe();
   if (!out) return fail(std::move(out).error());
   auto err = make_pipe();
   if (!err) return fail(std::move(err).error());
-  auto pid = spawn(command, *out, *err);
+  auto pid = spawn(command, variables, *out, *err);
   if (!pid) return fail(std::move(pid).error());
   out->write_end.reset();
   err->write_end.reset();

@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <cwchar>
+#include <string_view>
 #include <vector>
 
 #include "base/io.h"
@@ -43,8 +46,33 @@ std::wstring to_wide(std::string_view utf8) {
   return std::wstring(wide.begin(), wide.end());
 }
 
-Result<UniqueHandle, std::string> spawn(const std::string& command, const UniqueHandle& input,
-                                        const Pipe& out, const Pipe& err) {
+// The peer's environment block with `variables` set: "NAME=value" strings,
+// each ending with a null, and one more null at the end.
+std::wstring environment_block(const ShellVariables& variables) {
+  std::wstring block;
+  wchar_t* own = GetEnvironmentStringsW();
+  for (const wchar_t* entry = own; entry != nullptr && *entry != L'\0';
+       entry += std::wcslen(entry) + 1) {
+    const std::wstring_view text(entry);
+    // Names of variables the system keeps for drives ("=C:") start with "=".
+    const std::wstring_view name = text.substr(0, text.find(L'=', 1));
+    const bool replaced =
+        std::any_of(variables.begin(), variables.end(), [&](const auto& variable) {
+          return _wcsicmp(std::wstring(name).c_str(), to_wide(variable.first).c_str()) == 0;
+        });
+    if (!replaced) block.append(text).push_back(L'\0');
+  }
+  if (own != nullptr) FreeEnvironmentStringsW(own);
+  for (const auto& [name, value] : variables) {
+    block.append(to_wide(name)).append(L"=").append(to_wide(value)).push_back(L'\0');
+  }
+  block.push_back(L'\0');
+  return block;
+}
+
+Result<UniqueHandle, std::string> spawn(const std::string& command, const ShellVariables& variables,
+                                        const UniqueHandle& input, const Pipe& out,
+                                        const Pipe& err) {
   // /s keeps everything between the outer quotes as the command, verbatim.
   std::wstring line = L"cmd.exe /d /s /c \"" + to_wide(command) + L"\"";
   STARTUPINFOW startup{};
@@ -56,8 +84,10 @@ Result<UniqueHandle, std::string> spawn(const std::string& command, const Unique
   PROCESS_INFORMATION process{};
   const auto home = home_directory();
   const wchar_t* directory = home ? home->c_str() : nullptr;
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                      directory, &startup, &process)) {
+  std::wstring environment = environment_block(variables);
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                      CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, environment.data(), directory,
+                      &startup, &process)) {
     return fail(last_error_text("cannot start cmd.exe"));
   }
   CloseHandle(process.hThread);
@@ -95,14 +125,15 @@ bool pump(UniqueHandle& out, UniqueHandle& err, const ChunkSink& sink) {
 
 }  // namespace
 
-Result<int, std::string> run_shell(const std::string& command, const ChunkSink& sink) {
+Result<int, std::string> run_shell(const std::string& command, const ShellVariables& variables,
+                                   const ChunkSink& sink) {
   auto input = open_null_input();
   if (!input) return fail(std::move(input).error());
   auto out = make_pipe();
   if (!out) return fail(std::move(out).error());
   auto err = make_pipe();
   if (!err) return fail(std::move(err).error());
-  auto process = spawn(command, *input, *out, *err);
+  auto process = spawn(command, variables, *input, *out, *err);
   if (!process) return fail(std::move(process).error());
   out->write_end.reset();
   err->write_end.reset();

@@ -1,0 +1,327 @@
+#include "mcp/fleet_exec.h"
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+#include <variant>
+
+#include "base/duration.h"
+#include "mcp/call_timer.h"
+#include "mcp/options.h"
+#include "mcp/tools.h"
+#include "output/inert_text.h"
+#include "protocol/error_code.h"
+#include "session/hosts.h"
+#include "session/identical_groups.h"
+
+namespace sorvane::mcp {
+namespace {
+
+// The members of a host's result that make two results the same, as
+// gathered output folds them; a group carries them once.
+constexpr std::array<const char*, 8> FOLDED = {
+    "exit_code",      "timed_out",      "stdout", "stderr",
+    "stdout_omitted", "stderr_omitted", "error",  "cut"};
+
+std::string dump(const Json& value) {
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Json error_text(const std::optional<ToolError>& error) {
+  if (!error) return nullptr;
+  std::string line = format_error_line(*error);
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  return line;
+}
+
+Json name_json(const HostLabel& host) { return host.name ? Json(*host.name) : Json(nullptr); }
+
+// A host that never ran: its ID, its name, and why.
+Json unrun_result(const HostLabel& host, const ToolError& why) {
+  return {{"id", host.id},
+          {"name", name_json(host)},
+          {"exit_code", nullptr},
+          {"timed_out", false},
+          {"stdout", ""},
+          {"stderr", ""},
+          {"stdout_omitted", 0},
+          {"stderr_omitted", 0},
+          {"error", error_text(why)},
+          {"cut", false}};
+}
+
+Json folded_part(const Json& result) {
+  Json part = Json::object();
+  for (const char* member : FOLDED) part[member] = result.at(member);
+  return part;
+}
+
+// Output past the bound is dropped from whole items, groups first, then
+// results in order: once one does not fit, none after it keeps its output,
+// so what is kept is always a prefix.
+class OutputBudget {
+ public:
+  explicit OutputBudget(std::uint64_t bound) : left_(bound) {}
+
+  // Whether `item` kept its output.
+  bool spend(Json& item) {
+    const std::uint64_t size = item["stdout"].get_ref<const std::string&>().size() +
+                               item["stderr"].get_ref<const std::string&>().size();
+    if (size == 0) return true;
+    if (!spent_ && size <= left_) {
+      left_ -= size;
+      return true;
+    }
+    spent_ = true;
+    item["stdout"] = "";
+    item["stderr"] = "";
+    item["cut"] = true;
+    return false;
+  }
+
+ private:
+  std::uint64_t left_;
+  bool spent_ = false;
+};
+
+// A client may show the text as it is: the desktop application's names
+// and messages are made inert, as in the confirmation question; the remote
+// output is passed as it came.
+std::string host_names(const Json& hosts) {
+  std::string names;
+  for (const Json& host : hosts) {
+    if (!names.empty()) names += ", ";
+    const std::string id = inert(host["id"].get<std::string>());
+    names +=
+        host["name"].is_string() ? inert(host["name"].get<std::string>()) + " (" + id + ")" : id;
+  }
+  return names;
+}
+
+std::string group_header(const Json& group) {
+  const std::size_t count = group["hosts"].size();
+  std::string header = "== " + std::to_string(count) + (count == 1 ? " host: " : " hosts: ") +
+                       host_names(group["hosts"]) + " — ";
+  if (group["timed_out"] == true) return header + "timed out\n";
+  if (group["error"].is_string()) return header + inert(group["error"].get<std::string>()) + "\n";
+  return header + "exit " + std::to_string(group["exit_code"].get<std::int64_t>()) + "\n";
+}
+
+std::string stream_text(const Json& group, const char* stream, const char* omitted) {
+  const auto& text = group[stream].get_ref<const std::string&>();
+  if (text.empty() && group[omitted] == 0) return {};
+  std::string shown = std::string("-- ") + stream + "\n" + text;
+  if (!text.empty() && text.back() != '\n') shown += '\n';
+  if (group[omitted] != 0) {
+    shown += "(" + std::to_string(group[omitted].get<std::uint64_t>()) +
+             " bytes left out in the middle)\n";
+  }
+  return shown;
+}
+
+// What an agent reads: each group once, its hosts, its result, its output.
+std::string groups_text(const Json& groups, std::size_t hosts, std::uint64_t bound) {
+  std::string text = std::to_string(hosts) + (hosts == 1 ? " host in " : " hosts in ") +
+                     std::to_string(groups.size()) + (groups.size() == 1 ? " group" : " groups") +
+                     "\n";
+  for (const Json& group : groups) {
+    text += group_header(group);
+    if (group["cut"] == true) {
+      text +=
+          "(output cut: a result carries at most " + std::to_string(bound) + " bytes of output)\n";
+    }
+    text += stream_text(group, "stdout", "stdout_omitted");
+    text += stream_text(group, "stderr", "stderr_omitted");
+  }
+  return text;
+}
+
+bool ran(const Json& result) {
+  return !result["exit_code"].is_null() || result["timed_out"] == true;
+}
+
+// The host list, or why there is none. The call's time limit bounds it: a
+// desktop application that stalls on it must not hold the call for ever.
+HostList list_hosts(const Converse& converse, const std::optional<std::string>& query,
+                    std::chrono::seconds limit, const CallHooks& hooks, bool& stopped) {
+  const CallTimer timer({
+      .limit = hooks.stop ? limit : std::chrono::seconds(0),
+      .beat = {},
+      .expire = hooks.stop,
+      .clock = hooks.clock,
+  });
+  ConversationEvents passed_over;
+  auto listed = hosts_of(converse(Request{Request::List{query}}, passed_over));
+  stopped = timer.expired();
+  if (!stopped) return listed;
+  return fail(ToolError{ErrorCode::ConnectFailed,
+                        "timed out after " + format_duration(limit) + " while listing the hosts"});
+}
+
+}  // namespace
+
+class FleetCapture::Host final : public ConversationEvents {
+ public:
+  Host(FleetCapture& fleet, std::uint64_t limit)
+      : fleet_(fleet), capture_(make_exec_capture(limit)) {}
+
+  IoResult<void> output(RemoteStream stream, ByteSpan chunk) override {
+    fleet_.received_ += chunk.size();
+    return capture_->output(stream, chunk);
+  }
+
+  Json result(const HostLabel& label, bool stopped) const {
+    Json result = {{"id", label.id}, {"name", name_json(label)}};
+    // A host the call's time limit stopped mid-run timed out, as one exec
+    // does; one it kept from starting is not run.
+    const bool timed_out =
+        outcome_.timed_out || (stopped && !outcome_.exit_code && !outcome_.not_run);
+    Json captured = capture_->exec_result(outcome_.exit_code);
+    for (const char* member : FOLDED) result[member] = captured.value(member, Json(nullptr));
+    result["timed_out"] = timed_out;
+    result["error"] = timed_out && stopped ? Json(nullptr) : error_text(outcome_.error);
+    result["cut"] = false;
+    return result;
+  }
+
+  void end(const HostOutcome& outcome) { outcome_ = outcome; }
+
+ private:
+  FleetCapture& fleet_;
+  std::unique_ptr<ExecCapture> capture_;
+  HostOutcome outcome_{std::nullopt, connection_broken("the host never ended"), false, true};
+};
+
+FleetCapture::FleetCapture(std::size_t hosts, std::uint64_t limit) {
+  hosts_.reserve(hosts);
+  for (std::size_t i = 0; i < hosts; ++i) hosts_.push_back(std::make_unique<Host>(*this, limit));
+}
+
+FleetCapture::~FleetCapture() = default;
+
+ConversationEvents& FleetCapture::events(std::size_t host) { return *hosts_.at(host); }
+
+void FleetCapture::ended(std::size_t host, const HostOutcome& outcome) {
+  hosts_.at(host)->end(outcome);
+}
+
+Json FleetCapture::host_result(std::size_t host, const HostLabel& label, bool stopped) const {
+  return hosts_.at(host)->result(label, stopped);
+}
+
+std::uint64_t fleet_output_bound(const Options& options) {
+  constexpr std::uint64_t TIMES = 4;
+  constexpr std::uint64_t MOST = std::numeric_limits<std::uint64_t>::max();
+  return options.max_output > MOST / TIMES ? MOST : TIMES * options.max_output;
+}
+
+Result<ChosenHosts, ToolError> choose_fleet_hosts(const HostChoice& choice, const HostList& listed,
+                                                  const Options& options) {
+  // Hosts the operator keeps from the agent stay unseen by a query, as
+  // list_hosts keeps them.
+  auto chosen = choose_hosts(choice, [&](const std::optional<std::string>&) -> HostList {
+    if (!listed) return listed;
+    std::vector<HostInfo> seen;
+    for (const HostInfo& host : *listed) {
+      if (!choice.query || !host_refusal(options, host.id)) seen.push_back(host);
+    }
+    return seen;
+  });
+  if (!chosen) return fail(std::move(chosen).error());
+  ChosenHosts hosts{std::move(*chosen), {}};
+  for (const HostLabel& host : hosts.hosts) {
+    std::optional<ToolError> refused = host_refusal(options, host.id);
+    if (!refused && listed && !host.name) {
+      refused = ToolError{ErrorCode::HostNotFound, "no saved host has the ID " + host.id};
+    }
+    hosts.refused.push_back(std::move(refused));
+  }
+  return hosts;
+}
+
+Json fleet_result(std::vector<Json> results, std::uint64_t bound) {
+  std::vector<std::string> parts;
+  parts.reserve(results.size());
+  for (const Json& result : results) parts.push_back(dump(folded_part(result)));
+  const auto folded = identical_groups(
+      results.size(),
+      [&](std::size_t i) { return std::to_string(std::hash<std::string>{}(parts[i])); },
+      [&](std::size_t a, std::size_t b) { return parts[a] == parts[b]; });
+
+  OutputBudget budget(bound);
+  Json groups = Json::array();
+  std::uint64_t groups_cut = 0;
+  for (const auto& members : folded) {
+    Json group = {{"hosts", Json::array()}};
+    for (const std::size_t i : members) {
+      group["hosts"].push_back({{"id", results[i]["id"]}, {"name", results[i]["name"]}});
+    }
+    group.update(folded_part(results[members.front()]));
+    if (!budget.spend(group)) ++groups_cut;
+    groups.push_back(std::move(group));
+  }
+  std::uint64_t results_cut = 0;
+  bool any_ran = false;
+  for (Json& result : results) {
+    any_ran = any_ran || ran(result);
+    if (!budget.spend(result)) ++results_cut;
+  }
+  Json structured = {{"results", std::move(results)},
+                     {"groups", std::move(groups)},
+                     {"results_cut", results_cut},
+                     {"groups_cut", groups_cut}};
+  Json call_result;
+  call_result["content"] = Json::array(
+      {{{"type", "text"},
+        {"text", groups_text(structured["groups"], structured["results"].size(), bound)}}});
+  call_result["structuredContent"] = std::move(structured);
+  call_result["isError"] = !any_ran;
+  return call_result;
+}
+
+Json call_fleet_exec(const HostChoice& choice, const Request& exec, std::uint64_t timeout_seconds,
+                     const Options& options, const Converse& converse, const CallHooks& hooks) {
+  if (!hooks.run_fleet) {
+    return error_result({ErrorCode::BadRequest, "exec runs on one host at a time here"});
+  }
+  bool stopped = false;
+  const auto listed =
+      list_hosts(converse, choice.query, std::chrono::seconds(timeout_seconds), hooks, stopped);
+  if (stopped) return error_result(listed.error());
+  auto chosen = choose_fleet_hosts(choice, listed, options);
+  if (!chosen) return error_result(chosen.error());
+
+  FleetPlan plan;
+  plan.parallel = options.parallel;
+  std::vector<std::size_t> runs;  // per chosen host: its place in the plan
+  for (std::size_t i = 0; i < chosen->hosts.size(); ++i) {
+    runs.push_back(plan.hosts.size());
+    if (!chosen->refused[i]) plan.hosts.push_back(chosen->hosts[i]);
+  }
+  if (!plan.hosts.empty() && hooks.admit_fleet) {
+    if (auto refusal = hooks.admit_fleet(exec, plan.hosts, listed)) return error_result(*refusal);
+  }
+
+  FleetCapture capture(plan.hosts.size(), options.max_output);
+  if (!plan.hosts.empty()) {
+    CallTimer timer({
+        .limit = hooks.stop ? std::chrono::seconds(timeout_seconds) : std::chrono::seconds(0),
+        .beat_every = std::chrono::seconds(HEARTBEAT_INTERVAL),
+        .beat = hooks.heartbeat ? [&] { hooks.heartbeat(capture.received()); }
+                                : std::function<void()>(),
+        .expire = hooks.stop,
+        .clock = hooks.clock,
+    });
+    (void)hooks.run_fleet(plan, std::get<Request::Exec>(exec.member).command, capture);
+    stopped = timer.expired();
+  }
+  std::vector<Json> results;
+  for (std::size_t i = 0; i < chosen->hosts.size(); ++i) {
+    const HostLabel& host = chosen->hosts[i];
+    results.push_back(chosen->refused[i] ? unrun_result(host, *chosen->refused[i])
+                                         : capture.host_result(runs[i], host, stopped));
+  }
+  return fleet_result(std::move(results), fleet_output_bound(options));
+}
+
+}  // namespace sorvane::mcp
