@@ -142,12 +142,14 @@ void log_line(const std::string& text) {
 }
 
 // Written beside the file and renamed over it, so that a test waiting for the
-// file never reads it half written.
-void save_request(const std::optional<std::string>& path, ByteSpan payload) {
+// file never reads it half written; each connection writes its own partial
+// file, as several may be saving at once.
+void save_request(const std::optional<std::string>& path, ByteSpan payload,
+                  std::uint64_t connection_number) {
   if (!path) return;
   const auto final_path = path_from_utf8(*path);
   auto partial_path = final_path;
-  partial_path += ".partial";
+  partial_path += ".partial." + std::to_string(connection_number);
   {
     std::ofstream out(partial_path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(payload.data()),
@@ -222,7 +224,7 @@ void serve(PeerConnection& connection, const Mode& mode, const Options& options,
     return;
   }
   const Frame& frame = **request;
-  save_request(options.request_out, frame.payload);
+  save_request(options.request_out, frame.payload, number);
 
   const std::string_view payload(reinterpret_cast<const char*>(frame.payload.data()),
                                  frame.payload.size());
