@@ -52,13 +52,23 @@ constexpr std::string_view UPLOAD_LONG_ABOUT =
     "Like scp: when the destination is an existing directory the source goes inside it under its "
     "own "
     "name; otherwise the destination is the copy's path. Folders are copied recursively; existing "
-    "files are overwritten.";
+    "files are overwritten.\n"
+    "\n"
+    "With several hosts (ID,ID,..., --query or --hosts-file) the copy goes to each, --parallel at "
+    "a time, and each host's line (files, bytes, failures) shows as it ends, or one JSON object "
+    "per host and line. The exit code is then 0 when every copy succeeded, 255 when any host could "
+    "not be run, and 1 when some files failed.";
 constexpr std::string_view DOWNLOAD_ABOUT =
     "Copy a file or folder from a saved host to this machine";
 constexpr std::string_view DOWNLOAD_LONG_ABOUT =
     "Copy a file or folder from a saved host to this machine.\n"
     "\n"
-    "Destination rules are scp's, as for `upload`.";
+    "Destination rules are scp's, as for `upload`.\n"
+    "\n"
+    "With several hosts each copy lands in a folder of the host's own, LOCAL/<host name>/, made "
+    "when missing. The host ID stands in for a name that another chosen host shares or that "
+    "cannot be one folder name; a host whose ID cannot be one either is not run. Lines, JSON and "
+    "exit codes as for `upload`.";
 constexpr std::string_view HELP_ABOUT = "Print this message or the help of the given subcommand(s)";
 
 constexpr std::string_view ID_HELP = "Host ID, from `sorvane list`";

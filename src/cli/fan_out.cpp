@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <tuple>
 
@@ -12,7 +13,9 @@
 #include "output/fleet_console.h"
 #include "output/gathered_output.h"
 #include "output/inert_text.h"
+#include "output/transfer_fleet_report.h"
 #include "platform/std_streams.h"
+#include "session/landing_folders.h"
 
 namespace sorvane {
 namespace {
@@ -101,6 +104,23 @@ Result<std::vector<std::string>, ToolError> given_ids(const FleetOptions& option
   return hosts_file_ids(*text);
 }
 
+// The hosts the IDs or the query choose, named by the desktop application;
+// a listing that fails is said on `err` when the IDs run without names.
+Result<std::vector<HostLabel>, ToolError> chosen_hosts(const FleetOptions& options,
+                                                       std::vector<std::string> ids,
+                                                       const std::string& endpoint,
+                                                       ConsoleSink& err) {
+  std::optional<ToolError> lookup_failure;
+  auto hosts = choose_hosts(
+      HostChoice{std::move(ids), options.query}, [&](const std::optional<std::string>& query) {
+        auto listed = list_hosts(endpoint, query, options.timeout.value_or(LOOKUP_LIMIT));
+        if (!listed) lookup_failure = listed.error();
+        return listed;
+      });
+  if (hosts && lookup_failure) warn_unnamed(err, *lookup_failure);
+  return hosts;
+}
+
 FanOutPlan plan_of(const Cli::Exec& exec, std::vector<HostLabel> hosts, OutputStreams& streams) {
   FanOutPlan plan;
   plan.hosts = std::move(hosts);
@@ -146,15 +166,8 @@ std::uint32_t run_on_several_hosts(const Cli::Exec& exec, const InputReader& rea
   const ExecOnHosts operation(*command);
   if (auto fits = operation.check_fits(*ids); !fits) return report(streams.err, fits.error());
   const std::string endpoint = pipe_name(data_dir());
-  std::optional<ToolError> lookup_failure;
-  auto hosts = choose_hosts(
-      HostChoice{std::move(*ids), exec.query}, [&](const std::optional<std::string>& query) {
-        auto listed = list_hosts(endpoint, query, exec.timeout.value_or(LOOKUP_LIMIT));
-        if (!listed) lookup_failure = listed.error();
-        return listed;
-      });
+  auto hosts = chosen_hosts(exec, std::move(*ids), endpoint, streams.err);
   if (!hosts) return report(streams.err, hosts.error());
-  if (lookup_failure) warn_unnamed(streams.err, *lookup_failure);
 
   const FanOutPlan plan = plan_of(exec, std::move(*hosts), streams);
   FleetPlan fleet = fleet_plan(plan);
@@ -175,9 +188,38 @@ bool transfers_on_several_hosts(const Cli& cli) {
   return false;
 }
 
-std::uint32_t transfer_on_several_hosts(const Cli& /*cli*/, OutputStreams& streams) {
-  return report(streams.err,
-                {ErrorCode::BadRequest, "upload and download on several hosts are not there yet"});
+std::uint32_t transfer_on_several_hosts(const Cli& cli, const InputReader& read_input,
+                                        OutputStreams& streams) {
+  const auto* upload = std::get_if<Cli::Upload>(&cli.command);
+  const auto* download = std::get_if<Cli::Download>(&cli.command);
+  const FleetOptions& options = upload != nullptr ? static_cast<const FleetOptions&>(*upload)
+                                                  : static_cast<const FleetOptions&>(*download);
+  auto local = absolute_local_path(upload != nullptr ? upload->local : download->local);
+  if (!local) return report(streams.err, local.error());
+  auto ids = given_ids(options, upload != nullptr ? upload->id : download->id, read_input);
+  if (!ids) return report(streams.err, ids.error());
+  const std::string endpoint = pipe_name(data_dir());
+  auto hosts = chosen_hosts(options, std::move(*ids), endpoint, streams.err);
+  if (!hosts) return report(streams.err, hosts.error());
+
+  FleetPlan fleet;
+  fleet.hosts = std::move(*hosts);
+  fleet.parallel = options.parallel;
+  fleet.timeout = options.timeout;
+  if (auto policy = failure_policy(options))
+    std::tie(fleet.max_fail, fleet.failure_policy) = *policy;
+  std::unique_ptr<FleetOperation> operation;
+  if (upload != nullptr) {
+    operation = std::make_unique<UploadToHosts>(std::move(*local), upload->remote);
+  } else {
+    operation = std::make_unique<DownloadFromHosts>(
+        download->remote, landing_folder_for(fleet.hosts, std::move(*local)));
+  }
+  TransferFleetReport shown(
+      fleet.hosts, streams,
+      {colour_on(streams.out, StdStream::Output), colour_on(streams.err, StdStream::Error)});
+  SharedEndpoint shared(endpoint);
+  return shown.finish(run_fleet(fleet, shared, *operation, shown));
 }
 
 }  // namespace sorvane

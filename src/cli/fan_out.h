@@ -49,6 +49,7 @@ std::uint32_t run_on_several_hosts(const Cli::Exec& exec, const InputReader& rea
 bool transfers_on_several_hosts(const Cli& cli);
 
 // The whole of `sorvane upload` or `download` on several hosts, after parsing.
-std::uint32_t transfer_on_several_hosts(const Cli& cli, OutputStreams& streams);
+std::uint32_t transfer_on_several_hosts(const Cli& cli, const InputReader& read_input,
+                                        OutputStreams& streams);
 
 }  // namespace sorvane

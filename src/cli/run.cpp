@@ -18,7 +18,8 @@ constexpr std::uint32_t LOCAL_FAILURE_STATUS = 255;
 std::uint32_t prepare_and_run_conversation(Cli cli, OutputStreams& streams) {
   if (const auto* exec = std::get_if<Cli::Exec>(&cli.command); exec && runs_on_several_hosts(*exec))
     return run_on_several_hosts(*exec, read_stdin_to_end, streams);
-  if (transfers_on_several_hosts(cli)) return transfer_on_several_hosts(cli, streams);
+  if (transfers_on_several_hosts(cli))
+    return transfer_on_several_hosts(cli, read_stdin_to_end, streams);
   auto request = build_request(operation_of(std::move(cli)), read_stdin_to_end);
   if (!request) {
     (void)streams.err.write_all(inert_error_line(request.error()));

@@ -11,7 +11,7 @@ namespace {
 constexpr std::uint32_t SOME_EXITED_NON_ZERO = 1;
 constexpr std::uint32_t SOME_NOT_RUN = 255;
 
-bool succeeded(const HostOutcome& outcome) { return !outcome.error && outcome.exit_code == 0; }
+bool succeeded(const HostOutcome& outcome) { return !failed(outcome); }
 
 void append_member(std::string& line, std::string_view key, std::string_view json_value) {
   line.append(line.size() == 1 ? "" : ",");
@@ -21,6 +21,19 @@ void append_member(std::string& line, std::string_view key, std::string_view jso
 
 std::string boolean(bool value) { return value ? "true" : "false"; }
 
+// The error line without its line feed, or null.
+std::string error_json(const HostOutcome& outcome) {
+  if (!outcome.error) return "null";
+  std::string error = format_error_line(*outcome.error);
+  error.pop_back();
+  return json_quote(error);
+}
+
+std::string count_json(const std::optional<TransferSummary>& transfer,
+                       std::uint64_t TransferSummary::*count) {
+  return transfer ? std::to_string((*transfer).*count) : std::string("null");
+}
+
 void append_result(std::string& line, const HostOutcome& outcome, const StreamCapture& out,
                    const StreamCapture& err) {
   append_member(line, "exit_code",
@@ -29,13 +42,7 @@ void append_result(std::string& line, const HostOutcome& outcome, const StreamCa
   append_member(line, "stderr", json_quote(err.text()));
   append_member(line, "stdout_truncated", boolean(out.truncated()));
   append_member(line, "stderr_truncated", boolean(err.truncated()));
-  std::string error = "null";
-  if (outcome.error) {
-    error = format_error_line(*outcome.error);
-    error.pop_back();  // the line feed
-    error = json_quote(error);
-  }
-  append_member(line, "error", error);
+  append_member(line, "error", error_json(outcome));
   append_member(line, "timed_out", boolean(outcome.timed_out));
   line.append("}\n");
 }
@@ -52,6 +59,24 @@ std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
   std::string line = "{";
   append_host(line, host);
   append_result(line, outcome, out, err);
+  return line;
+}
+
+std::string transfer_json_line(const HostLabel& host, const HostOutcome& outcome) {
+  std::string line = "{";
+  append_host(line, host);
+  append_member(line, "files", count_json(outcome.transfer, &TransferSummary::files));
+  append_member(line, "bytes", count_json(outcome.transfer, &TransferSummary::bytes));
+  append_member(line, "failed", count_json(outcome.transfer, &TransferSummary::failed));
+  std::string failures = "[";
+  if (outcome.transfer) {
+    for (const std::string& failure : outcome.transfer->failures) {
+      failures.append(failures.size() == 1 ? "" : ",").append(json_quote(failure));
+    }
+  }
+  append_member(line, "failures", failures + "]");
+  append_member(line, "error", error_json(outcome));
+  line.append("}\n");
   return line;
 }
 
@@ -86,6 +111,8 @@ std::string fan_out_summary(std::span<const HostLabel> hosts,
       line.append("未运行");
     } else if (outcome.error) {
       line.append(code_word(outcome.error->code));
+    } else if (outcome.transfer) {
+      line.append(std::to_string(outcome.transfer->failed)).append(" 个文件失败");
     } else {
       line.append("退出码 ").append(std::to_string(outcome.exit_code.value_or(0)));
     }

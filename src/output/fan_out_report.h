@@ -19,6 +19,11 @@ namespace sorvane {
 std::string host_json_line(const HostLabel& host, const HostOutcome& outcome,
                            const StreamCapture& out, const StreamCapture& err);
 
+// {"id","name","files","bytes","failed","failures","error"} on one line,
+// ending with a line feed: a transfer's summary, the counts null and no
+// failures where the host ended without one.
+std::string transfer_json_line(const HostLabel& host, const HostOutcome& outcome);
+
 // A group of hosts with the same output and result, for --gather:
 // {"hosts":[{"id","name"},...],"exit_code","stdout","stderr",
 // "stdout_truncated","stderr_truncated","error","timed_out"} on one line,
@@ -27,11 +32,12 @@ std::string group_json_line(std::span<const HostLabel> hosts, const HostOutcome&
                             const StreamCapture& out, const StreamCapture& err);
 
 // How many hosts succeeded and, for each one that did not, its exit code or
-// error code word; one line ending with a line feed.
+// error code word or its failed files' count; one line ending with a line feed.
 std::string fan_out_summary(std::span<const HostLabel> hosts,
                             std::span<const HostOutcome> outcomes);
 
-// 0 when every host ran and exited 0; 255 when any could not be run; else 1.
+// 0 when every host ran and exited 0 or moved every file; 255 when any
+// could not be run; else 1.
 std::uint32_t fan_out_status(std::span<const HostOutcome> outcomes);
 
 }  // namespace sorvane

@@ -38,11 +38,6 @@ std::string summary_suffix(const TransferSummary& summary) {
   return suffix;
 }
 
-std::string summary_sentence(const TransferSummary& summary) {
-  return "已传输 " + std::to_string(summary.files) + " 个文件，共 " + format_size(summary.bytes) +
-         summary_suffix(summary) + "\n";
-}
-
 std::string failure_lines(const TransferSummary& summary) {
   std::string lines;
   // Each names a remote file, which may be named anything at all.
@@ -87,6 +82,11 @@ std::string format_size(std::uint64_t bytes) {
     ++unit;
   }
   return fixed_one_decimal(value) + " " + std::string(UNITS[unit]);
+}
+
+std::string summary_sentence(const TransferSummary& summary) {
+  return "已传输 " + std::to_string(summary.files) + " 个文件，共 " + format_size(summary.bytes) +
+         summary_suffix(summary) + "\n";
 }
 
 void draw_progress(const TransferCounters& counters, ProgressLine& line) {

@@ -16,6 +16,10 @@ namespace sorvane {
 // A byte count for people: "1023 B", "1.5 KB", ... up to TB, one decimal.
 std::string format_size(std::uint64_t bytes);
 
+// "已传输 3 个文件，共 1.5 MB", the skipped and failed counts where not 0,
+// and a line feed.
+std::string summary_sentence(const TransferSummary& summary);
+
 // Shows the counters on the progress line.
 void draw_progress(const TransferCounters& counters, ProgressLine& line);
 

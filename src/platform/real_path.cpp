@@ -120,12 +120,16 @@ bool is_numbered_device(std::string_view base) {
          number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
-bool is_device_name(std::string_view name) {
+}  // namespace
+
+bool is_windows_device_name(std::string_view name) {
   std::string base = text::to_lower_full(name.substr(0, name.find('.')));
   while (!base.empty() && base.back() == ' ') base.pop_back();
   return is_numbered_device(base) ||
          std::find(DEVICE_NAMES.begin(), DEVICE_NAMES.end(), base) != DEVICE_NAMES.end();
 }
+
+namespace {
 
 std::string quoted(std::string_view name) {
   std::string text(1, '"');
@@ -150,7 +154,7 @@ std::optional<std::string> forbidden_step(const std::string& here, std::string_v
   if (name.find(':') != std::string_view::npos) {
     return quoted(name) + " names an alternate data stream";
   }
-  if (is_device_name(name)) return quoted(name) + " names a device";
+  if (is_windows_device_name(name)) return quoted(name) + " names a device";
   return std::nullopt;
 }
 

@@ -60,6 +60,10 @@ IoResult<std::string> resolve_links(std::string_view path, PathStyle style,
 // without regard to case, as its file systems do.
 bool path_within(std::string_view path, std::string_view root, PathStyle style);
 
+// Whether Windows opens `name`, as a path's last component, as a device in
+// any folder: CON, NUL, COM1 and the like, whatever follows a dot.
+bool is_windows_device_name(std::string_view name);
+
 // resolve_links on this machine's file system.
 IoResult<NativePath> resolve_real_path(const NativePath& absolute);
 

@@ -191,7 +191,9 @@ Result<void, ToolError> UploadToHosts::frame_for(const HostLabel& host,
 Result<void, ToolError> DownloadFromHosts::frame_for(const HostLabel& host,
                                                      std::vector<ByteSpan>& parts,
                                                      std::string& own) const {
-  return whole_request(Request{Request::Download{host.id, remote_, local_for_(host)}}, parts, own);
+  auto local = local_for_(host);
+  if (!local) return fail(std::move(local).error());
+  return whole_request(Request{Request::Download{host.id, remote_, std::move(*local)}}, parts, own);
 }
 
 }  // namespace sorvane

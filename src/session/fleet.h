@@ -153,10 +153,10 @@ class UploadToHosts final : public FleetOperation {
 };
 
 // The same remote path from every host, each into a local path (absolute)
-// of its own.
+// of its own; a host that cannot have one gets the error instead.
 class DownloadFromHosts final : public FleetOperation {
  public:
-  using LocalFor = std::function<NativePath(const HostLabel&)>;
+  using LocalFor = std::function<Result<NativePath, ToolError>(const HostLabel&)>;
   DownloadFromHosts(std::string remote, LocalFor local_for)
       : remote_(std::move(remote)), local_for_(std::move(local_for)) {}
   Result<void, ToolError> frame_for(const HostLabel& host, std::vector<ByteSpan>& parts,

@@ -35,14 +35,6 @@ Result<std::string, ToolError> command_source(const Operation::Exec& exec,
   return std::move(*input);
 }
 
-// A local path the desktop application can use, which runs elsewhere.
-Result<NativePath, ToolError> make_absolute_or_refuse(const NativePath& local) {
-  auto absolute = make_absolute(local);
-  if (absolute) return std::move(*absolute);
-  return fail(bad_request(std::string(messages::CANNOT_RESOLVE_PATH) + native_to_utf8_lossy(local) +
-                          std::string(messages::FULL_WIDTH_COLON) + absolute.error().text));
-}
-
 Result<Request, ToolError> build(Operation::List list, const InputReader&) {
   return Request{Request::List{std::move(list.query)}};
 }
@@ -54,20 +46,27 @@ Result<Request, ToolError> build(Operation::Exec exec, const InputReader& read_i
 }
 
 Result<Request, ToolError> build(Operation::Upload upload, const InputReader&) {
-  auto source = make_absolute_or_refuse(upload.local);
+  auto source = absolute_local_path(upload.local);
   if (!source) return fail(std::move(source).error());
   return Request{
       Request::Upload{std::move(upload.id), std::move(*source), std::move(upload.remote)}};
 }
 
 Result<Request, ToolError> build(Operation::Download download, const InputReader&) {
-  auto destination = make_absolute_or_refuse(download.local);
+  auto destination = absolute_local_path(download.local);
   if (!destination) return fail(std::move(destination).error());
   return Request{Request::Download{std::move(download.id), std::move(download.remote),
                                    std::move(*destination)}};
 }
 
 }  // namespace
+
+Result<NativePath, ToolError> absolute_local_path(const NativePath& local) {
+  auto absolute = make_absolute(local);
+  if (absolute) return std::move(*absolute);
+  return fail(bad_request(std::string(messages::CANNOT_RESOLVE_PATH) + native_to_utf8_lossy(local) +
+                          std::string(messages::FULL_WIDTH_COLON) + absolute.error().text));
+}
 
 Result<std::string, ToolError> prepare_command(const Operation::Exec& exec,
                                                const InputReader& read_input) {

@@ -50,6 +50,10 @@ using InputReader = std::function<IoResult<std::string>()>;
 Result<std::string, ToolError> prepare_command(const Operation::Exec& exec,
                                                const InputReader& read_input);
 
+// `local` made absolute for the desktop application, which runs in another
+// folder; refused (bad_request) as a transfer's local path is.
+Result<NativePath, ToolError> absolute_local_path(const NativePath& local);
+
 // The request of an operation; the only failures are the local ones above,
 // and a local path that cannot be made absolute, all with the code bad_request.
 Result<Request, ToolError> build_request(Operation operation, const InputReader& read_input);
