@@ -84,7 +84,7 @@ std::string fold_names(std::span<const HostLabel> hosts) {
       continue;
     }
     const std::size_t width = named->digits.size();
-    const bool same_width_padded = padded_widths[named->prefix].count(width) > 0;
+    const bool same_width_padded = padded_widths[named->prefix].contains(width);
     const FoldKey key{named->prefix, zero_padded(named->digits) || same_width_padded ? width : 0};
     const auto [at, added] = fold_at.try_emplace(key, items.size());
     if (added) items.push_back({{}, key, {}, host.label});
