@@ -23,15 +23,9 @@ constexpr std::array<const char*, 8> FOLDED = {
     "exit_code",      "timed_out",      "stdout", "stderr",
     "stdout_omitted", "stderr_omitted", "error",  "cut"};
 
-std::string dump(const Json& value) {
-  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 Json error_text(const std::optional<ToolError>& error) {
   if (!error) return nullptr;
-  std::string line = format_error_line(*error);
-  if (!line.empty() && line.back() == '\n') line.pop_back();
-  return line;
+  return error_line_text(*error);
 }
 
 Json name_json(const HostLabel& host) { return host.name ? Json(*host.name) : Json(nullptr); }

@@ -38,10 +38,6 @@ constexpr std::string_view INSTRUCTIONS =
 // answers across connections by that name.
 constexpr std::uint64_t CACHE_TTL_MS = 60'000;
 
-std::string dump(const Json& value) {
-  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 bool is_valid_id(const Json& id) { return id.is_string() || id.is_number_integer(); }
 
 // A member of an object, or null.

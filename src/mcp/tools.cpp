@@ -208,10 +208,6 @@ Json annotations(ToolId tool) {
 
 // ---- Results ----
 
-std::string dump(const Json& value) {
-  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 Json text_content(std::string text) {
   return Json::array({{{"type", "text"}, {"text", std::move(text)}}});
 }
@@ -233,10 +229,8 @@ Json transfer_result(Json summary, bool any_failed) {
 }
 
 Json failure(const ToolError& error) {
-  std::string line = format_error_line(error);
-  if (!line.empty() && line.back() == '\n') line.pop_back();
   Json result;
-  result["content"] = text_content(std::move(line));
+  result["content"] = text_content(error_line_text(error));
   result["isError"] = true;
   return result;
 }
@@ -537,6 +531,16 @@ std::optional<ToolError> host_refusal(const Options& options, const std::string&
 }
 
 Json error_result(const ToolError& error) { return failure(error); }
+
+std::string error_line_text(const ToolError& error) {
+  std::string line = format_error_line(error);
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  return line;
+}
+
+std::string dump(const Json& value) {
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 
 std::unique_ptr<ExecCapture> make_exec_capture(std::uint64_t limit) {
   return std::make_unique<CallEvents>(limit, ProgressReport());

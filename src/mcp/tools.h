@@ -85,6 +85,12 @@ std::optional<ToolError> host_refusal(const Options& options, const std::string&
 // A tool's failure as a result: isError, and the error line as its text.
 Json error_result(const ToolError& error);
 
+// The error line as a result carries it: without its final line feed.
+std::string error_line_text(const ToolError& error);
+
+// JSON on one line; text that is not UTF-8 repaired rather than thrown on.
+std::string dump(const Json& value);
+
 // One exec's two streams as a call keeps them: each up to the limit, past
 // it the first and the last half of the limit.
 class ExecCapture : public ConversationEvents {
