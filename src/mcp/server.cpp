@@ -182,9 +182,11 @@ struct Server::CallControl {
   Cancellation cancellation;
   FleetStop fleet;
 
+  // The call is marked cancelled before its hosts are stopped: the fleet
+  // can end, and the call be recorded, as soon as they are.
   void stop() {
-    fleet.stop();
     cancellation.cancel();
+    fleet.stop();
   }
 };
 
