@@ -3,6 +3,7 @@
 #include "platform/absolute_path.h"
 #include "platform/env.h"
 #include "platform/sha256.h"
+#include "text/hex.h"
 #include "text/unicode.h"
 
 namespace sorvane {
@@ -11,17 +12,6 @@ namespace {
 
 constexpr std::string_view PIPE_NAMESPACE = R"(\\.\pipe\)";
 constexpr std::size_t NAME_DIGEST_BYTES = 8;
-
-std::string lower_hex(ByteSpan bytes) {
-  static constexpr char DIGITS[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(bytes.size() * 2);
-  for (const std::uint8_t byte : bytes) {
-    hex += DIGITS[byte >> 4];
-    hex += DIGITS[byte & 0x0F];
-  }
-  return hex;
-}
 
 }  // namespace
 

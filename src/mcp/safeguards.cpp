@@ -15,6 +15,9 @@ namespace sorvane::mcp {
 namespace {
 
 constexpr std::string_view DECLINED = "declined by the user";
+constexpr std::string_view ALTERED_STATE =
+    "the requestState sent back was not handed out by this sorvane-mcp process, or was changed, so "
+    "the call was not run; call again without requestState and inputResponses to be asked again";
 constexpr std::string_view NEEDS_ELICITATION =
     "--confirm needs a client that can ask its user (the MCP elicitation capability); this "
     "client cannot, so the call was not run";
@@ -124,7 +127,27 @@ std::string random_call_prefix() {
   return text.data();
 }
 
+// How long the user's answer to a question holds: the call's own time limit,
+// or the default one when calls have none, as a question should not wait
+// for ever.
+std::chrono::seconds answer_lifetime(std::uint64_t timeout_seconds) {
+  return std::chrono::seconds(timeout_seconds > 0 ? timeout_seconds : DEFAULT_TIMEOUT_SECONDS);
+}
+
+std::vector<std::string> ids_of(const std::vector<HostLabel>& hosts) {
+  std::vector<std::string> ids;
+  ids.reserve(hosts.size());
+  for (const HostLabel& host : hosts) ids.push_back(host.id);
+  return ids;
+}
+
 }  // namespace
+
+bool asks_its_user(const Json& capabilities) {
+  // Form mode is what is asked for; an empty object offers it.
+  const Json& elicitation = member(capabilities, "elicitation");
+  return elicitation.is_object() && (elicitation.empty() || elicitation.contains("form"));
+}
 
 class RecordingEvents final : public ConversationEvents {
  public:
@@ -177,11 +200,19 @@ class RecordingObserver final : public FleetObserver {
 
 }  // namespace
 
-CallRecord::CallRecord(std::string id, ToolId tool, const Json& arguments)
+CallRecord::CallRecord(std::string id, ToolId tool, const Json& arguments,
+                       std::optional<RoundTrip> round)
     : id_(std::move(id)),
       tool_(tool),
       host_(text_or_null(member(arguments, "host"))),
-      arguments_(given_arguments(tool, arguments)) {}
+      arguments_(given_arguments(tool, arguments)),
+      round_(std::move(round)),
+      arguments_digest_(round_ ? digest_arguments(arguments) : std::string()) {}
+
+Json CallRecord::input_required() const {
+  const std::lock_guard lock(mutex_);
+  return input_required_;
+}
 
 Safeguards::Safeguards(const Options& options, ClientRequests::Send send, Diagnose diagnose)
     : confirmed_tools_(options.confirm),
@@ -203,10 +234,11 @@ void Safeguards::client_initialized(const Json& params) {
   }
   const Json& capabilities = member(params, "capabilities");
   if (member(capabilities, "roots").is_object()) client_roots_.offered();
-  // Form mode is what is asked for; an empty object offers it.
-  const Json& elicitation = member(capabilities, "elicitation");
-  client_elicits_ =
-      elicitation.is_object() && (elicitation.empty() || elicitation.contains("form"));
+  client_elicits_ = asks_its_user(capabilities);
+}
+
+bool Safeguards::confirms(ToolId tool) const {
+  return confirmed_tools_.contains(std::string(tool_name(tool)));
 }
 
 void Safeguards::client_roots_changed() { client_roots_.changed(); }
@@ -229,8 +261,9 @@ std::string Safeguards::next_call_id() {
   return call_prefix_ + "-" + std::to_string(++calls_opened_);
 }
 
-std::shared_ptr<CallRecord> Safeguards::open_call(ToolId tool, const Json& arguments) {
-  auto record = std::make_shared<CallRecord>(next_call_id(), tool, arguments);
+std::shared_ptr<CallRecord> Safeguards::open_call(ToolId tool, const Json& arguments,
+                                                  std::optional<RoundTrip> round) {
+  auto record = std::make_shared<CallRecord>(next_call_id(), tool, arguments, std::move(round));
   const std::lock_guard lock(mutex_);
   open_.insert(record);
   return record;
@@ -243,17 +276,18 @@ std::optional<ToolError> Safeguards::admit(CallRecord& record, const Request& re
     const std::lock_guard lock(record.mutex_);
     record.arguments_ = sent_arguments(request);
   }
-  if (auto refusal = check_local_path(request, cancellation)) {
+  if (auto refusal = check_local_path(record, request, cancellation)) {
     return decide(record, CallOutcome::Refused, std::move(*refusal));
-  }
-  if (auto unrecorded = write_started(record)) {
-    return decide(record, CallOutcome::Refused, std::move(*unrecorded));
   }
   const auto look_up = [&]() -> Result<std::vector<HostInfo>, ToolError> {
     auto host = look_up_host(host_of(request), converse);
     if (!host) return fail(std::move(host).error());
     return std::vector<HostInfo>{std::move(*host)};
   };
+  if (auto asked = ask_first(record, request, {host_of(request)}, look_up)) return asked;
+  if (auto unrecorded = write_started(record)) {
+    return decide(record, CallOutcome::Refused, std::move(*unrecorded));
+  }
   if (auto refusal = confirm(record, request, look_up, cancellation)) return refusal;
   const std::lock_guard lock(record.mutex_);
   record.admitted_ = true;
@@ -267,14 +301,6 @@ std::optional<ToolError> Safeguards::admit_fleet(
     const std::lock_guard lock(record.mutex_);
     record.arguments_ = sent_arguments(exec);
   }
-  for (const HostLabel& host : hosts) {
-    const Json id = host.id;
-    if (auto unrecorded = write_started(record, &id)) {
-      return decide(record, CallOutcome::Refused, std::move(*unrecorded));
-    }
-    const std::lock_guard lock(record.mutex_);
-    record.started_hosts_.push_back(host.id);
-  }
   // Every host was found in the list, or the list failed.
   const auto look_up = [&]() -> Result<std::vector<HostInfo>, ToolError> {
     if (!listed) return fail(listed.error());
@@ -286,6 +312,15 @@ std::optional<ToolError> Safeguards::admit_fleet(
     }
     return found;
   };
+  if (auto asked = ask_first(record, exec, ids_of(hosts), look_up)) return asked;
+  for (const HostLabel& host : hosts) {
+    const Json id = host.id;
+    if (auto unrecorded = write_started(record, &id)) {
+      return decide(record, CallOutcome::Refused, std::move(*unrecorded));
+    }
+    const std::lock_guard lock(record.mutex_);
+    record.started_hosts_.push_back(host.id);
+  }
   if (auto refusal = confirm(record, exec, look_up, cancellation)) return refusal;
   const std::lock_guard lock(record.mutex_);
   record.admitted_ = true;
@@ -295,7 +330,11 @@ std::optional<ToolError> Safeguards::admit_fleet(
 std::optional<ToolError> Safeguards::confirm(CallRecord& record, const Request& request,
                                              const LookUpHosts& look_up,
                                              const Cancellation& cancellation) {
-  if (!confirmed_tools_.contains(std::string(tool_name(record.tool_)))) return std::nullopt;
+  if (!confirms(record.tool_)) return std::nullopt;
+  if (record.round_) {  // the answer came with the request (ask_first)
+    if (record.accepted_) return std::nullopt;
+    return decide(record, CallOutcome::Declined, {ErrorCode::BadRequest, std::string(DECLINED)});
+  }
   if (!client_elicits_) {
     return decide(record, CallOutcome::Refused,
                   {ErrorCode::BadRequest, std::string(NEEDS_ELICITATION)});
@@ -312,6 +351,44 @@ std::optional<ToolError> Safeguards::confirm(CallRecord& record, const Request& 
   return std::nullopt;
 }
 
+std::optional<ToolError> Safeguards::ask_first(CallRecord& record, const Request& request,
+                                               std::vector<std::string> hosts,
+                                               const LookUpHosts& look_up) {
+  if (!record.round_) return std::nullopt;
+  const RoundTrip& round = *record.round_;
+  const auto now = RequestStateSeal::Clock::now();
+  Json requests = Json::object();
+  if (record.roots_wanted_) requests["roots"] = {{"method", "roots/list"}};
+  AskedCall asked{std::string(tool_name(record.tool_)), std::move(hosts), record.arguments_digest_};
+  if (confirms(record.tool_)) {
+    const Json& answer = member(round.responses, "confirm");
+    if (!record.roots_wanted_ && answer.is_object() && round.state) {
+      const auto refusal = seal_.accept(*round.state, asked, now);
+      if (refusal == StateRefusal::Altered) {
+        return decide(record, CallOutcome::Refused,
+                      {ErrorCode::BadRequest, std::string(ALTERED_STATE)});
+      }
+      if (!refusal) {
+        record.accepted_ = confirmed(answer);
+        return std::nullopt;
+      }
+      diagnose_(refusal == StateRefusal::Expired ? "asked again: the user's answer came too late"
+                                                 : "asked again: the answer was for another call");
+    }
+    auto found = look_up();
+    if (!found) return decide(record, CallOutcome::Refused, std::move(found).error());
+    requests["confirm"] = {{"method", "elicitation/create"},
+                           {"params", confirmation_question(*found, request)}};
+  }
+  if (requests.empty()) return std::nullopt;
+  const std::lock_guard lock(record.mutex_);
+  record.input_required_ = {
+      {"inputRequests", std::move(requests)},
+      {"requestState", seal_.seal(asked, now + answer_lifetime(timeout_seconds_))}};
+  // Never shown: the result is the input_required above.
+  return ToolError{ErrorCode::BadRequest, "the client was asked first"};
+}
+
 std::optional<ToolError> Safeguards::decide(CallRecord& record, CallOutcome outcome,
                                             ToolError error) {
   const std::lock_guard lock(record.mutex_);
@@ -319,17 +396,37 @@ std::optional<ToolError> Safeguards::decide(CallRecord& record, CallOutcome outc
   return error;
 }
 
-std::optional<ToolError> Safeguards::check_local_path(const Request& request,
+std::optional<ToolError> Safeguards::check_local_path(CallRecord& record, const Request& request,
                                                       const Cancellation& cancellation) {
-  if (const auto* upload = std::get_if<Request::Upload>(&request.member)) {
-    return check_confined(native_to_argument(upload->source), allowed_roots(cancellation),
-                          NATIVE_PATH_STYLE, resolve_);
+  const auto check = [&](const std::vector<std::string>& roots) -> std::optional<ToolError> {
+    if (const auto* upload = std::get_if<Request::Upload>(&request.member)) {
+      return check_confined(native_to_argument(upload->source), roots, NATIVE_PATH_STYLE,
+                            resolve_);
+    }
+    if (const auto* download = std::get_if<Request::Download>(&request.member)) {
+      return check_download_confined(native_to_argument(download->destination), download->source,
+                                     roots, NATIVE_PATH_STYLE, resolve_);
+    }
+    return std::nullopt;
+  };
+  if (!record.round_) return check(allowed_roots(cancellation));
+  // A stateless call asks the client's roots only when the operator's
+  // folders do not allow the path, and only of a client that offers them.
+  std::vector<std::string> roots = local_roots_;
+  const auto given = given_roots(*record.round_);
+  if (given) roots.insert(roots.end(), given->begin(), given->end());
+  auto refusal = check(roots);
+  if (refusal && !given && member(record.round_->capabilities, "roots").is_object()) {
+    record.roots_wanted_ = true;
+    return std::nullopt;
   }
-  if (const auto* download = std::get_if<Request::Download>(&request.member)) {
-    return check_download_confined(native_to_argument(download->destination), download->source,
-                                   allowed_roots(cancellation), NATIVE_PATH_STYLE, resolve_);
-  }
-  return std::nullopt;
+  return refusal;
+}
+
+std::optional<std::vector<std::string>> Safeguards::given_roots(const RoundTrip& round) {
+  const Json& listing = member(round.responses, "roots");
+  if (!member(round.capabilities, "roots").is_object() || !listing.is_object()) return std::nullopt;
+  return roots_in(listing);
 }
 
 bool Safeguards::user_agrees(std::span<const HostInfo> hosts, const Request& request,
@@ -355,8 +452,12 @@ std::optional<std::vector<std::string>> Safeguards::list_client_roots(
     diagnose_("cannot list the client's roots: " + listed.error().text);
     return std::nullopt;
   }
+  return roots_in(*listed);
+}
+
+std::vector<std::string> Safeguards::roots_in(const Json& listing) {
   std::vector<std::string> roots;
-  const Json& entries = member(*listed, "roots");
+  const Json& entries = member(listing, "roots");
   for (const Json& entry : entries.is_array() ? entries : Json::array()) {
     const Json& uri = member(entry, "uri");
     auto path = uri.is_string()
@@ -420,7 +521,9 @@ void Safeguards::close_call(CallRecord& record, const Json* result, bool cancell
         entry.exit_code = member(member(*result, "structuredContent"), "exit_code");
       }
     }
-    lines = outcome_lines(record, std::move(entry), result);
+    // A call that asked the client first ran nothing: the request that
+    // brings the answer is the one recorded.
+    if (record.input_required_.is_null()) lines = outcome_lines(record, std::move(entry), result);
   }
   {
     const std::lock_guard lock(mutex_);

@@ -20,15 +20,33 @@
 #include "mcp/audit_log.h"
 #include "mcp/client_requests.h"
 #include "mcp/options.h"
+#include "mcp/request_state.h"
 #include "mcp/roots.h"
 #include "mcp/tools.h"
 
 namespace sorvane::mcp {
 
+// What a request of the stateless revision brings besides the call: the
+// client's capabilities, and its answers to what an earlier request of the
+// same call asked (with the state that request handed out).
+struct RoundTrip {
+  Json capabilities;                 // may be empty
+  Json responses;                    // `inputResponses`: null when none
+  std::optional<std::string> state;  // `requestState`
+};
+
+// Whether a client with `capabilities` can ask its user in a form.
+bool asks_its_user(const Json& capabilities);
+
 // One tool call, from its arrival to its lines in the audit log.
 class CallRecord {
  public:
-  CallRecord(std::string id, ToolId tool, const Json& arguments);
+  CallRecord(std::string id, ToolId tool, const Json& arguments,
+             std::optional<RoundTrip> round = std::nullopt);
+
+  // What the call asks the client before it can run (`inputRequests` and
+  // `requestState`); null when it asks nothing.
+  Json input_required() const;
 
  private:
   friend class Safeguards;
@@ -37,13 +55,20 @@ class CallRecord {
   const std::string id_;
   const ToolId tool_;
   const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   Json host_;
   Json arguments_;
   std::optional<CallOutcome> decided_;  // refused or declined before anything was sent
   bool admitted_ = false;               // past every check: the desktop application was asked
   std::uint64_t bytes_ = 0;
   bool closed_ = false;
+  // A call of the stateless revision: the user's answer and the client's
+  // roots come with the request, or are asked for in its result.
+  const std::optional<RoundTrip> round_;
+  const std::string arguments_digest_;
+  bool roots_wanted_ = false;  // the local path needs the client's roots
+  bool accepted_ = false;      // the user agreed, on this request
+  Json input_required_;
   // An exec on several hosts: the hosts with a `started` line, and the
   // output bytes of each.
   std::vector<std::string> started_hosts_;
@@ -64,7 +89,10 @@ class Safeguards {
   // Every wait on the client ends; the calls still open are recorded as cancelled.
   void input_ended();
 
-  std::shared_ptr<CallRecord> open_call(ToolId tool, const Json& arguments);
+  std::shared_ptr<CallRecord> open_call(ToolId tool, const Json& arguments,
+                                        std::optional<RoundTrip> round = std::nullopt);
+  // Whether the user confirms calls of `tool` (--confirm).
+  bool confirms(ToolId tool) const;
   // Before anything is sent: the local path, the call's `started` line (no
   // line, no call), then the user's confirmation. `converse` serves the host
   // lookup for the question. Nothing, or the error that ends the call.
@@ -93,15 +121,25 @@ class Safeguards {
 
  private:
   // Nothing, or why the transfer's local path is not allowed.
-  std::optional<ToolError> check_local_path(const Request& request,
+  std::optional<ToolError> check_local_path(CallRecord& record, const Request& request,
                                             const Cancellation& cancellation);
   std::vector<std::string> allowed_roots(const Cancellation& cancellation);
+  // The roots a stateless call's client gave, or nothing when it was not asked.
+  std::optional<std::vector<std::string>> given_roots(const RoundTrip& round);
+  std::vector<std::string> roots_in(const Json& listing);
   std::optional<std::vector<std::string>> list_client_roots(const Cancellation& cancellation);
   bool user_agrees(std::span<const HostInfo> hosts, const Request& request,
                    const Cancellation& cancellation);
   // Under --confirm for the call's tool: the user's answer on the hosts that
   // `look_up` finds. Nothing, or the error that ends the call.
   using LookUpHosts = std::function<Result<std::vector<HostInfo>, ToolError>()>;
+  // A stateless call, before its `started` line: what it must ask the client
+  // first (the user's confirmation, the client's roots), as the call's
+  // input_required; or the user's answer, when the request carries it under
+  // a state sealed for this very call. Nothing, or the error that ends the
+  // call.
+  std::optional<ToolError> ask_first(CallRecord& record, const Request& request,
+                                     std::vector<std::string> hosts, const LookUpHosts& look_up);
   std::optional<ToolError> confirm(CallRecord& record, const Request& request,
                                    const LookUpHosts& look_up, const Cancellation& cancellation);
   // Ends the call before anything runs, as `outcome`, with `error`.
@@ -126,6 +164,7 @@ class Safeguards {
   ClientRoots client_roots_;
   ResolvePath resolve_ = resolve_on_this_machine();
   std::atomic<bool> client_elicits_{false};
+  RequestStateSeal seal_;
 
   // Call ids: this server's, then a count, so that two servers on one log differ.
   const std::string call_prefix_;

@@ -20,6 +20,7 @@ constexpr int INVALID_REQUEST = -32600;
 constexpr int METHOD_NOT_FOUND = -32601;
 constexpr int INVALID_PARAMS = -32602;
 constexpr int INTERNAL_ERROR = -32603;
+constexpr int MISSING_CLIENT_CAPABILITY = -32021;
 constexpr int UNSUPPORTED_PROTOCOL_VERSION = -32022;
 
 // The members of a stateless request's `_meta` that name its protocol and client.
@@ -355,7 +356,7 @@ void Server::handle_handshake_request(const Json& id, const std::string& method,
     return reply(id, std::move(result));
   }
   if (method == "tools/list") return reply(id, list_tools());
-  if (method == "tools/call") return start_call(id, params);
+  if (method == "tools/call") return start_call(id, params, std::nullopt);
   reply_error(id, METHOD_NOT_FOUND, "Method not found: " + method);
 }
 
@@ -383,9 +384,13 @@ void Server::handle_stateless_request(const Json& id, const std::string& method,
   if (method == "tools/list") return reply(id, with_cache_hints(list_tools()));
   if (method == "tools/call") {
     // For the audit log: the client as this request names it. Its
-    // capabilities stay unread until calls can ask the client again.
+    // capabilities travel with this call only.
     safeguards_.client_initialized(Json{{"clientInfo", member(meta, CLIENT_INFO_KEY)}});
-    return start_call(id, params);
+    const Json& state = member(params, "requestState");
+    return start_call(id, params,
+                      RoundTrip{member(meta, CLIENT_CAPABILITIES_KEY), member(params, "inputResponses"),
+                                state.is_string() ? std::optional(state.get<std::string>())
+                                                  : std::nullopt});
   }
   reply_error(id, METHOD_NOT_FOUND, "Method not found: " + method);
 }
@@ -412,27 +417,7 @@ Json Server::list_tools() const {
   return {{"tools", std::move(tools)}};
 }
 
-std::optional<ToolError> Server::needs_the_client(ToolId tool) const {
-  if (era_ != Era::Stateless) return std::nullopt;
-  if (options_.confirm.contains(std::string(tool_name(tool)))) {
-    return ToolError{ErrorCode::BadRequest,
-                     "--confirm cannot ask the user of a client that speaks protocol version " +
-                         std::string(STATELESS_PROTOCOL_VERSION) +
-                         " yet, so the call was not run; connect with protocol version " +
-                         std::string(PROTOCOL_VERSIONS[0]) + " to confirm calls"};
-  }
-  const bool transfer = tool == ToolId::Upload || tool == ToolId::Download;
-  if (transfer && options_.local_roots.empty()) {
-    return ToolError{ErrorCode::BadRequest,
-                     "no local folder is allowed: start sorvane-mcp with --local-root DIR to "
-                     "allow a folder (any number of times); the client's own roots are not asked "
-                     "for under protocol version " +
-                         std::string(STATELESS_PROTOCOL_VERSION) + " yet"};
-  }
-  return std::nullopt;
-}
-
-void Server::start_call(const Json& id, const Json& params) {
+void Server::start_call(const Json& id, const Json& params, std::optional<RoundTrip> round) {
   const Json& name = member(params, "name");
   if (!name.is_string()) return reply_error(id, INVALID_PARAMS, "Invalid params: no tool name");
   const auto tool = find_tool(name.get_ref<const std::string&>());
@@ -442,6 +427,16 @@ void Server::start_call(const Json& id, const Json& params) {
                                why);
     return reply_error(id, INVALID_PARAMS, why);
   }
+  // The user is asked through the client, in the call's result: a client
+  // that cannot ask is told so before anything happens.
+  if (round && safeguards_.confirms(*tool) && !asks_its_user(round->capabilities)) {
+    const std::string why = "Missing required client capability: elicitation (--confirm " +
+                            std::string(tool_name(*tool)) + " asks the user before each call)";
+    safeguards_.record_refused(name.get_ref<const std::string&>(), member(params, "arguments"),
+                               why);
+    return reply_error(id, MISSING_CLIENT_CAPABILITY, why,
+                       {{"requiredCapabilities", {{"elicitation", {{"form", Json::object()}}}}}});
+  }
   const std::string key = dump(id);
   auto control = std::make_shared<CallControl>();
   if (!calls_->add(key, control)) {
@@ -449,7 +444,7 @@ void Server::start_call(const Json& id, const Json& params) {
   }
   const Json& arguments = member(params, "arguments");
   const Json& token = member(member(params, "_meta"), "progressToken");
-  auto record = safeguards_.open_call(*tool, arguments);
+  auto record = safeguards_.open_call(*tool, arguments, std::move(round));
   auto queued = pool_.submit([this, tool = *tool, id, key, control, record,
                               arguments = arguments.is_null() ? Json::object() : arguments,
                               token = is_valid_id(token) ? token : Json()] {
@@ -480,8 +475,7 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key, CallC
   const Converse recorded = [&](const Request& request, ConversationEvents& events) {
     return Safeguards::converse_recorded(record, request, events, held);
   };
-  const Admit admit = [&](const Request& request) -> std::optional<ToolError> {
-    if (auto stopped = needs_the_client(tool)) return stopped;
+  const Admit admit = [&](const Request& request) {
     return safeguards_.admit(record, request, held, cancellation);
   };
   // The time limit closes the conversation the way a cancellation does, but
@@ -496,8 +490,7 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key, CallC
   };
   hooks.admit_fleet =
       [&](const Request& exec, const std::vector<HostLabel>& hosts,
-          const Result<std::vector<HostInfo>, ToolError>& listed) -> std::optional<ToolError> {
-    if (auto stopped = needs_the_client(tool)) return stopped;
+          const Result<std::vector<HostInfo>, ToolError>& listed) {
     return safeguards_.admit_fleet(record, exec, hosts, listed, cancellation);
   };
   if (run_fleet_) {
@@ -519,13 +512,18 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key, CallC
   }
   Json result = call_tool(tool, arguments, options_, recorded, hooks);
   safeguards_.close_call(record, &result, cancellation.cancelled() && !stopped_by_timer);
+  Json asked = record.input_required();
+  if (!asked.is_null()) {
+    result = {{"resultType", "input_required"}};
+    result.update(asked);
+  }
   if (calls_->finish(key)) reply(id, std::move(result));
 }
 
 void Server::reply(const Json& id, Json result) {
-  // Every answer of the stateless revision is complete: no call asks the
-  // client for more yet.
-  if (era_ == Era::Stateless) result["resultType"] = "complete";
+  // Every answer of the stateless revision says whether it is complete, or
+  // asks the client for more first.
+  if (era_ == Era::Stateless && !result.contains("resultType")) result["resultType"] = "complete";
   writer_.send({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
 }
 

@@ -93,15 +93,13 @@ class Server {
   // A message that parsed only with the text at `pointer` replaced.
   void refuse_undecodable(const Json& message, const std::string& pointer);
   void handle_notification(const std::string& method, const Json& params);
-  void start_call(const Json& id, const Json& params);
+  // `round`: a call of the stateless revision.
+  void start_call(const Json& id, const Json& params, std::optional<RoundTrip> round);
   // On a thread of the pool.
   void run_call(ToolId tool, const Json& id, const std::string& key, CallControl& control,
                 const Json& arguments, const Json& token, CallRecord& record);
   Json list_tools() const;
   bool offered(ToolId tool) const;
-  // What stops a call that would have to ask the client, which the stateless
-  // revision cannot do yet; nothing for any other call.
-  std::optional<ToolError> needs_the_client(ToolId tool) const;
 
   void reply(const Json& id, Json result);
   void reply_error(const Json& id, int code, std::string_view message, Json data = nullptr);

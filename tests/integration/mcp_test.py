@@ -188,33 +188,70 @@ class StatelessRevision(unittest.TestCase):
                 self.assertEqual(error_code(server.ask(stateless(9, removed, {"level": "info"}))), -32601, removed)
             self.assertEqual(server.close()[0], 0)
 
-    def test_calls_that_would_ask_the_client_are_refused_and_nothing_is_asked(self):
-        with Peer.script("hold\n") as peer, self.serve(peer, "--confirm", "exec", "--audit-log",
-                                                        str(peer.dir / "audit.log")) as server:
-            capable = {"io.modelcontextprotocol/clientCapabilities": {"elicitation": {}, "roots": {}}}
-            seen = [server.ask(stateless(1, "tools/call", {"name": "exec", "arguments": {
-                "host": HOST, "command": "rm -rf /"}}, **capable))]
-            self.assertRegex(seen[0]["result"]["content"][0]["text"],
-                             r"^sorvane: \[bad_request\] --confirm cannot ask the user of a client that speaks "
-                             r"protocol version 2026-07-28 yet")
-            seen.append(server.ask(stateless(2, "tools/call", {"name": "download", "arguments": {
-                "host": HOST, "remote": "/r", "local": str(peer.dir)}}, **capable)))
-            self.assertRegex(seen[1]["result"]["content"][0]["text"], r"start sorvane-mcp with --local-root DIR")
-            self.assertIsNone(peer.request())
+    def test_the_user_and_the_roots_are_asked_in_results_and_nothing_is_sent_to_the_client(self):
+        with Peer.demo() as peer, self.serve(peer, "--confirm", "exec", "--audit-log",
+                                             str(peer.dir / "audit.log")) as server:
+            seen = []
+
+            def exec_call(id, command, capabilities={"elicitation": {}, "roots": {}}, **retry):
+                params = dict({"name": "exec", "arguments": {"host": HOST, "command": command}}, **retry)
+                seen.append(server.ask(stateless(id, "tools/call", params, **{
+                    "io.modelcontextprotocol/clientCapabilities": capabilities})))
+                return seen[-1].get("result") or seen[-1]["error"]
+
+            def answer(state, action="accept", confirm=True):
+                return {"requestState": state,
+                        "inputResponses": {"confirm": {"action": action, "content": {"confirm": confirm}}}}
+
+            no_form = exec_call(1, "echo one", capabilities={})
+            self.assertEqual((no_form["code"], no_form["data"]["requiredCapabilities"]),
+                             (-32021, {"elicitation": {"form": {}}}))
+            asked = exec_call(2, "echo one")
+            self.assertEqual((asked["resultType"], asked["inputRequests"]["confirm"]["method"]),
+                             ("input_required", "elicitation/create"))
+            self.assertIn("echo one", asked["inputRequests"]["confirm"]["params"]["message"])
+            state = asked["requestState"]
+            tampered = state[:-1] + ("0" if state[-1] != "0" else "1")
+            self.assertRegex(exec_call(3, "echo one", **answer(tampered))["content"][0]["text"],
+                             r"^sorvane: \[bad_request\] the requestState sent back was not handed out")
+            self.assertEqual(exec_call(4, "echo one", **answer(state, "decline"))["content"][0]["text"],
+                             "sorvane: [bad_request] declined by the user")
+            state = exec_call(5, "echo one")["requestState"]
+            ran = exec_call(6, "echo one", **answer(state))
+            self.assertEqual((ran["resultType"], ran["structuredContent"]["exit_code"]), ("complete", 0))
+            # An answer lets one call run: not another command, nor the same one again.
+            for id, command in ((7, "echo two"), (8, "echo one")):
+                again = exec_call(id, command, **answer(state))
+                self.assertEqual(again["resultType"], "input_required")
+                self.assertIn(command, again["inputRequests"]["confirm"]["params"]["message"])
+
+            # The client's roots are asked for when the operator allows no folder.
+            download = {"name": "download", "arguments": {"host": HOST, "remote": "/nonexistent/r",
+                                                          "local": str(peer.dir)}}
+            roots = {"io.modelcontextprotocol/clientCapabilities": {"roots": {}}}
+            asked = server.ask(stateless(9, "tools/call", download, **roots))["result"]
+            self.assertEqual(asked["inputRequests"], {"roots": {"method": "roots/list"}})
+            given = dict(download, requestState=asked["requestState"], inputResponses={
+                "roots": {"roots": [{"uri": "file://" + str(peer.dir)}]}})
+            allowed = server.ask(stateless(10, "tools/call", given, **roots))["result"]
+            self.assertEqual(allowed["resultType"], "complete")
+            self.assertNotIn("outside the allowed", allowed["content"][0]["text"])
+            given["inputResponses"]["roots"]["roots"] = [{"uri": "file:///nonexistent"}]
+            refused = server.ask(stateless(11, "tools/call", given, **roots))["result"]
+            self.assertIn("outside the allowed folders", refused["content"][0]["text"])
+            seen += [asked, allowed, refused]
+
             # A call cancelled by the client ends without an answer, and nothing is sent in its place.
-            server.send(stateless(3, "tools/call", {"name": "list_hosts", "arguments": {}}))
-            deadline = time.monotonic() + 30
-            while peer.request() is None and time.monotonic() < deadline:
-                time.sleep(0.02)
-            server.send({"jsonrpc": "2.0", "method": "notifications/cancelled", "params": {"requestId": 3}})
-            seen.append(server.ask(stateless(4, "tools/list")))
-            self.assertEqual(seen[-1]["id"], 4)
+            server.send(stateless(12, "tools/call", {"name": "list_hosts", "arguments": {}}))
+            server.send({"jsonrpc": "2.0", "method": "notifications/cancelled", "params": {"requestId": 12}})
+            seen.append(server.ask(stateless(13, "tools/list")))
+            self.assertIn(seen[-1]["id"], (12, 13))
             self.assertEqual(server.close()[0], 0)
             self.assert_nothing_server_initiated(seen)
             lines = [json.loads(line) for line in (peer.dir / "audit.log").read_text().splitlines()]
-        self.assertEqual([(line["tool"], line.get("outcome")) for line in lines],
-                         [("exec", "refused"), ("download", "refused"), ("list_hosts", None),
-                          ("list_hosts", "cancelled")])
+        self.assertEqual([(line["tool"], line.get("outcome")) for line in lines if line["tool"] == "exec"],
+                         [("exec", "refused"), ("exec", "refused"), ("exec", None), ("exec", "declined"),
+                          ("exec", None), ("exec", "ok")])
         self.assertEqual(lines[0]["client"], {"name": "raw", "version": "2"})
 
 
