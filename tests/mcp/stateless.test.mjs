@@ -26,7 +26,7 @@ after(async () => {
 });
 
 // `versionNegotiation` null: the client's default.
-async function connect(peer, args = [], { cwd, versionNegotiation = PINNED, capabilities = {} } = {}) {
+async function connect(peer, args = [], { cwd, versionNegotiation = PINNED, capabilities = {}, setup } = {}) {
   const command = [...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...args];
   const transport = new StdioClientTransport({
     command: command[0], args: command.slice(1), cwd, stderr: process.env.MCP_STDERR ?? 'pipe',
@@ -36,6 +36,7 @@ async function connect(peer, args = [], { cwd, versionNegotiation = PINNED, capa
     { capabilities, ...(versionNegotiation && { versionNegotiation }) });
   client.errors = [];
   client.onerror = (error) => client.errors.push(error);
+  setup?.(client);
   await client.connect(transport, { timeout: REQUEST_TIMEOUT });
   clients.push(client);
   return client;
@@ -115,6 +116,71 @@ describe('sorvane-mcp with the 2.x client', () => {
     await assert.rejects(running);
     assert.equal(beats.length, 1);
     assert.equal(beats[0].message, '7 bytes of output so far');
+  });
+
+  test('pinned: --confirm asks the user in the result: accepted, declined, no capability', async () => {
+    const peer = await demoPeer();
+    const questions = [];
+    const answers = [{ action: 'accept', content: { confirm: true } }, { action: 'decline' }];
+    const client = await connect(peer, ['--confirm', 'exec'], {
+      capabilities: { elicitation: { form: {} } },
+      setup: (c) => c.setRequestHandler('elicitation/create', (request) => {
+        questions.push(request.params.message);
+        return answers.shift();
+      }),
+    });
+    const ran = await call(client, 'exec', { host: HOST, command: 'echo yes' });
+    assert.equal(ran.structuredContent.exit_code, 0);
+    assert.equal(errorLine(await call(client, 'exec', { host: HOST, command: 'echo no' })),
+      'sorvane: [bad_request] declined by the user');
+    assert.equal(questions.length, 2);
+    assert.match(questions[0], /echo yes/);
+    assert.match(questions[1], /echo no/);
+    assert.equal((await call(client, 'list_hosts', {})).isError, false);  // not under --confirm
+
+    const unable = await connect(peer, ['--confirm', 'exec']);
+    await assert.rejects(call(unable, 'exec', { host: HOST, command: 'echo never' }),
+      (error) => error.code === -32021 && 'elicitation' in error.data.requiredCapabilities);
+  });
+
+  test('pinned: an answer counts for its own call only, once, and unchanged', async () => {
+    const peer = await demoPeer();
+    const client = await connect(peer, ['--confirm', 'exec'], {
+      capabilities: { elicitation: { form: {} } }, inputRequired: { autoFulfill: false },
+    });
+    const ask = (args, retry) =>
+      client.callTool({ name: 'exec', arguments: args, ...retry }, { timeout: REQUEST_TIMEOUT, allowInputRequired: true });
+    const args = { host: HOST, command: 'echo once' };
+    const asked = await ask(args);
+    assert.equal(asked.resultType, 'input_required');
+    assert.equal(asked.inputRequests.confirm.method, 'elicitation/create');
+    const yes = { confirm: { action: 'accept', content: { confirm: true } } };
+    const state = asked.requestState;
+    const tampered = state.replace(/.$/, (c) => (c === '0' ? '1' : '0'));
+    assert.match(errorLine(await ask(args, { inputResponses: yes, requestState: tampered })),
+      /the requestState sent back was not handed out by this sorvane-mcp process/);
+    const other = await ask({ host: HOST, command: 'echo other' }, { inputResponses: yes, requestState: state });
+    assert.equal(other.resultType, 'input_required');
+    assert.match(other.inputRequests.confirm.params.message, /echo other/);
+    const ran = await ask(args, { inputResponses: yes, requestState: state });
+    assert.equal(ran.structuredContent.stdout, WINDOWS ? 'once\r\n' : 'once\n');
+    assert.equal((await ask(args, { inputResponses: yes, requestState: state })).resultType, 'input_required');
+  });
+
+  test("pinned: the client's roots are asked for in the result", posixOnly, async () => {
+    const peer = await demoPeer();
+    const [local, remote] = [tempDir(), tempDir()];
+    fs.writeFileSync(path.join(local, 'data.bin'), 'twelve bytes');
+    const listed = [];
+    const client = await connect(peer, [], {
+      capabilities: { roots: {} },
+      setup: (c) => c.setRequestHandler('roots/list', () => (listed.push(1), { roots: [{ uri: `file://${local}` }] })),
+    });
+    const up = await call(client, 'upload', { host: HOST, local: path.join(local, 'data.bin'), remote });
+    assert.equal(up.structuredContent.bytes, 12);
+    assert.match(errorLine(await call(client, 'upload', { host: HOST, local: remote, remote })),
+      /outside the allowed folders/);
+    assert.equal(listed.length, 2);  // asked on each call: nothing is kept between calls
   });
 
   test('in its default mode the 2.x client gets the 2025 handshake', async () => {
