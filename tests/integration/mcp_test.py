@@ -225,6 +225,15 @@ class StatelessRevision(unittest.TestCase):
                 self.assertEqual(again["resultType"], "input_required")
                 self.assertIn(command, again["inputRequests"]["confirm"]["params"]["message"])
 
+            # On several hosts: one question naming each, one answer for all.
+            fleet = {"name": "exec", "arguments": {"hosts": [HOST, "a1b2c3d4e5f60719"], "command": "echo all"}}
+            capable = {"io.modelcontextprotocol/clientCapabilities": {"elicitation": {}}}
+            asked = server.ask(stateless(20, "tools/call", fleet, **capable))["result"]
+            self.assertRegex(asked["inputRequests"]["confirm"]["params"]["message"], r"(?s)web-1.*web-2.*echo all")
+            ran = server.ask(stateless(21, "tools/call", dict(fleet, **answer(asked["requestState"])), **capable))
+            self.assertEqual([r["exit_code"] for r in ran["result"]["structuredContent"]["results"]], [0, 0])
+            seen += [asked, ran]
+
             # The client's roots are asked for when the operator allows no folder.
             download = {"name": "download", "arguments": {"host": HOST, "remote": "/nonexistent/r",
                                                           "local": str(peer.dir)}}
@@ -251,7 +260,7 @@ class StatelessRevision(unittest.TestCase):
             lines = [json.loads(line) for line in (peer.dir / "audit.log").read_text().splitlines()]
         self.assertEqual([(line["tool"], line.get("outcome")) for line in lines if line["tool"] == "exec"],
                          [("exec", "refused"), ("exec", "refused"), ("exec", None), ("exec", "declined"),
-                          ("exec", None), ("exec", "ok")])
+                          ("exec", None), ("exec", "ok")] + [("exec", None)] * 2 + [("exec", "ok")] * 2)
         self.assertEqual(lines[0]["client"], {"name": "raw", "version": "2"})
 
 
