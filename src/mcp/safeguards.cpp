@@ -400,8 +400,7 @@ std::optional<ToolError> Safeguards::check_local_path(CallRecord& record, const 
                                                       const Cancellation& cancellation) {
   const auto check = [&](const std::vector<std::string>& roots) -> std::optional<ToolError> {
     if (const auto* upload = std::get_if<Request::Upload>(&request.member)) {
-      return check_confined(native_to_argument(upload->source), roots, NATIVE_PATH_STYLE,
-                            resolve_);
+      return check_confined(native_to_argument(upload->source), roots, NATIVE_PATH_STYLE, resolve_);
     }
     if (const auto* download = std::get_if<Request::Download>(&request.member)) {
       return check_download_confined(native_to_argument(download->destination), download->source,

@@ -387,10 +387,10 @@ void Server::handle_stateless_request(const Json& id, const std::string& method,
     // capabilities travel with this call only.
     safeguards_.client_initialized(Json{{"clientInfo", member(meta, CLIENT_INFO_KEY)}});
     const Json& state = member(params, "requestState");
-    return start_call(id, params,
-                      RoundTrip{member(meta, CLIENT_CAPABILITIES_KEY), member(params, "inputResponses"),
-                                state.is_string() ? std::optional(state.get<std::string>())
-                                                  : std::nullopt});
+    return start_call(
+        id, params,
+        RoundTrip{member(meta, CLIENT_CAPABILITIES_KEY), member(params, "inputResponses"),
+                  state.is_string() ? std::optional(state.get<std::string>()) : std::nullopt});
   }
   reply_error(id, METHOD_NOT_FOUND, "Method not found: " + method);
 }
@@ -488,9 +488,8 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key, CallC
     stopped_by_timer = true;
     control.stop();
   };
-  hooks.admit_fleet =
-      [&](const Request& exec, const std::vector<HostLabel>& hosts,
-          const Result<std::vector<HostInfo>, ToolError>& listed) {
+  hooks.admit_fleet = [&](const Request& exec, const std::vector<HostLabel>& hosts,
+                          const Result<std::vector<HostInfo>, ToolError>& listed) {
     return safeguards_.admit_fleet(record, exec, hosts, listed, cancellation);
   };
   if (run_fleet_) {
