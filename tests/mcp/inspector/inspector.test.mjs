@@ -15,12 +15,15 @@ const INSPECTOR = path.join(HERE, 'node_modules/@modelcontextprotocol/inspector/
 
 after(cleanUp);
 
-// The Inspector's one JSON answer to `method`, against a fresh sorvane-mcp.
+// The Inspector's one JSON answer to `method`, against a fresh sorvane-mcp
+// (its own arguments after a '--' in `more`).
 async function inspect(peer, method, ...more) {
+  const split = more.includes('--') ? more.indexOf('--') : more.length;
+  const [inspector, server] = [more.slice(0, split), more.slice(split + 1)];
   const { stdout } = await promisify(execFile)(process.execPath, [
     INSPECTOR, '--cli', '--protocol-era', 'modern', '--format', 'json', '--quiet',
     '-e', `SORVANE_DATA_DIR=${hostPath(peer.dataDir)}`, '-e', 'WINEDEBUG=-all',
-    '--method', method, ...more, '--', ...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE),
+    '--method', method, ...inspector, '--', ...WRAPPER, path.join(BUILD, 'sorvane-mcp' + EXE), ...server,
   ], { env: { ...process.env, MCP_CATALOG_PATH: path.join(peer.dataDir, 'mcp.json') } });
   return JSON.parse(stdout).result;
 }
@@ -35,4 +38,11 @@ test('the Inspector in the modern era lists and calls the tools', async () => {
   const exec = await inspect(peer, 'tools/call', '--tool-name', 'exec', '--tool-args-json',
     JSON.stringify({ host: HOST, command: 'echo inspected' }));
   assert.match(exec.structuredContent.stdout, /^inspected\r?\n$/);
+});
+
+test('under --confirm the Inspector, which cannot ask its user, is told so and nothing runs', async () => {
+  const peer = await demoPeer();
+  await assert.rejects(inspect(peer, 'tools/call', '--tool-name', 'exec', '--tool-args-json',
+    JSON.stringify({ host: HOST, command: 'echo never' }), '--', '--confirm', 'exec'),
+  /Missing required client capability: elicitation/);
 });
