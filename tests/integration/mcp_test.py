@@ -236,16 +236,19 @@ class StatelessRevision(unittest.TestCase):
 
             # The client's roots are asked for when the operator allows no folder.
             download = {"name": "download", "arguments": {"host": HOST, "remote": "/nonexistent/r",
-                                                          "local": str(peer.dir)}}
+                                                          "local": host_path(peer.dir)}}
+            file_uri = lambda path: "file://" + ("/" if ":" in host_path(path) else "") + \
+                host_path(path).replace("\\", "/")
             roots = {"io.modelcontextprotocol/clientCapabilities": {"roots": {}}}
             asked = server.ask(stateless(9, "tools/call", download, **roots))["result"]
             self.assertEqual(asked["inputRequests"], {"roots": {"method": "roots/list"}})
             given = dict(download, requestState=asked["requestState"], inputResponses={
-                "roots": {"roots": [{"uri": "file://" + str(peer.dir)}]}})
+                "roots": {"roots": [{"uri": file_uri(peer.dir)}]}})
             allowed = server.ask(stateless(10, "tools/call", given, **roots))["result"]
             self.assertEqual(allowed["resultType"], "complete")
-            self.assertNotIn("outside the allowed", allowed["content"][0]["text"])
-            given["inputResponses"]["roots"]["roots"] = [{"uri": "file:///nonexistent"}]
+            self.assertNotIn("allowed", allowed["content"][0]["text"])  # the peer's own error
+            (peer.dir / "elsewhere").mkdir()
+            given["inputResponses"]["roots"]["roots"] = [{"uri": file_uri(peer.dir / "elsewhere")}]
             refused = server.ask(stateless(11, "tools/call", given, **roots))["result"]
             self.assertIn("outside the allowed folders", refused["content"][0]["text"])
             seen += [asked, allowed, refused]
