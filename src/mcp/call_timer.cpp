@@ -24,7 +24,8 @@ TimerClock& steady_timer_clock() {
 CallTimer::CallTimer(Settings settings)
     : settings_(std::move(settings)),
       clock_(settings_.clock != nullptr ? *settings_.clock : steady_timer_clock()),
-      limit_from_(clock_.now()) {
+      started_(clock_.now()),
+      limit_from_(started_) {
   const bool limited = settings_.limit > Clock::duration::zero();
   const bool beating = settings_.beat_every > Clock::duration::zero() && settings_.beat;
   if (limited || beating) thread_ = std::thread([this] { run(); });
@@ -52,7 +53,7 @@ bool CallTimer::expired() const {
 void CallTimer::run() {
   const bool limited = settings_.limit > Clock::duration::zero();
   const bool beating = settings_.beat_every > Clock::duration::zero() && settings_.beat;
-  Clock::time_point next_beat = clock_.now() + settings_.beat_every;
+  Clock::time_point next_beat = started_ + settings_.beat_every;
   std::unique_lock lock(mutex_);
   while (!stopping_) {
     const Clock::time_point expiry = limit_from_ + settings_.limit;

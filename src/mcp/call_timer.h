@@ -57,6 +57,7 @@ class CallTimer {
   TimerClock& clock_;
   mutable std::mutex mutex_;
   std::condition_variable woken_;
+  const Clock::time_point started_;  // before the thread starts: it may start late
   Clock::time_point limit_from_;
   bool stopping_ = false;
   bool expired_ = false;

@@ -1,5 +1,7 @@
 #include "mcp/client_requests.h"
 
+#include <chrono>
+
 namespace sorvane::mcp {
 namespace {
 
@@ -30,13 +32,8 @@ std::string error_text(const Json& response) {
 
 }  // namespace
 
-Deadline deadline_after(std::uint64_t seconds) {
-  if (seconds == 0) return std::nullopt;
-  return std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-}
-
 Result<Json, UnansweredRequest> ClientRequests::ask(std::string_view method, Json params,
-                                                    Deadline deadline,
+                                                    const Deadline& deadline,
                                                     const Cancellation& cancellation) {
   std::int64_t id = 0;
   {
@@ -53,10 +50,10 @@ Result<Json, UnansweredRequest> ClientRequests::ask(std::string_view method, Jso
     return waiting_[key].has_value() || closed_ || cancellation.cancelled();
   };
   bool in_time = true;
-  if (deadline) {
-    in_time = changed_.wait_until(lock, *deadline, settled);
-  } else {
+  if (deadline.never()) {
     changed_.wait(lock, settled);
+  } else {
+    in_time = changed_.wait_for(lock, std::chrono::milliseconds(deadline.wait_ms()), settled);
   }
   std::optional<Json> response = std::move(waiting_[key]);
   waiting_.erase(key);

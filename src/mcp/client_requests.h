@@ -5,7 +5,6 @@
 // cancelled, or when the input ends.
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -17,17 +16,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/deadline.h"
 #include "base/result.h"
 #include "ipc/cancellation.h"
 
 namespace sorvane::mcp {
 
 using Json = nlohmann::ordered_json;
-
-using Deadline = std::optional<std::chrono::steady_clock::time_point>;  // nothing: no limit
-
-// The deadline `seconds` from now; 0 means none.
-Deadline deadline_after(std::uint64_t seconds);
 
 struct UnansweredRequest {
   enum class Why { ErrorResponse, TimedOut, Cancelled, InputEnded };
@@ -43,8 +38,8 @@ class ClientRequests {
 
   // Sends the request and waits for the result. A request left unanswered
   // (deadline, cancellation) is withdrawn with notifications/cancelled.
-  Result<Json, UnansweredRequest> ask(std::string_view method, Json params, Deadline deadline,
-                                      const Cancellation& cancellation);
+  Result<Json, UnansweredRequest> ask(std::string_view method, Json params,
+                                      const Deadline& deadline, const Cancellation& cancellation);
 
   // A message with an id and no method. False when no request waits for it.
   bool deliver(const Json& response);

@@ -50,7 +50,7 @@ TEST(ClientRequests, AnswersReachTheWaitingThread) {
     });
   };
   const Cancellation cancellation;
-  auto answer = requests.ask("roots/list", Json::object(), std::nullopt, cancellation);
+  auto answer = requests.ask("roots/list", Json::object(), Deadline(), cancellation);
   for (std::thread& thread : answering) thread.join();
   ASSERT_TRUE(answer);
   EXPECT_EQ((*answer)["roots"], "r");
@@ -60,7 +60,7 @@ TEST(ClientRequests, AnswersReachTheWaitingThread) {
     EXPECT_TRUE(
         requests.deliver(response_to(request, {{"error", {{"code", -1}, {"message", "no"}}}})));
   };
-  auto refused = requests.ask("roots/list", Json::object(), std::nullopt, cancellation);
+  auto refused = requests.ask("roots/list", Json::object(), Deadline(), cancellation);
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().why, Why::ErrorResponse);
   EXPECT_EQ(refused.error().text, "no");
@@ -73,7 +73,7 @@ TEST(ClientRequests, EveryWaitEndsAndWithdrawsItsRequest) {
 
   const Cancellation patient;
   const auto past = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-  auto late = requests.ask("elicitation/create", Json::object(), past, patient);
+  auto late = requests.ask("elicitation/create", Json::object(), Deadline::at(past), patient);
   ASSERT_FALSE(late);
   EXPECT_EQ(late.error().why, Why::TimedOut);
   EXPECT_EQ(client.last()["method"], "notifications/cancelled");
@@ -87,7 +87,7 @@ TEST(ClientRequests, EveryWaitEndsAndWithdrawsItsRequest) {
       requests.wake();
     });
   };
-  auto cancelled = requests.ask("elicitation/create", Json::object(), std::nullopt, cancellation);
+  auto cancelled = requests.ask("elicitation/create", Json::object(), Deadline(), cancellation);
   for (std::thread& thread : cancelling) thread.join();
   ASSERT_FALSE(cancelled);
   EXPECT_EQ(cancelled.error().why, Why::Cancelled);
@@ -95,13 +95,13 @@ TEST(ClientRequests, EveryWaitEndsAndWithdrawsItsRequest) {
 
   std::vector<std::thread> closing;
   client.on_request = [&](const Json&) { closing.emplace_back([&] { requests.close(); }); };
-  auto ended = requests.ask("roots/list", Json::object(), std::nullopt, patient);
+  auto ended = requests.ask("roots/list", Json::object(), Deadline(), patient);
   for (std::thread& thread : closing) thread.join();
   ASSERT_FALSE(ended);
   EXPECT_EQ(ended.error().why, Why::InputEnded);
   // After the end nothing more is asked.
   const auto sent = client.sent.size();
-  EXPECT_FALSE(requests.ask("roots/list", Json::object(), std::nullopt, patient));
+  EXPECT_FALSE(requests.ask("roots/list", Json::object(), Deadline(), patient));
   EXPECT_EQ(client.sent.size(), sent);
 }
 

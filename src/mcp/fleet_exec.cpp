@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "base/duration.h"
+#include "mcp/call.h"
 #include "mcp/call_timer.h"
 #include "mcp/options.h"
 #include "mcp/tools.h"
@@ -23,10 +24,14 @@ constexpr std::array<const char*, 8> FOLDED = {
     "exit_code",      "timed_out",      "stdout", "stderr",
     "stdout_omitted", "stderr_omitted", "error",  "cut"};
 
-Json error_text(const std::optional<ToolError>& error) {
-  if (!error) return nullptr;
+std::optional<std::string> error_text(const std::optional<ToolError>& error) {
+  if (!error) return std::nullopt;
   return error_line_text(*error);
 }
+
+Json text_or_null(const std::optional<std::string>& text) { return text ? Json(*text) : Json(); }
+
+Json code_or_null(const std::optional<std::int32_t>& code) { return code ? Json(*code) : Json(); }
 
 Json name_json(const HostLabel& host) { return host.name ? Json(*host.name) : Json(nullptr); }
 
@@ -40,8 +45,12 @@ Json unrun_result(const HostLabel& host, const ToolError& why) {
           {"stderr", ""},
           {"stdout_omitted", 0},
           {"stderr_omitted", 0},
-          {"error", error_text(why)},
+          {"error", error_line_text(why)},
           {"cut", false}};
+}
+
+HostEnd unrun_end(const HostLabel& host, const ToolError& why) {
+  return {host.id, std::nullopt, false, error_line_text(why)};
 }
 
 Json folded_part(const Json& result) {
@@ -141,17 +150,13 @@ bool ran(const Json& result) {
 // The host list, or why there is none. The call's time limit bounds it: a
 // desktop application that stalls on it must not hold the call for ever.
 HostList list_hosts(const Converse& converse, const std::optional<std::string>& query,
-                    std::chrono::seconds limit, const CallHooks& hooks, bool& stopped) {
-  const CallTimer timer({
-      .limit = hooks.stop ? limit : std::chrono::seconds(0),
-      .beat = {},
-      .expire = hooks.stop,
-      .clock = hooks.clock,
-  });
+                    std::chrono::seconds limit, Call& call) {
+  const CallTimer timer(call.timer({.limit = limit}, {}));
   ConversationEvents passed_over;
   auto listed = hosts_of(converse(Request{Request::List{query}}, passed_over));
-  stopped = timer.expired();
-  if (!stopped) return listed;
+  // A list that came at the moment the limit passed is of no use: the
+  // call is stopped, and no host can start.
+  if (!timer.expired()) return listed;
   return fail(ToolError{ErrorCode::ConnectFailed,
                         "timed out after " + format_duration(limit) + " while listing the hosts"});
 }
@@ -169,17 +174,28 @@ class FleetCapture::Host final : public ConversationEvents {
   }
 
   Json result(const HostLabel& label, bool stopped) const {
-    Json result = {{"id", label.id}, {"name", name_json(label)}};
+    const ExecOutcome captured = capture_->outcome(outcome_.exit_code);
+    const HostEnd end = end_of(label, stopped);
+    return {{"id", label.id},
+            {"name", name_json(label)},
+            {"exit_code", code_or_null(end.exit_code)},
+            {"timed_out", end.timed_out},
+            {"stdout", captured.out.text},
+            {"stderr", captured.err.text},
+            {"stdout_omitted", captured.out.omitted},
+            {"stderr_omitted", captured.err.omitted},
+            {"error", text_or_null(end.error)},
+            {"cut", false}};
+  }
+
+  HostEnd end_of(const HostLabel& label, bool stopped) const {
     // A host the call's time limit stopped mid-run timed out, as one exec
-    // does; one it kept from starting is not run.
+    // does; one it kept from starting is not run. One that exited is its
+    // exit, whatever the limit did after.
     const bool timed_out =
         outcome_.timed_out || (stopped && !outcome_.exit_code && !outcome_.not_run);
-    Json captured = capture_->exec_result(outcome_.exit_code);
-    for (const char* member : FOLDED) result[member] = captured.value(member, Json(nullptr));
-    result["timed_out"] = timed_out;
-    result["error"] = timed_out && stopped ? Json(nullptr) : error_text(outcome_.error);
-    result["cut"] = false;
-    return result;
+    return {label.id, outcome_.exit_code, timed_out,
+            timed_out && stopped ? std::nullopt : error_text(outcome_.error)};
   }
 
   void end(const HostOutcome& outcome) { outcome_ = outcome; }
@@ -205,6 +221,10 @@ void FleetCapture::ended(std::size_t host, const HostOutcome& outcome) {
 
 Json FleetCapture::host_result(std::size_t host, const HostLabel& label, bool stopped) const {
   return hosts_.at(host)->result(label, stopped);
+}
+
+HostEnd FleetCapture::host_end(std::size_t host, const HostLabel& label, bool stopped) const {
+  return hosts_.at(host)->end_of(label, stopped);
 }
 
 std::uint64_t fleet_output_bound(const Options& options) {
@@ -237,7 +257,8 @@ Result<ChosenHosts, ToolError> choose_fleet_hosts(const HostChoice& choice, cons
   return hosts;
 }
 
-Json fleet_result(std::vector<Json> results, std::uint64_t bound) {
+FleetExecOutcome fleet_result(std::vector<Json> results, std::vector<HostEnd> ends,
+                              std::uint64_t bound) {
   std::vector<std::string> parts;
   parts.reserve(results.size());
   for (const Json& result : results) parts.push_back(dump(folded_part(result)));
@@ -268,26 +289,20 @@ Json fleet_result(std::vector<Json> results, std::uint64_t bound) {
                      {"groups", std::move(groups)},
                      {"results_cut", results_cut},
                      {"groups_cut", groups_cut}};
-  Json call_result;
-  call_result["content"] = Json::array(
-      {{{"type", "text"},
-        {"text", groups_text(structured["groups"], structured["results"].size(), bound)}}});
-  call_result["structuredContent"] = std::move(structured);
-  call_result["isError"] = !any_ran;
-  return call_result;
+  std::string text = groups_text(structured["groups"], structured["results"].size(), bound);
+  return {std::move(ends), std::move(structured), std::move(text), any_ran};
 }
 
-Json call_fleet_exec(const HostChoice& choice, const Request& exec, std::uint64_t timeout_seconds,
-                     const Options& options, const Converse& converse, const CallHooks& hooks) {
-  if (!hooks.run_fleet) {
-    return error_result({ErrorCode::BadRequest, "exec runs on one host at a time here"});
-  }
-  bool stopped = false;
+ToolResult call_fleet_exec(const HostChoice& choice, const Request& exec,
+                           std::uint64_t timeout_seconds, const Options& options,
+                           const Converse& converse, Call& call, const CallHooks& hooks) {
+  if (!hooks.run_fleet)
+    return {ToolError{ErrorCode::BadRequest, "exec runs on one host at a time here"}};
   const auto listed =
-      list_hosts(converse, choice.query, std::chrono::seconds(timeout_seconds), hooks, stopped);
-  if (stopped) return error_result(listed.error());
+      list_hosts(converse, choice.query, std::chrono::seconds(timeout_seconds), call);
+  if (!listed && call.timed_out()) return {listed.error()};
   auto chosen = choose_fleet_hosts(choice, listed, options);
-  if (!chosen) return error_result(chosen.error());
+  if (!chosen) return {chosen.error()};
 
   FleetPlan plan;
   plan.parallel = options.parallel;
@@ -297,29 +312,29 @@ Json call_fleet_exec(const HostChoice& choice, const Request& exec, std::uint64_
     if (!chosen->refused[i]) plan.hosts.push_back(chosen->hosts[i]);
   }
   if (!plan.hosts.empty() && hooks.admit_fleet) {
-    if (auto refusal = hooks.admit_fleet(exec, plan.hosts, listed)) return error_result(*refusal);
+    if (auto refusal = hooks.admit_fleet(exec, plan.hosts, listed)) return {std::move(*refusal)};
   }
 
   FleetCapture capture(plan.hosts.size(), options.max_output);
+  bool stopped = false;
   if (!plan.hosts.empty()) {
-    CallTimer timer({
-        .limit = hooks.stop ? std::chrono::seconds(timeout_seconds) : std::chrono::seconds(0),
-        .beat_every = std::chrono::seconds(HEARTBEAT_INTERVAL),
-        .beat = hooks.heartbeat ? [&] { hooks.heartbeat(capture.received()); }
-                                : std::function<void()>(),
-        .expire = hooks.stop,
-        .clock = hooks.clock,
-    });
-    (void)hooks.run_fleet(plan, std::get<Request::Exec>(exec.member).command, capture);
+    const CallTimer timer(
+        call.timer({.limit = std::chrono::seconds(timeout_seconds), .beating = true},
+                   [&capture] { return capture.received(); }));
+    (void)hooks.run_fleet(plan, std::get<Request::Exec>(exec.member).command, capture,
+                          call.fleet_stop());
     stopped = timer.expired();
   }
   std::vector<Json> results;
+  std::vector<HostEnd> ends;
   for (std::size_t i = 0; i < chosen->hosts.size(); ++i) {
     const HostLabel& host = chosen->hosts[i];
-    results.push_back(chosen->refused[i] ? unrun_result(host, *chosen->refused[i])
-                                         : capture.host_result(runs[i], host, stopped));
+    const auto& refused = chosen->refused[i];
+    results.push_back(refused ? unrun_result(host, *refused)
+                              : capture.host_result(runs[i], host, stopped));
+    ends.push_back(refused ? unrun_end(host, *refused) : capture.host_end(runs[i], host, stopped));
   }
-  return fleet_result(std::move(results), fleet_output_bound(options));
+  return {fleet_result(std::move(results), std::move(ends), fleet_output_bound(options))};
 }
 
 }  // namespace sorvane::mcp

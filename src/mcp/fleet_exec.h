@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "mcp/tool_result.h"
 #include "protocol/reply.h"
 #include "protocol/request.h"
 #include "session/fleet.h"
@@ -25,6 +26,7 @@ using Json = nlohmann::ordered_json;
 
 struct Options;
 struct CallHooks;
+class Call;
 using Converse = std::function<FinalReply(const Request&, ConversationEvents&)>;
 
 // The hosts of a call: those it may run, in order, and those it names that
@@ -60,8 +62,10 @@ class FleetCapture final : public FleetObserver {
 
   // Output bytes from every host so far; read on the timer's thread.
   std::uint64_t received() const { return received_.load(); }
-  // Host `host`'s result; `stopped`: the call's time limit ended the fleet.
+  // Host `host`'s result, and its end for the audit log; `stopped`: the
+  // call's time limit ended the fleet.
   Json host_result(std::size_t host, const HostLabel& label, bool stopped) const;
+  HostEnd host_end(std::size_t host, const HostLabel& label, bool stopped) const;
 
  private:
   class Host;
@@ -71,12 +75,15 @@ class FleetCapture final : public FleetObserver {
 
 // The whole result: `results` (per host) and `groups` (identical results
 // folded, in the order of their first host), output past the bound cut and
-// marked, the groups as text. An error result only when no host ran.
-Json fleet_result(std::vector<Json> results, std::uint64_t bound);
+// marked, the groups as text, with each host's end. It fails only when no
+// host ran.
+FleetExecOutcome fleet_result(std::vector<Json> results, std::vector<HostEnd> ends,
+                              std::uint64_t bound);
 
 // The call itself, after its arguments were read: `exec` is the request
 // with the prepared command (its host left empty).
-Json call_fleet_exec(const HostChoice& choice, const Request& exec, std::uint64_t timeout_seconds,
-                     const Options& options, const Converse& converse, const CallHooks& hooks);
+ToolResult call_fleet_exec(const HostChoice& choice, const Request& exec,
+                           std::uint64_t timeout_seconds, const Options& options,
+                           const Converse& converse, Call& call, const CallHooks& hooks);
 
 }  // namespace sorvane::mcp

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/version.h"
-#include "mcp/tools.h"
+#include "mcp/tool_catalog.h"
 #include "platform/absolute_path.h"
 #include "platform/real_path.h"
 #include "text/utf8.h"

@@ -70,8 +70,9 @@ std::uint32_t run(std::span<const NativeString> arguments) {
   StdInputStream in;
   LineReader lines(in);
   serve(lines, server, writer);
-  // The client has gone: end the open conversations and the process now,
-  // without waiting for calls that may still be blocked.
+  // The client has gone: stop the open calls, wait (a few seconds at most)
+  // for their audit lines, and end the process without waiting for their
+  // threads.
   server.cancel_all();
   end_process_now(0);
 }

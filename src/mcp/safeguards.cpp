@@ -98,20 +98,21 @@ Result<HostInfo, ToolError> look_up_host(const std::string& id, const Converse& 
   return fail(ToolError{ErrorCode::HostNotFound, "no saved host has the ID " + id});
 }
 
-// The text of an error result: the error line.
-std::string error_line(const Json& result) {
-  const Json& content = member(result, "content");
-  const Json& text = content.is_array() && !content.empty() ? member(content[0], "text") : content;
-  return text.is_string() ? text.get<std::string>() : std::string();
+CallOutcome outcome_of(const ToolResult& result, bool admitted) {
+  if (is_error(result)) return admitted ? CallOutcome::Error : CallOutcome::Refused;
+  if (timed_out(result)) return CallOutcome::TimedOut;
+  return CallOutcome::Ok;
 }
 
-CallOutcome outcome_of(const Json& result, bool admitted) {
-  if (member(result, "isError") == true)
-    return admitted ? CallOutcome::Error : CallOutcome::Refused;
-  if (member(member(result, "structuredContent"), "timed_out") == true) {
-    return CallOutcome::TimedOut;
-  }
-  return CallOutcome::Ok;
+// An exec's exit code as the audit log writes it: null when there is none.
+Json exit_code_of(const ToolResult& result) {
+  const auto* exec = std::get_if<ExecOutcome>(&result.value);
+  return exec != nullptr && exec->exit_code ? Json(*exec->exit_code) : Json();
+}
+
+// How long the server waits on the client; 0 seconds: as long as it takes.
+Deadline limit_after(std::uint64_t seconds) {
+  return seconds == 0 ? Deadline() : Deadline::after(std::chrono::seconds(seconds));
 }
 
 // Eight hex digits that tell this server's calls from another's on one log.
@@ -209,7 +210,7 @@ CallRecord::CallRecord(std::string id, ToolId tool, const Json& arguments,
       round_(std::move(round)),
       arguments_digest_(round_ ? digest_arguments(arguments) : std::string()) {}
 
-Json CallRecord::input_required() const {
+std::optional<InputRequired> CallRecord::input_required() const {
   const std::lock_guard lock(mutex_);
   return input_required_;
 }
@@ -247,7 +248,7 @@ bool Safeguards::deliver_response(const Json& message) { return requests_.delive
 
 void Safeguards::call_cancelled() { requests_.wake(); }
 
-void Safeguards::input_ended() {
+bool Safeguards::input_ended(const Deadline& deadline) {
   requests_.close();
   std::set<std::shared_ptr<CallRecord>> open;
   {
@@ -255,6 +256,10 @@ void Safeguards::input_ended() {
     open = open_;
   }
   for (const auto& record : open) close_call(*record, nullptr, true);
+  // A call that was closing itself meanwhile writes its own line: wait for it.
+  std::unique_lock lock(mutex_);
+  return all_written_.wait_for(lock, std::chrono::milliseconds(std::max(deadline.wait_ms(), 0)),
+                               [this] { return open_.empty(); });
 }
 
 std::string Safeguards::next_call_id() {
@@ -382,9 +387,8 @@ std::optional<ToolError> Safeguards::ask_first(CallRecord& record, const Request
   }
   if (requests.empty()) return std::nullopt;
   const std::lock_guard lock(record.mutex_);
-  record.input_required_ = {
-      {"inputRequests", std::move(requests)},
-      {"requestState", seal_.seal(asked, now + answer_lifetime(timeout_seconds_))}};
+  record.input_required_ =
+      InputRequired{std::move(requests), seal_.seal(asked, now + answer_lifetime(timeout_seconds_))};
   // Never shown: the result is the input_required above.
   return ToolError{ErrorCode::BadRequest, "the client was asked first"};
 }
@@ -431,7 +435,7 @@ std::optional<std::vector<std::string>> Safeguards::given_roots(const RoundTrip&
 bool Safeguards::user_agrees(std::span<const HostInfo> hosts, const Request& request,
                              const Cancellation& cancellation) {
   auto answer = requests_.ask("elicitation/create", confirmation_question(hosts, request),
-                              deadline_after(timeout_seconds_), cancellation);
+                              limit_after(timeout_seconds_), cancellation);
   return answer && confirmed(*answer);
 }
 
@@ -446,7 +450,7 @@ std::vector<std::string> Safeguards::allowed_roots(const Cancellation& cancellat
 std::optional<std::vector<std::string>> Safeguards::list_client_roots(
     const Cancellation& cancellation) {
   auto listed =
-      requests_.ask("roots/list", Json::object(), deadline_after(timeout_seconds_), cancellation);
+      requests_.ask("roots/list", Json::object(), limit_after(timeout_seconds_), cancellation);
   if (!listed) {
     diagnose_("cannot list the client's roots: " + listed.error().text);
     return std::nullopt;
@@ -492,13 +496,13 @@ FinalReply Safeguards::converse_recorded(CallRecord& record, const Request& requ
 
 std::vector<HostOutcome> Safeguards::run_fleet_recorded(CallRecord& record, const FleetPlan& plan,
                                                         const std::string& command,
-                                                        FleetObserver& observer,
+                                                        FleetObserver& observer, FleetStop& stop,
                                                         const RunFleet& run_fleet) {
   RecordingObserver recording(observer, record, plan);
-  return run_fleet(plan, command, recording);
+  return run_fleet(plan, command, recording, stop);
 }
 
-void Safeguards::close_call(CallRecord& record, const Json* result, bool cancelled) {
+void Safeguards::close_call(CallRecord& record, const ToolResult* result, bool cancelled) {
   std::vector<AuditEntry> lines;
   {
     const std::lock_guard lock(record.mutex_);
@@ -514,16 +518,27 @@ void Safeguards::close_call(CallRecord& record, const Json* result, bool cancell
       entry.outcome = CallOutcome::Cancelled;
     } else {
       entry.outcome = record.decided_.value_or(outcome_of(*result, record.admitted_));
-      if (member(*result, "isError") == true) {
-        entry.error = error_line(*result);
+      if (is_error(*result)) {
+        entry.error = result_text(*result);
       } else if (record.tool_ == ToolId::Exec) {
-        entry.exit_code = member(member(*result, "structuredContent"), "exit_code");
+        entry.exit_code = exit_code_of(*result);
       }
     }
     // A call that asked the client first ran nothing: the request that
     // brings the answer is the one recorded.
-    if (record.input_required_.is_null()) lines = outcome_lines(record, std::move(entry), result);
+    if (!record.input_required_) lines = outcome_lines(record, std::move(entry), result);
   }
+  if (audit_) {
+    const auto duration_ms =
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - record.started_)
+                                       .count());
+    for (AuditEntry& line : lines) {
+      line.duration_ms = duration_ms;
+      (void)write(std::move(line));
+    }
+  }
+  // Open until its lines are written: the end of input waits for them.
   {
     const std::lock_guard lock(mutex_);
     for (auto it = open_.begin(); it != open_.end(); ++it) {
@@ -533,24 +548,14 @@ void Safeguards::close_call(CallRecord& record, const Json* result, bool cancell
       }
     }
   }
-  if (!audit_) return;
-  const auto duration_ms =
-      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now() - record.started_)
-                                     .count());
-  for (AuditEntry& line : lines) {
-    line.duration_ms = duration_ms;
-    (void)write(std::move(line));
-  }
+  all_written_.notify_all();
 }
 
 std::vector<AuditEntry> Safeguards::outcome_lines(const CallRecord& record, AuditEntry call,
-                                                  const Json* result) {
-  static const Json NO_RESULTS;
+                                                  const ToolResult* result) {
   const bool each_host =
       result != nullptr && call.outcome != CallOutcome::Cancelled && !record.decided_;
-  const Json& results =
-      each_host ? member(member(*result, "structuredContent"), "results") : NO_RESULTS;
+  const auto* fleet = each_host ? std::get_if<FleetExecOutcome>(&result->value) : nullptr;
   std::vector<AuditEntry> lines;
   const auto host_line = [&](const std::string& id) {
     AuditEntry line = call;
@@ -559,18 +564,17 @@ std::vector<AuditEntry> Safeguards::outcome_lines(const CallRecord& record, Audi
     line.bytes = bytes == record.host_bytes_.end() ? 0 : bytes->second;
     return line;
   };
-  if (results.is_array()) {  // each host's own outcome
-    for (const Json& host : results) {
-      AuditEntry line = host_line(member(host, "id").get<std::string>());
+  if (fleet != nullptr) {  // each host's own outcome
+    for (const HostEnd& host : fleet->hosts) {
+      AuditEntry line = host_line(host.id);
       const bool started = std::find(record.started_hosts_.begin(), record.started_hosts_.end(),
-                                     member(host, "id")) != record.started_hosts_.end();
-      line.error.reset();
-      line.exit_code = member(host, "exit_code");
-      if (member(host, "error").is_string()) line.error = member(host, "error").get<std::string>();
-      line.outcome = !started                            ? CallOutcome::Refused
-                     : member(host, "timed_out") == true ? CallOutcome::TimedOut
-                     : line.error                        ? CallOutcome::Error
-                                                         : CallOutcome::Ok;
+                                     host.id) != record.started_hosts_.end();
+      line.exit_code = host.exit_code ? Json(*host.exit_code) : Json();
+      line.error = host.error;
+      line.outcome = !started         ? CallOutcome::Refused
+                     : host.timed_out ? CallOutcome::TimedOut
+                     : line.error     ? CallOutcome::Error
+                                      : CallOutcome::Ok;
       lines.push_back(std::move(line));
     }
     return lines;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,12 +17,14 @@
 #include <string_view>
 #include <vector>
 
+#include "base/deadline.h"
 #include "ipc/cancellation.h"
 #include "mcp/audit_log.h"
 #include "mcp/client_requests.h"
 #include "mcp/options.h"
 #include "mcp/request_state.h"
 #include "mcp/roots.h"
+#include "mcp/tool_result.h"
 #include "mcp/tools.h"
 
 namespace sorvane::mcp {
@@ -44,9 +47,8 @@ class CallRecord {
   CallRecord(std::string id, ToolId tool, const Json& arguments,
              std::optional<RoundTrip> round = std::nullopt);
 
-  // What the call asks the client before it can run (`inputRequests` and
-  // `requestState`); null when it asks nothing.
-  Json input_required() const;
+  // What the call asks the client before it can run, if anything.
+  std::optional<InputRequired> input_required() const;
 
  private:
   friend class Safeguards;
@@ -68,7 +70,7 @@ class CallRecord {
   const std::string arguments_digest_;
   bool roots_wanted_ = false;  // the local path needs the client's roots
   bool accepted_ = false;      // the user agreed, on this request
-  Json input_required_;
+  std::optional<InputRequired> input_required_;
   // An exec on several hosts: the hosts with a `started` line, and the
   // output bytes of each.
   std::vector<std::string> started_hosts_;
@@ -86,8 +88,10 @@ class Safeguards {
   void client_roots_changed();
   bool deliver_response(const Json& message);
   void call_cancelled();
-  // Every wait on the client ends; the calls still open are recorded as cancelled.
-  void input_ended();
+  // Every wait on the client ends; the calls still open are recorded as
+  // cancelled, and their lines are written before it returns, or by
+  // `deadline` (false when a line was still being written then).
+  bool input_ended(const Deadline& deadline);
 
   std::shared_ptr<CallRecord> open_call(ToolId tool, const Json& arguments,
                                         std::optional<RoundTrip> round = std::nullopt);
@@ -111,10 +115,10 @@ class Safeguards {
   // The fleet's conversations, counting each host's bytes.
   static std::vector<HostOutcome> run_fleet_recorded(CallRecord& record, const FleetPlan& plan,
                                                      const std::string& command,
-                                                     FleetObserver& observer,
+                                                     FleetObserver& observer, FleetStop& stop,
                                                      const RunFleet& run_fleet);
   // Writes the call's audit line, once. `result` is null when none came.
-  void close_call(CallRecord& record, const Json* result, bool cancelled);
+  void close_call(CallRecord& record, const ToolResult* result, bool cancelled);
   // A call refused before it became one (an unknown tool, text that cannot
   // be decoded): its one line, with outcome `refused`.
   void record_refused(std::string_view tool, const Json& arguments, std::string_view why);
@@ -151,7 +155,7 @@ class Safeguards {
   // The outcome lines of a call that ends with `result` (null: none came):
   // one per host for an exec on several hosts, else the call's one line.
   static std::vector<AuditEntry> outcome_lines(const CallRecord& record, AuditEntry call,
-                                               const Json* result);
+                                               const ToolResult* result);
   // A line of the audit log, with the client and the time now.
   IoResult<void> write(AuditEntry entry);
 
@@ -171,7 +175,9 @@ class Safeguards {
   std::atomic<std::uint64_t> calls_opened_{0};
 
   std::mutex mutex_;
+  std::condition_variable all_written_;
   Json client_ = {{"name", nullptr}, {"version", nullptr}};
+  // Calls whose outcome line is not written yet.
   std::set<std::shared_ptr<CallRecord>> open_;
 };
 

@@ -177,30 +177,24 @@ void MessageWriter::diagnose(std::string_view text) {
   (void)diagnostics_.write_all(as_bytes(line));
 }
 
-// What ends a call from another thread: its conversation's cancellation,
-// and the stop of its hosts when it runs on several.
-struct Server::CallControl {
-  Cancellation cancellation;
-  FleetStop fleet;
-
-  // The call is marked cancelled before its hosts are stopped: the fleet
-  // can end, and the call be recorded, as soon as they are.
-  void stop() {
-    cancellation.cancel();
-    fleet.stop();
-  }
-};
+// How long the end of input waits for the open calls' audit lines. Their
+// conversations are shut down at once, so only a stalled log write takes long.
+constexpr std::chrono::seconds AUDIT_WAIT{5};
 
 // The calls in flight, by request id, queued or running. A call's result is
 // sent only by the side that removes it: the call when it ends, or a
 // cancellation, never both.
 struct Server::Calls {
   std::mutex mutex;
-  std::map<std::string, std::shared_ptr<CallControl>> open;
+  std::map<std::string, std::shared_ptr<Call>> open;
 
-  bool add(const std::string& key, std::shared_ptr<CallControl> control) {
+  bool contains(const std::string& key) {
     const std::lock_guard lock(mutex);
-    return open.emplace(key, std::move(control)).second;
+    return open.contains(key);
+  }
+  void add(const std::string& key, std::shared_ptr<Call> call) {
+    const std::lock_guard lock(mutex);
+    open.emplace(key, std::move(call));
   }
   // Whether the call's result is still wanted.
   bool finish(const std::string& key) {
@@ -208,32 +202,33 @@ struct Server::Calls {
     return open.erase(key) > 0;
   }
   void cancel(const std::string& key) {
-    std::shared_ptr<CallControl> control;
+    std::shared_ptr<Call> call;
     {
       const std::lock_guard lock(mutex);
       const auto found = open.find(key);
       if (found == open.end()) return;
-      control = std::move(found->second);
+      call = std::move(found->second);
       open.erase(found);
     }
-    control->stop();
+    call->stop(Call::Stop::Cancelled);
   }
   void cancel_all() {
-    std::map<std::string, std::shared_ptr<CallControl>> cancelled;
+    std::map<std::string, std::shared_ptr<Call>> cancelled;
     {
       const std::lock_guard lock(mutex);
       cancelled.swap(open);
     }
-    for (auto& [key, control] : cancelled) control->stop();
+    for (auto& [key, call] : cancelled) call->stop(Call::Stop::Cancelled);
   }
 };
 
 Server::Server(Options options, MessageWriter& writer, CallConverse converse,
-               CallRunFleet run_fleet)
+               CallRunFleet run_fleet, TimerClock* clock)
     : options_(std::move(options)),
       writer_(writer),
       converse_(std::move(converse)),
       run_fleet_(std::move(run_fleet)),
+      clock_(clock),
       calls_(std::make_unique<Calls>()),
       safeguards_(
           options_, [this](const Json& message) { writer_.send(message); },
@@ -247,7 +242,9 @@ Server::~Server() {
 
 void Server::cancel_all() {
   calls_->cancel_all();
-  safeguards_.input_ended();
+  if (!safeguards_.input_ended(Deadline::after(AUDIT_WAIT))) {
+    writer_.diagnose("gave up waiting for the audit lines of the calls still open");
+  }
 }
 
 void Server::handle_oversized_line() {
@@ -438,85 +435,68 @@ void Server::start_call(const Json& id, const Json& params, std::optional<RoundT
                        {{"requiredCapabilities", {{"elicitation", {{"form", Json::object()}}}}}});
   }
   const std::string key = dump(id);
-  auto control = std::make_shared<CallControl>();
-  if (!calls_->add(key, control)) {
+  // Only this thread adds calls, so the id is still free when it is added.
+  if (calls_->contains(key)) {
     return reply_error(id, INVALID_REQUEST, "A request with this id is running");
   }
   const Json& arguments = member(params, "arguments");
-  const Json& token = member(member(params, "_meta"), "progressToken");
-  auto record = safeguards_.open_call(*tool, arguments, std::move(round));
-  auto queued = pool_.submit([this, tool = *tool, id, key, control, record,
-                              arguments = arguments.is_null() ? Json::object() : arguments,
-                              token = is_valid_id(token) ? token : Json()] {
-    run_call(tool, id, key, *control, arguments, token, *record);
+  const Json& given_token = member(member(params, "_meta"), "progressToken");
+  const Json token = is_valid_id(given_token) ? given_token : Json();
+  Call::Settings settings;
+  settings.record = safeguards_.open_call(*tool, arguments, std::move(round));
+  settings.clock = clock_;
+  if (!token.is_null()) {
+    settings.beat = [this, token](std::uint64_t progress, std::uint64_t received) {
+      writer_.send(heartbeat_notification(token, progress, received));
+    };
+  }
+  auto call = std::make_shared<Call>(std::move(settings));
+  calls_->add(key, call);
+  auto queued = pool_.submit([this, tool = *tool, id, key, call, token,
+                              arguments = arguments.is_null() ? Json::object() : arguments] {
+    run_call(tool, id, key, *call, arguments, token);
   });
-  if (!queued) safeguards_.close_call(*record, nullptr, true);
+  if (!queued) safeguards_.close_call(*call->record(), nullptr, true);
   if (!queued && calls_->finish(key)) {
     writer_.diagnose("cannot start a tool call: " + queued.error());
     reply_error(id, INTERNAL_ERROR, "Internal error: cannot start the call: " + queued.error());
   }
 }
 
-void Server::run_call(ToolId tool, const Json& id, const std::string& key, CallControl& control,
-                      const Json& arguments, const Json& token, CallRecord& record) {
-  Cancellation& cancellation = control.cancellation;
-  if (cancellation.cancelled()) {  // cancelled while it waited its turn
-    return safeguards_.close_call(record, nullptr, true);
-  }
-  ProgressReport report;
+void Server::run_call(ToolId tool, const Json& id, const std::string& key, Call& call,
+                      const Json& arguments, const Json& token) {
+  CallRecord& record = *call.record();
+  if (call.stopped()) return safeguards_.close_call(record, nullptr, true);  // while queued
+  CallHooks hooks;
   if (!token.is_null()) {
-    report = [&](const TransferCounters& counters) {
-      if (!cancellation.cancelled()) writer_.send(progress_notification(token, counters));
+    hooks.progress = [&](const TransferCounters& counters) {
+      if (!call.stopped()) writer_.send(progress_notification(token, counters));
     };
   }
   const Converse held = [&](const Request& request, ConversationEvents& events) {
-    return converse_(request, events, cancellation);
+    return converse_(request, events, call.cancellation());
   };
   const Converse recorded = [&](const Request& request, ConversationEvents& events) {
     return Safeguards::converse_recorded(record, request, events, held);
   };
-  const Admit admit = [&](const Request& request) {
-    return safeguards_.admit(record, request, held, cancellation);
-  };
-  // The time limit closes the conversation the way a cancellation does, but
-  // the call is still answered, and recorded as timed out.
-  std::atomic<bool> stopped_by_timer = false;
-  CallHooks hooks;
-  hooks.progress = report;
-  hooks.admit = admit;
-  hooks.stop = [&] {
-    stopped_by_timer = true;
-    control.stop();
+  hooks.admit = [&](const Request& request) {
+    return safeguards_.admit(record, request, held, call.cancellation());
   };
   hooks.admit_fleet = [&](const Request& exec, const std::vector<HostLabel>& hosts,
                           const Result<std::vector<HostInfo>, ToolError>& listed) {
-    return safeguards_.admit_fleet(record, exec, hosts, listed, cancellation);
+    return safeguards_.admit_fleet(record, exec, hosts, listed, call.cancellation());
   };
   if (run_fleet_) {
     hooks.run_fleet = [&](const FleetPlan& plan, const std::string& command,
-                          FleetObserver& observer) {
-      return Safeguards::run_fleet_recorded(
-          record, plan, command, observer,
-          [&](const FleetPlan& planned, const std::string& sent, FleetObserver& heard) {
-            return run_fleet_(planned, sent, heard, control.fleet);
-          });
+                          FleetObserver& observer, FleetStop& stop) {
+      return Safeguards::run_fleet_recorded(record, plan, command, observer, stop, run_fleet_);
     };
   }
-  std::uint64_t beaten = 0;  // the last progress sent: each must be larger
-  if (!token.is_null()) {
-    hooks.heartbeat = [&](std::uint64_t received) {
-      beaten = std::max(received, beaten + 1);
-      if (!cancellation.cancelled()) writer_.send(heartbeat_notification(token, beaten, received));
-    };
-  }
-  Json result = call_tool(tool, arguments, options_, recorded, hooks);
-  safeguards_.close_call(record, &result, cancellation.cancelled() && !stopped_by_timer);
-  Json asked = record.input_required();
-  if (!asked.is_null()) {
-    result = {{"resultType", "input_required"}};
-    result.update(asked);
-  }
-  if (calls_->finish(key)) reply(id, std::move(result));
+  ToolResult result = call_tool(tool, arguments, options_, recorded, call, hooks);
+  // A call that asked the client first: what it asks is its whole result.
+  if (auto asked = record.input_required()) result.value = std::move(*asked);
+  safeguards_.close_call(record, &result, call.cancelled());
+  if (calls_->finish(key)) reply(id, call_tool_result(result));
 }
 
 void Server::reply(const Json& id, Json result) {

@@ -15,6 +15,7 @@
 #include "base/io.h"
 #include "base/thread_pool.h"
 #include "ipc/cancellation.h"
+#include "mcp/call.h"
 #include "mcp/options.h"
 #include "mcp/safeguards.h"
 #include "mcp/tools.h"
@@ -67,9 +68,10 @@ using CallRunFleet = std::function<std::vector<HostOutcome>(
 
 class Server {
  public:
-  // Without `run_fleet`, exec runs on one host only.
-  Server(Options options, MessageWriter& writer, CallConverse converse,
-         CallRunFleet run_fleet = {});
+  // Without `run_fleet`, exec runs on one host only. `clock`: what the
+  // calls' time limits and heartbeats are measured on (null: the steady clock).
+  Server(Options options, MessageWriter& writer, CallConverse converse, CallRunFleet run_fleet = {},
+         TimerClock* clock = nullptr);
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
   // Cancels the calls still open and waits for their threads.
@@ -79,13 +81,12 @@ class Server {
   void handle_line(std::string_view line);
   // A line over the size limit, skipped whole.
   void handle_oversized_line();
-  // End of input: every open call's connection is shut down; their results
-  // are never sent.
+  // End of input: every open call is stopped, and its result never sent;
+  // returns once each has its audit line, or after a few seconds at most.
   void cancel_all();
 
  private:
   struct Calls;
-  struct CallControl;
 
   void handle_request(const Json& id, const std::string& method, const Json& params);
   void handle_handshake_request(const Json& id, const std::string& method, const Json& params);
@@ -96,8 +97,8 @@ class Server {
   // `round`: a call of the stateless revision.
   void start_call(const Json& id, const Json& params, std::optional<RoundTrip> round);
   // On a thread of the pool.
-  void run_call(ToolId tool, const Json& id, const std::string& key, CallControl& control,
-                const Json& arguments, const Json& token, CallRecord& record);
+  void run_call(ToolId tool, const Json& id, const std::string& key, Call& call,
+                const Json& arguments, const Json& token);
   Json list_tools() const;
   bool offered(ToolId tool) const;
 
@@ -108,6 +109,7 @@ class Server {
   MessageWriter& writer_;
   CallConverse converse_;
   CallRunFleet run_fleet_;
+  TimerClock* clock_;
   std::unique_ptr<Calls> calls_;
   Safeguards safeguards_;
   // Changed on the reading thread only; read by calls when they answer.

@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "mcp/call.h"
 #include "mcp/call_timer.h"
 #include "mcp/fleet_exec.h"
 #include "mcp/options.h"
@@ -20,246 +21,8 @@
 namespace sorvane::mcp {
 namespace {
 
-struct ToolEntry {
-  ToolId id;
-  std::string_view name;
-  std::string_view title;
-  std::string_view description;
-};
-
-constexpr std::array<ToolEntry, 4> TOOLS{{
-    {ToolId::ListHosts, "list_hosts", "List saved hosts",
-     "List the SSH hosts saved in Sorvane, optionally those matching a query. Each host's `id` is "
-     "what the other tools take as `host`."},
-    {ToolId::Exec, "exec", "Run a command on saved hosts",
-     "Run one shell command on a saved host (`host`), or on several at once (`hosts`, or the "
-     "hosts a `query` matches), and return the exit code, standard output and standard error. "
-     "A non-zero exit code is a result, not a failure. The command gets no standard input. On "
-     "several hosts the result has `results`, one per host, and `groups`: hosts with identical "
-     "results folded together, their output once; the text shows the groups."},
-    {ToolId::Upload, "upload", "Upload to a saved host",
-     "Copy a local file or folder to a saved host, like scp: when `remote` is an existing "
-     "directory the source goes inside it. Folders are copied recursively; existing files are "
-     "overwritten."},
-    {ToolId::Download, "download", "Download from a saved host",
-     "Copy a file or folder from a saved host to this machine, like scp: when `local` is an "
-     "existing directory the source goes inside it. Existing files are overwritten."},
-}};
-
-const ToolEntry& entry_of(ToolId tool) { return TOOLS.at(static_cast<std::size_t>(tool)); }
-
-Json string_property(std::string_view description) {
-  return {{"type", "string"}, {"description", description}};
-}
-
-Json object_schema(Json properties, Json required) {
-  return {{"type", "object"},
-          {"properties", std::move(properties)},
-          {"required", std::move(required)},
-          {"additionalProperties", false}};
-}
-
-Json count_property() { return {{"type", "integer"}, {"minimum", 0}}; }
-// anyOf rather than a list of types: some agent hosts accept one type only.
-Json nullable_string() {
-  return {{"anyOf", Json::array({{{"type", "string"}}, {{"type", "null"}}})}};
-}
-
-Json value_schema(std::string HostInfo::*) { return {{"type", "string"}}; }
-Json value_schema(std::optional<std::string> HostInfo::*) { return nullable_string(); }
-Json value_schema(std::uint16_t HostInfo::*) {
-  return {{"type", "integer"}, {"minimum", 0}, {"maximum", 65535}};
-}
-
-Json host_schema() {
-  Json properties = Json::object();
-  Json required = Json::array();
-  for (const HostField& field : HOST_FIELDS) {
-    properties[std::string(field.key)] =
-        std::visit([](auto member) { return value_schema(member); }, field.member);
-    required.push_back(std::string(field.key));
-  }
-  return object_schema(std::move(properties), std::move(required));
-}
-
-Json summary_schema() {
-  return object_schema({{"files", count_property()},
-                        {"bytes", count_property()},
-                        {"skipped", count_property()},
-                        {"failed", count_property()},
-                        {"failures", {{"type", "array"}, {"items", {{"type", "string"}}}}}},
-                       {"files", "bytes", "skipped", "failed", "failures"});
-}
-
-constexpr std::string_view HOST_HELP = "Host ID, from list_hosts";
-
-Json nullable_integer() {
-  return {{"anyOf", Json::array({{{"type", "integer"}}, {{"type", "null"}}})}};
-}
-
-// Both shapes an exec result takes: one host's, or several hosts'.
-Json exec_output_schema() {
-  const Json streams = {{"stdout", {{"type", "string"}}},     {"stderr", {{"type", "string"}}},
-                        {"stdout_omitted", count_property()}, {"stderr_omitted", count_property()},
-                        {"exit_code", nullable_integer()},    {"timed_out", {{"type", "boolean"}}},
-                        {"error", nullable_string()},         {"cut", {{"type", "boolean"}}}};
-  Json result = streams;
-  result["id"] = {{"type", "string"}};
-  result["name"] = nullable_string();
-  Json group = streams;
-  group["hosts"] = {
-      {"type", "array"},
-      {"items",
-       object_schema({{"id", {{"type", "string"}}}, {"name", nullable_string()}}, {"id", "name"})}};
-  const Json members = {"exit_code",      "timed_out",      "stdout", "stderr",
-                        "stdout_omitted", "stderr_omitted", "error",  "cut"};
-  Json result_required = {"id", "name"};
-  Json group_required = {"hosts"};
-  for (const Json& member : members) {
-    result_required.push_back(member);
-    group_required.push_back(member);
-  }
-  const Json one_host = {"exit_code",        "stdout",         "stderr",        "stdout_truncated",
-                         "stderr_truncated", "stdout_omitted", "stderr_omitted"};
-  const Json several = {"results", "groups", "results_cut", "groups_cut"};
-  return {{"type", "object"},
-          {"properties",
-           {{"exit_code", nullable_integer()},
-            {"timed_out", {{"type", "boolean"}}},
-            {"stdout", {{"type", "string"}}},
-            {"stderr", {{"type", "string"}}},
-            {"stdout_truncated", {{"type", "boolean"}}},
-            {"stderr_truncated", {{"type", "boolean"}}},
-            {"stdout_omitted", count_property()},
-            {"stderr_omitted", count_property()},
-            {"results", {{"type", "array"}, {"items", object_schema(result, result_required)}}},
-            {"groups", {{"type", "array"}, {"items", object_schema(group, group_required)}}},
-            {"results_cut", count_property()},
-            {"groups_cut", count_property()}}},
-          // Constraints only, no types: a client that reads the properties alone still
-          // sees every member.
-          {"anyOf", Json::array({{{"required", one_host}}, {{"required", several}}})},
-          {"additionalProperties", false}};
-}
-
-Json input_schema(ToolId tool) {
-  switch (tool) {
-    case ToolId::ListHosts:
-      return object_schema(
-          {{"query", string_property("Only hosts whose name, host, user, group or ID matches")}},
-          Json::array());
-    case ToolId::Exec:
-      // Exactly one of host, hosts and query; said in words, as some clients
-      // take no oneOf at the top of a schema.
-      return object_schema(
-          {{"host", string_property("Host ID, from list_hosts. Give exactly one of `host`, "
-                                    "`hosts` and `query`")},
-           {"hosts",
-            {{"type", "array"},
-             {"items", {{"type", "string"}}},
-             {"minItems", 1},
-             {"description", "Several host IDs: the command runs on each, some at once"}}},
-           {"query", string_property("Every host whose name, host, user, group or ID matches, "
-                                     "as list_hosts finds them")},
-           {"command", string_property("Shell command, run in the login shell")},
-           {"timeout_seconds",
-            {{"type", "integer"},
-             {"minimum", 1},
-             {"description",
-              "Stop waiting after this many seconds (default: the server's); on "
-              "several hosts, for all of them together"}}}},
-          {"command"});
-    case ToolId::Upload:
-      return object_schema(
-          {{"host", string_property(HOST_HELP)},
-           {"local", string_property("Local file or folder; relative to the server's directory")},
-           {"remote", string_property("Remote destination")}},
-          {"host", "local", "remote"});
-    case ToolId::Download:
-      return object_schema(
-          {{"host", string_property(HOST_HELP)},
-           {"remote", string_property("Remote file or folder")},
-           {"local", string_property("Local destination; relative to the server's directory")}},
-          {"host", "remote", "local"});
-  }
-  return {};
-}
-
-Json output_schema(ToolId tool) {
-  switch (tool) {
-    case ToolId::ListHosts:
-      return object_schema({{"hosts", {{"type", "array"}, {"items", host_schema()}}}}, {"hosts"});
-    case ToolId::Exec:
-      return exec_output_schema();
-    case ToolId::Upload:
-    case ToolId::Download:
-      return summary_schema();
-  }
-  return {};
-}
-
-Json annotations(ToolId tool) {
-  const bool read_only = tool == ToolId::ListHosts;
-  return {{"readOnlyHint", read_only},
-          {"destructiveHint", !read_only},
-          {"idempotentHint", read_only},
-          {"openWorldHint", !read_only}};
-}
-
-// ---- Results ----
-
-Json text_content(std::string text) {
-  return Json::array({{{"type", "text"}, {"text", std::move(text)}}});
-}
-
-Json success(Json structured) {
-  Json result;
-  result["content"] = text_content(dump(structured));
-  result["structuredContent"] = std::move(structured);
-  result["isError"] = false;
-  return result;
-}
-
-// A transfer with failed files fails, as `sorvane` exits 1 for it, and
-// still tells what was copied.
-Json transfer_result(Json summary, bool any_failed) {
-  Json result = success(std::move(summary));
-  result["isError"] = any_failed;
-  return result;
-}
-
-Json failure(const ToolError& error) {
-  Json result;
-  result["content"] = text_content(error_line_text(error));
-  result["isError"] = true;
-  return result;
-}
-
 ToolError bad_arguments(std::string_view why) {
   return {ErrorCode::BadRequest, "invalid arguments: " + std::string(why)};
-}
-
-Json value_json(const std::string& text) { return text; }
-Json value_json(std::uint16_t port) { return port; }
-Json value_json(const std::optional<std::string>& value) {
-  return value ? Json(*value) : Json(nullptr);
-}
-
-Json host_json(const HostInfo& host) {
-  Json json = Json::object();
-  for (const HostField& field : HOST_FIELDS) {
-    json[std::string(field.key)] =
-        std::visit([&](auto member) { return value_json(host.*member); }, field.member);
-  }
-  return json;
-}
-
-Json summary_json(const TransferSummary& summary) {
-  return {{"files", summary.files},
-          {"bytes", summary.bytes},
-          {"skipped", summary.skipped},
-          {"failed", summary.failed},
-          {"failures", summary.failures}};
 }
 
 bool host_allowed(const Options& options, const std::string& id) {
@@ -432,19 +195,15 @@ class CallEvents final : public ExecCapture {
   }
 
   // No exit code: the time limit passed first, and the output is what came.
-  Json exec_result(std::optional<std::int32_t> exit_code) const override {
-    Json result = {{"exit_code", exit_code ? Json(*exit_code) : Json(nullptr)},
-                   {"stdout", stdout_.text()},
-                   {"stderr", stderr_.text()},
-                   {"stdout_truncated", stdout_.truncated()},
-                   {"stderr_truncated", stderr_.truncated()},
-                   {"stdout_omitted", stdout_.omitted()},
-                   {"stderr_omitted", stderr_.omitted()}};
-    if (!exit_code) result["timed_out"] = true;
-    return result;
+  ExecOutcome outcome(std::optional<std::int32_t> exit_code) const override {
+    return {exit_code, kept(stdout_), kept(stderr_)};
   }
 
  private:
+  static KeptStream kept(const StreamCapture& capture) {
+    return {capture.text(), capture.truncated(), capture.omitted()};
+  }
+
   ProgressReport report_;
   CallTimer* timer_ = nullptr;
   std::atomic<std::uint64_t> received_ = 0;
@@ -455,25 +214,25 @@ class CallEvents final : public ExecCapture {
 ToolError unexpected_reply() { return connection_broken("unexpected reply for this tool"); }
 
 // The final reply as the tool's result.
-Json result_of(ToolId tool, Reply& reply, const Options& options, const CallEvents& events) {
+ToolResult result_of(ToolId tool, Reply& reply, const Options& options, const CallEvents& events) {
   if (auto* error = std::get_if<Reply::Error>(&reply.value)) {
-    return failure(ToolError{error->code, std::move(error->message)});
+    return {ToolError{error->code, std::move(error->message)}};
   }
   if (auto* hosts = std::get_if<Reply::Hosts>(&reply.value); hosts && tool == ToolId::ListHosts) {
-    Json list = Json::array();
-    for (const HostInfo& host : hosts->hosts) {
-      if (host_allowed(options, host.id)) list.push_back(host_json(host));
+    HostsOutcome allowed;
+    for (HostInfo& host : hosts->hosts) {
+      if (host_allowed(options, host.id)) allowed.hosts.push_back(std::move(host));
     }
-    return success({{"hosts", std::move(list)}});
+    return {std::move(allowed)};
   }
   if (auto* exit = std::get_if<Reply::Exit>(&reply.value); exit && tool == ToolId::Exec) {
-    return success(events.exec_result(exit->code));
+    return {events.outcome(exit->code)};
   }
   if (auto* done = std::get_if<Reply::TransferDone>(&reply.value);
       done && (tool == ToolId::Upload || tool == ToolId::Download)) {
-    return transfer_result(summary_json(done->summary), done->summary.failed > 0);
+    return {TransferOutcome{std::move(done->summary)}};
   }
-  return failure(unexpected_reply());
+  return {unexpected_reply()};
 }
 
 // An exec naming several hosts (`hosts` or `query`) rather than one.
@@ -484,8 +243,8 @@ bool names_several_hosts(ToolId tool, const Json& arguments) {
   return tool == ToolId::Exec && (given("hosts") || given("query"));
 }
 
-Json call_on_several_hosts(const Json& json, const Options& options, const Converse& converse,
-                           const CallHooks& hooks) {
+ToolResult call_on_several_hosts(const Json& json, const Options& options, const Converse& converse,
+                                 Call& call, const CallHooks& hooks) {
   Arguments arguments(json, input_schema(ToolId::Exec));
   HostChoice choice;
   choice.query = arguments.optional_text("query");
@@ -496,90 +255,54 @@ Json call_on_several_hosts(const Json& json, const Options& options, const Conve
   std::string command = arguments.text("command");
   const std::uint64_t timeout_seconds =
       arguments.optional_positive("timeout_seconds").value_or(options.timeout_seconds);
-  if (!arguments.problem().empty()) return failure(bad_arguments(arguments.problem()));
+  if (!arguments.problem().empty()) return {bad_arguments(arguments.problem())};
   auto request = build_request(Operation{Operation::Exec{{}, std::move(command)}}, no_input);
-  if (!request) return failure(request.error());
-  return call_fleet_exec(choice, *request, timeout_seconds, options, converse, hooks);
+  if (!request) return {request.error()};
+  return call_fleet_exec(choice, *request, timeout_seconds, options, converse, call, hooks);
 }
 
 }  // namespace
-
-std::optional<ToolId> find_tool(std::string_view name) {
-  for (const ToolEntry& tool : TOOLS) {
-    if (tool.name == name) return tool.id;
-  }
-  return std::nullopt;
-}
-
-std::string_view tool_name(ToolId tool) { return entry_of(tool).name; }
-
-Json describe_tool(ToolId tool) {
-  const ToolEntry& entry = entry_of(tool);
-  Json described = {{"name", entry.name},
-                    {"title", entry.title},
-                    {"description", entry.description},
-                    {"inputSchema", input_schema(tool)},
-                    {"outputSchema", output_schema(tool)}};
-  described["annotations"] = annotations(tool);
-  described["annotations"]["title"] = entry.title;
-  return described;
-}
 
 std::optional<ToolError> host_refusal(const Options& options, const std::string& id) {
   if (!options.hosts || options.hosts->contains(id)) return std::nullopt;
   return ToolError{ErrorCode::HostNotFound, "主机 " + id + " 不在 --hosts 允许的范围内"};
 }
 
-Json error_result(const ToolError& error) { return failure(error); }
-
-std::string error_line_text(const ToolError& error) {
-  std::string line = format_error_line(error);
-  if (!line.empty() && line.back() == '\n') line.pop_back();
-  return line;
-}
-
-std::string dump(const Json& value) {
-  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 std::unique_ptr<ExecCapture> make_exec_capture(std::uint64_t limit) {
   return std::make_unique<CallEvents>(limit, ProgressReport());
 }
 
-Json call_tool(ToolId tool, const Json& arguments, const Options& options, const Converse& converse,
-               const CallHooks& hooks) {
+ToolResult call_tool(ToolId tool, const Json& arguments, const Options& options,
+                     const Converse& converse, Call& call, const CallHooks& hooks) {
   if (names_several_hosts(tool, arguments)) {
-    return call_on_several_hosts(arguments, options, converse, hooks);
+    return call_on_several_hosts(arguments, options, converse, call, hooks);
   }
   auto built = build(tool, arguments, options);
-  if (!built) return failure(built.error());
+  if (!built) return {built.error()};
   if (auto refusal = hooks.admit ? hooks.admit(built->request) : std::nullopt) {
-    return failure(*refusal);
+    return {std::move(*refusal)};
   }
   // Progress is reported for transfers only; only exec has output.
-  CallEvents events(options.max_output, tool == ToolId::Exec ? ProgressReport() : hooks.progress);
   const bool exec = tool == ToolId::Exec;
-  CallTimer timer({
-      .limit = hooks.stop ? std::chrono::seconds(built->timeout_seconds) : std::chrono::seconds(0),
-      // A transfer may take long; it is given up only when nothing arrives.
-      .idle = !exec,
-      .beat_every = exec ? std::chrono::seconds(HEARTBEAT_INTERVAL) : std::chrono::seconds(0),
-      .beat =
-          hooks.heartbeat ? [&] { hooks.heartbeat(events.received()); } : std::function<void()>(),
-      .expire = hooks.stop,
-      .clock = hooks.clock,
-  });
+  CallEvents events(options.max_output, exec ? ProgressReport() : hooks.progress);
+  CallTimer timer(call.timer(
+      {
+          .limit = std::chrono::seconds(built->timeout_seconds),
+          // A transfer may take long; it is given up only when nothing arrives.
+          .idle = !exec,
+          .beating = exec,
+      },
+      [&events] { return events.received(); }));
   events.watch_with(timer);
   auto reply = converse(built->request, events);
-  if (timer.expired()) {
-    if (exec) return success(events.exec_result(std::nullopt));
-    return failure(
-        ToolError{tool == ToolId::ListHosts ? ErrorCode::ConnectFailed : ErrorCode::TransferFailed,
-                  "timed out: nothing arrived from the desktop application for " +
-                      std::to_string(built->timeout_seconds) + " seconds"});
-  }
-  if (!reply) return failure(reply.error());
-  return result_of(tool, *reply, options, events);
+  // A reply that came is the result, even at the moment the limit passed.
+  if (reply) return result_of(tool, *reply, options, events);
+  if (!timer.expired()) return {reply.error()};
+  if (exec) return {events.outcome(std::nullopt)};
+  return {
+      ToolError{tool == ToolId::ListHosts ? ErrorCode::ConnectFailed : ErrorCode::TransferFailed,
+                "timed out: nothing arrived from the desktop application for " +
+                    std::to_string(built->timeout_seconds) + " seconds"}};
 }
 
 }  // namespace sorvane::mcp

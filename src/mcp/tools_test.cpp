@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "ipc/frame.h"
-#include "mcp/call_timer.h"
+#include "mcp/call.h"
+#include "mcp/manual_clock_test.h"
 #include "mcp/options.h"
 
 namespace sorvane::mcp {
@@ -40,9 +41,16 @@ struct FakeDesktop {
   }
 };
 
+// The call as its client receives it.
+Json call_json(ToolId tool, const Json& arguments, const Options& options, const Converse& converse,
+               const CallHooks& hooks = {}, Call::Settings settings = {}) {
+  Call call(std::move(settings));
+  return call_tool_result(call_tool(tool, arguments, options, converse, call, hooks));
+}
+
 Json exec(FakeDesktop& desktop, const Options& options,
           const Json& arguments = {{"host", "h"}, {"command", "x"}}) {
-  return call_tool(ToolId::Exec, arguments, options, desktop.converse(), {});
+  return call_json(ToolId::Exec, arguments, options, desktop.converse());
 }
 
 TEST(ExecTool, CapturesEachStreamUpToTheLimitAndRepairsUtf8) {
@@ -188,8 +196,8 @@ TEST(TransferTools, AnyFailedFileMakesAnErrorThatKeepsTheSummary) {
     summary.failed = failed;
     desktop.reply = Reply{Reply::TransferDone{summary}};
     const Json result =
-        call_tool(ToolId::Download, {{"host", "h"}, {"remote", "r"}, {"local", "l"}}, Options{},
-                  desktop.converse(), {});
+        call_json(ToolId::Download, {{"host", "h"}, {"remote", "r"}, {"local", "l"}}, Options{},
+                  desktop.converse());
     EXPECT_EQ(result["isError"], failed > 0);
     EXPECT_EQ(result["structuredContent"]["failed"], failed);
   }
@@ -210,7 +218,7 @@ struct FakeFleet {
       return std::optional<ToolError>();
     };
     hooks.run_fleet = [this](const FleetPlan& given, const std::string& command,
-                             FleetObserver& observer) {
+                             FleetObserver& observer, FleetStop&) {
       EXPECT_EQ(command, "uptime");
       plan = given;
       for (std::size_t i = 0; i < given.hosts.size(); ++i) {
@@ -248,7 +256,7 @@ TEST(FleetExec, ResultsPerHostAndIdenticalOnesFolded) {
   const Json arguments = {
       {"hosts", {"id-web-1", "id-db", "id-hidden", "id-web-2", "id-gone", "id-db"}},
       {"command", "uptime"}};
-  const Json result = call_tool(ToolId::Exec, arguments, options,
+  const Json result = call_json(ToolId::Exec, arguments, options,
                                 listing({"web-1", "web-2", "db", "hidden"}), fleet.hooks());
   EXPECT_EQ(result["isError"], false);
   EXPECT_EQ(fleet.plan.parallel, 3U);
@@ -287,7 +295,7 @@ TEST(FleetExec, OutputPastTheBoundIsCutAndCounted) {
     fleet.outputs["id-" + std::string(name)] = {std::string(4, name[0]), 0};
     hosts.push_back("id-" + std::string(name));
   }
-  const Json result = call_tool(ToolId::Exec, {{"hosts", hosts}, {"command", "uptime"}}, options,
+  const Json result = call_json(ToolId::Exec, {{"hosts", hosts}, {"command", "uptime"}}, options,
                                 listing({"a", "b", "c", "d", "e"}), fleet.hooks());
   const Json& structured = result["structuredContent"];
   EXPECT_EQ(structured["groups_cut"], 1);
@@ -306,61 +314,20 @@ TEST(FleetExec, QueryChoosesAndNothingRunnableIsAnError) {
   fleet.outputs = {{"id-web-1", {"", 0}}};
   Options options;
   options.hosts = std::set<std::string>{"id-web-1"};
-  Json result = call_tool(ToolId::Exec, {{"query", "web"}, {"command", "uptime"}}, options,
+  Json result = call_json(ToolId::Exec, {{"query", "web"}, {"command", "uptime"}}, options,
                           listing({"web-1", "web-2"}), fleet.hooks());
   EXPECT_EQ(result["structuredContent"]["results"].size(), 1U);
   EXPECT_EQ(result["isError"], false);
 
   fleet.plan = {};
-  result = call_tool(ToolId::Exec, {{"hosts", {"id-web-2"}}, {"command", "uptime"}}, options,
+  result = call_json(ToolId::Exec, {{"hosts", {"id-web-2"}}, {"command", "uptime"}}, options,
                      listing({"web-1", "web-2"}), fleet.hooks());
   EXPECT_EQ(result["isError"], true);
   EXPECT_TRUE(fleet.plan.hosts.empty());
-  result = call_tool(ToolId::Exec, {{"query", "db"}, {"command", "uptime"}}, options, listing({}),
+  result = call_json(ToolId::Exec, {{"query", "db"}, {"command", "uptime"}}, options, listing({}),
                      fleet.hooks());
   EXPECT_EQ(result["content"][0]["text"], "sorvane: [host_not_found] 没有与查询「db」匹配的主机");
 }
-
-// A clock that moves only when the test moves it, and then waits for the
-// timer to look at the new time, so that no outcome depends on how fast
-// either thread runs.
-class ManualClock final : public TimerClock {
- public:
-  Clock::time_point now() const override { return Clock::time_point(Clock::duration(at_.load())); }
-  void sleep_until(std::unique_lock<std::mutex>& lock, std::condition_variable& woken,
-                   Clock::time_point) override {
-    {
-      const std::lock_guard counting(mutex_);
-      ++sleeps_;
-    }
-    looked_.notify_all();
-    woken.wait_for(lock, std::chrono::milliseconds(1));  // then the timer looks again
-  }
-
-  // Returns once the timer has decided on the new time: the second sleep
-  // that starts after the move follows a look at the moved clock.
-  void advance(Clock::duration by) {
-    std::unique_lock lock(mutex_);
-    at_ += by.count();
-    const std::uint64_t before = sleeps_;
-    // Bounded only so that a broken timer fails the test instead of hanging it.
-    looked_.wait_for(lock, std::chrono::seconds(60),
-                     [&] { return stopped_ || sleeps_ >= before + 2; });
-  }
-  // The timer has ended the call: it will not look again.
-  void stop() {
-    const std::lock_guard lock(mutex_);
-    stopped_ = true;
-    looked_.notify_all();
-  }
-
- private:
-  std::atomic<Clock::rep> at_{0};
-  std::mutex mutex_;
-  std::condition_variable looked_;
-  std::uint64_t sleeps_ = 0;
-  bool stopped_ = false;
-};
 
 // The desktop application's side of a call, one byte per read, 50 ms apart
 // on the clock. After `stall_after` bytes nothing more comes; `endless`
@@ -432,15 +399,16 @@ TEST(FleetExec, TheTimeLimitStopsTheFleet) {
   std::mutex mutex;
   std::condition_variable changed;
   bool stopped = false;
-  CallHooks hooks;
-  hooks.clock = &clock;
-  hooks.stop = [&] {
+  Call::Settings settings;
+  settings.clock = &clock;
+  settings.stopped = [&] {
     clock.stop();
     const std::lock_guard lock(mutex);
     stopped = true;
     changed.notify_all();
   };
-  hooks.run_fleet = [&](const FleetPlan&, const std::string&, FleetObserver& observer) {
+  CallHooks hooks;
+  hooks.run_fleet = [&](const FleetPlan&, const std::string&, FleetObserver& observer, FleetStop&) {
     EXPECT_TRUE(observer.events(0).output(RemoteStream::Stdout, as_bytes(std::string("started"))));
     clock.advance(std::chrono::seconds(2));
     std::unique_lock lock(mutex);
@@ -453,8 +421,8 @@ TEST(FleetExec, TheTimeLimitStopsTheFleet) {
   };
   Options options;
   options.timeout_seconds = 1;
-  const Json result = call_tool(ToolId::Exec, {{"hosts", {"id-a", "id-b"}}, {"command", "uptime"}},
-                                options, listing({"a", "b"}), hooks);
+  const Json result = call_json(ToolId::Exec, {{"hosts", {"id-a", "id-b"}}, {"command", "uptime"}},
+                                options, listing({"a", "b"}), hooks, settings);
   const Json& results = result["structuredContent"]["results"];
   EXPECT_EQ(result["isError"], false);
   EXPECT_EQ(results[0]["timed_out"], true);
@@ -507,16 +475,16 @@ TEST(CallTimeLimits, AnIdleLimitRestartsOnEveryByteAndAWholeRunLimitDoesNot) {
     TricklingDesktop desktop(clock, c.reply, c.stall_after, c.endless);
     Options options;
     options.timeout_seconds = c.timeout_seconds;
-    CallHooks hooks;
-    hooks.stop = [&] {
+    Call::Settings settings;
+    settings.stopped = [&] {
       clock.stop();
       desktop.stop();
     };
-    hooks.clock = &clock;
+    settings.clock = &clock;
     const Converse trickled = [&desktop](const Request& request, ConversationEvents& events) {
       return converse(desktop, desktop, request, events);
     };
-    const Json result = call_tool(c.tool, c.arguments, options, trickled, hooks);
+    const Json result = call_json(c.tool, c.arguments, options, trickled, {}, settings);
     SCOPED_TRACE(std::string(c.what) + ": " + result.dump());
     if (!c.error_line.empty()) {
       EXPECT_EQ(result.at("content").at(0).at("text"), c.error_line);

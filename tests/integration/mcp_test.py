@@ -120,7 +120,9 @@ class Lifecycle(unittest.TestCase):
             self.assertEqual(len(server.ask(request(3, "tools/list"))["result"]["tools"]), 4)
 
     def test_end_of_input_ends_the_server_without_waiting_for_open_calls(self):
-        with Peer.script("hold\n") as peer, Server(env={"SORVANE_DATA_DIR": peer.env["SORVANE_DATA_DIR"]}) as server:
+        # The call in flight still gets its outcome line before the process ends.
+        with Peer.script("hold\n") as peer, Server(("--audit-log", str(peer.dir / "audit.log")), env={
+                "SORVANE_DATA_DIR": peer.env["SORVANE_DATA_DIR"]}) as server:
             server.ask(INIT)
             server.send(request(5, "tools/call", {"name": "exec", "arguments": {"host": "h", "command": "sleep 60"}}))
             deadline = time.monotonic() + 30
@@ -130,6 +132,8 @@ class Lifecycle(unittest.TestCase):
             status, elapsed, _ = server.close()
             self.assertEqual(status, 0)
             self.assertLess(elapsed, 2.0)
+            lines = [json.loads(line) for line in (peer.dir / "audit.log").read_text().splitlines()]
+        self.assertEqual([line.get("outcome") for line in lines], [None, "cancelled"])
 
 
 STATELESS = "2026-07-28"
