@@ -387,8 +387,8 @@ std::optional<ToolError> Safeguards::ask_first(CallRecord& record, const Request
   }
   if (requests.empty()) return std::nullopt;
   const std::lock_guard lock(record.mutex_);
-  record.input_required_ =
-      InputRequired{std::move(requests), seal_.seal(asked, now + answer_lifetime(timeout_seconds_))};
+  record.input_required_ = InputRequired{
+      std::move(requests), seal_.seal(asked, now + answer_lifetime(timeout_seconds_))};
   // Never shown: the result is the input_required above.
   return ToolError{ErrorCode::BadRequest, "the client was asked first"};
 }
