@@ -6,17 +6,11 @@
 
 #include "hosts.h"
 #include "ipc/frame.h"
+#include "text/hex.h"
 #include "wire.h"
 
 namespace sorvane::peer {
 namespace {
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 template <class T>
 bool parse_number(std::string_view text, T& out, int base = 10) {
@@ -160,10 +154,9 @@ Result<std::string, std::string> unescape(std::string_view text) {
         out += '\\';
         break;
       case 'x': {
-        int high = i + 1 < text.size() ? hex_digit(text[i + 1]) : -1;
-        int low = i + 2 < text.size() ? hex_digit(text[i + 2]) : -1;
-        if (high < 0 || low < 0) return fail(std::string("\\x needs two hex digits"));
-        out += static_cast<char>(high * 16 + low);
+        const auto byte = from_hex(text.substr(i + 1, 2));
+        if (!byte || byte->size() != 1) return fail(std::string("\\x needs two hex digits"));
+        out += static_cast<char>(byte->front());
         i += 2;
         break;
       }
