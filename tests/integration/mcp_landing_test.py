@@ -38,23 +38,16 @@ class DownloadLanding(unittest.TestCase):
             with Peer.demo(extra_env={"HOME": str(remote)}) as peer, mcp_test.Server(
                     ["--local-root", str(root)], env={"SORVANE_DATA_DIR": peer.env["SORVANE_DATA_DIR"]}) as server:
                 server.ask(mcp_test.INIT)
-
-                def download(id, remote_path, local):
-                    return server.ask(mcp_test.request(id, "tools/call", {"name": "download", "arguments": {
-                        "host": HOST, "remote": remote_path, "local": str(local)}}))["result"]
-
-                for id, remote_path in enumerate(refused):
-                    with self.subTest(remote=remote_path):
-                        result = download(id, remote_path, root)
-                        self.assertTrue(result["isError"], result)
-                        self.assertRegex(result["content"][0]["text"], r"^sorvane: \[bad_request\] the remote path .* "
-                                         r"name the destination in full")
-                self.assertEqual(list((base / "out").iterdir()), [])
-                self.assertIsNone(peer.request())  # nothing reached the desktop application
-                # Named in full, the same remote paths land where they are told to.
-                for id, (remote_path, local) in enumerate(named, start=len(refused)):
+                # Each refused into the root; named in full, they land where they are told to.
+                for id, (remote_path, local) in enumerate([(path, root) for path in refused] + named):
                     with self.subTest(remote=remote_path, local=local.name):
-                        self.assertFalse(download(id, remote_path, local)["isError"])
+                        result = server.ask(mcp_test.request(id, "tools/call", {"name": "download", "arguments": {
+                            "host": HOST, "remote": remote_path, "local": str(local)}}))["result"]
+                        self.assertEqual(result["isError"], local == root, result)
+                        if local == root:
+                            self.assertRegex(result["content"][0]["text"], r"^sorvane: \[bad_request\] the remote "
+                                             r"path .* name the destination in full")
+                            self.assertIsNone(peer.request())  # nothing reached the desktop application
             self.assertEqual(files_named(base, "authorized_keys"),
                              ["root/dot/authorized_keys", "root/home/authorized_keys", "srv/current/authorized_keys"])
             self.assertEqual(list((base / "out").iterdir()), [])
