@@ -158,11 +158,10 @@ std::optional<ToolError> check_download_confined(const std::string& local, std::
   // Checked whether or not `local` is a folder: when it is not, the landing
   // path lies under it and passes as it did.
   const char separator = style == PathStyle::Windows ? '\\' : '/';
-  const bool ends_in_separator =
-      !local.empty() && (local.back() == separator || local.back() == '/');
+  std::string folder = local;
+  if (folder.empty() || (folder.back() != separator && folder.back() != '/')) folder += separator;
   for (const std::string& name : *names) {
-    const std::string landing = local + (ends_in_separator ? "" : std::string(1, separator)) + name;
-    if (auto refusal = check_confined(landing, roots, style, resolve)) return refusal;
+    if (auto refusal = check_confined(folder + name, roots, style, resolve)) return refusal;
   }
   return std::nullopt;
 }

@@ -30,6 +30,7 @@ TEST(LandingFolders, NamesWhereSafeAndDistinctElseIds) {
       "CON",   "nul.txt", "com1",  "LPT9.log", "trailing.", "trailing "};
   unsafe.emplace_back(256, 'x');
   // Reordered or hidden text, and both spellings of "café".
+  // NOLINTNEXTLINE(misc-misleading-bidirectional): hostile on purpose
   for (const char* name : {"\xe2\x80\xaegnp.exe", "web\xf3\xa0\x80\x81", "zw\xe2\x80\x8bj",
                            "caf\xc3\xa9", "cafe\xcc\x81"}) {
     unsafe.emplace_back(name);
