@@ -122,6 +122,26 @@ def lower_mappings(ucd):
     return mappings
 
 
+def not_canonically_stable_set(ucd):
+    """Code points that NFD changes or moves: a canonical decomposition or a
+    non-zero combining class. A text without them is its own NFD, so two
+    such texts that differ are never canonically equivalent."""
+    changed = set(range(0xAC00, 0xD7A3 + 1))  # Hangul syllables decompose by rule
+    for fields in data_lines(os.path.join(ucd, "UnicodeData.txt")):
+        decomposition, combining_class = fields[5], fields[3]
+        if (decomposition and not decomposition.startswith("<")) or combining_class != "0":
+            changed.add(int(fields[0], 16))
+    return changed
+
+
+def format_set(categories):
+    """Format characters (bidirectional controls, tags, zero-width ones), the
+    line and paragraph separators, and the whole tag block."""
+    chosen = {c for c, category in categories.items() if category in ("Cf", "Zl", "Zp")}
+    chosen.update(range(0xE0000, 0xE007F + 1))
+    return chosen
+
+
 def to_ranges(code_points):
     ranges = []
     for c in sorted(code_points):
@@ -186,6 +206,8 @@ def generate(ucd):
     case_ignorable = to_ranges(property_set(derived, "Case_Ignorable"))
     widths = width_ranges(wide_set(ucd), zero_width_set(ucd, categories))
     emoji = to_ranges(emoji_style_bases(ucd))
+    not_stable = to_ranges(not_canonically_stable_set(ucd))
+    formats = to_ranges(format_set(categories))
     mappings = lower_mappings(ucd)
     single = {c: m[0] for c, m in mappings.items() if len(m) == 1}
     expansions = {c: m for c, m in mappings.items() if len(m) > 1}
@@ -205,6 +227,8 @@ def generate(ucd):
     emit_ranges(out, "CASED", cased)
     emit_ranges(out, "CASE_IGNORABLE", case_ignorable)
     emit_ranges(out, "EMOJI_STYLE_BASE", emoji)
+    emit_ranges(out, "NOT_CANONICALLY_STABLE", not_stable)
+    emit_ranges(out, "FORMAT_OR_SEPARATOR", formats)
 
     out.append("constexpr WidthRange WIDTHS_TABLE[] = {")
     for first, last, w in widths:
@@ -228,7 +252,8 @@ def generate(ucd):
     out.append("}  // namespace")
     out.append("")
     for name, kind in (("WHITE_SPACE", "Range"), ("CASED", "Range"), ("CASE_IGNORABLE", "Range"),
-                       ("EMOJI_STYLE_BASE", "Range"), ("WIDTHS", "WidthRange"),
+                       ("EMOJI_STYLE_BASE", "Range"), ("NOT_CANONICALLY_STABLE", "Range"),
+                       ("FORMAT_OR_SEPARATOR", "Range"), ("WIDTHS", "WidthRange"),
                        ("LOWER_RUNS", "LowerRun"), ("LOWER_EXPANSIONS", "LowerExpansion")):
         out.append("constinit const std::span<const %s> %s{%s_TABLE};" % (kind, name, name))
     out.append("")

@@ -113,38 +113,55 @@ std::optional<ToolError> check_confined(const std::string& path,
   return refused(message + " is outside the allowed folders: " + joined(roots));
 }
 
-std::vector<std::string> landing_paths(const std::string& local, std::string_view remote,
-                                       PathStyle style) {
-  const char separator = style == PathStyle::Windows ? '\\' : '/';
-  const bool ends_in_separator =
-      !local.empty() && (local.back() == separator || local.back() == '/');
+IsFolder folder_test_on_this_machine() {
+  return [](const std::string& path) {
+    return check_existing_folder(argument_to_native(path)).has_value();
+  };
+}
+
+std::optional<std::vector<std::string>> landing_names(std::string_view remote, PathStyle style) {
   // Windows names hold no "\\", so there the one split serves.
   const std::vector<std::string_view> splits = style == PathStyle::Windows
                                                    ? std::vector<std::string_view>{"/\\"}
                                                    : std::vector<std::string_view>{"/", "/\\"};
-  std::vector<std::string> paths;
+  std::vector<std::string> names;
   for (const std::string_view separators : splits) {
-    std::string_view name = remote;
-    while (!name.empty() && separators.find(name.back()) != std::string_view::npos) {
-      name.remove_suffix(1);
+    std::string_view path = remote;
+    while (!path.empty() && separators.find(path.back()) != std::string_view::npos) {
+      path.remove_suffix(1);
     }
-    name = name.substr(name.find_last_of(separators) + 1);  // npos + 1: all of it
-    if (name.empty()) continue;
-    std::string landing = local + (ends_in_separator ? "" : std::string(1, separator));
-    landing += name;
-    if (std::find(paths.begin(), paths.end(), landing) == paths.end()) paths.push_back(landing);
+    const std::size_t last_separator = path.find_last_of(separators);
+    const std::string_view name = path.substr(last_separator + 1);  // npos + 1: all of it
+    const bool first = last_separator == std::string_view::npos;
+    const bool drive = name.size() == 2 && name[1] == ':';
+    if (name.empty() || name == "." || name == ".." || (first && (name[0] == '~' || drive))) {
+      return std::nullopt;
+    }
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.emplace_back(name);
   }
-  return paths;
+  return names;
 }
 
 std::optional<ToolError> check_download_confined(const std::string& local, std::string_view remote,
                                                  const std::vector<std::string>& roots,
-                                                 PathStyle style, const ResolvePath& resolve) {
+                                                 PathStyle style, const ResolvePath& resolve,
+                                                 const IsFolder& is_folder) {
   if (auto refusal = check_confined(local, roots, style, resolve)) return refusal;
+  const auto names = landing_names(remote, style);
+  if (!names) {
+    if (!is_folder(local)) return std::nullopt;  // the copy lands at `local` itself
+    return refused("the remote path " + text::utf8_lossy(remote) +
+                   " does not tell what name its copy takes in the folder " +
+                   text::utf8_lossy(local) +
+                   ": name the destination in full, the folder and the name of the copy");
+  }
   // Checked whether or not `local` is a folder: when it is not, the landing
   // path lies under it and passes as it did.
-  for (const std::string& landing : landing_paths(local, remote, style)) {
-    if (auto refusal = check_confined(landing, roots, style, resolve)) return refusal;
+  const char separator = style == PathStyle::Windows ? '\\' : '/';
+  std::string folder = local;
+  if (folder.empty() || (folder.back() != separator && folder.back() != '/')) folder += separator;
+  for (const std::string& name : *names) {
+    if (auto refusal = check_confined(folder + name, roots, style, resolve)) return refusal;
   }
   return std::nullopt;
 }

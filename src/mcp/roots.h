@@ -35,19 +35,29 @@ std::optional<ToolError> check_confined(const std::string& path,
                                         const std::vector<std::string>& roots, PathStyle style,
                                         const ResolvePath& resolve);
 
-// Where a download of `remote` lands when the absolute `local` is an existing
-// folder: in it, under the remote name's last component. That component is
+// Whether the absolute `path`, links followed, is an existing folder.
+using IsFolder = std::function<bool(const std::string& path)>;
+
+// This machine's file system, in the text form of native paths.
+IsFolder folder_test_on_this_machine();
+
+// The name a download of `remote` takes in an existing folder, as scp names
+// it: the remote path's last component, trailing separators dropped. It is
 // taken after the last "/" or "\\" (hosts that write "\\") and, where local
-// names may hold a "\\" (Posix), after the last "/" too; each distinct path
-// once. Empty for a remote name with no component.
-std::vector<std::string> landing_paths(const std::string& local, std::string_view remote,
-                                       PathStyle style);
+// names may hold a "\\" (Posix), after the last "/" too; each distinct name
+// once. Nothing when the text alone does not tell the name: no component,
+// "." or "..", or a first component that only the remote host resolves (a
+// home directory such as "~" or "~user", a drive such as "C:").
+std::optional<std::vector<std::string>> landing_names(std::string_view remote, PathStyle style);
 
 // check_confined for a download: `local` itself, and the file that lands in
-// it when it is a folder. A link planted there is followed like any other.
+// it when it is a folder. A link planted there is followed like any other. A
+// download into an existing folder under a name that cannot be told is
+// refused: the destination must be named in full.
 std::optional<ToolError> check_download_confined(const std::string& local, std::string_view remote,
                                                  const std::vector<std::string>& roots,
-                                                 PathStyle style, const ResolvePath& resolve);
+                                                 PathStyle style, const ResolvePath& resolve,
+                                                 const IsFolder& is_folder);
 
 // The client's roots as last listed, asked for again after it said they changed.
 class ClientRoots {

@@ -95,8 +95,9 @@ TEST(CheckConfined, FollowsLinksOnBothSides) {
 // leads out, planted where a remote "out" would land.
 TEST(CheckDownloadConfined, ChecksTheFileThatLandsInTheFolder) {
   const std::vector<std::string> roots = {"/work"};
+  const IsFolder is_folder = [](const std::string& path) { return path.starts_with("/work"); };
   const auto check = [&](const char* local, const char* remote) {
-    return check_download_confined(local, remote, roots, PathStyle::Posix, fake_resolve);
+    return check_download_confined(local, remote, roots, PathStyle::Posix, fake_resolve, is_folder);
   };
   const auto planted = check("/work", "/home/them/out");
   ASSERT_TRUE(planted);
@@ -107,9 +108,20 @@ TEST(CheckDownloadConfined, ChecksTheFileThatLandsInTheFolder) {
   EXPECT_TRUE(check("/work", "C:\\Users\\them\\out"));  // a host that writes backslashes
   EXPECT_FALSE(check("/work", "/home/them/.bashrc"));
   EXPECT_FALSE(check("/work/new", "/srv/out"));  // missing: the copy lands at /work/new
+
+  // Names only the remote host knows: refused into a folder, whatever it holds.
+  for (const char* remote : {"/home/them/out/.", "/srv/x/./", "/srv/x\\.", "/srv/x/..", "~", "~/",
+                             "~them", "..", "/", "", "C:"}) {
+    const auto unknown = check("/work", remote);
+    ASSERT_TRUE(unknown) << remote;
+    EXPECT_NE(unknown->message.find("name the destination in full"), std::string::npos);
+    EXPECT_FALSE(check_download_confined("/elsewhere/new", remote, {"/elsewhere"}, PathStyle::Posix,
+                                         fake_resolve, is_folder))
+        << remote;  // not a folder: the copy lands at the path given
+  }
+  EXPECT_EQ(landing_names("~/a/~b\\c", PathStyle::Posix), (std::vector<std::string>{"~b\\c", "c"}));
   // Not "C:\\dl\\C:\\Users\\f", which would read as a stream of "C:\\dl\\C".
-  EXPECT_EQ(landing_paths("C:\\dl", "C:\\Users\\f", PathStyle::Windows),
-            std::vector<std::string>{"C:\\dl\\f"});
+  EXPECT_EQ(landing_names("C:\\Users\\f", PathStyle::Windows), std::vector<std::string>{"f"});
 }
 
 TEST(ClientRoots, AsksOnlyWhenTheListMayHaveChanged) {

@@ -408,7 +408,7 @@ std::optional<ToolError> Safeguards::check_local_path(CallRecord& record, const 
     }
     if (const auto* download = std::get_if<Request::Download>(&request.member)) {
       return check_download_confined(native_to_argument(download->destination), download->source,
-                                     roots, NATIVE_PATH_STYLE, resolve_);
+                                     roots, NATIVE_PATH_STYLE, resolve_, is_folder_);
     }
     return std::nullopt;
   };

@@ -167,6 +167,7 @@ class Safeguards {
   ClientRequests requests_;
   ClientRoots client_roots_;
   ResolvePath resolve_ = resolve_on_this_machine();
+  IsFolder is_folder_ = folder_test_on_this_machine();
   std::atomic<bool> client_elicits_{false};
   RequestStateSeal seal_;
 

@@ -10,9 +10,13 @@ namespace {
 
 constexpr mode_t FOLDER_MODE = 0777;  // less the umask, as mkdir(1) makes them
 
-bool is_folder(const NativePath& path) {
+// What is already there, a link not followed.
+IoResult<void> existing_folder(const NativePath& path) {
   struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  if (::lstat(path.c_str(), &status) != 0) return fail(os_error(errno));
+  if (S_ISLNK(status.st_mode)) return fail(link_in_place());
+  if (!S_ISDIR(status.st_mode)) return fail(os_error(ENOTDIR));
+  return {};
 }
 
 }  // namespace
@@ -27,8 +31,8 @@ IoResult<void> create_folders(const NativePath& path) {
     if (::mkdir(path.c_str(), FOLDER_MODE) == 0) return {};
     error = errno;
   }
-  if (error == EEXIST && is_folder(path)) return {};
-  return fail(os_error(error == EEXIST ? ENOTDIR : error));
+  if (error == EEXIST) return existing_folder(path);
+  return fail(os_error(error));
 }
 
 }  // namespace sorvane

@@ -6,9 +6,29 @@
 namespace sorvane {
 namespace {
 
-bool is_folder(const NativePath& path) {
+// Symbolic links and junctions lead elsewhere; other reparse points (cloud
+// placeholders, deduplicated files) are folders where they stand.
+bool is_link(const NativePath& path) {
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         (found.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
+          found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
+}
+
+// What is already there, a link not followed.
+IoResult<void> existing_folder(const NativePath& path) {
+  if (is_link(path)) return fail(link_in_place());
   const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return fail(os_error(static_cast<int>(GetLastError())));
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return fail(os_error(static_cast<int>(ERROR_DIRECTORY)));
+  }
+  return {};
 }
 
 }  // namespace
@@ -23,8 +43,8 @@ IoResult<void> create_folders(const NativePath& path) {
     if (CreateDirectoryW(path.c_str(), nullptr) != 0) return {};
     error = GetLastError();
   }
-  if (error == ERROR_ALREADY_EXISTS && is_folder(path)) return {};
-  return fail(os_error(static_cast<int>(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error)));
+  if (error == ERROR_ALREADY_EXISTS) return existing_folder(path);
+  return fail(os_error(static_cast<int>(error)));
 }
 
 }  // namespace sorvane

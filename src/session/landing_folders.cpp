@@ -19,11 +19,17 @@ constexpr char32_t LAST_C1 = 0x9F;
 
 bool is_control(char32_t c) { return c <= LAST_C0 || (c >= DELETE && c <= LAST_C1); }
 
+// Format characters reorder or hide what a listing shows. A character that
+// normalization changes or moves lets two spellings of one name (NFC, NFD)
+// make two folders here that macOS takes for one; without any, a name is its
+// own only spelling.
 bool holds_forbidden_character(std::string_view name) {
   for (std::size_t at = 0; at < name.size();) {
     const auto decoded = text::decode_utf8_char(name.substr(at));
     if (is_control(decoded.code_point) ||
-        (decoded.code_point < 0x80 && FORBIDDEN.find(name[at]) != std::string_view::npos)) {
+        (decoded.code_point < 0x80 && FORBIDDEN.find(name[at]) != std::string_view::npos) ||
+        text::is_format_or_separator(decoded.code_point) ||
+        !text::is_canonically_stable(decoded.code_point)) {
       return true;
     }
     at += decoded.length;

@@ -17,7 +17,10 @@ namespace sorvane {
 
 // Whether `name` is one folder name that every supported system keeps as
 // written: not empty, "." or "..", no separator, control character or
-// character Windows forbids (<>:"|?*), no Windows device name (CON, NUL,
+// character Windows forbids (<>:"|?*), no format character (bidirectional
+// controls, tags, zero-width ones) nor line or paragraph separator, no
+// character that canonical normalization changes or moves (a precomposed
+// letter such as "é", a combining mark), no Windows device name (CON, NUL,
 // COM1, with or without extension), no trailing dot or space (which Windows
 // drops), valid UTF-8 and at most 255 bytes.
 bool is_safe_folder_name(std::string_view name);

@@ -29,6 +29,12 @@ TEST(LandingFolders, NamesWhereSafeAndDistinctElseIds) {
       "star*", "pipe|",   "\"q\"", "tab\tx",   "\x1b[2J",   "c1\xc2\x85", "del\x7f", "bad\xff",
       "CON",   "nul.txt", "com1",  "LPT9.log", "trailing.", "trailing "};
   unsafe.emplace_back(256, 'x');
+  // Reordered or hidden text, and both spellings of "café".
+  // NOLINTNEXTLINE(misc-misleading-bidirectional): hostile on purpose
+  for (const char* name : {"\xe2\x80\xaegnp.exe", "web\xf3\xa0\x80\x81", "zw\xe2\x80\x8bj",
+                           "caf\xc3\xa9", "cafe\xcc\x81"}) {
+    unsafe.emplace_back(name);
+  }
   for (const std::string& name : unsafe) EXPECT_EQ(folders_of({host("id", name)}), Folders{"id"});
 
   const std::vector<std::pair<std::vector<HostLabel>, Folders>> cases = {

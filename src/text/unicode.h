@@ -11,6 +11,16 @@ namespace sorvane::text {
 // The White_Space property.
 bool is_white_space(char32_t code_point);
 
+// Whether NFD leaves `code_point` as it is wherever it stands: no canonical
+// decomposition, combining class 0. Two different texts made only of such
+// code points are never canonically equivalent.
+bool is_canonically_stable(char32_t code_point);
+
+// Format characters (general category Cf: bidirectional controls, tag
+// characters, zero-width ones), U+2028 and U+2029, and the whole tag block:
+// unseen, or changing how the text around them reads.
+bool is_format_or_separator(char32_t code_point);
+
 // Terminal columns of a UTF-8 text, non-East-Asian form: Wide and Fullwidth
 // count 2, combining marks, zero-width characters and variation selectors 0,
 // an emoji presentation sequence 2, everything else 1 (ambiguous and control

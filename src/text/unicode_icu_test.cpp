@@ -1,5 +1,6 @@
 // Every code point against ICU (same Unicode version as the tables).
 #include <gtest/gtest.h>
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
@@ -60,6 +61,22 @@ TEST(UnicodeIcu, FinalSigmaInContextMatches) {
     EXPECT_EQ(to_lower_full(utf16_to_utf8_lossy(text)),
               utf16_to_utf8_lossy(std::u16string_view(lower, static_cast<std::size_t>(length))))
         << utf16_to_utf8_lossy(text);
+  }
+}
+
+TEST(UnicodeIcu, CanonicalStabilityAndFormatOfEveryCodePoint) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+  ASSERT_TRUE(U_SUCCESS(status));
+  for (UChar32 c = 0; c <= LAST_CODE_POINT; ++c) {
+    if (is_surrogate(c)) continue;
+    icu::UnicodeString ignored;
+    const bool stable = !nfd->getDecomposition(c, ignored) && u_getCombiningClass(c) == 0;
+    ASSERT_EQ(is_canonically_stable(static_cast<char32_t>(c)), stable) << std::hex << c;
+    const auto type = static_cast<UCharCategory>(u_charType(c));
+    const bool format = type == U_FORMAT_CHAR || type == U_LINE_SEPARATOR ||
+                        type == U_PARAGRAPH_SEPARATOR || (c >= 0xE0000 && c <= 0xE007F);
+    ASSERT_EQ(is_format_or_separator(static_cast<char32_t>(c)), format) << std::hex << c;
   }
 }
 

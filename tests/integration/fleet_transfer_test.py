@@ -23,6 +23,12 @@ HOSTS = [
     {"id": DB2, "name": "db", "user": "u", "host": "10.0.1.2", "port": 22},
     {"id": ODD, "name": "../CON", "user": "u", "host": "10.0.2.1", "port": 22},  # no folder name
 ]
+# Names a listing would show reordered or not at all, and one name spelt two
+# ways (NFC, NFD), which macOS takes for one folder: each host gets its ID.
+NFC, NFD, BIDI, TAG = ("c0000000000000c1", "c0000000000000c2", "c0000000000000c3", "c0000000000000c4")
+HOSTS += [{"id": id, "name": name, "user": "u", "host": "10.0.3.%d" % index, "port": 22}
+          for index, (id, name) in enumerate([(NFC, "caf\u00e9"), (NFD, "cafe\u0301"), (BIDI, "\u202egnp.exe"),
+                                              (TAG, "ops\U000e0041")])]
 TREE = {"a.txt": b"alpha\n", "sub/b.bin": bytes(range(256)) * 4}
 COPIED = {"tree/" + name: data for name, data in TREE.items()}
 
@@ -89,6 +95,22 @@ class Downloads(FleetTransfers):
                 self.assertEqual({entry.name: files_under(entry) for entry in local.iterdir()}, folders)
                 self.assertEqual(self.objects(result), objects)
         self.assertEqual(sorted(p.name for p in (self.dir / "down").iterdir()), ["0", "1", "2"])  # no "evil"
+
+    @posix_only
+    def test_a_planted_link_and_names_no_folder_should_have(self):
+        local, out = self.dir / "down", self.dir / "out"
+        local.mkdir()
+        out.mkdir()
+        (local / "web-1").symlink_to(out)
+        result = self.run_tool("download", ",".join([WEB1, WEB2, NFC, NFD, BIDI, TAG]), host_path(self.tree),
+                               host_path(local))
+        self.assertEqual((result.status, result.stderr), (255, b""))
+        link = "sorvane: [bad_request] 无法创建文件夹 %s：a link is in its place, and nothing is written through it"
+        self.assertEqual(self.objects(result), dict({WEB1: error(link % (local / "web-1"))},
+                                                    **{id: summary(2, 1030) for id in (WEB2, NFC, NFD, BIDI, TAG)}))
+        self.assertEqual({entry.name: files_under(entry) for entry in local.iterdir() if not entry.is_symlink()},
+                         {name: COPIED for name in ("web-2", NFC, NFD, BIDI, TAG)})
+        self.assertEqual(list(out.iterdir()), [])
 
     def test_a_destination_that_is_a_file_fails_every_host(self):
         (self.dir / "a-file").write_bytes(b"")

@@ -193,8 +193,12 @@ fs::path expand_home(std::string_view remote, const fs::path& home) {
 fs::path copy_target(const fs::path& source, const fs::path& destination) {
   std::error_code error;
   if (!fs::is_directory(destination, error)) return destination;
-  fs::path name = source.lexically_normal().filename();
-  if (name.empty()) name = source.lexically_normal().parent_path().filename();  // "dir/"
+  // Named after the folder the path stands for: "dir/." and "dir/" are
+  // "dir", and "." or ".." the name of the folder they lead to, never a
+  // step out of `destination`.
+  const fs::path normal = fs::absolute(source, error).lexically_normal();
+  fs::path name = normal.filename();
+  if (name.empty()) name = normal.parent_path().filename();  // "dir/"
   return destination / name;
 }
 

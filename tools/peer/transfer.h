@@ -24,6 +24,8 @@ fs::path expand_home(std::string_view remote, const fs::path& home);
 
 // Where the copy of `source` goes: inside `destination` under the source's
 // own name when `destination` is an existing directory, else `destination`.
+// The name is the last component of the path made absolute and lexically
+// normal, so "dir/." lands as "dir" and ".." as its folder's name.
 fs::path copy_target(const fs::path& source, const fs::path& destination);
 
 // Called with the running counters; returning false stops the copy (the

@@ -58,6 +58,9 @@ TEST_F(PeerTransfer, DestinationRulesFollowScp) {
   for (const auto& [destination, target] : cases)
     EXPECT_EQ(copy_target(source, destination), target);
   EXPECT_EQ(copy_target(root_ / "src" / "", root_ / "existing"), root_ / "existing" / "src");
+  EXPECT_EQ(copy_target(root_ / "src" / ".", root_ / "existing"), root_ / "existing" / "src");
+  EXPECT_EQ(copy_target("..", root_ / "existing"),
+            root_ / "existing" / fs::current_path().parent_path().filename());
 }
 
 TEST_F(PeerTransfer, TildeMeansTheHomeDirectoryOnlyAtTheStart) {
