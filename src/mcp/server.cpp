@@ -20,6 +20,8 @@ constexpr int INVALID_REQUEST = -32600;
 constexpr int METHOD_NOT_FOUND = -32601;
 constexpr int INVALID_PARAMS = -32602;
 constexpr int INTERNAL_ERROR = -32603;
+// Of the range JSON-RPC leaves to servers: every place for a call is taken.
+constexpr int SERVER_BUSY = -32000;
 constexpr int MISSING_CLIENT_CAPABILITY = -32021;
 constexpr int UNSUPPORTED_PROTOCOL_VERSION = -32022;
 
@@ -187,6 +189,21 @@ constexpr std::chrono::seconds AUDIT_WAIT{5};
 struct Server::Calls {
   std::mutex mutex;
   std::map<std::string, std::shared_ptr<Call>> open;
+  // Calls taken and not yet ended, waiting or running; a cancelled call
+  // still holds its place until its thread has let it go.
+  std::size_t placed = 0;
+
+  // A place for a new call, unless `limit` are taken.
+  bool take_place(std::size_t limit) {
+    const std::lock_guard lock(mutex);
+    if (placed >= limit) return false;
+    ++placed;
+    return true;
+  }
+  void free_place() {
+    const std::lock_guard lock(mutex);
+    --placed;
+  }
 
   bool contains(const std::string& key) {
     const std::lock_guard lock(mutex);
@@ -440,6 +457,15 @@ void Server::start_call(const Json& id, const Json& params, std::optional<RoundT
     return reply_error(id, INVALID_REQUEST, "A request with this id is running");
   }
   const Json& arguments = member(params, "arguments");
+  const std::size_t waiting = options_.max_calls * WAITING_CALLS_PER_RUNNING;
+  if (!calls_->take_place(options_.max_calls + waiting)) {
+    const std::string why = "Server busy: " + std::to_string(waiting) +
+                            " tool calls are already waiting for their turn behind the " +
+                            std::to_string(options_.max_calls) +
+                            " running (--max-calls); call again once one has ended";
+    safeguards_.record_refused(name.get_ref<const std::string&>(), arguments, why);
+    return reply_error(id, SERVER_BUSY, why);
+  }
   const Json& given_token = member(member(params, "_meta"), "progressToken");
   const Json token = is_valid_id(given_token) ? given_token : Json();
   Call::Settings settings;
@@ -456,7 +482,10 @@ void Server::start_call(const Json& id, const Json& params, std::optional<RoundT
                               arguments = arguments.is_null() ? Json::object() : arguments] {
     run_call(tool, id, key, *call, arguments, token);
   });
-  if (!queued) safeguards_.close_call(*call->record(), nullptr, true);
+  if (!queued) {
+    safeguards_.close_call(*call->record(), nullptr, true);
+    calls_->free_place();
+  }
   if (!queued && calls_->finish(key)) {
     writer_.diagnose("cannot start a tool call: " + queued.error());
     reply_error(id, INTERNAL_ERROR, "Internal error: cannot start the call: " + queued.error());
@@ -466,7 +495,10 @@ void Server::start_call(const Json& id, const Json& params, std::optional<RoundT
 void Server::run_call(ToolId tool, const Json& id, const std::string& key, Call& call,
                       const Json& arguments, const Json& token) {
   CallRecord& record = *call.record();
-  if (call.stopped()) return safeguards_.close_call(record, nullptr, true);  // while queued
+  if (call.stopped()) {  // while it waited
+    safeguards_.close_call(record, nullptr, true);
+    return calls_->free_place();
+  }
   CallHooks hooks;
   if (!token.is_null()) {
     hooks.progress = [&](const TransferCounters& counters) {
@@ -496,7 +528,9 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key, Call&
   // A call that asked the client first: what it asks is its whole result.
   if (auto asked = record.input_required()) result.value = std::move(*asked);
   safeguards_.close_call(record, &result, call.cancelled());
-  if (calls_->finish(key)) reply(id, call_tool_result(result));
+  const bool wanted = calls_->finish(key);
+  calls_->free_place();  // before the answer: a client calling again on it finds the place
+  if (wanted) reply(id, call_tool_result(result));
 }
 
 void Server::reply(const Json& id, Json result) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -41,6 +42,11 @@ enum class Era { Undecided, Handshake, Stateless };
 // that deep would be copied and printed by recursion, and no message of this
 // protocol needs it.
 inline constexpr int MAX_MESSAGE_DEPTH = 128;
+
+// How many calls may wait for their turn for each that --max-calls lets
+// run. A call past them is refused at once, so that waiting calls, and the
+// arguments they hold, cannot pile up without end.
+inline constexpr std::size_t WAITING_CALLS_PER_RUNNING = 4;
 
 // Standard output: one whole message per write, under one lock, so messages
 // of concurrent calls never interleave.
