@@ -189,20 +189,25 @@ constexpr std::chrono::seconds AUDIT_WAIT{5};
 struct Server::Calls {
   std::mutex mutex;
   std::map<std::string, std::shared_ptr<Call>> open;
-  // Calls taken and not yet ended, waiting or running; a cancelled call
-  // still holds its place until its thread has let it go.
+  // Calls taken and not yet ended, waiting or running, and the bytes of
+  // their messages; a cancelled call keeps its place until its thread has
+  // let it go.
   std::size_t placed = 0;
+  std::size_t placed_bytes = 0;
 
-  // A place for a new call, unless `limit` are taken.
-  bool take_place(std::size_t limit) {
+  // A place for a new call of `bytes`, unless the calls in place already fill
+  // `most` or `most_bytes`; one call alone always has a place.
+  bool take_place(std::size_t bytes, std::size_t most, std::size_t most_bytes) {
     const std::lock_guard lock(mutex);
-    if (placed >= limit) return false;
+    if (placed > 0 && (placed >= most || placed_bytes + bytes > most_bytes)) return false;
     ++placed;
+    placed_bytes += bytes;
     return true;
   }
-  void free_place() {
+  void free_place(std::size_t bytes) {
     const std::lock_guard lock(mutex);
     --placed;
+    placed_bytes -= bytes;
   }
 
   bool contains(const std::string& key) {
@@ -271,6 +276,7 @@ void Server::handle_oversized_line() {
 
 void Server::handle_line(std::string_view line) {
   if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
+  line_bytes_ = line.size();
   bool too_deep = false;
   std::optional<std::string> undecodable;
   const Json message = decode_line(line, too_deep, undecodable);
@@ -457,12 +463,13 @@ void Server::start_call(const Json& id, const Json& params, std::optional<RoundT
     return reply_error(id, INVALID_REQUEST, "A request with this id is running");
   }
   const Json& arguments = member(params, "arguments");
-  const std::size_t waiting = options_.max_calls * WAITING_CALLS_PER_RUNNING;
-  if (!calls_->take_place(options_.max_calls + waiting)) {
-    const std::string why = "Server busy: " + std::to_string(waiting) +
-                            " tool calls are already waiting for their turn behind the " +
-                            std::to_string(options_.max_calls) +
-                            " running (--max-calls); call again once one has ended";
+  const std::size_t bytes = line_bytes_;
+  if (!calls_->take_place(bytes, options_.max_calls + MAX_WAITING_CALLS, MAX_OPEN_CALL_BYTES)) {
+    const std::string why =
+        "Server busy: too many tool calls are waiting for their turn (at most " +
+        std::to_string(MAX_WAITING_CALLS) + " past --max-calls, with " +
+        std::to_string(MAX_OPEN_CALL_BYTES / (1024 * 1024)) +
+        " MiB of messages among all open calls); call again once one has ended";
     safeguards_.record_refused(name.get_ref<const std::string&>(), arguments, why);
     return reply_error(id, SERVER_BUSY, why);
   }
@@ -478,13 +485,13 @@ void Server::start_call(const Json& id, const Json& params, std::optional<RoundT
   }
   auto call = std::make_shared<Call>(std::move(settings));
   calls_->add(key, call);
-  auto queued = pool_.submit([this, tool = *tool, id, key, call, token,
+  auto queued = pool_.submit([this, tool = *tool, id, key, call, token, bytes,
                               arguments = arguments.is_null() ? Json::object() : arguments] {
-    run_call(tool, id, key, *call, arguments, token);
+    run_call(tool, id, key, *call, arguments, token, bytes);
   });
   if (!queued) {
     safeguards_.close_call(*call->record(), nullptr, true);
-    calls_->free_place();
+    calls_->free_place(bytes);
   }
   if (!queued && calls_->finish(key)) {
     writer_.diagnose("cannot start a tool call: " + queued.error());
@@ -493,11 +500,11 @@ void Server::start_call(const Json& id, const Json& params, std::optional<RoundT
 }
 
 void Server::run_call(ToolId tool, const Json& id, const std::string& key, Call& call,
-                      const Json& arguments, const Json& token) {
+                      const Json& arguments, const Json& token, std::size_t bytes) {
   CallRecord& record = *call.record();
   if (call.stopped()) {  // while it waited
     safeguards_.close_call(record, nullptr, true);
-    return calls_->free_place();
+    return calls_->free_place(bytes);
   }
   CallHooks hooks;
   if (!token.is_null()) {
@@ -529,7 +536,7 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key, Call&
   if (auto asked = record.input_required()) result.value = std::move(*asked);
   safeguards_.close_call(record, &result, call.cancelled());
   const bool wanted = calls_->finish(key);
-  calls_->free_place();  // before the answer: a client calling again on it finds the place
+  calls_->free_place(bytes);  // before the answer: a client calling again on it finds room
   if (wanted) reply(id, call_tool_result(result));
 }
 

@@ -404,18 +404,25 @@ class Limits(unittest.TestCase):
             held = server.ask(exec_call(9, 3600))["result"]["structuredContent"]
             self.assertEqual((held["exit_code"], held["timed_out"]), (None, True))
 
-    def test_calls_past_the_waiting_bound_are_refused_and_the_server_goes_on(self):
-        running, waiting, past = 1, 4, 3
-        with Peer.script("hold\n") as peer, self.serve(peer, "--max-calls", str(running)) as server:
-            server.ask(INIT)
-            for id in range(running + waiting + past):
-                server.send(request(id, "tools/call", {"name": "exec", "arguments": {"host": HOST, "command": "x"}}))
-            refused = [server.receive() for _ in range(past)]
-            self.assertEqual([(r["id"], error_code(r)) for r in refused],
-                             [(id, -32000) for id in range(running + waiting, running + waiting + past)])
-            self.assertIn("Server busy", refused[0]["error"]["message"])
-            self.assertEqual(server.ask(request("p", "ping"))["id"], "p")
-            self.assertEqual(server.close()[0], 0)
+    def test_calls_past_the_waiting_bounds_are_refused_and_the_server_goes_on(self):
+        # One call holds the only turn; past 1024 waiting calls, or 64 MiB of
+        # their messages, the rest are refused at once, and pings are still answered.
+        for count, size, refused in ((1 + 1024 + 3, 1, 3), (70, 1 << 20, None)):
+            with Peer.script("hold\n") as peer, self.serve(peer, "--max-calls", "1") as server:
+                server.ask(INIT)
+                for id in range(count):
+                    server.send(request(id, "tools/call", {"name": "exec", "arguments": {
+                        "host": HOST, "command": "x" * size}}))
+                server.send(request("p", "ping"))
+                replies = [server.receive()]
+                while replies[-1]["id"] != "p":
+                    replies.append(server.receive())
+                busy = [(r["id"], error_code(r)) for r in replies[:-1]]
+                first = count - (refused or len(busy))
+                self.assertEqual(busy, [(id, -32000) for id in range(first, count)], size)
+                self.assertGreater(first, 1, size)
+                self.assertIn("Server busy", replies[0]["error"]["message"])
+                self.assertEqual(server.close()[0], 0)
 
 
 @unittest.skipIf(harness.is_windows(), "POSIX build only")
