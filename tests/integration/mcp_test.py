@@ -272,7 +272,6 @@ class StatelessRevision(unittest.TestCase):
                           ("exec", None), ("exec", "ok")] + [("exec", None)] * 2 + [("exec", "ok")] * 2)
         self.assertEqual(lines[0]["client"], {"name": "raw", "version": "2"})
 
-
     def test_roots_count_only_under_the_state_handed_out_for_the_call(self):
         # A download outside --local-root that brings roots nobody asked for:
         # the roots are left aside, so the client is asked (or, offering no
@@ -386,8 +385,7 @@ class BadInput(unittest.TestCase):
 
 
 class Limits(unittest.TestCase):
-    def serve(self, peer, *args):
-        return Server(args, env={"SORVANE_DATA_DIR": peer.env["SORVANE_DATA_DIR"]})
+    serve = StatelessRevision.serve
 
     def test_an_agents_time_limit_only_shortens_the_operators(self):
         exec_call = lambda id, seconds: request(id, "tools/call", {"name": "exec", "arguments": {
