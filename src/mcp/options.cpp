@@ -74,7 +74,11 @@ std::string check_call_limit(const std::string& text) { return check_count(text,
 std::string check_parallel(const std::string& text) { return check_count(text, "hosts"); }
 
 std::string check_seconds(const std::string& text) {
-  return parse_decimal(text) ? "" : "not a number of seconds: " + text::utf8_lossy(text);
+  const auto seconds = parse_decimal(text);
+  return seconds && *seconds <= MAX_TIMEOUT_SECONDS
+             ? ""
+             : "not a number of seconds from 0 to " + std::to_string(MAX_TIMEOUT_SECONDS) + ": " +
+                   text::utf8_lossy(text);
 }
 
 // Tools that act on a host; list_hosts only looks.

@@ -37,6 +37,7 @@ std::string digest_arguments(const Json& arguments);
 
 // Why an echoed state does not let the call run.
 enum class StateRefusal {
+  Missing,    // answers came without a state
   Altered,    // not sealed by this process, or changed since
   Expired,    // sealed, but the user's answer came too late
   OtherCall,  // sealed for other arguments, hosts or tool

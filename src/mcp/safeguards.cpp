@@ -135,6 +135,27 @@ std::chrono::seconds answer_lifetime(std::uint64_t timeout_seconds) {
   return std::chrono::seconds(timeout_seconds > 0 ? timeout_seconds : DEFAULT_TIMEOUT_SECONDS);
 }
 
+// Why a request's answers were left aside, for the diagnostics.
+std::string_view why_ignored(StateRefusal refusal) {
+  switch (refusal) {
+    case StateRefusal::Missing:
+      return "they came without the requestState that asked for them";
+    case StateRefusal::Expired:
+      return "they came too late";
+    case StateRefusal::OtherCall:
+      return "they were for another call";
+    case StateRefusal::Spent:
+      return "their requestState already let a call run";
+    case StateRefusal::Altered:
+      break;
+  }
+  return "their requestState was changed, or sealed elsewhere";
+}
+
+bool has_answers(const RoundTrip& round) {
+  return round.responses.is_object() && !round.responses.empty();
+}
+
 std::vector<std::string> ids_of(const std::vector<HostLabel>& hosts) {
   std::vector<std::string> ids;
   ids.reserve(hosts.size());
@@ -365,20 +386,17 @@ std::optional<ToolError> Safeguards::ask_first(CallRecord& record, const Request
   Json requests = Json::object();
   if (record.roots_wanted_) requests["roots"] = {{"method", "roots/list"}};
   AskedCall asked{std::string(tool_name(record.tool_)), std::move(hosts), record.arguments_digest_};
+  const auto refusal =
+      has_answers(round) ? state_refusal(record, asked) : std::optional(StateRefusal::Missing);
+  if (refusal == StateRefusal::Altered) {
+    return decide(record, CallOutcome::Refused,
+                  {ErrorCode::BadRequest, std::string(ALTERED_STATE)});
+  }
   if (confirms(record.tool_)) {
     const Json& answer = member(round.responses, "confirm");
-    if (!record.roots_wanted_ && answer.is_object() && round.state) {
-      const auto refusal = seal_.accept(*round.state, asked, now);
-      if (refusal == StateRefusal::Altered) {
-        return decide(record, CallOutcome::Refused,
-                      {ErrorCode::BadRequest, std::string(ALTERED_STATE)});
-      }
-      if (!refusal) {
-        record.accepted_ = confirmed(answer);
-        return std::nullopt;
-      }
-      diagnose_(refusal == StateRefusal::Expired ? "asked again: the user's answer came too late"
-                                                 : "asked again: the answer was for another call");
+    if (!record.roots_wanted_ && answer.is_object() && !refusal) {
+      record.accepted_ = confirmed(answer);
+      return std::nullopt;
     }
     auto found = look_up();
     if (!found) return decide(record, CallOutcome::Refused, std::move(found).error());
@@ -416,7 +434,7 @@ std::optional<ToolError> Safeguards::check_local_path(CallRecord& record, const 
   // A stateless call asks the client's roots only when the operator's
   // folders do not allow the path, and only of a client that offers them.
   std::vector<std::string> roots = local_roots_;
-  const auto given = given_roots(*record.round_);
+  const auto given = given_roots(record, request);
   if (given) roots.insert(roots.end(), given->begin(), given->end());
   auto refusal = check(roots);
   if (refusal && !given && member(record.round_->capabilities, "roots").is_object()) {
@@ -426,10 +444,28 @@ std::optional<ToolError> Safeguards::check_local_path(CallRecord& record, const 
   return refusal;
 }
 
-std::optional<std::vector<std::string>> Safeguards::given_roots(const RoundTrip& round) {
+std::optional<std::vector<std::string>> Safeguards::given_roots(CallRecord& record,
+                                                                const Request& request) {
+  const RoundTrip& round = *record.round_;
   const Json& listing = member(round.responses, "roots");
   if (!member(round.capabilities, "roots").is_object() || !listing.is_object()) return std::nullopt;
+  const AskedCall asked{
+      std::string(tool_name(record.tool_)), {host_of(request)}, record.arguments_digest_};
+  if (state_refusal(record, asked)) return std::nullopt;
   return roots_in(listing);
+}
+
+std::optional<StateRefusal> Safeguards::state_refusal(CallRecord& record, const AskedCall& asked) {
+  if (!record.state_checked_) {
+    const auto& state = record.round_->state;
+    record.state_checked_ =
+        state ? seal_.accept(*state, asked, RequestStateSeal::Clock::now()) : StateRefusal::Missing;
+    if (*record.state_checked_) {
+      diagnose_("ignored the client's answers: " +
+                std::string(why_ignored(**record.state_checked_)));
+    }
+  }
+  return *record.state_checked_;
 }
 
 bool Safeguards::user_agrees(std::span<const HostInfo> hosts, const Request& request,

@@ -70,6 +70,8 @@ class CallRecord {
   const std::string arguments_digest_;
   bool roots_wanted_ = false;  // the local path needs the client's roots
   bool accepted_ = false;      // the user agreed, on this request
+  // Whether the request's answers count, once checked (nothing: they do).
+  std::optional<std::optional<StateRefusal>> state_checked_;
   std::optional<InputRequired> input_required_;
   // An exec on several hosts: the hosts with a `started` line, and the
   // output bytes of each.
@@ -128,8 +130,12 @@ class Safeguards {
   std::optional<ToolError> check_local_path(CallRecord& record, const Request& request,
                                             const Cancellation& cancellation);
   std::vector<std::string> allowed_roots(const Cancellation& cancellation);
-  // The roots a stateless call's client gave, or nothing when it was not asked.
-  std::optional<std::vector<std::string>> given_roots(const RoundTrip& round);
+  // The roots a stateless call's client gave when it was asked, or nothing.
+  std::optional<std::vector<std::string>> given_roots(CallRecord& record, const Request& request);
+  // Nothing when the answers a stateless request brings count: they came
+  // under a state this process sealed for this very call, still fresh and
+  // never used. Checked once per request, as accepting a state spends it.
+  std::optional<StateRefusal> state_refusal(CallRecord& record, const AskedCall& asked);
   std::vector<std::string> roots_in(const Json& listing);
   std::optional<std::vector<std::string>> list_client_roots(const Cancellation& cancellation);
   bool user_agrees(std::span<const HostInfo> hosts, const Request& request,

@@ -20,6 +20,8 @@ constexpr int INVALID_REQUEST = -32600;
 constexpr int METHOD_NOT_FOUND = -32601;
 constexpr int INVALID_PARAMS = -32602;
 constexpr int INTERNAL_ERROR = -32603;
+// Of the range JSON-RPC leaves to servers: every place for a call is taken.
+constexpr int SERVER_BUSY = -32000;
 constexpr int MISSING_CLIENT_CAPABILITY = -32021;
 constexpr int UNSUPPORTED_PROTOCOL_VERSION = -32022;
 
@@ -187,6 +189,26 @@ constexpr std::chrono::seconds AUDIT_WAIT{5};
 struct Server::Calls {
   std::mutex mutex;
   std::map<std::string, std::shared_ptr<Call>> open;
+  // Calls taken and not yet ended, waiting or running, and the bytes of
+  // their messages; a cancelled call keeps its place until its thread has
+  // let it go.
+  std::size_t placed = 0;
+  std::size_t placed_bytes = 0;
+
+  // A place for a new call of `bytes`, unless the calls in place already fill
+  // `most` or `most_bytes`; one call alone always has a place.
+  bool take_place(std::size_t bytes, std::size_t most, std::size_t most_bytes) {
+    const std::lock_guard lock(mutex);
+    if (placed > 0 && (placed >= most || placed_bytes + bytes > most_bytes)) return false;
+    ++placed;
+    placed_bytes += bytes;
+    return true;
+  }
+  void free_place(std::size_t bytes) {
+    const std::lock_guard lock(mutex);
+    --placed;
+    placed_bytes -= bytes;
+  }
 
   bool contains(const std::string& key) {
     const std::lock_guard lock(mutex);
@@ -254,6 +276,7 @@ void Server::handle_oversized_line() {
 
 void Server::handle_line(std::string_view line) {
   if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
+  line_bytes_ = line.size();
   bool too_deep = false;
   std::optional<std::string> undecodable;
   const Json message = decode_line(line, too_deep, undecodable);
@@ -440,6 +463,16 @@ void Server::start_call(const Json& id, const Json& params, std::optional<RoundT
     return reply_error(id, INVALID_REQUEST, "A request with this id is running");
   }
   const Json& arguments = member(params, "arguments");
+  const std::size_t bytes = line_bytes_;
+  if (!calls_->take_place(bytes, options_.max_calls + MAX_WAITING_CALLS, MAX_OPEN_CALL_BYTES)) {
+    const std::string why =
+        "Server busy: too many tool calls are waiting for their turn (at most " +
+        std::to_string(MAX_WAITING_CALLS) + " past --max-calls, with " +
+        std::to_string(MAX_OPEN_CALL_BYTES / (1024 * 1024)) +
+        " MiB of messages among all open calls); call again once one has ended";
+    safeguards_.record_refused(name.get_ref<const std::string&>(), arguments, why);
+    return reply_error(id, SERVER_BUSY, why);
+  }
   const Json& given_token = member(member(params, "_meta"), "progressToken");
   const Json token = is_valid_id(given_token) ? given_token : Json();
   Call::Settings settings;
@@ -452,11 +485,14 @@ void Server::start_call(const Json& id, const Json& params, std::optional<RoundT
   }
   auto call = std::make_shared<Call>(std::move(settings));
   calls_->add(key, call);
-  auto queued = pool_.submit([this, tool = *tool, id, key, call, token,
+  auto queued = pool_.submit([this, tool = *tool, id, key, call, token, bytes,
                               arguments = arguments.is_null() ? Json::object() : arguments] {
-    run_call(tool, id, key, *call, arguments, token);
+    run_call(tool, id, key, *call, arguments, token, bytes);
   });
-  if (!queued) safeguards_.close_call(*call->record(), nullptr, true);
+  if (!queued) {
+    safeguards_.close_call(*call->record(), nullptr, true);
+    calls_->free_place(bytes);
+  }
   if (!queued && calls_->finish(key)) {
     writer_.diagnose("cannot start a tool call: " + queued.error());
     reply_error(id, INTERNAL_ERROR, "Internal error: cannot start the call: " + queued.error());
@@ -464,9 +500,12 @@ void Server::start_call(const Json& id, const Json& params, std::optional<RoundT
 }
 
 void Server::run_call(ToolId tool, const Json& id, const std::string& key, Call& call,
-                      const Json& arguments, const Json& token) {
+                      const Json& arguments, const Json& token, std::size_t bytes) {
   CallRecord& record = *call.record();
-  if (call.stopped()) return safeguards_.close_call(record, nullptr, true);  // while queued
+  if (call.stopped()) {  // while it waited
+    safeguards_.close_call(record, nullptr, true);
+    return calls_->free_place(bytes);
+  }
   CallHooks hooks;
   if (!token.is_null()) {
     hooks.progress = [&](const TransferCounters& counters) {
@@ -496,7 +535,9 @@ void Server::run_call(ToolId tool, const Json& id, const std::string& key, Call&
   // A call that asked the client first: what it asks is its whole result.
   if (auto asked = record.input_required()) result.value = std::move(*asked);
   safeguards_.close_call(record, &result, call.cancelled());
-  if (calls_->finish(key)) reply(id, call_tool_result(result));
+  const bool wanted = calls_->finish(key);
+  calls_->free_place(bytes);  // before the answer: a client calling again on it finds room
+  if (wanted) reply(id, call_tool_result(result));
 }
 
 void Server::reply(const Json& id, Json result) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -41,6 +42,13 @@ enum class Era { Undecided, Handshake, Stateless };
 // that deep would be copied and printed by recursion, and no message of this
 // protocol needs it.
 inline constexpr int MAX_MESSAGE_DEPTH = 128;
+
+// Calls not yet ended, those waiting for their turn and those running, are
+// bounded in number past --max-calls and in the size of their messages: a
+// call past either bound is refused at once, so that calls and the arguments
+// they hold cannot pile up without end. Far more than a client sends at once.
+inline constexpr std::size_t MAX_WAITING_CALLS = 1024;
+inline constexpr std::size_t MAX_OPEN_CALL_BYTES = std::size_t{64} * 1024 * 1024;
 
 // Standard output: one whole message per write, under one lock, so messages
 // of concurrent calls never interleave.
@@ -96,9 +104,9 @@ class Server {
   void handle_notification(const std::string& method, const Json& params);
   // `round`: a call of the stateless revision.
   void start_call(const Json& id, const Json& params, std::optional<RoundTrip> round);
-  // On a thread of the pool.
+  // On a thread of the pool. `bytes`: of its message, its place freed as it ends.
   void run_call(ToolId tool, const Json& id, const std::string& key, Call& call,
-                const Json& arguments, const Json& token);
+                const Json& arguments, const Json& token, std::size_t bytes);
   Json list_tools() const;
   bool offered(ToolId tool) const;
 
@@ -106,6 +114,9 @@ class Server {
   void reply_error(const Json& id, int code, std::string_view message, Json data = nullptr);
 
   Options options_;
+  // The length of the line being handled, on the reading thread: what a
+  // call started from it holds until it ends.
+  std::size_t line_bytes_ = 0;
   MessageWriter& writer_;
   CallConverse converse_;
   CallRunFleet run_fleet_;

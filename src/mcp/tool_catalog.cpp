@@ -156,9 +156,10 @@ Json input_schema(ToolId tool) {
            {"timeout_seconds",
             {{"type", "integer"},
              {"minimum", 1},
+             {"maximum", MAX_TIMEOUT_SECONDS},
              {"description",
-              "Stop waiting after this many seconds (default: the server's); on "
-              "several hosts, for all of them together"}}}},
+              "Stop waiting after this many seconds (default, and at most: the server's "
+              "limit); on several hosts, for all of them together"}}}},
           {"command"});
     case ToolId::Upload:
       return object_schema(

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -17,6 +18,10 @@ enum class ToolId { ListHosts, Exec, Upload, Download };
 
 inline constexpr std::array<ToolId, 4> ALL_TOOLS = {ToolId::ListHosts, ToolId::Exec, ToolId::Upload,
                                                     ToolId::Download};
+
+// The longest time limit, the operator's or an agent's, in seconds: past a
+// year is a typo, and far from where the clock's count would overflow.
+inline constexpr std::uint64_t MAX_TIMEOUT_SECONDS = std::uint64_t{366} * 24 * 60 * 60;
 
 std::optional<ToolId> find_tool(std::string_view name);
 std::string_view tool_name(ToolId tool);

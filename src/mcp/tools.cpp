@@ -70,16 +70,23 @@ class Arguments {
     }
     return found->get<std::string>();
   }
-  // An optional whole number of at least 1.
-  std::optional<std::uint64_t> optional_positive(const char* name) {
+  // An optional whole number from 1 to `most`.
+  std::optional<std::uint64_t> optional_positive(const char* name, std::uint64_t most) {
     if (!arguments_.is_object()) return std::nullopt;
     const auto found = arguments_.find(name);
     if (found == arguments_.end() || found->is_null()) return std::nullopt;
-    if (found->is_number_unsigned() && found->get<std::uint64_t>() > 0) {
-      return found->get<std::uint64_t>();
-    }
-    if (problem_.empty()) problem_ = std::string("`") + name + "` must be a positive integer";
+    const bool positive = found->is_number_unsigned() && found->get<std::uint64_t>() > 0;
+    if (positive && found->get<std::uint64_t>() <= most) return found->get<std::uint64_t>();
+    require(false, std::string("`") + name + "` must be a positive integer" +
+                       (positive ? " of at most " + std::to_string(most) : std::string()));
     return std::nullopt;
+  }
+  // The call's time limit in seconds (0: none). The agent may shorten the
+  // operator's, never lengthen it: --timeout bounds every call.
+  std::uint64_t time_limit(std::uint64_t operators) {
+    const auto asked = optional_positive("timeout_seconds", MAX_TIMEOUT_SECONDS);
+    if (!asked) return operators;
+    return operators == 0 ? *asked : std::min(*asked, operators);
   }
   // An optional list of strings, each once, in order; at least one.
   std::optional<std::vector<std::string>> optional_text_list(const char* name) {
@@ -141,7 +148,7 @@ Result<Built, ToolError> build(ToolId tool, const Json& json, const Options& opt
       break;
     case ToolId::Exec:
       operation.member = Operation::Exec{host, arguments.text("command")};
-      timeout_seconds = arguments.optional_positive("timeout_seconds").value_or(timeout_seconds);
+      timeout_seconds = arguments.time_limit(timeout_seconds);
       break;
     case ToolId::Upload:
       operation.member = Operation::Upload{host, utf8_to_native(arguments.text("local")),
@@ -253,8 +260,7 @@ ToolResult call_on_several_hosts(const Json& json, const Options& options, const
                     std::string(ONE_CHOICE));
   choice.ids = ids.value_or(std::vector<std::string>());
   std::string command = arguments.text("command");
-  const std::uint64_t timeout_seconds =
-      arguments.optional_positive("timeout_seconds").value_or(options.timeout_seconds);
+  const std::uint64_t timeout_seconds = arguments.time_limit(options.timeout_seconds);
   if (!arguments.problem().empty()) return {bad_arguments(arguments.problem())};
   auto request = build_request(Operation{Operation::Exec{{}, std::move(command)}}, no_input);
   if (!request) return {request.error()};

@@ -8,6 +8,7 @@ import re
 import select
 import signal
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -252,6 +253,7 @@ class StatelessRevision(unittest.TestCase):
             self.assertEqual(allowed["resultType"], "complete")
             self.assertNotIn("allowed", allowed["content"][0]["text"])  # the peer's own error
             (peer.dir / "elsewhere").mkdir()
+            given["requestState"] = server.ask(stateless(11, "tools/call", download, **roots))["result"]["requestState"]
             given["inputResponses"]["roots"]["roots"] = [{"uri": file_uri(peer.dir / "elsewhere")}]
             refused = server.ask(stateless(11, "tools/call", given, **roots))["result"]
             self.assertIn("outside the allowed folders", refused["content"][0]["text"])
@@ -269,6 +271,28 @@ class StatelessRevision(unittest.TestCase):
                          [("exec", "refused"), ("exec", "refused"), ("exec", None), ("exec", "declined"),
                           ("exec", None), ("exec", "ok")] + [("exec", None)] * 2 + [("exec", "ok")] * 2)
         self.assertEqual(lines[0]["client"], {"name": "raw", "version": "2"})
+
+    def test_roots_count_only_under_the_state_handed_out_for_the_call(self):
+        # A download outside --local-root that brings roots nobody asked for:
+        # the roots are left aside, so the client is asked (or, offering no
+        # roots, refused) and the desktop application hears nothing.
+        with Peer.demo() as peer, self.serve(peer, "--local-root", host_path(peer.dir)) as server:
+            elsewhere = tempfile.mkdtemp(prefix="sorvane-elsewhere-")
+            offers = {"io.modelcontextprotocol/clientCapabilities": {"roots": {}}}
+            download = {"name": "download", "arguments": {"host": HOST, "remote": "/r", "local": host_path(elsewhere)}}
+            everything = {"roots": {"roots": [{"uri": "file:///"}, {"uri": "file:///Z:/"}]}}
+            other_call = server.ask(stateless(1, "tools/call", dict(download, arguments=dict(
+                download["arguments"], remote="/other")), **offers))["result"]["requestState"]
+            cases = [({}, offers, "input_required"),
+                     ({"requestState": other_call}, offers, "input_required"),
+                     ({"requestState": "00.00"}, offers, "was not handed out"),
+                     ({}, {}, "outside the allowed folders")]
+            for id, (state, capabilities, expected) in enumerate(cases, 2):
+                params = dict(download, inputResponses=everything, **state)
+                result = server.ask(stateless(id, "tools/call", params, **capabilities))["result"]
+                self.assertIn(expected, result["resultType"] + result.get("content", [{"text": ""}])[0]["text"])
+            self.assertIsNone(peer.request())
+            os.rmdir(elsewhere)
 
 
 class BadInput(unittest.TestCase):
@@ -360,6 +384,45 @@ class BadInput(unittest.TestCase):
                 self.assertEqual(replies["ping%d" % i]["result"], {})
 
 
+class Limits(unittest.TestCase):
+    serve = StatelessRevision.serve
+
+    def test_an_agents_time_limit_only_shortens_the_operators(self):
+        exec_call = lambda id, seconds: request(id, "tools/call", {"name": "exec", "arguments": {
+            "host": HOST, "command": "x", "timeout_seconds": seconds}})
+        with Peer.script("hold\n") as peer, self.serve(peer, "--timeout", "2") as server:
+            server.ask(INIT)
+            for id, seconds in enumerate((2 ** 63 - 1, 2 ** 64 - 1, 31622401, 2 ** 64, -1, 0, 1.5, "6")):
+                result = server.ask(exec_call(id, seconds))["result"]
+                self.assertTrue(result["isError"], seconds)
+                self.assertIn("invalid arguments: `timeout_seconds` must be a positive integer",
+                              result["content"][0]["text"])
+            self.assertIsNone(peer.request())
+            # The peer holds the command for ever: only the operator's 2 seconds end it.
+            held = server.ask(exec_call(9, 3600))["result"]["structuredContent"]
+            self.assertEqual((held["exit_code"], held["timed_out"]), (None, True))
+
+    def test_calls_past_the_waiting_bounds_are_refused_and_the_server_goes_on(self):
+        # One call holds the only turn; past 1024 waiting calls, or 64 MiB of
+        # their messages, the rest are refused at once, and pings are still answered.
+        for count, size, refused in ((1 + 1024 + 3, 1, 3), (70, 1 << 20, None)):
+            with Peer.script("hold\n") as peer, self.serve(peer, "--max-calls", "1") as server:
+                server.ask(INIT)
+                for id in range(count):
+                    server.send(request(id, "tools/call", {"name": "exec", "arguments": {
+                        "host": HOST, "command": "x" * size}}))
+                server.send(request("p", "ping"))
+                replies = [server.receive()]
+                while replies[-1]["id"] != "p":
+                    replies.append(server.receive())
+                busy = [(r["id"], error_code(r)) for r in replies[:-1]]
+                first = count - (refused or len(busy))
+                self.assertEqual(busy, [(id, -32000) for id in range(first, count)], size)
+                self.assertGreater(first, 1, size)
+                self.assertIn("Server busy", replies[0]["error"]["message"])
+                self.assertEqual(server.close()[0], 0)
+
+
 @unittest.skipIf(harness.is_windows(), "POSIX build only")
 class AuditLog(unittest.TestCase):
     def serve(self, peer, *args):
@@ -443,7 +506,9 @@ class CommandLine(unittest.TestCase):
         file = harness.REPO / "README.md"
         cases = [(["--local-root", "/nonexistent/sorvane-root"], "--local-root: no folder to allow at /nonexistent/sorvane-root: "),
                  (["--local-root", host_path(file)], "not a folder"),
-                 (["--hosts", "0123456789abcdef,web-1"], "--hosts: not a host ID")]
+                 (["--hosts", "0123456789abcdef,web-1"], "--hosts: not a host ID"),
+                 (["--timeout", "18446744073709551615"], "--timeout: not a number of seconds from 0 to 31622400"),
+                 (["--timeout", "31622401"], "--timeout: not a number of seconds from 0 to 31622400")]
         for args, why in cases:
             result = self.run_mcp(*args)
             self.assertEqual(result.returncode, 2, args)

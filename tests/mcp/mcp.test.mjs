@@ -507,10 +507,13 @@ describe('sorvane-mcp', () => {
     assert.match(errorLine(await call(client, 'download', { host: HOST, remote: '/r', local: hostPath(root) })),
       /^sorvane: \[transfer_failed\] timed out: nothing arrived from the desktop application for 1 seconds$/);
 
-    // Past the 10-second beat: a client that resets its time-out on progress keeps waiting.
+    // Past the 10-second beat: a client that resets its time-out on progress keeps waiting. The
+    // call's own limit only shortens the operator's.
     const beats = [];
-    const long = await call(client, 'exec', { host: HOST, command: 'tail -f log', timeout_seconds: 11 },
+    const patient = await connect(peer, ['--timeout', '3600']);
+    const long = await call(patient, 'exec', { host: HOST, command: 'tail -f log', timeout_seconds: 11 },
       { onprogress: (p) => beats.push(p) });
+    await patient.close();
     assert.deepEqual(long.structuredContent, stopped);
     assert.ok(beats.length >= 1);
     assert.equal(beats[0].message, '7 bytes of output so far');
