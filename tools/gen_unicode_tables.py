@@ -93,6 +93,12 @@ def zero_width_set(ucd, categories):
     return zero
 
 
+def format_or_separator_set(categories):
+    """Format characters (Cf) and the line and paragraph separators (Zl, Zp):
+    invisible, or breaking a line, wherever they stand."""
+    return {c for c, category in categories.items() if category in ("Cf", "Zl", "Zp")}
+
+
 def emoji_style_bases(ucd):
     bases = set()
     path = os.path.join(ucd, "emoji", "emoji-variation-sequences.txt")
@@ -186,6 +192,7 @@ def generate(ucd):
     case_ignorable = to_ranges(property_set(derived, "Case_Ignorable"))
     widths = width_ranges(wide_set(ucd), zero_width_set(ucd, categories))
     emoji = to_ranges(emoji_style_bases(ucd))
+    format_or_separator = to_ranges(format_or_separator_set(categories))
     mappings = lower_mappings(ucd)
     single = {c: m[0] for c, m in mappings.items() if len(m) == 1}
     expansions = {c: m for c, m in mappings.items() if len(m) > 1}
@@ -205,6 +212,7 @@ def generate(ucd):
     emit_ranges(out, "CASED", cased)
     emit_ranges(out, "CASE_IGNORABLE", case_ignorable)
     emit_ranges(out, "EMOJI_STYLE_BASE", emoji)
+    emit_ranges(out, "FORMAT_OR_SEPARATOR", format_or_separator)
 
     out.append("constexpr WidthRange WIDTHS_TABLE[] = {")
     for first, last, w in widths:
@@ -228,7 +236,8 @@ def generate(ucd):
     out.append("}  // namespace")
     out.append("")
     for name, kind in (("WHITE_SPACE", "Range"), ("CASED", "Range"), ("CASE_IGNORABLE", "Range"),
-                       ("EMOJI_STYLE_BASE", "Range"), ("WIDTHS", "WidthRange"),
+                       ("EMOJI_STYLE_BASE", "Range"), ("FORMAT_OR_SEPARATOR", "Range"),
+                       ("WIDTHS", "WidthRange"),
                        ("LOWER_RUNS", "LowerRun"), ("LOWER_EXPANSIONS", "LowerExpansion")):
         out.append("constinit const std::span<const %s> %s{%s_TABLE};" % (kind, name, name))
     out.append("")

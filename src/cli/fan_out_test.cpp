@@ -67,6 +67,27 @@ TEST(ChooseHosts, ByIdsOrQueryLabelledByNameUnlessShared) {
   EXPECT_EQ(asked, "q");  // not asked again
 }
 
+// A label never reads like another host's label or ID: a host named after
+// another's ID shows its name with its ID, and that in turn gives way.
+TEST(ChooseHosts, NoLabelLooksLikeAnotherHost) {
+  const struct {
+    std::vector<HostInfo> known;
+    std::vector<std::string> labels;
+  } cases[] = {
+      {{host("a", "dup"), host("b", "dup"), host("c", "a")}, {"a=a", "b=b", "c=a (c)"}},
+      {{host("a", "web"), host("b", "a")}, {"a=web", "b=a (b)"}},
+      {{host("a", "dup"), host("b", "dup"), host("c", "a"), host("d", "a (c)")},
+       {"a=a", "b=b", "c=c", "d=a (c) (d)"}},
+      {{host("a", "a"), host("b", "db")}, {"a=a", "b=db"}},  // its own ID is no other host's
+  };
+  for (const auto& c : cases) {
+    const HostLister lister = [&](const auto&) { return HostList(c.known); };
+    Cli::Exec all;
+    all.query = "q";
+    EXPECT_EQ(labels(*choose_hosts(all, lister)), c.labels);
+  }
+}
+
 // Hosts one after another (--parallel 1), so the output is exact: partial
 // lines ended at the host's end, the error line behind the name, the status.
 TEST(FanOut, LinesErrorsAndStatus) {

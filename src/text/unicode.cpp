@@ -113,6 +113,10 @@ std::string_view trim_leading(std::string_view utf8) {
 
 bool is_white_space(char32_t code_point) { return in_table(tables::WHITE_SPACE, code_point); }
 
+bool is_format_or_separator(char32_t code_point) {
+  return in_table(tables::FORMAT_OR_SEPARATOR, code_point);
+}
+
 std::size_t display_width(std::string_view utf8) {
   std::size_t width = 0;
   std::size_t i = 0;

@@ -11,6 +11,11 @@ namespace sorvane::text {
 // The White_Space property.
 bool is_white_space(char32_t code_point);
 
+// A format character (general category Cf: zero-width and bidirectional
+// marks, tag characters, the soft hyphen, ...) or the line or paragraph
+// separator (Zl, Zp). None of them shows as itself in one line of text.
+bool is_format_or_separator(char32_t code_point);
+
 // Terminal columns of a UTF-8 text, non-East-Asian form: Wide and Fullwidth
 // count 2, combining marks, zero-width characters and variation selectors 0,
 // an emoji presentation sequence 2, everything else 1 (ambiguous and control

@@ -800,6 +800,30 @@ constexpr Range EMOJI_STYLE_BASE_TABLE[] = {
     {0x1F6F3, 0x1F6F3},
 };
 
+constexpr Range FORMAT_OR_SEPARATOR_TABLE[] = {
+    {0x00AD, 0x00AD},
+    {0x0600, 0x0605},
+    {0x061C, 0x061C},
+    {0x06DD, 0x06DD},
+    {0x070F, 0x070F},
+    {0x0890, 0x0891},
+    {0x08E2, 0x08E2},
+    {0x180E, 0x180E},
+    {0x200B, 0x200F},
+    {0x2028, 0x202E},
+    {0x2060, 0x2064},
+    {0x2066, 0x206F},
+    {0xFEFF, 0xFEFF},
+    {0xFFF9, 0xFFFB},
+    {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD},
+    {0x13430, 0x1343F},
+    {0x1BCA0, 0x1BCA3},
+    {0x1D173, 0x1D17A},
+    {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
 constexpr WidthRange WIDTHS_TABLE[] = {
     {0x0300, 0x036F, 0},
     {0x0483, 0x0489, 0},
@@ -1473,6 +1497,7 @@ constinit const std::span<const Range> WHITE_SPACE{WHITE_SPACE_TABLE};
 constinit const std::span<const Range> CASED{CASED_TABLE};
 constinit const std::span<const Range> CASE_IGNORABLE{CASE_IGNORABLE_TABLE};
 constinit const std::span<const Range> EMOJI_STYLE_BASE{EMOJI_STYLE_BASE_TABLE};
+constinit const std::span<const Range> FORMAT_OR_SEPARATOR{FORMAT_OR_SEPARATOR_TABLE};
 constinit const std::span<const WidthRange> WIDTHS{WIDTHS_TABLE};
 constinit const std::span<const LowerRun> LOWER_RUNS{LOWER_RUNS_TABLE};
 constinit const std::span<const LowerExpansion> LOWER_EXPANSIONS{LOWER_EXPANSIONS_TABLE};

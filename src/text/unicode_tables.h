@@ -40,6 +40,8 @@ extern const std::span<const Range> CASED;
 extern const std::span<const Range> CASE_IGNORABLE;
 // Characters with an emoji-style variation sequence (followed by U+FE0F).
 extern const std::span<const Range> EMOJI_STYLE_BASE;
+// General categories Cf, Zl and Zp.
+extern const std::span<const Range> FORMAT_OR_SEPARATOR;
 extern const std::span<const WidthRange> WIDTHS;
 extern const std::span<const LowerRun> LOWER_RUNS;
 extern const std::span<const LowerExpansion> LOWER_EXPANSIONS;
