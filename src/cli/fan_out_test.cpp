@@ -67,25 +67,28 @@ TEST(ChooseHosts, ByIdsOrQueryLabelledByNameUnlessShared) {
   EXPECT_EQ(asked, "q");  // not asked again
 }
 
-// A label never reads like another host's label or ID: a host named after
-// another's ID shows its name with its ID, and that in turn gives way.
+// Whatever the names, even another host's ID or a label made of one, no
+// label reads like another chosen host's label or ID (every choice of four).
 TEST(ChooseHosts, NoLabelLooksLikeAnotherHost) {
-  const struct {
-    std::vector<HostInfo> known;
-    std::vector<std::string> labels;
-  } cases[] = {
-      {{host("a", "dup"), host("b", "dup"), host("c", "a")}, {"a=a", "b=b", "c=a (c)"}},
-      {{host("a", "web"), host("b", "a")}, {"a=web", "b=a (b)"}},
-      {{host("a", "dup"), host("b", "dup"), host("c", "a"), host("d", "a (c)")},
-       {"a=a", "b=b", "c=c", "d=a (c) (d)"}},
-      {{host("a", "a"), host("b", "db")}, {"a=a", "b=db"}},  // its own ID is no other host's
+  const std::string ids[] = {"a", "b", "c", "d"};
+  const std::string names[] = {"", "a", "dup", "a (c)", "a (c) (d)", "b (a)"};
+  const auto choose = [](const std::vector<HostInfo>& known) {
+    return *choose_hosts(HostChoice{{}, "q"}, [&](const auto&) { return HostList(known); });
   };
-  for (const auto& c : cases) {
-    const HostLister lister = [&](const auto&) { return HostList(c.known); };
-    Cli::Exec all;
-    all.query = "q";
-    EXPECT_EQ(labels(*choose_hosts(all, lister)), c.labels);
+  for (int choice = 0; choice < 6 * 6 * 6 * 6; ++choice) {
+    std::vector<HostInfo> known;
+    for (int i = 0, rest = choice; i < 4; ++i, rest /= 6)
+      known.push_back(host(ids[i], names[rest % 6]));
+    const std::vector<HostLabel> chosen = choose(known);
+    for (const HostLabel& x : chosen) {
+      for (const HostLabel& y : chosen) {
+        if (&x == &y) continue;
+        ASSERT_TRUE(x.label != y.label && x.label != y.id) << x.label;
+      }
+    }
   }
+  EXPECT_EQ(labels(choose({host("a", "dup"), host("b", "dup"), host("c", "a")})),
+            (std::vector<std::string>{"a=a", "b=b", "c=a (c)"}));
 }
 
 // Hosts one after another (--parallel 1), so the output is exact: partial

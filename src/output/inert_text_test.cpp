@@ -82,21 +82,5 @@ TEST(Inert, AnyTextIsSafeAndReadsBackAsItCame) {
   }
 }
 
-// Only in the dialog: long runs of white space counted, short ones as ever.
-TEST(Inert, CountingBlankRuns) {
-  const std::string spaces_8(8, ' ');
-  const struct {
-    std::string outside;
-    std::string shown;
-  } cases[] = {
-      {"a" + spaces_8 + "b", "a" + spaces_8 + "b"},
-      {"a" + std::string(2000, ' ') + "; rm", "a[2000 spaces]; rm"},
-      {std::string(300, '\t'), "[300 tabs]"},
-      {std::string(8, '\t'), "\\x09\\x09\\x09\\x09\\x09\\x09\\x09\\x09"},
-      {"x \t\n\r\xe3\x80\x80    y\x1b", "x[9 white-space characters]y\\x1b"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(inert_counting_blank_runs(c.outside), c.shown);
-}
-
 }  // namespace
 }  // namespace sorvane

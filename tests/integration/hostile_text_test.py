@@ -145,26 +145,23 @@ LOOK_ALIKE_HOSTS = [dict(id=id, name=name, user="u", host="10.0.3.1", port=22) f
 
 @posix_only  # a pseudo-terminal
 class LookAlikeText(unittest.TestCase):
-    """Different hosts never look the same, nor a field like two."""
+    """Different hosts never look the same, nor one field like two."""
 
-    def setUp(self):
-        self._tmp = tempfile.TemporaryDirectory(prefix="sorvane-hostile-")
-        hosts_file = Path(self._tmp.name) / "hosts.json"
-        hosts_file.write_text(json.dumps(LOOK_ALIKE_HOSTS))
-        self.peer = Peer.demo(hosts=hosts_file).start()
+    def test_tables_prefixes_and_gathered_headers_read_back_one_way(self):
+        with tempfile.TemporaryDirectory(prefix="sorvane-hostile-") as tmp:
+            hosts_file = Path(tmp) / "hosts.json"
+            hosts_file.write_text(json.dumps(LOOK_ALIKE_HOSTS))
+            with Peer.demo(hosts=hosts_file) as peer:
+                def run(*args):
+                    result = harness.run(list(args), env=dict(peer.env, **DUMB), stdout_tty=True, stderr_tty=True)
+                    assert_inert(self, result.stdout)
+                    assert_inert(self, result.stderr)
+                    return result.stdout.decode()
+                rows = run("list").splitlines()
+                prefixed = run("exec", ",".join((A, B, C, W1, W2, P, Q, R, S)), "echo hi")
+                command = 'case "$SORVANE_DEMO_HOST_ID" in %s|%s) echo one;; %s|%s) echo two;; *) echo "$SORVANE_DEMO_HOST_ID";; esac'
+                gathered = run("exec", "-b", ",".join((A, B, C, P, Q, R, S)), command % (P, Q, R, S))
 
-    def tearDown(self):
-        self.peer.__exit__(None, None, None)
-        self._tmp.cleanup()
-
-    def run_tty(self, *args):
-        result = harness.run(list(args), env=dict(self.peer.env, **DUMB), stdout_tty=True, stderr_tty=True)
-        assert_inert(self, result.stdout)
-        assert_inert(self, result.stderr)
-        return result
-
-    def test_the_list_table_shows_tabs_and_invisible_characters_as_escapes(self):
-        rows = self.run_tty("list").stdout.decode().splitlines()
         row = {line.split()[0]: line for line in rows}
         self.assertIn("  web-1\\u200b  ", row[W2])
         for cell in ("  web\\x09" + W1 + "  ", "  g\\u2028x  ", "  u\\U000e0041@h\\u00ad\\u200e:22"):
@@ -173,24 +170,24 @@ class LookAlikeText(unittest.TestCase):
         starts = {columns(line[:line.index(" u") + 1]) for line in rows[1:]}
         self.assertEqual(starts, {columns(rows[0][:rows[0].index("地址")])}, rows)
 
-    def test_prefixes_and_gathered_headers_read_back_one_way(self):
-        ids = ",".join((A, B, C, W1, W2, P, Q, R, S))
-        result = self.run_tty("exec", ids, "echo hi")
-        self.assertEqual(result.status, 0, result.stderr)
         shown = [A, B, A + " (" + C + ")", "web-1", "web-1\\u200b", "a,b", "c", "a", "b,c"]
-        self.assertEqual(sorted(result.stdout.decode().splitlines()), sorted(name + ": hi" for name in shown))
-
-        command = 'case "$SORVANE_DEMO_HOST_ID" in %s|%s) echo one;; %s|%s) echo two;; *) echo "$SORVANE_DEMO_HOST_ID";; esac'
-        result = self.run_tty("exec", "-b", ",".join((A, B, C, P, Q, R, S)), command % (P, Q, R, S))
-        self.assertEqual(result.stdout.decode(), "".join(
-            "== %s（%d 台主机）\n%s\n" % group for group in (
-                (A, 1, A), (B, 1, B), (A + " (" + C + ")", 1, C), ('"a,b",c', 2, "one"), ('a,"b,c"', 2, "two"))))
+        self.assertEqual(sorted(prefixed.splitlines()), sorted(name + ": hi" for name in shown))
+        self.assertEqual(gathered, "".join("== %s（%d 台主机）\n%s\n" % group for group in (
+            (A, 1, A), (B, 1, B), (A + " (" + C + ")", 1, C), ('"a,b",c', 2, "one"), ('a,"b,c"', 2, "two"))))
 
 
 class HostileConfirmation(unittest.TestCase):
     """The question --confirm asks carries the command and the host name."""
 
-    def test_the_question_shows_command_and_host_inert(self):
+    def test_the_question_shows_command_and_host_inert_and_its_end_in_view(self):
+        # As raw lines: U+2028 goes as its own bytes, not as a JSON escape.
+        cases = [
+            ("bad\n\x1b[1A\x1b[2K ls", "bad\\x0a\\x1b[1A\\x1b[2K ls"),
+            ("echo ok" + " " * 2000 + "; rm -rf ~", "echo ok[2000 spaces]; rm -rf ~"),
+            ("echo ok" + "\t" * 300 + "; rm -rf ~", "echo ok[300 tabs]; rm -rf ~"),
+            ("echo ok" + " \u3000\t" * 3 + "; rm -rf ~", "echo ok[9 white-space characters]; rm -rf ~"),
+            ("echo ok" + " " * 8 + "x\t\u2028rm\u200b -rf ~", "echo ok        x\\x09\\u2028rm\\u200b -rf ~"),
+        ]
         with tempfile.TemporaryDirectory(prefix="sorvane-hostile-") as tmp:
             hosts_file = Path(tmp) / "hosts.json"
             hosts_file.write_text(json.dumps(HOSTILE_HOSTS))
@@ -198,43 +195,15 @@ class HostileConfirmation(unittest.TestCase):
                     Server(["--confirm", "exec"], env=dict(peer.env)) as server:
                 init = dict(INIT, params=dict(INIT["params"], capabilities={"elicitation": {}}))
                 server.ask(init)
-                server.send({"jsonrpc": "2.0", "method": "notifications/initialized"},
-                            {"jsonrpc": "2.0", "id": 1, "method": "tools/call",
-                             "params": {"name": "exec",
-                                        "arguments": {"host": EVIL, "command": "bad\n\x1b[1A\x1b[2K ls"}}})
-                question = server.receive()
-                self.assertEqual(question["method"], "elicitation/create")
-                self.assertEqual(question["params"]["message"],
-                                 "Run this command on %s (root@10.0.0.1:22)?\n\nbad\\x0a\\x1b[1A\\x1b[2K ls"
-                                 % EVIL_SHOWN)
-                server.send({"jsonrpc": "2.0", "id": question["id"], "result": {"action": "decline"}})
-                self.assertTrue(server.receive()["result"]["isError"])
-                self.assertEqual(server.close()[0], 0)
-
-
-    def test_the_question_keeps_its_end_in_view_on_one_line(self):
-        # The calls go as raw lines: U+2028 as its own bytes, not a JSON escape.
-        cases = [
-            ("echo ok" + " " * 2000 + "; rm -rf ~", "echo ok[2000 spaces]; rm -rf ~"),
-            ("echo ok" + "\t" * 300 + "; rm -rf ~", "echo ok[300 tabs]; rm -rf ~"),
-            ("echo ok" + " \u3000\t" * 3 + "; rm -rf ~", "echo ok[9 white-space characters]; rm -rf ~"),
-            ("echo ok" + " " * 8 + "\t" + "\u2028rm\u200b -rf ~", "echo ok        \\x09\\u2028rm\\u200b -rf ~"),
-        ]
-        with tempfile.TemporaryDirectory(prefix="sorvane-hostile-") as tmp:
-            hosts_file = Path(tmp) / "hosts.json"
-            hosts_file.write_text(json.dumps(LOOK_ALIKE_HOSTS))
-            with Peer.demo(hosts=hosts_file) as peer, \
-                    Server(["--confirm", "exec"], env=dict(peer.env)) as server:
-                init = dict(INIT, params=dict(INIT["params"], capabilities={"elicitation": {}}))
-                server.ask(init)
                 server.send({"jsonrpc": "2.0", "method": "notifications/initialized"})
                 for n, (command, shown) in enumerate(cases, 1):
                     call = {"jsonrpc": "2.0", "id": n, "method": "tools/call",
-                            "params": {"name": "exec", "arguments": {"host": W2, "command": command}}}
+                            "params": {"name": "exec", "arguments": {"host": EVIL, "command": command}}}
                     server.send(json.dumps(call, ensure_ascii=False).encode() + b"\n")
                     question = server.receive()
+                    self.assertEqual(question["method"], "elicitation/create")
                     self.assertEqual(question["params"]["message"],
-                                     "Run this command on web-1\\u200b (u@10.0.3.1:22)?\n\n" + shown)
+                                     "Run this command on %s (root@10.0.0.1:22)?\n\n%s" % (EVIL_SHOWN, shown))
                     server.send({"jsonrpc": "2.0", "id": question["id"], "result": {"action": "decline"}})
                     self.assertTrue(server.receive()["result"]["isError"])
                 self.assertEqual(server.close()[0], 0)
