@@ -59,7 +59,7 @@ void label_hosts(std::vector<HostLabel>& hosts) {
     }
     for (std::size_t i = 0; i < hosts.size(); ++i) {
       if (steps[i] == LabelStep::Id || seen[hosts[i].label] == 1) continue;
-      steps[i] = static_cast<LabelStep>(static_cast<int>(steps[i]) + 1);
+      steps[i] = steps[i] == LabelStep::Name ? LabelStep::NameAndId : LabelStep::Id;
       hosts[i].label = label_at(hosts[i], steps[i]);
       changed = true;
     }
