@@ -93,6 +93,12 @@ def zero_width_set(ucd, categories):
     return zero
 
 
+def format_or_separator_set(categories):
+    """Format characters (Cf) and the line and paragraph separators (Zl, Zp):
+    invisible, or breaking a line, wherever they stand."""
+    return {c for c, category in categories.items() if category in ("Cf", "Zl", "Zp")}
+
+
 def emoji_style_bases(ucd):
     bases = set()
     path = os.path.join(ucd, "emoji", "emoji-variation-sequences.txt")
@@ -132,14 +138,6 @@ def not_canonically_stable_set(ucd):
         if (decomposition and not decomposition.startswith("<")) or combining_class != "0":
             changed.add(int(fields[0], 16))
     return changed
-
-
-def format_set(categories):
-    """Format characters (bidirectional controls, tags, zero-width ones), the
-    line and paragraph separators, and the whole tag block."""
-    chosen = {c for c, category in categories.items() if category in ("Cf", "Zl", "Zp")}
-    chosen.update(range(0xE0000, 0xE007F + 1))
-    return chosen
 
 
 def to_ranges(code_points):
@@ -207,7 +205,7 @@ def generate(ucd):
     widths = width_ranges(wide_set(ucd), zero_width_set(ucd, categories))
     emoji = to_ranges(emoji_style_bases(ucd))
     not_stable = to_ranges(not_canonically_stable_set(ucd))
-    formats = to_ranges(format_set(categories))
+    format_or_separator = to_ranges(format_or_separator_set(categories))
     mappings = lower_mappings(ucd)
     single = {c: m[0] for c, m in mappings.items() if len(m) == 1}
     expansions = {c: m for c, m in mappings.items() if len(m) > 1}
@@ -228,7 +226,7 @@ def generate(ucd):
     emit_ranges(out, "CASE_IGNORABLE", case_ignorable)
     emit_ranges(out, "EMOJI_STYLE_BASE", emoji)
     emit_ranges(out, "NOT_CANONICALLY_STABLE", not_stable)
-    emit_ranges(out, "FORMAT_OR_SEPARATOR", formats)
+    emit_ranges(out, "FORMAT_OR_SEPARATOR", format_or_separator)
 
     out.append("constexpr WidthRange WIDTHS_TABLE[] = {")
     for first, last, w in widths:

@@ -142,14 +142,6 @@ bool is_plain_word(std::string_view id) {
   });
 }
 
-// One line per candidate, shown by the shell as it is: a host's fields may
-// hold anything, and a tab would end the value's description early.
-std::string printable(std::string_view text) {
-  std::string shown = inert(text);
-  std::ranges::replace(shown, '\t', ' ');
-  return shown;
-}
-
 std::string describe(const HostInfo& host) {
   std::string description = host.name;
   if (host.group && !host.group->empty()) description.append(", ").append(*host.group);
@@ -223,7 +215,8 @@ std::string render(const Completion& completion) {
   std::string lines;
   for (const Candidate& candidate : completion.candidates) {
     lines += candidate.value;
-    if (!candidate.description.empty()) lines.append("\t").append(printable(candidate.description));
+    // Inert, a host's tab or line feed cannot end the description early.
+    if (!candidate.description.empty()) lines.append("\t").append(inert(candidate.description));
     lines += '\n';
   }
   return lines;

@@ -87,13 +87,14 @@ TEST(Complete, RendersOneLinePerCandidateWithItsDescription) {
   auto host_lines = render(complete(std::vector<std::string>{"sorvane", "exec", ""}, shapes, [] {
     auto list = hosts();
     list[0].name =
-        "web\t1\n\x1b]52;c;aGk=\a\xc2\x9b\xe2\x80\xae";  // NOLINT(misc-misleading-bidirectional)
+        "web\t1\n\x1b]52;c;aGk=\a\xc2\x9b\xe2\x80\xae\xe2\x80\x8b";  // NOLINT(misc-misleading-bidirectional)
     return list;
   }));
-  EXPECT_EQ(host_lines,
-            "a1b2c3d4e5f60718\tweb 1\\x0a\\x1b]52;c;aGk=\\x07\\u009b\\u202e, production, "
-            "deploy@10.0.1.11:22\n"
-            "b7c8d9e0f1a2b3c4\tΣΟΦΙΑ, root@db:2222\n");
+  EXPECT_EQ(
+      host_lines,
+      "a1b2c3d4e5f60718\tweb\\x091\\x0a\\x1b]52;c;aGk=\\x07\\u009b\\u202e\\u200b, production, "
+      "deploy@10.0.1.11:22\n"
+      "b7c8d9e0f1a2b3c4\tΣΟΦΙΑ, root@db:2222\n");
   EXPECT_EQ(render(Completion{{}, true}), ":files\n");
 }
 

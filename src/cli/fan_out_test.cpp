@@ -67,6 +67,30 @@ TEST(ChooseHosts, ByIdsOrQueryLabelledByNameUnlessShared) {
   EXPECT_EQ(asked, "q");  // not asked again
 }
 
+// Whatever the names, even another host's ID or a label made of one, no
+// label reads like another chosen host's label or ID (every choice of four).
+TEST(ChooseHosts, NoLabelLooksLikeAnotherHost) {
+  const std::string ids[] = {"a", "b", "c", "d"};
+  const std::string names[] = {"", "a", "dup", "a (c)", "a (c) (d)", "b (a)"};
+  const auto choose = [](const std::vector<HostInfo>& known) {
+    return *choose_hosts(HostChoice{{}, "q"}, [&](const auto&) { return HostList(known); });
+  };
+  for (int choice = 0; choice < 6 * 6 * 6 * 6; ++choice) {
+    std::vector<HostInfo> known;
+    for (int i = 0, rest = choice; i < 4; ++i, rest /= 6)
+      known.push_back(host(ids[i], names[rest % 6]));
+    const std::vector<HostLabel> chosen = choose(known);
+    for (const HostLabel& x : chosen) {
+      for (const HostLabel& y : chosen) {
+        if (&x == &y) continue;
+        ASSERT_TRUE(x.label != y.label && x.label != y.id) << x.label;
+      }
+    }
+  }
+  EXPECT_EQ(labels(choose({host("a", "dup"), host("b", "dup"), host("c", "a")})),
+            (std::vector<std::string>{"a=a", "b=b", "c=a (c)"}));
+}
+
 // Hosts one after another (--parallel 1), so the output is exact: partial
 // lines ended at the host's end, the error line behind the name, the status.
 TEST(FanOut, LinesErrorsAndStatus) {

@@ -15,21 +15,24 @@ std::string address(const HostInfo& host) {
   return host.user + "@" + name + ":" + std::to_string(host.port);
 }
 
-// The client may show the message as it is, so what the agent or the
-// desktop application wrote into it is made inert: a command cannot hide
-// part of itself, nor a host name pass for another.
+// The client may show the message as it is, in a dialog that may neither
+// wrap nor scroll, so what the agent or the desktop application wrote into it
+// is made inert and long runs of white space are counted: a command cannot
+// hide part of itself, nor a host name pass for another.
+std::string shown(std::string_view outside) { return inert_counting_blank_runs(outside); }
+
 std::string describe(const std::string& where, const Request& request) {
   return std::visit(
       [&](const auto& member) -> std::string {
         using Member = std::decay_t<decltype(member)>;
         if constexpr (std::is_same_v<Member, Request::Exec>) {
-          return "Run this command on " + where + "?\n\n" + inert(member.command);
+          return "Run this command on " + where + "?\n\n" + shown(member.command);
         } else if constexpr (std::is_same_v<Member, Request::Upload>) {
-          return "Upload the local " + inert(native_to_utf8_lossy(member.source)) + " to " + where +
-                 " as " + inert(member.destination) + "?";
+          return "Upload the local " + shown(native_to_utf8_lossy(member.source)) + " to " + where +
+                 " as " + shown(member.destination) + "?";
         } else if constexpr (std::is_same_v<Member, Request::Download>) {
-          return "Download " + inert(member.source) + " from " + where + " to the local " +
-                 inert(native_to_utf8_lossy(member.destination)) + "?";
+          return "Download " + shown(member.source) + " from " + where + " to the local " +
+                 shown(native_to_utf8_lossy(member.destination)) + "?";
         } else {
           return "Send this request to " + where + "?";
         }
@@ -38,7 +41,7 @@ std::string describe(const std::string& where, const Request& request) {
 }
 
 std::string where(const HostInfo& host) {
-  return inert(host.name) + " (" + inert(address(host)) + ")";
+  return shown(host.name) + " (" + shown(address(host)) + ")";
 }
 
 // Every host on a line of its own, so that none hides in a long line.
@@ -50,7 +53,7 @@ std::string message_for(std::span<const HostInfo> hosts, const Request& request)
   std::string message = exec ? "Run this command" : "Send this request";
   message.append(" on ").append(std::to_string(hosts.size())).append(" hosts?\n\n");
   for (const HostInfo& host : hosts) message.append(where(host)).append("\n");
-  if (exec) message.append("\n").append(inert(exec->command));
+  if (exec) message.append("\n").append(shown(exec->command));
   return message;
 }
 

@@ -53,7 +53,28 @@ std::string ranges(const std::set<std::uint64_t>& numbers, std::size_t width) {
   return text + "]";
 }
 
-bool labelled_by_name(const HostLabel& host) { return host.name && host.label == *host.name; }
+// What the list itself is written with: a label holding any of it is
+// quoted, and never folded, so that the list reads back one way.
+constexpr std::string_view LIST_SYNTAX = ",[]\"";
+
+bool needs_quotes(std::string_view label) {
+  return label.find_first_of(LIST_SYNTAX) != std::string_view::npos;
+}
+
+// `"a,b"`, with a quote within doubled as in CSV.
+std::string listed(std::string_view label) {
+  if (!needs_quotes(label)) return std::string(label);
+  std::string text = "\"";
+  for (char c : label) text.append(c == '"' ? "\"\"" : std::string(1, c));
+  return text + "\"";
+}
+
+// A host's name and number, when it may fold with others.
+std::optional<NumberedName> foldable(const HostLabel& host) {
+  const bool by_name = host.name && host.label == *host.name;
+  if (!by_name || needs_quotes(host.label)) return std::nullopt;
+  return split_number(host.label);
+}
 
 }  // namespace
 
@@ -62,8 +83,7 @@ std::string fold_names(std::span<const HostLabel> hosts) {
   // number as wide as one of them (`10` beside `09`) joins that fold.
   std::map<std::string, std::set<std::size_t>> padded_widths;
   for (const HostLabel& host : hosts) {
-    if (!labelled_by_name(host)) continue;
-    if (auto named = split_number(host.label); named && zero_padded(named->digits))
+    if (auto named = foldable(host); named && zero_padded(named->digits))
       padded_widths[named->prefix].insert(named->digits.size());
   }
 
@@ -78,7 +98,7 @@ std::string fold_names(std::span<const HostLabel> hosts) {
   std::vector<Item> items;
   std::map<FoldKey, std::size_t> fold_at;
   for (const HostLabel& host : hosts) {
-    const auto named = labelled_by_name(host) ? split_number(host.label) : std::nullopt;
+    const auto named = foldable(host);
     if (!named) {
       items.push_back({host.label, {}, {}, {}});
       continue;
@@ -95,7 +115,7 @@ std::string fold_names(std::span<const HostLabel> hosts) {
   for (const Item& item : items) {
     if (!text.empty()) text += ',';
     if (item.numbers.empty()) {
-      text += item.alone;
+      text += listed(item.alone);
     } else if (item.numbers.size() == 1) {
       text += item.first_name;
     } else {

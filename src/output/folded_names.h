@@ -14,7 +14,9 @@ namespace sorvane {
 // first host stands. Only names fold: a host labelled by its ID (its name is
 // missing or shared) stands alone. Numbers written with leading zeros fold
 // only with numbers of the same width, so that every range reads back to
-// exactly the names it stands for. The text is not made inert.
+// exactly the names it stands for. A label holding a comma, a bracket or a
+// double quote is quoted (`"a,b"`, a quote within doubled) and stands alone,
+// so the list reads back one way. The text is not made inert.
 std::string fold_names(std::span<const HostLabel> hosts);
 
 }  // namespace sorvane

@@ -43,6 +43,10 @@ TEST(FoldedNames, NumberedNamesShareRangesThatReadBackToThem) {
        "x-1234567890123456789,x-1234567890123456790"},  // too long to be a number
       {{"#a1b2c3d4e5f60718", "#a1b2c3d4e5f60719", "web-1", "web-2"},
        "#a1b2c3d4e5f60718,#a1b2c3d4e5f60719,web-[1-2]"},
+      // What the list is written with is quoted, and does not fold.
+      {{"a,b", "c"}, "\"a,b\",c"},
+      {{"a", "b,c"}, "a,\"b,c\""},
+      {{"x[1]", "x[2]", "q\"1", "q\"2"}, "\"x[1]\",\"x[2]\",\"q\"\"1\",\"q\"\"2\""},
   };
   for (const auto& c : cases) EXPECT_EQ(folded(c.labels), c.folded);
 }

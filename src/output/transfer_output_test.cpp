@@ -110,7 +110,9 @@ TEST(SummaryText, SuffixesAndFailureLines) {
        "a: 失败\nb: 失败\nc: 失败\n"},
       {{5, 1024, 1, 2, {"x", "y"}}, "已传输 5 个文件，共 1.0 KB，跳过 1 个，失败 2 个\n", "x\ny\n"},
       // The list is printed whatever the counts say, exactly as received.
-      {{1, 1, 0, 0, {"  spaced\ttext ", ""}}, "已传输 1 个文件，共 1 B\n", "  spaced\ttext \n\n"},
+      {{1, 1, 0, 0, {"  spaced\ttext ", ""}},
+       "已传输 1 个文件，共 1 B\n",
+       "  spaced\\x09text \n\n"},
   };
   for (const Case& c : cases) {
     RecordedStreams io(false);

@@ -31,7 +31,9 @@ class SharedEndpoint;
 struct HostLabel {
   std::string id;
   std::optional<std::string> name;  // as the desktop application lists it, if it does
-  std::string label;  // the name, or the ID where it has none or shares it with another
+  // The name; the ID where it has none or shares it with another; the name
+  // with the ID, "web (a1b2)", where the name reads like another's label or ID.
+  std::string label;
 };
 
 // What became of one host.

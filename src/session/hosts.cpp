@@ -22,16 +22,47 @@ void add_once(std::vector<std::string>& ids, std::set<std::string>& seen, std::s
   if (!id.empty() && seen.emplace(id).second) ids.emplace_back(id);
 }
 
-// Each host's lines carry its name, unless another chosen host has the same
-// name: then both carry their IDs.
+// How a host's label is chosen, from the most readable: its name, its name
+// with its ID ("web (a1b2)"), or its ID alone.
+enum class LabelStep { Name, NameAndId, Id };
+
+std::string label_at(const HostLabel& host, LabelStep step) {
+  if (step == LabelStep::Name) return *host.name;
+  if (step == LabelStep::NameAndId) return *host.name + " (" + host.id + ")";
+  return host.id;
+}
+
+// Each host's lines carry its name. Where another chosen host has the same
+// name, both carry their IDs; where a label would still read like another
+// host's label or ID (a host named after another's ID), it shows the name
+// with the ID, and failing that the ID. IDs are unique among the chosen
+// hosts, so this ends with no two hosts looking alike.
 void label_hosts(std::vector<HostLabel>& hosts) {
   std::map<std::string, int> uses;
   for (const HostLabel& host : hosts) {
     if (host.name) ++uses[*host.name];
   }
+  std::vector<LabelStep> steps;
+  steps.reserve(hosts.size());
   for (HostLabel& host : hosts) {
     const bool own_name = host.name && !host.name->empty() && uses[*host.name] == 1;
-    host.label = own_name ? *host.name : host.id;
+    steps.push_back(own_name ? LabelStep::Name : LabelStep::Id);
+    host.label = label_at(host, steps.back());
+  }
+  // Each round moves at least one label a step on, or ends.
+  for (bool changed = true; changed;) {
+    changed = false;
+    std::map<std::string, int> seen;
+    for (const HostLabel& host : hosts) {
+      ++seen[host.label];
+      if (host.label != host.id) ++seen[host.id];
+    }
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+      if (steps[i] == LabelStep::Id || seen[hosts[i].label] == 1) continue;
+      steps[i] = steps[i] == LabelStep::Name ? LabelStep::NameAndId : LabelStep::Id;
+      hosts[i].label = label_at(hosts[i], steps[i]);
+      changed = true;
+    }
   }
 }
 

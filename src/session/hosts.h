@@ -56,7 +56,8 @@ struct HostChoice {
 // knows them. When it cannot say, the IDs are run all the same, without
 // names: naming the hosts is no reason to stop a run that names them itself.
 // An empty choice, or an empty query, is an error. Each host's label is its
-// name, or its ID where it has none or shares it with another chosen host.
+// name, or its ID where it has none or shares it with another chosen host;
+// no label reads like another chosen host's label or ID.
 Result<std::vector<HostLabel>, ToolError> choose_hosts(const HostChoice& choice,
                                                        const HostLister& list_hosts);
 

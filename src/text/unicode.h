@@ -16,9 +16,9 @@ bool is_white_space(char32_t code_point);
 // code points are never canonically equivalent.
 bool is_canonically_stable(char32_t code_point);
 
-// Format characters (general category Cf: bidirectional controls, tag
-// characters, zero-width ones), U+2028 and U+2029, and the whole tag block:
-// unseen, or changing how the text around them reads.
+// A format character (general category Cf: zero-width and bidirectional
+// marks, tag characters, the soft hyphen, ...) or the line or paragraph
+// separator (Zl, Zp). None of them shows as itself in one line of text.
 bool is_format_or_separator(char32_t code_point);
 
 // Terminal columns of a UTF-8 text, non-East-Asian form: Wide and Fullwidth

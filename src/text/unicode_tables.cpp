@@ -1230,7 +1230,8 @@ constexpr Range FORMAT_OR_SEPARATOR_TABLE[] = {
     {0x13430, 0x1343F},
     {0x1BCA0, 0x1BCA3},
     {0x1D173, 0x1D17A},
-    {0xE0000, 0xE007F},
+    {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
 };
 
 constexpr WidthRange WIDTHS_TABLE[] = {

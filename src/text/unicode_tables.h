@@ -43,8 +43,7 @@ extern const std::span<const Range> EMOJI_STYLE_BASE;
 // A canonical decomposition or a non-zero combining class: NFD changes or
 // moves them.
 extern const std::span<const Range> NOT_CANONICALLY_STABLE;
-// Format characters (Cf: bidirectional controls, tags, zero-width ones),
-// line and paragraph separators, and the rest of the tag block.
+// General categories Cf, Zl and Zp.
 extern const std::span<const Range> FORMAT_OR_SEPARATOR;
 extern const std::span<const WidthRange> WIDTHS;
 extern const std::span<const LowerRun> LOWER_RUNS;

@@ -118,12 +118,12 @@ class Gather(unittest.TestCase):
         self.assertEqual(coloured.status, 1)
         bold = b"\x1b[1mbold\x1b[0m\n"  # the command's own escapes pass untouched
         self.assertEqual(coloured.stdout.replace(b"\r\n", b"\n"),
-                         "\x1b[36m== web-01,x\\x1b[2J（2 台主机）\x1b[0m\n".encode() + bold +
+                         "\x1b[36m== web-01,\"x\\x1b[2J\"（2 台主机）\x1b[0m\n".encode() + bold +
                          "\x1b[31m== web-02（1 台主机）退出码 4\x1b[0m\n".encode() + bold)
         self.assertEqual(coloured.stderr.replace(b"\r\n", b"\n").decode(),
                          "3 台主机中 2 台成功；失败：web-02（退出码 4）\n")
         plain = self.run_exec(*args, stdout_tty=True, env={"NO_COLOR": "1"})
-        self.assertTrue(plain.stdout.startswith("== web-01,x\\x1b[2J（2 台主机）\n".encode()), plain.stdout)
+        self.assertTrue(plain.stdout.startswith("== web-01,\"x\\x1b[2J\"（2 台主机）\n".encode()), plain.stdout)
 
 
 if __name__ == "__main__":

@@ -2,8 +2,9 @@
 on: host fields from a hostile hosts file, a remote file name, the desktop
 application's error message, an audit line and a command to confirm. Each
 reaches a real terminal (a pseudo-terminal) and the bytes that arrive are
-checked: nothing can move the cursor, set the clipboard or reverse the
-text, while the remote command's own output passes as it was written."""
+checked: nothing can move the cursor, set the clipboard, reverse the text,
+hide in it or make one host look like another, while the remote command's
+own output passes as it was written."""
 
 import json
 import os
@@ -33,13 +34,12 @@ DUMB = {"TERM": "dumb", "NO_COLOR": ""}  # no colour, and not for NO_COLOR's sak
 
 
 def assert_inert(test, data, allowed="\n"):
-    """No control but `allowed`, no C1 control, no bidirectional control, valid UTF-8."""
+    """No control but `allowed` (tab included), no format character (zero-width
+    and bidirectional ones, tags), no line or paragraph separator, valid UTF-8."""
     text = data.decode("utf-8")  # raises on anything else
     for char in text:
-        code = ord(char)
-        bad = (code < 0x20 and char not in allowed) or 0x7F <= code <= 0x9F or \
-            0x202A <= code <= 0x202E or 0x2066 <= code <= 0x2069
-        test.assertFalse(bad, "U+%04X reaches the terminal in %r" % (code, text))
+        bad = char not in allowed and unicodedata.category(char) in ("Cc", "Cf", "Zl", "Zp")
+        test.assertFalse(bad, "U+%04X reaches the terminal in %r" % (ord(char), text))
 
 
 def columns(text):
@@ -131,10 +131,63 @@ class HostileAuditLine(unittest.TestCase):
         self.assertIn("\n{\"prev\":\"0\"}\\x1b[1A\\x1b[2K\\x0d", result.stdout.decode())
 
 
+A, B, C, W1, W2, T = ("e0000000000000%s" % n for n in ("a1", "b1", "c1", "d1", "d2", "f1"))
+P, Q, R, S = ("e00000000000001%d" % n for n in range(4))
+# A and B share a name, so show by ID, and C is named A's ID; W2 is W1 with a
+# zero-width space; T's fields hold a tab, a line separator, a tag character,
+# a soft hyphen and a left-to-right mark; P to S are the header lists
+# {"a,b", "c"} and {"a", "b,c"}.
+LOOK_ALIKE_HOSTS = [dict(id=id, name=name, user="u", host="10.0.3.1", port=22) for id, name in (
+    (A, "dup"), (B, "dup"), (C, A), (W1, "web-1"), (W2, "web-1\u200b"), (P, "a,b"), (Q, "c"), (R, "a"),
+    (S, "b,c"))] + [dict(id=T, name="web\t" + W1, group="g\u2028x", user="u\U000e0041",
+                         host="h\u00ad\u200e", port=22)]
+
+
+@posix_only  # a pseudo-terminal
+class LookAlikeText(unittest.TestCase):
+    """Different hosts never look the same, nor one field like two."""
+
+    def test_tables_prefixes_and_gathered_headers_read_back_one_way(self):
+        with tempfile.TemporaryDirectory(prefix="sorvane-hostile-") as tmp:
+            hosts_file = Path(tmp) / "hosts.json"
+            hosts_file.write_text(json.dumps(LOOK_ALIKE_HOSTS))
+            with Peer.demo(hosts=hosts_file) as peer:
+                def run(*args):
+                    result = harness.run(list(args), env=dict(peer.env, **DUMB), stdout_tty=True, stderr_tty=True)
+                    assert_inert(self, result.stdout)
+                    assert_inert(self, result.stderr)
+                    return result.stdout.decode()
+                rows = run("list").splitlines()
+                prefixed = run("exec", ",".join((A, B, C, W1, W2, P, Q, R, S)), "echo hi")
+                command = 'case "$SORVANE_DEMO_HOST_ID" in %s|%s) echo one;; %s|%s) echo two;; *) echo "$SORVANE_DEMO_HOST_ID";; esac'
+                gathered = run("exec", "-b", ",".join((A, B, C, P, Q, R, S)), command % (P, Q, R, S))
+
+        row = {line.split()[0]: line for line in rows}
+        self.assertIn("  web-1\\u200b  ", row[W2])
+        for cell in ("  web\\x09" + W1 + "  ", "  g\\u2028x  ", "  u\\U000e0041@h\\u00ad\\u200e:22"):
+            self.assertIn(cell, row[T])
+        # The tab forges no column: every address starts in one column.
+        starts = {columns(line[:line.index(" u") + 1]) for line in rows[1:]}
+        self.assertEqual(starts, {columns(rows[0][:rows[0].index("地址")])}, rows)
+
+        shown = [A, B, A + " (" + C + ")", "web-1", "web-1\\u200b", "a,b", "c", "a", "b,c"]
+        self.assertEqual(sorted(prefixed.splitlines()), sorted(name + ": hi" for name in shown))
+        self.assertEqual(gathered, "".join("== %s（%d 台主机）\n%s\n" % group for group in (
+            (A, 1, A), (B, 1, B), (A + " (" + C + ")", 1, C), ('"a,b",c', 2, "one"), ('a,"b,c"', 2, "two"))))
+
+
 class HostileConfirmation(unittest.TestCase):
     """The question --confirm asks carries the command and the host name."""
 
-    def test_the_question_shows_command_and_host_inert(self):
+    def test_the_question_shows_command_and_host_inert_and_its_end_in_view(self):
+        # As raw lines: U+2028 goes as its own bytes, not as a JSON escape.
+        cases = [
+            ("bad\n\x1b[1A\x1b[2K ls", "bad\\x0a\\x1b[1A\\x1b[2K ls"),
+            ("echo ok" + " " * 2000 + "; rm -rf ~", "echo ok[2000 spaces]; rm -rf ~"),
+            ("echo ok" + "\t" * 300 + "; rm -rf ~", "echo ok[300 tabs]; rm -rf ~"),
+            ("echo ok" + " \u3000\t" * 3 + "; rm -rf ~", "echo ok[9 white-space characters]; rm -rf ~"),
+            ("echo ok" + " " * 8 + "x\t\u2028rm\u200b -rf ~", "echo ok        x\\x09\\u2028rm\\u200b -rf ~"),
+        ]
         with tempfile.TemporaryDirectory(prefix="sorvane-hostile-") as tmp:
             hosts_file = Path(tmp) / "hosts.json"
             hosts_file.write_text(json.dumps(HOSTILE_HOSTS))
@@ -142,17 +195,17 @@ class HostileConfirmation(unittest.TestCase):
                     Server(["--confirm", "exec"], env=dict(peer.env)) as server:
                 init = dict(INIT, params=dict(INIT["params"], capabilities={"elicitation": {}}))
                 server.ask(init)
-                server.send({"jsonrpc": "2.0", "method": "notifications/initialized"},
-                            {"jsonrpc": "2.0", "id": 1, "method": "tools/call",
-                             "params": {"name": "exec",
-                                        "arguments": {"host": EVIL, "command": "bad\n\x1b[1A\x1b[2K ls"}}})
-                question = server.receive()
-                self.assertEqual(question["method"], "elicitation/create")
-                self.assertEqual(question["params"]["message"],
-                                 "Run this command on %s (root@10.0.0.1:22)?\n\nbad\\x0a\\x1b[1A\\x1b[2K ls"
-                                 % EVIL_SHOWN)
-                server.send({"jsonrpc": "2.0", "id": question["id"], "result": {"action": "decline"}})
-                self.assertTrue(server.receive()["result"]["isError"])
+                server.send({"jsonrpc": "2.0", "method": "notifications/initialized"})
+                for n, (command, shown) in enumerate(cases, 1):
+                    call = {"jsonrpc": "2.0", "id": n, "method": "tools/call",
+                            "params": {"name": "exec", "arguments": {"host": EVIL, "command": command}}}
+                    server.send(json.dumps(call, ensure_ascii=False).encode() + b"\n")
+                    question = server.receive()
+                    self.assertEqual(question["method"], "elicitation/create")
+                    self.assertEqual(question["params"]["message"],
+                                     "Run this command on %s (root@10.0.0.1:22)?\n\n%s" % (EVIL_SHOWN, shown))
+                    server.send({"jsonrpc": "2.0", "id": question["id"], "result": {"action": "decline"}})
+                    self.assertTrue(server.receive()["result"]["isError"])
                 self.assertEqual(server.close()[0], 0)
 
 
