@@ -25,6 +25,7 @@ PATIENCE = 60.0  # for things outside the test to happen; never a measure of spe
 WEB1 = "a1b2c3d4e5f60718"  # web-1 among the example hosts
 # When the command's background job would create M: long after any stop.
 WRITE_AFTER = 20
+ENDED = "the client hung up; the command was ended"  # the peer's log, once the shell is reaped
 
 
 def command(folder, write_after=WRITE_AFTER, output="open"):
@@ -82,8 +83,7 @@ def cli(peer, args, stop_signal=None, started=None):
 
 
 def half_closing_client(peer, text):
-    """Sends the request, shuts its sending side and reads every frame; the
-    last ones."""
+    """Sends the request, shuts its sending side, reads to the end: the last frame."""
     payload = json.dumps({"version": 2, "request": {"type": "exec", "host": WEB1, "command": text}}).encode()
     with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as conn:
         conn.settimeout(PATIENCE)
@@ -129,9 +129,11 @@ class StoppedCommands(unittest.TestCase):
                 folder = Path(tmp)
                 text = command(folder, output="closed" if "closed" in name else "open")
                 self.assertEqual(stop(peer, text, started_in(folder)), reported)
-                shell, group = map(int, (folder / "pid").read_text().split())
-                self.assertEqual(group, shell, "the command leads a process group of its own")
-                self.assertTrue(wait_for(lambda: group_gone(group)), "the command's group is still there")
+                self.assertTrue(wait_for(lambda: ENDED in peer.stderr()), peer.stderr())
+                if (folder / "pid").exists():  # else a time limit came before the job began
+                    shell, group = map(int, (folder / "pid").read_text().split())
+                    self.assertEqual(group, shell, "the command leads a process group of its own")
+                    self.assertTrue(wait_for(lambda: group_gone(group)), "the command's group is still there")
                 self.assertFalse((folder / "M").exists(), "the background job outlived the stop")
 
     def test_a_half_closed_client_keeps_its_command(self):
