@@ -38,6 +38,13 @@
 //    the tool reads no further frame. Closing it before a final reply is
 //    reported as a broken connection.
 //
+// 6. Stop. The tool closes the pipe before the final reply when a run is
+//    stopped: Ctrl-C or SIGTERM, --timeout, an MCP call cancelled or out of
+//    time. That asks the desktop application to end the remote command at
+//    once, with every process it started, whether or not it is writing
+//    output; no reply is read. The tool never half-closes the pipe while it
+//    waits, so only a closed pipe means this.
+//
 // How the desktop application stores hosts and credentials, makes SSH
 // connections, matches a query, runs transfers and counts their progress,
 // and every message it words itself, are its own business.

@@ -1,7 +1,6 @@
 #include "demo.h"
 
 #include "hosts.h"
-#include "shell.h"
 #include "transfer.h"
 
 namespace sorvane::peer {
@@ -61,15 +60,21 @@ ShellVariables host_variables(const Json& host) {
   return variables;
 }
 
-IoResult<void> answer_exec(const ExecRequest& exec, const Json& host, ByteWriter& out) {
+IoResult<void> answer_exec(const ExecRequest& exec, const Json& host, ByteWriter& out,
+                           ClientEnd* client) {
   IoResult<void> broken;
-  auto code = run_shell(exec.command, host_variables(host), [&](FrameKind kind, ByteSpan chunk) {
+  const ChunkSink sink = [&](FrameKind kind, ByteSpan chunk) {
     broken = write_frame(out, kind, chunk);
     return broken.has_value();
-  });
+  };
+  auto code = run_shell(exec.command, host_variables(host), sink, client);
   if (!broken) return broken;
-  if (!code)
-    return send_json(out, error_reply(ErrorCode::ConnectFailed, "无法运行命令：" + code.error()));
+  if (!code && code.error().client_gone)
+    return fail(IoError{IoErrorKind::BrokenPipe, "the client hung up; the command was ended"});
+  if (!code) {
+    return send_json(out,
+                     error_reply(ErrorCode::ConnectFailed, "无法运行命令：" + code.error().text));
+  }
   return send_json(out, Json{{"type", "exit"}, {"code", *code}});
 }
 
@@ -134,7 +139,8 @@ Result<DemoRequest, RequestError> decode_request(std::string_view payload) {
   return fail(bad_request("未知的请求类型 " + *type));
 }
 
-IoResult<void> serve_demo(std::string_view payload, const Json& hosts, ByteWriter& out) {
+IoResult<void> serve_demo(std::string_view payload, const Json& hosts, ByteWriter& out,
+                          ClientEnd* client) {
   auto request = decode_request(payload);
   if (!request) return send_json(out, error_reply(request.error().code, request.error().message));
 
@@ -149,7 +155,8 @@ IoResult<void> serve_demo(std::string_view payload, const Json& hosts, ByteWrite
   }
 
   if (auto* list = std::get_if<ListRequest>(&*request)) return answer_list(*list, hosts, out);
-  if (auto* exec = std::get_if<ExecRequest>(&*request)) return answer_exec(*exec, *host, out);
+  if (auto* exec = std::get_if<ExecRequest>(&*request))
+    return answer_exec(*exec, *host, out, client);
   if (auto* transfer = std::get_if<TransferRequest>(&*request))
     return answer_transfer(*transfer, out);
   return send_json(out, Json{{"type", "activated"}});

@@ -10,6 +10,7 @@
 #include "base/io.h"
 #include "base/result.h"
 #include "protocol/error_code.h"
+#include "shell.h"
 #include "wire.h"
 
 namespace sorvane::peer {
@@ -41,7 +42,9 @@ struct RequestError {
 // bad_request.
 Result<DemoRequest, RequestError> decode_request(std::string_view payload);
 
-// Answers one request on the connection.
-IoResult<void> serve_demo(std::string_view payload, const Json& hosts, ByteWriter& out);
+// Answers one request on the connection. A command runs only as long as
+// `client`, when given, stays connected.
+IoResult<void> serve_demo(std::string_view payload, const Json& hosts, ByteWriter& out,
+                          ClientEnd* client = nullptr);
 
 }  // namespace sorvane::peer

@@ -7,13 +7,15 @@
 
 #include "base/io.h"
 #include "base/result.h"
+#include "shell.h"
 #include "text/native_string.h"
 
 namespace sorvane::peer {
 
 // One accepted client. Closing hands every written byte to the client
-// before the connection goes away.
-class PeerConnection : public ByteReader, public ByteWriter {
+// before the connection goes away. A command run for it watches whether
+// the client hangs up (ClientEnd).
+class PeerConnection : public ByteReader, public ByteWriter, public ClientEnd {
  public:
   virtual void close() = 0;
 };

@@ -1,10 +1,11 @@
-#include <csignal>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "listener.h"
@@ -16,13 +17,15 @@ namespace {
 
 std::string errno_text(const std::string& what) { return what + ": " + os_error(errno).text; }
 
-// The socket file is removed on SIGINT and SIGTERM too, so a stopped peer
-// leaves nothing behind. Only async-signal-safe calls in the handler.
+// The socket file is removed on SIGINT and SIGTERM too, and the commands
+// still running are ended, so a stopped peer leaves nothing behind. Only
+// async-signal-safe calls in the handler.
 // A plain global because a signal handler can reach nothing else.
 // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
 char g_socket_path[sizeof(sockaddr_un::sun_path)];
 
 extern "C" void remove_socket_and_exit(int) {
+  end_running_commands();
   if (g_socket_path[0] != '\0') ::unlink(g_socket_path);
   ::_exit(0);
 }
@@ -86,6 +89,13 @@ class SocketConnection final : public PeerConnection {
     if (socket_.valid()) ::shutdown(socket_.get(), SHUT_WR);
     socket_.reset();
   }
+
+  bool hung_up() override {
+    pollfd fd{socket_.get(), 0, 0};
+    return ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR)) != 0;
+  }
+
+  int hang_up_descriptor() const override { return socket_.get(); }
 
  private:
   UniqueFd socket_;

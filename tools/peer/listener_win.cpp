@@ -95,6 +95,14 @@ class PipeInstanceConnection final : public PeerConnection {
     return fail(os_error(static_cast<int>(GetLastError())));
   }
 
+  // A client that has closed its end breaks the pipe: peeking fails.
+  bool hung_up() override {
+    if (pipe_ == nullptr) return true;
+    if (PeekNamedPipe(pipe_, nullptr, 0, nullptr, nullptr, nullptr)) return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+  }
+
   // Disconnecting throws away what the client has not read yet, so wait
   // for it to take everything first.
   void close() override {

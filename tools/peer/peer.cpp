@@ -244,7 +244,7 @@ void serve(PeerConnection& connection, const Mode& mode, const Options& options,
     served = send_json(connection,
                        error_reply(ErrorCode::BadRequest, "无法识别的请求：请求必须是 JSON 帧"));
   } else {
-    served = serve_demo(payload, std::get<Json>(mode), connection);
+    served = serve_demo(payload, std::get<Json>(mode), connection, &connection);
   }
   if (!served) log_line("connection ended early: " + served.error().text);
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/deadline.h"
 #include "platform/unique_fd.h"
 #include "shell.h"
 
@@ -50,15 +52,57 @@ class SpawnSetup {
   posix_spawnattr_t attributes;
 };
 
+// How long a stopped command has for SIGTERM before its group gets SIGKILL.
+constexpr auto STOP_GRACE = std::chrono::seconds(2);
+// The longest pause between two looks at a shell that has closed its output.
+constexpr int MAX_PAUSE_MS = 50;
+
 // The peer ignores SIGPIPE for itself; an ignored signal would stay ignored
-// across exec, so the command gets the default dispositions back.
-void reset_signals(posix_spawnattr_t& attributes) {
+// across exec, so the command gets the default dispositions back. The shell
+// leads a process group of its own, so that stopping the command reaches
+// every process it started, background jobs too.
+void set_attributes(posix_spawnattr_t& attributes) {
   sigset_t defaults;
   sigemptyset(&defaults);
   for (int sig : {SIGPIPE, SIGINT, SIGTERM}) sigaddset(&defaults, sig);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 }
+
+// The process groups of the commands running now, for end_running_commands,
+// which a signal handler calls: hence plain lock-free slots (0: free), more
+// than the peer serves at once. A global because a handler reaches nothing else.
+constexpr std::size_t RUNNING_SLOTS = 256;
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
+std::array<std::atomic<pid_t>, RUNNING_SLOTS> g_running_groups{};
+
+// Holds a command's group in g_running_groups until it is let go, which
+// comes before the shell is reaped: a reaped shell's pid may name another
+// group.
+class RunningGroup {
+ public:
+  explicit RunningGroup(pid_t group) {
+    for (auto& slot : g_running_groups) {
+      pid_t free = 0;
+      if (slot.compare_exchange_strong(free, group)) {
+        slot_ = &slot;
+        return;
+      }
+    }
+  }
+  ~RunningGroup() { let_go(); }
+  RunningGroup(const RunningGroup&) = delete;
+  RunningGroup& operator=(const RunningGroup&) = delete;
+
+  void let_go() {
+    if (slot_ != nullptr) slot_->store(0);
+    slot_ = nullptr;
+  }
+
+ private:
+  std::atomic<pid_t>* slot_ = nullptr;
+};
 
 // The peer's environment with `variables` set ("NAME=value" each), and the
 // pointers to them that posix_spawn takes, ending with null.
@@ -91,7 +135,7 @@ Result<pid_t, std::string> spawn(const std::string& command, const ShellVariable
   posix_spawn_file_actions_adddup2(&setup.actions, err.write_end.get(), 2);
   const auto home = home_directory();
   if (home) posix_spawn_file_actions_addchdir_np(&setup.actions, home->c_str());
-  reset_signals(setup.attributes);
+  set_attributes(setup.attributes);
 
   std::string shell = "/bin/sh";
   std::string dash_c = "-c";
@@ -105,7 +149,37 @@ Result<pid_t, std::string> spawn(const std::string& command, const ShellVariable
   return pid;
 }
 
-int wait_for_exit(pid_t pid) {
+// Closing the connection shows as POLLHUP on the peer's socket, asked for
+// or not; a client that only shut down its sending side does not raise it.
+bool client_hung_up(short revents) { return (revents & (POLLHUP | POLLERR)) != 0; }
+
+pollfd watch_client(const ClientEnd* client) {
+  return pollfd{client != nullptr ? client->hang_up_descriptor() : -1, 0, 0};
+}
+
+// Whether the shell has ended, leaving it unreaped.
+bool has_exited(pid_t pid) {
+  siginfo_t info{};
+  if (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno != EINTR;
+  return info.si_pid == pid;
+}
+
+enum class Waited { Exited, ClientGone, GraceOver };
+
+// Waits for the shell to end, until the client hangs up or `until`; looks at
+// the shell after short pauses that grow, as it has no descriptor to poll.
+Waited wait_for_shell(pid_t pid, const ClientEnd* client, const Deadline& until) {
+  int pause_ms = 1;
+  while (!has_exited(pid)) {
+    if (until.expired()) return Waited::GraceOver;
+    pollfd fd = watch_client(client);
+    if (::poll(&fd, 1, pause_ms) > 0 && client_hung_up(fd.revents)) return Waited::ClientGone;
+    pause_ms = std::min(pause_ms * 2, MAX_PAUSE_MS);
+  }
+  return Waited::Exited;
+}
+
+int reap(pid_t pid) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -114,16 +188,27 @@ int wait_for_exit(pid_t pid) {
   return 255;
 }
 
-// Reads both pipes until both reach end of file; false when the sink gave up.
-bool pump(UniqueFd& out, UniqueFd& err, const ChunkSink& sink) {
+// Ends the command and all it started: SIGTERM to its group, then SIGKILL
+// once the shell has ended or the grace is over, for what is left.
+void end_group(pid_t pid) {
+  ::kill(-pid, SIGTERM);
+  (void)wait_for_shell(pid, nullptr, Deadline::after(STOP_GRACE));
+  ::kill(-pid, SIGKILL);
+}
+
+// Reads both pipes until both reach end of file; false when the sink gave up
+// or the client hung up.
+bool pump(UniqueFd& out, UniqueFd& err, const ChunkSink& sink, const ClientEnd* client) {
   std::vector<std::uint8_t> buffer(MAX_CHUNK);
   while (out.valid() || err.valid()) {
-    std::array<pollfd, 2> fds = {pollfd{out.get(), POLLIN, 0}, pollfd{err.get(), POLLIN, 0}};
+    std::array<pollfd, 3> fds = {pollfd{out.get(), POLLIN, 0}, pollfd{err.get(), POLLIN, 0},
+                                 watch_client(client)};
     if (::poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    for (std::size_t i = 0; i < fds.size(); ++i) {
+    if (client_hung_up(fds[2].revents)) return false;
+    for (std::size_t i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       UniqueFd& fd = i == 0 ? out : err;
       const ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
@@ -141,23 +226,33 @@ bool pump(UniqueFd& out, UniqueFd& err, const ChunkSink& sink) {
 
 }  // namespace
 
-Result<int, std::string> run_shell(const std::string& command, const ShellVariables& variables,
-                                   const ChunkSink& sink) {
+Result<int, ShellError> run_shell(const std::string& command, const ShellVariables& variables,
+                                  const ChunkSink& sink, ClientEnd* client) {
   auto out = make_pipe();
-  if (!out) return fail(std::move(out).error());
+  if (!out) return fail(ShellError{std::move(out).error()});
   auto err = make_pipe();
-  if (!err) return fail(std::move(err).error());
+  if (!err) return fail(ShellError{std::move(err).error()});
   auto pid = spawn(command, variables, *out, *err);
-  if (!pid) return fail(std::move(pid).error());
+  if (!pid) return fail(ShellError{std::move(pid).error()});
+  RunningGroup running(*pid);
   out->write_end.reset();
   err->write_end.reset();
 
-  if (!pump(out->read_end, err->read_end, sink)) {
-    ::kill(*pid, SIGKILL);
-    wait_for_exit(*pid);
-    return fail(std::string("the client went away"));
+  // The command may close its output and still run: the client is watched
+  // until the shell has ended.
+  const bool client_stayed = pump(out->read_end, err->read_end, sink, client) &&
+                             wait_for_shell(*pid, client, Deadline()) == Waited::Exited;
+  if (!client_stayed) end_group(*pid);
+  running.let_go();
+  const int code = reap(*pid);
+  if (!client_stayed) return fail(ShellError{"the client went away", true});
+  return code;
+}
+
+void end_running_commands() noexcept {
+  for (auto& slot : g_running_groups) {
+    if (const pid_t group = slot.load(); group != 0) ::kill(-group, SIGKILL);
   }
-  return wait_for_exit(*pid);
 }
 
 std::optional<std::filesystem::path> home_directory() {

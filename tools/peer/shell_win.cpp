@@ -70,9 +70,34 @@ std::wstring environment_block(const ShellVariables& variables) {
   return block;
 }
 
+// A job that ends every process in it when its last handle closes: the
+// command's, so that stopping it reaches every process it started, and a
+// peer that ends takes its commands with it. None where the system refuses
+// one; then only the shell itself can be ended.
+UniqueHandle make_job() {
+  UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job.valid() && !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                              sizeof limits)) {
+    job.reset();
+  }
+  return job;
+}
+
+// A command that ended by itself leaves what it started in the background
+// running, as on POSIX: the job lets them be when it closes.
+void let_job_go(const UniqueHandle& job) {
+  if (!job.valid()) return;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+
+// Starts the command suspended, so that it is in the job before it can start
+// anything else; a job it cannot join is dropped.
 Result<UniqueHandle, std::string> spawn(const std::string& command, const ShellVariables& variables,
-                                        const UniqueHandle& input, const Pipe& out,
-                                        const Pipe& err) {
+                                        const UniqueHandle& input, const Pipe& out, const Pipe& err,
+                                        UniqueHandle& job) {
   // /s keeps everything between the outer quotes as the command, verbatim.
   std::wstring line = L"cmd.exe /d /s /c \"" + to_wide(command) + L"\"";
   STARTUPINFOW startup{};
@@ -86,19 +111,28 @@ Result<UniqueHandle, std::string> spawn(const std::string& command, const ShellV
   const wchar_t* directory = home ? home->c_str() : nullptr;
   std::wstring environment = environment_block(variables);
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                      CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, environment.data(), directory,
-                      &startup, &process)) {
+                      CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED,
+                      environment.data(), directory, &startup, &process)) {
     return fail(last_error_text("cannot start cmd.exe"));
   }
-  CloseHandle(process.hThread);
-  return UniqueHandle(process.hProcess);
+  UniqueHandle thread(process.hThread);
+  UniqueHandle started(process.hProcess);
+  if (job.valid() && !AssignProcessToJobObject(job.get(), started.get())) job.reset();
+  ResumeThread(thread.get());
+  return started;
 }
 
+// How often a command that writes nothing looks at its client.
+constexpr DWORD CLIENT_CHECK_MS = 5;
+
+bool client_hung_up(ClientEnd* client) { return client != nullptr && client->hung_up(); }
+
 // Polls both pipes (anonymous pipes cannot be waited on) until both are
-// closed; false when the sink gave up.
-bool pump(UniqueHandle& out, UniqueHandle& err, const ChunkSink& sink) {
+// closed; false when the sink gave up or the client hung up.
+bool pump(UniqueHandle& out, UniqueHandle& err, const ChunkSink& sink, ClientEnd* client) {
   std::vector<std::uint8_t> buffer(MAX_CHUNK);
   while (out.valid() || err.valid()) {
+    if (client_hung_up(client)) return false;
     bool moved = false;
     for (UniqueHandle* pipe : {&out, &err}) {
       if (!pipe->valid()) continue;
@@ -118,36 +152,51 @@ bool pump(UniqueHandle& out, UniqueHandle& err, const ChunkSink& sink) {
       const auto kind = pipe == &out ? FrameKind::Stdout : FrameKind::Stderr;
       if (!sink(kind, ByteSpan(buffer.data(), got))) return false;
     }
-    if (!moved) Sleep(5);
+    if (!moved) Sleep(CLIENT_CHECK_MS);
+  }
+  return true;
+}
+
+// Waits for the command to end; false when the client hung up first.
+bool wait_while_client_stays(const UniqueHandle& process, ClientEnd* client) {
+  const DWORD pause = client != nullptr ? CLIENT_CHECK_MS : INFINITE;
+  while (WaitForSingleObject(process.get(), pause) == WAIT_TIMEOUT) {
+    if (client_hung_up(client)) return false;
   }
   return true;
 }
 
 }  // namespace
 
-Result<int, std::string> run_shell(const std::string& command, const ShellVariables& variables,
-                                   const ChunkSink& sink) {
+Result<int, ShellError> run_shell(const std::string& command, const ShellVariables& variables,
+                                  const ChunkSink& sink, ClientEnd* client) {
   auto input = open_null_input();
-  if (!input) return fail(std::move(input).error());
+  if (!input) return fail(ShellError{std::move(input).error()});
   auto out = make_pipe();
-  if (!out) return fail(std::move(out).error());
+  if (!out) return fail(ShellError{std::move(out).error()});
   auto err = make_pipe();
-  if (!err) return fail(std::move(err).error());
-  auto process = spawn(command, variables, *input, *out, *err);
-  if (!process) return fail(std::move(process).error());
+  if (!err) return fail(ShellError{std::move(err).error()});
+  UniqueHandle job = make_job();
+  auto process = spawn(command, variables, *input, *out, *err, job);
+  if (!process) return fail(ShellError{std::move(process).error()});
   out->write_end.reset();
   err->write_end.reset();
 
-  if (!pump(out->read_end, err->read_end, sink)) {
+  if (!pump(out->read_end, err->read_end, sink, client) ||
+      !wait_while_client_stays(*process, client)) {
+    if (job.valid()) TerminateJobObject(job.get(), 1);
     TerminateProcess(process->get(), 1);
     WaitForSingleObject(process->get(), INFINITE);
-    return fail(std::string("the client went away"));
+    return fail(ShellError{"the client went away", true});
   }
-  WaitForSingleObject(process->get(), INFINITE);
+  let_job_go(job);
   DWORD code = 0;
   GetExitCodeProcess(process->get(), &code);
   return static_cast<int>(code);
 }
+
+// The jobs end their commands as the peer's handles close.
+void end_running_commands() noexcept {}
 
 std::optional<std::filesystem::path> home_directory() {
   wchar_t buffer[MAX_PATH * 2];
