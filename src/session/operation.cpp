@@ -2,6 +2,7 @@
 
 #include "ipc/frame.h"
 #include "platform/absolute_path.h"
+#include "session/conversation.h"
 #include "text/unicode.h"
 #include "text/utf8.h"
 
@@ -32,6 +33,8 @@ Result<std::string, ToolError> command_source(const Operation::Exec& exec,
   if (!exec.use_stdin) return exec.command.value_or(std::string());
   // More than one frame could never be sent: stop reading there.
   auto input = read_input(MAX_FRAME_LEN);
+  if (!input && input.error().kind == IoErrorKind::InvalidInput)
+    return fail(command_over_one_frame());
   if (!input) return fail(unreadable_input(input.error().text));
   if (!text::is_valid_utf8(*input)) return fail(unreadable_input(NOT_UTF8));
   return std::move(*input);

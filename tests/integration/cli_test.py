@@ -235,23 +235,24 @@ class InputThatNeverEnds(unittest.TestCase):
         frame, hosts_file = 16 * 1024 * 1024, 1024 * 1024
         with tempfile.TemporaryDirectory(prefix="sorvane-fifo-") as tmp:
             fifo = str(Path(tmp) / "hosts")
+            too_long = "longer than the limit of %d bytes" % hosts_file
+            over_a_frame = "命令过长：标准输入仍未结束，超过一帧的上限 %d 字节（16 MiB）" % frame
             cases = [
-                (["exec", "ID", "--stdin"], b"\0", frame, None, "无法读取标准输入："),
+                (["exec", "ID", "--stdin"], b"\0", frame, None, over_a_frame),
                 # Not UTF-8, as /dev/urandom gives: the limit comes first.
-                (["exec", "ID", "--stdin"], b"\xff", frame, None, "无法读取标准输入："),
-                (["exec", "--hosts-file", "-", "true"], b"\0", hosts_file, None, "无法读取标准输入："),
+                (["exec", "ID", "--stdin"], b"\xff", frame, None, over_a_frame),
+                (["exec", "--hosts-file", "-", "true"], b"\0", hosts_file, None, "无法读取标准输入：" + too_long),
                 (["exec", "--hosts-file", fifo, "true"], b"\0", hosts_file, fifo,
-                 "无法读取主机列表文件：%s：" % fifo),
+                 "无法读取主机列表文件：%s：%s" % (fifo, too_long)),
             ]
-            for args, filler, limit, path, reason in cases:
+            for args, filler, limit, path, message in cases:
                 if path and harness.is_windows():
                     continue  # no FIFO there
                 if path and not os.path.exists(path):
                     os.mkfifo(path)
                 with self.subTest(args=args, filler=filler):
                     result = run_on_input_that_never_ends(args, filler * (limit + 256 * 1024), path)
-                    line = "sorvane: [bad_request] %slonger than the limit of %d bytes\n" % (reason, limit)
-                    self.assertEqual(result, (255, b"", line.encode()))
+                    self.assertEqual(result, (255, b"", ("sorvane: [bad_request] %s\n" % message).encode()))
 
 
 @posix_only
