@@ -12,16 +12,19 @@ _sorvane() {
     local tool=${words[0]}
     [[ $tool == "~"* ]] && tool=sorvane
 
-    local IFS=$'\n' line
+    # One candidate a line, taken as it is: never split on blanks nor
+    # expanded as a file pattern (a host may be named "web-*["), whatever
+    # the user's failglob, nullglob or IFS.
+    local line
     local -a lines
-    lines=($("$tool" __complete "${words[@]:0:cword}" "$cur" 2>/dev/null))
+    mapfile -t lines < <("$tool" __complete "${words[@]:0:cword}" "$cur" 2>/dev/null)
     COMPREPLY=()
     if [[ ${lines[0]-} == ":files" ]]; then
         if declare -F _filedir >/dev/null; then
             _filedir
         else
             compopt -o filenames
-            COMPREPLY=($(compgen -f -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         fi
         return
     fi

@@ -1,5 +1,7 @@
 #include "base/io.h"
 
+#include <algorithm>
+
 namespace sorvane {
 
 IoResult<void> write_all(ByteWriter& writer, ByteSpan bytes) {
@@ -15,6 +17,24 @@ IoResult<void> write_all(ByteWriter& writer, ByteSpan bytes) {
     bytes = bytes.subspan(*written);
   }
   return {};
+}
+
+IoResult<std::string> read_to_end(ByteReader& reader, std::size_t limit) {
+  constexpr std::size_t CHUNK = 64 * 1024;
+  std::string data;
+  for (;;) {
+    // One byte past the limit is enough to know that the stream is too long.
+    const std::size_t room = limit - data.size();
+    const std::size_t start = data.size();
+    data.resize(start + (room < CHUNK ? room + 1 : CHUNK));
+    auto got = reader.read_some(
+        MutableByteSpan(reinterpret_cast<std::uint8_t*>(data.data()) + start, data.size() - start));
+    if (!got && got.error().kind != IoErrorKind::Interrupted) return fail(std::move(got).error());
+    const std::size_t count = got ? *got : 0;
+    data.resize(start + count);
+    if (data.size() > limit) return fail(longer_than(limit));
+    if (got && count == 0) return data;
+  }
 }
 
 }  // namespace sorvane

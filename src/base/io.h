@@ -31,6 +31,12 @@ struct IoError {
 // What an operation that ran into its deadline fails with.
 inline IoError timed_out() { return {IoErrorKind::TimedOut, "timed out"}; }
 
+// What a read fails with when the input goes on past what it may take.
+inline IoError longer_than(std::size_t limit) {
+  return {IoErrorKind::InvalidInput,
+          "longer than the limit of " + std::to_string(limit) + " bytes"};
+}
+
 template <class T>
 using IoResult = Result<T, IoError>;
 
@@ -66,5 +72,11 @@ class OutputStream {
 // Writes every byte, retrying on interruption; a write that takes nothing
 // fails with "failed to write whole buffer".
 IoResult<void> write_all(ByteWriter& writer, ByteSpan bytes);
+
+// Everything up to the end of the stream, but never more than `limit` bytes:
+// a stream that goes on (a device, a pipe that is never closed) fails with
+// longer_than(limit) once it has given one byte more, instead of filling
+// memory.
+IoResult<std::string> read_to_end(ByteReader& reader, std::size_t limit);
 
 }  // namespace sorvane

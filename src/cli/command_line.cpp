@@ -7,6 +7,7 @@
 #include <charconv>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/version.h"
@@ -236,20 +237,31 @@ std::string reject_empty_path(std::string& value) {
 
 constexpr unsigned MOST_PARALLEL = 1024;
 
-std::string reject_bad_parallel(std::string& value) {
-  unsigned count = 0;
+// Decimal digits only, and within `Count`: no sign, no blanks, no wrapping
+// round (the parser alone would take "-1" as the largest count).
+template <class Count>
+std::optional<Count> count_of(const std::string& value) {
+  Count count = 0;
   const char* end = value.data() + value.size();
   const auto [stop, error] = std::from_chars(value.data(), end, count);
-  if (error == std::errc() && stop == end && count >= 1 && count <= MOST_PARALLEL) return "";
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return count;
+}
+
+std::string reject_bad_parallel(std::string& value) {
+  const auto count = count_of<unsigned>(value);
+  if (count && *count >= 1 && *count <= MOST_PARALLEL) return "";
   return "not a number from 1 to " + std::to_string(MOST_PARALLEL) + ": " + text::utf8_lossy(value);
 }
 
 std::string reject_bad_max_fail(std::string& value) {
-  std::uint32_t count = 0;
-  const char* end = value.data() + value.size();
-  const auto [stop, error] = std::from_chars(value.data(), end, count);
-  if (error == std::errc() && stop == end && count >= 1) return "";
+  const auto count = count_of<std::uint32_t>(value);
+  if (count && *count >= 1) return "";
   return "not a number of hosts (1 or more): " + text::utf8_lossy(value);
+}
+
+std::string reject_bad_byte_count(std::string& value) {
+  return count_of<std::uint64_t>(value) ? "" : "not a number of bytes: " + text::utf8_lossy(value);
 }
 
 std::string reject_bad_duration(std::string& value) {
@@ -267,6 +279,7 @@ struct Definition {
   const CLI::Validator duration{reject_bad_duration, "", ""};
   const CLI::Validator parallel_count{reject_bad_parallel, "", ""};
   const CLI::Validator max_fail_count{reject_bad_max_fail, "", ""};
+  const CLI::Validator byte_count{reject_bad_byte_count, "", ""};
 
   CLI::App* list = nullptr;
   CLI::App* exec = nullptr;
@@ -394,7 +407,8 @@ void Definition::add_exec() {
   fleet.several_hosts_only.push_back(
       exec->add_option("--max-output", max_output,
                        "With --json: bytes of each stream kept per host (default 1048576)")
-          ->type_name("BYTES"));
+          ->type_name("BYTES")
+          ->check(byte_count));
   fleet.several_hosts_only.push_back(
       add_flag(exec, "-b,--gather", gather,
                "With several hosts: once every host has ended, show hosts with the same output "

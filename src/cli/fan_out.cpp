@@ -1,9 +1,6 @@
 #include "cli/fan_out.h"
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <tuple>
 
 #include "ipc/endpoint.h"
@@ -14,6 +11,7 @@
 #include "output/gathered_output.h"
 #include "output/inert_text.h"
 #include "output/transfer_fleet_report.h"
+#include "platform/file_input.h"
 #include "platform/std_streams.h"
 #include "session/landing_folders.h"
 
@@ -79,19 +77,23 @@ std::uint32_t show_fleet(const FleetPlan& fleet, const FanOutPlan& plan, OutputS
 Result<std::string, ToolError> read_hosts_file(const NativePath& file,
                                                const InputReader& read_input) {
   if (file == NativePath(1, '-')) {
-    auto text = read_input();
-    if (!text)
-      return fail(ToolError{ErrorCode::BadRequest, "无法读取标准输入：" + text.error().text});
+    auto text = read_input(HOSTS_FILE_LIMIT);
+    if (!text) {
+      return fail(ToolError{ErrorCode::BadRequest,
+                            std::string(messages::CANNOT_READ_STDIN) + text.error().text});
+    }
     return std::move(*text);
   }
-  std::ifstream in(std::filesystem::path(file), std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  if (!in || in.bad()) {
+  const std::string unreadable = "无法读取主机列表文件：" + native_to_utf8_lossy(file);
+  auto opened = open_for_reading(file);
+  if (!opened) return fail(ToolError{ErrorCode::BadRequest, unreadable});
+  auto text = read_to_end(**opened, HOSTS_FILE_LIMIT);
+  if (!text) {
     return fail(
-        ToolError{ErrorCode::BadRequest, "无法读取主机列表文件：" + native_to_utf8_lossy(file)});
+        ToolError{ErrorCode::BadRequest,
+                  unreadable + std::string(messages::FULL_WIDTH_COLON) + text.error().text});
   }
-  return text.str();
+  return std::move(*text);
 }
 
 // The IDs given: the list on the command line, or the hosts file's.

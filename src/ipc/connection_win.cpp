@@ -112,19 +112,6 @@ class PipeHandle final : public PipeConnection::Handle {
   UniqueHandle shut_;  // a manual-reset event, set by shut_down()
 };
 
-// A security descriptor that the system allocated, released with LocalFree.
-class LocalSecurityDescriptor {
- public:
-  LocalSecurityDescriptor() = default;
-  LocalSecurityDescriptor(const LocalSecurityDescriptor&) = delete;
-  LocalSecurityDescriptor& operator=(const LocalSecurityDescriptor&) = delete;
-  ~LocalSecurityDescriptor() { LocalFree(descriptor_); }
-  PSECURITY_DESCRIPTOR* out() { return &descriptor_; }
-
- private:
-  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
-};
-
 class WindowsPipes final : public PipeSystem {
  public:
   // CreateFileW does not wait for a busy pipe (wait_busy does), so the
@@ -154,18 +141,8 @@ class WindowsPipes final : public PipeSystem {
   }
 
   Result<bool, int> owner_accepted(PipeConnection::Handle& handle) override {
-    LocalSecurityDescriptor descriptor;
-    PSID owner = nullptr;
-    const DWORD status = GetSecurityInfo(static_cast<PipeHandle&>(handle).get(), SE_KERNEL_OBJECT,
-                                         OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                                         nullptr, descriptor.out());
-    if (status != ERROR_SUCCESS) return fail(static_cast<int>(status));
-    auto token_user = current_token_user();
-    if (!token_user) return fail(token_user.error());
-    // An object without an owner (Wine creates such pipes) belongs to nobody we trust.
-    if (owner == nullptr || !IsValidSid(owner)) return false;
-    const auto* user = reinterpret_cast<const TOKEN_USER*>(token_user->data());
-    return EqualSid(owner, user->User.Sid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
+    // Wine creates pipes without an owner: those are refused.
+    return owned_by_current_user(static_cast<PipeHandle&>(handle).get(), SE_KERNEL_OBJECT);
   }
 };
 

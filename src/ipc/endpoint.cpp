@@ -39,7 +39,9 @@ std::string pipe_name(const NativePath& data_dir) {
 std::string socket_path(std::string_view pipe_name, const std::optional<std::string>& runtime_dir,
                         const std::optional<std::string>& temp_dir) {
   std::string directory = "/tmp";
-  if (runtime_dir && !runtime_dir->empty()) {
+  // A relative runtime directory is ignored, as the XDG rules say: it would
+  // lead somewhere else from every working directory.
+  if (runtime_dir && runtime_dir->starts_with('/')) {
     directory = *runtime_dir;
   } else if (temp_dir && !temp_dir->empty()) {
     directory = *temp_dir;

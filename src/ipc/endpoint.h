@@ -31,7 +31,8 @@ namespace sorvane {
 
 // The platform address of a pipe name: on Windows the name itself; on POSIX
 // a Unix-domain socket path in the runtime directory ($XDG_RUNTIME_DIR, else
-// $TMPDIR, else /tmp) named by the part after "\\.\pipe\".
+// $TMPDIR, else /tmp) named by the part after "\\.\pipe\". A relative
+// $XDG_RUNTIME_DIR counts as unset.
 NativePath endpoint_address(std::string_view pipe_name);
 
 // The POSIX rule with the two variables given (nothing or empty = unset).

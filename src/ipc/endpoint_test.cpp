@@ -59,6 +59,7 @@ TEST(SocketPath, PicksTheRuntimeDirectory) {
   const Case cases[] = {
       {"/run/user/1000", "/var/tmp", "/run/user/1000/" + leaf},
       {"", "/var/tmp/", "/var/tmp/" + leaf},
+      {"run/user/1000", "/var/tmp", "/var/tmp/" + leaf},  // relative: unset
       {std::nullopt, "/var/tmp", "/var/tmp/" + leaf},
       {std::nullopt, "", "/tmp/" + leaf},
       {std::nullopt, std::nullopt, "/tmp/" + leaf},

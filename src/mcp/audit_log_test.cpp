@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <random>
 #include <thread>
 #include <vector>
 
+#include "platform/file_input.h"
 #include "platform/private_log.h"
 
 namespace sorvane::mcp {
@@ -124,7 +126,7 @@ TEST(AuditLog, TwoWritersKeepOneChain) {
     });
   }
   for (std::thread& writer : writers) writer.join();
-  auto content = read_whole_file(path);
+  auto content = read_file(path, std::numeric_limits<std::size_t>::max());
   ASSERT_TRUE(content);
   EXPECT_EQ(std::count(content->begin(), content->end(), '\n'), 100);
   EXPECT_FALSE(find_chain_break(*content));

@@ -120,7 +120,7 @@ class Arguments {
 };
 
 // Nothing to read: the command of a call always comes in its arguments.
-IoResult<std::string> no_input() { return std::string(); }
+IoResult<std::string> no_input(std::size_t) { return std::string(); }
 
 // A call ready to go: its request and its time limit.
 struct Built {

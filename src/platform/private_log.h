@@ -20,15 +20,15 @@ namespace sorvane {
 inline constexpr std::chrono::seconds LOG_LOCK_WAIT{5};
 
 // Opens `path` for appending (creating it as above; an existing file keeps
-// its permissions), locks it against the other appenders that lock it the
-// same way, hands `next_line` the file's last line (with its line feed if it
-// has one; empty for an empty file) and appends what it returns in one write.
+// its permissions). Refuses (InvalidInput, saying why) a name that is a
+// symbolic link or leads to anything but a regular file (a FIFO, a device),
+// and a file of another user or that others may write to (on Windows: a
+// reparse point, or a file another user owns). Then it locks it against the other appenders that
+// lock it the same way, hands `next_line` the file's last line (with its line feed if it has one;
+// empty for an empty file) and appends what it returns in one write.
 IoResult<void> append_to_private_log(
     const NativePath& path,
     const std::function<std::string(std::string_view last_line)>& next_line);
-
-// The whole file.
-IoResult<std::string> read_whole_file(const NativePath& path);
 
 // The last line of a file of `size` bytes, read through `read_at` (which
 // fills the whole span from the offset), from the end backwards.

@@ -46,13 +46,35 @@ IoResult<void> write_all_to(int fd, std::string_view text) {
   return {};
 }
 
+IoError refused(std::string_view why) {
+  return IoError{IoErrorKind::InvalidInput, std::string(why)};
+}
+
+// What the name led to, checked on the open file itself (a check of the
+// path could be answered by another file than the one then opened).
+IoResult<void> check_private(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return fail(os_error(errno));
+  if (!S_ISREG(status.st_mode)) return fail(refused("is not a regular file"));
+  if (status.st_uid != ::geteuid()) return fail(refused("is not owned by the current user"));
+  if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return fail(refused("is writable by others than its owner"));
+  }
+  return {};
+}
+
 }  // namespace
 
 IoResult<void> append_to_private_log(
     const NativePath& path,
     const std::function<std::string(std::string_view last_line)>& next_line) {
-  const UniqueFd fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-  if (!fd.valid()) return fail(os_error(errno));
+  // Not through a link, and without waiting: opening a FIFO blocks until
+  // someone reads it, and writing to one loses the lines or blocks for ever.
+  const UniqueFd fd(
+      ::open(path.c_str(),
+             O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600));
+  if (!fd.valid()) return fail(errno == ELOOP ? refused("is a symbolic link") : os_error(errno));
+  if (auto checked = check_private(fd.get()); !checked) return checked;
   lock_for_a_while(fd.get());
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0) return fail(os_error(errno));
@@ -62,20 +84,6 @@ IoResult<void> append_to_private_log(
                              });
   if (!last) return fail(std::move(last).error());
   return write_all_to(fd.get(), next_line(*last));
-}
-
-IoResult<std::string> read_whole_file(const NativePath& path) {
-  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return fail(os_error(errno));
-  std::string content;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return fail(os_error(errno));
-    if (got == 0) return content;
-    content.append(buffer, static_cast<std::size_t>(got));
-  }
 }
 
 }  // namespace sorvane

@@ -91,6 +91,28 @@ IoResult<void> read_at(HANDLE file, std::uint64_t offset, MutableByteSpan bytes)
   return {};
 }
 
+IoError refused(std::string_view why) {
+  return IoError{IoErrorKind::InvalidInput, std::string(why)};
+}
+
+// What the name led to, checked on the open file itself: a file on disk,
+// not a link or another reparse point, of the current user.
+IoResult<void> check_private(HANDLE file) {
+  if (GetFileType(file) != FILE_TYPE_DISK) return fail(refused("is not a regular file"));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) return fail(last_error());
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return fail(refused("is a symbolic link or another reparse point"));
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return fail(refused("is not a regular file"));
+  }
+  auto owned = owned_by_current_user(file, SE_FILE_OBJECT);
+  if (!owned) return fail(os_error(owned.error()));
+  if (!*owned) return fail(refused("is not owned by the current user"));
+  return {};
+}
+
 }  // namespace
 
 IoResult<void> append_to_private_log(
@@ -98,11 +120,14 @@ IoResult<void> append_to_private_log(
     const std::function<std::string(std::string_view last_line)>& next_line) {
   OwnerOnlySecurity security;
   if (auto built = security.build(); !built) return built;
-  // Append access without write access: every write lands at the end.
-  const UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, security.attributes(),
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Append access without write access: every write lands at the end. A
+  // link is opened as itself, and refused, rather than followed.
+  const UniqueHandle file(
+      CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | READ_CONTROL | SYNCHRONIZE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, security.attributes(), OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.valid()) return fail(last_error());
+  if (auto checked = check_private(file.get()); !checked) return checked;
   const LockForAWhile lock(file.get());
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.get(), &size)) return fail(last_error());
@@ -123,23 +148,6 @@ IoResult<void> append_to_private_log(
     rest.remove_prefix(put);
   }
   return {};
-}
-
-IoResult<std::string> read_whole_file(const NativePath& path) {
-  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return fail(last_error());
-  std::string content;
-  std::vector<char> buffer(65536);
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-      return fail(last_error());
-    }
-    if (got == 0) return content;
-    content.append(buffer.data(), got);
-  }
 }
 
 }  // namespace sorvane

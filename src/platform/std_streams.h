@@ -2,6 +2,7 @@
 // standard output and standard error, and reading standard input whole.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -39,9 +40,9 @@ class StdInputStream final : public ByteReader {
   IoResult<std::size_t> read_some(MutableByteSpan buffer) override;
 };
 
-// Standard input up to its end, as bytes. A closed or missing standard input
-// reads as empty.
-IoResult<std::string> read_stdin_to_end();
+// Standard input up to its end, as bytes, but never more than `limit` (see
+// read_to_end). A closed or missing standard input reads as empty.
+IoResult<std::string> read_stdin_to_end(std::size_t limit);
 
 // The file name of a pipe (after its last backslash) that MSYS and Cygwin
 // terminals use for their pseudo-terminals: "msys-…-pty…" / "cygwin-…-pty…".

@@ -43,20 +43,9 @@ IoResult<std::size_t> StdInputStream::read_some(MutableByteSpan buffer) {
   }
 }
 
-IoResult<std::string> read_stdin_to_end() {
-  std::string data;
-  char buffer[64 * 1024];
-  for (;;) {
-    const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    if (got == 0) return data;
-    if (got > 0) {
-      data.append(buffer, static_cast<std::size_t>(got));
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (errno == EBADF && data.empty()) return data;  // no standard input at all
-    return fail(os_error(errno));
-  }
+IoResult<std::string> read_stdin_to_end(std::size_t limit) {
+  StdInputStream in;
+  return read_to_end(in, limit);
 }
 
 }  // namespace sorvane

@@ -70,7 +70,7 @@ IoResult<void> write_file(HANDLE handle, ByteSpan bytes) {
   return {};
 }
 
-IoResult<std::string> read_console_to_end(HANDLE handle) {
+IoResult<std::string> read_console_to_end(HANDLE handle, std::size_t limit) {
   std::u16string text;
   char16_t buffer[4096];
   for (;;) {
@@ -82,25 +82,14 @@ IoResult<std::string> read_console_to_end(HANDLE handle) {
     // Ctrl+Z is how a console user ends the input.
     const auto end_mark = chunk.find(u'\x1A');
     text.append(chunk.substr(0, end_mark));
+    // Each UTF-16 unit is at least one byte of UTF-8.
+    if (text.size() > limit) return fail(longer_than(limit));
     if (got == 0 || end_mark != std::u16string_view::npos) break;
   }
   auto utf8 = text::utf16_to_utf8(text);
   if (!utf8) return fail(IoError{IoErrorKind::InvalidData, "stream did not contain valid UTF-8"});
+  if (utf8->size() > limit) return fail(longer_than(limit));
   return std::move(*utf8);
-}
-
-IoResult<std::string> read_file_to_end(HANDLE handle) {
-  std::string data;
-  char buffer[64 * 1024];
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr)) {
-      if (GetLastError() == ERROR_BROKEN_PIPE) return data;  // the writer closed its end
-      return fail(last_os_error());
-    }
-    if (got == 0) return data;
-    data.append(buffer, got);
-  }
 }
 
 }  // namespace
@@ -141,10 +130,12 @@ IoResult<std::size_t> StdInputStream::read_some(MutableByteSpan buffer) {
   return fail(last_os_error());
 }
 
-IoResult<std::string> read_stdin_to_end() {
+IoResult<std::string> read_stdin_to_end(std::size_t limit) {
   const HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
   if (!is_usable(handle)) return std::string();
-  return is_console(handle) ? read_console_to_end(handle) : read_file_to_end(handle);
+  if (is_console(handle)) return read_console_to_end(handle, limit);
+  StdInputStream in;
+  return read_to_end(in, limit);
 }
 
 }  // namespace sorvane

@@ -28,15 +28,19 @@ class ArrivalReporter final : public ByteReader {
   ConversationEvents& events_;
 };
 
+ToolError command_too_long(const std::string& how_long) {
+  return ToolError{ErrorCode::BadRequest, "命令过长：" + how_long + "，超过一帧的上限 " +
+                                              std::to_string(MAX_FRAME_LEN) + " 字节（16 MiB）"};
+}
+
 }  // namespace
 
 Result<void, ToolError> check_fits_one_frame(std::size_t envelope_size) {
   if (envelope_size <= MAX_FRAME_LEN) return {};
-  return fail(
-      ToolError{ErrorCode::BadRequest, "命令过长：请求编码后为 " + std::to_string(envelope_size) +
-                                           " 字节，超过一帧的上限 " +
-                                           std::to_string(MAX_FRAME_LEN) + " 字节（16 MiB）"});
+  return fail(command_too_long("请求编码后为 " + std::to_string(envelope_size) + " 字节"));
 }
+
+ToolError command_over_one_frame() { return command_too_long("标准输入仍未结束"); }
 
 // Checked before anything is opened.
 Result<std::string, ToolError> encode_for_one_frame(const Request& request) {

@@ -43,6 +43,10 @@ using FinalReply = Result<Reply, ToolError>;
 // naming the limit) before anything is sent.
 Result<void, ToolError> check_fits_one_frame(std::size_t envelope_size);
 
+// The same refusal for a command read from standard input that went on past
+// one frame, where reading stopped.
+ToolError command_over_one_frame();
+
 // The request's envelope, refused as above when it cannot go in one frame.
 Result<std::string, ToolError> encode_for_one_frame(const Request& request);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,6 +40,10 @@ using HostLister = std::function<HostList(const std::optional<std::string>&)>;
 
 // The items of "a, b,,c", each once, in order.
 std::vector<std::string> split_ids(std::string_view list);
+
+// The most of a hosts file that is read (1 MiB, some 60000 IDs): a file that
+// goes on, such as a device, is refused there instead of filling memory.
+inline constexpr std::size_t HOSTS_FILE_LIMIT = std::size_t{1} << 20;
 
 // The IDs of a hosts file: one per line, each once, in order; blank lines
 // and `#` comments (whole lines, or after an ID) skipped, a byte-order mark

@@ -1,6 +1,8 @@
 #include "session/operation.h"
 
+#include "ipc/frame.h"
 #include "platform/absolute_path.h"
+#include "session/conversation.h"
 #include "text/unicode.h"
 #include "text/utf8.h"
 
@@ -29,7 +31,10 @@ void crlf_to_lf(std::string& text) {
 Result<std::string, ToolError> command_source(const Operation::Exec& exec,
                                               const InputReader& read_input) {
   if (!exec.use_stdin) return exec.command.value_or(std::string());
-  auto input = read_input();
+  // More than one frame could never be sent: stop reading there.
+  auto input = read_input(MAX_FRAME_LEN);
+  if (!input && input.error().kind == IoErrorKind::InvalidInput)
+    return fail(command_over_one_frame());
   if (!input) return fail(unreadable_input(input.error().text));
   if (!text::is_valid_utf8(*input)) return fail(unreadable_input(NOT_UTF8));
   return std::move(*input);

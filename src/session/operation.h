@@ -3,6 +3,7 @@
 // is asked anything.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -41,8 +42,9 @@ struct Operation {
   std::variant<List, Exec, Upload, Download> member;
 };
 
-// Where `use_stdin` gets its command: all of standard input, as bytes.
-using InputReader = std::function<IoResult<std::string>()>;
+// Where `use_stdin` gets its command (or `--hosts-file -` its IDs): all of
+// standard input, as bytes, failing past `limit` bytes.
+using InputReader = std::function<IoResult<std::string>(std::size_t limit)>;
 
 // The command text for the remote shell: from the argument or from the
 // input, one leading byte-order mark removed, CR LF turned into LF. Refuses

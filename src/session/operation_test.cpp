@@ -8,14 +8,14 @@ namespace sorvane {
 namespace {
 
 InputReader input_of(const std::string& bytes) {
-  return [bytes] { return IoResult<std::string>(bytes); };
+  return [bytes](std::size_t) { return IoResult<std::string>(bytes); };
 }
 
-IoResult<std::string> unreadable_input() {
+IoResult<std::string> unreadable_input(std::size_t) {
   return fail(IoError{IoErrorKind::Os, "Bad file descriptor (os error 9)"});
 }
 
-IoResult<std::string> input_must_not_be_read() {
+IoResult<std::string> input_must_not_be_read(std::size_t) {
   ADD_FAILURE() << "standard input read without --stdin";
   return std::string();
 }

@@ -4,7 +4,11 @@ the desktop application; the cases that use the stand-in peer only check
 that the tool leaves it alone or hands its exit code on."""
 
 import os
+import subprocess
+import tempfile
+import threading
 import unittest
+from pathlib import Path
 
 import harness
 
@@ -96,6 +100,9 @@ class CommandLineErrors(unittest.TestCase):
             (["list", "-q", "a", "-q", "b"], b"--query"),
             (["list", "--json", "--json"], b"--json"),
             (["help", "nope"], b"nope"),
+            # A count that would wrap round, or a sign, is no count.
+            (["exec", "a,b", "x", "--max-output", "-1"], b"--max-output"),
+            (["exec", "a,b", "x", "--max-output", "18446744073709551616"], b"--max-output"),
         ]
         for args, needle in cases:
             with self.subTest(args=args):
@@ -186,6 +193,68 @@ class LocalFailures(unittest.TestCase):
             self.assertIsNone(peer.request())
 
 
+def run_on_input_that_never_ends(args, data, fifo=None):
+    """Runs sorvane with `data` on standard input, or written to the FIFO
+    `fifo`, and the input left open after it, as a device such as /dev/zero
+    never ends: only a read that stops at its limit ends the run."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        env = dict(os.environ, SORVANE_DATA_DIR="/nonexistent/sorvane-bounded", WINEDEBUG="-all")
+        process = subprocess.Popen(harness.wrapper() + [harness.sorvane_bin()] + args, env=env,
+                                   stdin=subprocess.DEVNULL if fifo else subprocess.PIPE,
+                                   stdout=out, stderr=err)
+
+        def feed():
+            sink = open(fifo, "wb") if fifo else process.stdin
+            try:
+                sink.write(data)
+                sink.flush()
+                process.wait()  # open until the tool has ended
+            except BrokenPipeError:
+                pass  # the tool stopped reading and ended
+            finally:
+                try:
+                    sink.close()
+                except BrokenPipeError:
+                    pass
+
+        threading.Thread(target=feed, daemon=True).start()
+        try:
+            status = process.wait(harness.TIMEOUT)
+        finally:
+            process.kill()  # if it is still reading
+        out.seek(0)
+        err.seek(0)
+        return harness.Result(status, out.read(), err.read())
+
+
+class InputThatNeverEnds(unittest.TestCase):
+    """A command or a hosts file read to its end stops at its limit (one
+    frame; 1 MiB) with a bad_request line, instead of filling memory."""
+
+    def test_each_read_stops_at_its_limit(self):
+        frame, hosts_file = 16 * 1024 * 1024, 1024 * 1024
+        with tempfile.TemporaryDirectory(prefix="sorvane-fifo-") as tmp:
+            fifo = str(Path(tmp) / "hosts")
+            too_long = "longer than the limit of %d bytes" % hosts_file
+            over_a_frame = "命令过长：标准输入仍未结束，超过一帧的上限 %d 字节（16 MiB）" % frame
+            cases = [
+                (["exec", "ID", "--stdin"], b"\0", frame, None, over_a_frame),
+                # Not UTF-8, as /dev/urandom gives: the limit comes first.
+                (["exec", "ID", "--stdin"], b"\xff", frame, None, over_a_frame),
+                (["exec", "--hosts-file", "-", "true"], b"\0", hosts_file, None, "无法读取标准输入：" + too_long),
+                (["exec", "--hosts-file", fifo, "true"], b"\0", hosts_file, fifo,
+                 "无法读取主机列表文件：%s：%s" % (fifo, too_long)),
+            ]
+            for args, filler, limit, path, message in cases:
+                if path and harness.is_windows():
+                    continue  # no FIFO there
+                if path and not os.path.exists(path):
+                    os.mkfifo(path)
+                with self.subTest(args=args, filler=filler):
+                    result = run_on_input_that_never_ends(args, filler * (limit + 256 * 1024), path)
+                    self.assertEqual(result, (255, b"", ("sorvane: [bad_request] %s\n" % message).encode()))
+
+
 @posix_only
 @unittest.skipUnless(peer_available(), "needs sorvane-peer")
 class WithThePeer(unittest.TestCase):
@@ -203,6 +272,16 @@ class WithThePeer(unittest.TestCase):
                 (got, _, err), _ = self.run_with_script('json {"type":"exit","code":%d}\n' % code,
                                                         ["exec", "ID", "true"])
                 self.assertEqual(got, status, err)
+
+    def test_a_relative_runtime_directory_counts_as_unset(self):
+        from peer import Peer
+        with tempfile.TemporaryDirectory(prefix="sorvane-run-") as tmp, \
+                tempfile.TemporaryDirectory(prefix="sorvane-cwd-") as cwd:
+            # The peer listens in $TMPDIR; the relative name leads nowhere.
+            with Peer.script('json {"type":"exit","code":7}\n',
+                             extra_env={"XDG_RUNTIME_DIR": tmp, "TMPDIR": tmp}) as peer:
+                env = dict(peer.env, XDG_RUNTIME_DIR="run", TMPDIR=tmp)
+                self.assertEqual(harness.run(["exec", "ID", "true"], env=env, cwd=cwd).status, 7)
 
     def test_stdin_command_is_sent_without_bom_and_with_lf(self):
         _, request = self.run_with_script('json {"type":"exit","code":0}\n', ["exec", "ID", "--stdin"],

@@ -2,6 +2,7 @@
 scripts in completions/ typed into the real shells on a pseudo-terminal,
 with the stand-in peer running and with nothing listening."""
 
+import json
 import os
 import pty
 import re
@@ -178,6 +179,29 @@ class InTheShells(unittest.TestCase):
 
         with Peer.demo() as peer:
             self.run_in_each_shell(peer.data_dir, check)
+
+    def test_a_host_name_that_is_a_file_pattern_stays_one_candidate(self):
+        # bash with failglob aborted on it, and with nullglob dropped it;
+        # zsh with the user's options set as they please must keep it too.
+        hosts = [{"id": "e0e0e0e0e0e0e0e0", "name": "web-*[ x", "group": None, "user": "u",
+                  "host": "h", "port": 22}]
+        with tempfile.TemporaryDirectory(prefix="sorvane-hosts-") as tmp:
+            listed = Path(tmp, "hosts.json")
+            listed.write_text(json.dumps(hosts))
+            with Peer.demo(hosts=listed) as peer, tempfile.TemporaryDirectory(prefix="sorvane-shell-") as home:
+                env = {"HOME": home, "TERM": "xterm", "SORVANE_DATA_DIR": str(peer.data_dir),
+                       "PATH": "%s:/usr/bin:/bin" % os.path.dirname(harness.sorvane_bin())}
+                for name, option in (("bash", "shopt -s failglob"), ("bash", "shopt -s nullglob"),
+                                     ("zsh", "setopt glob_subst sh_word_split"), ("fish", "true")):
+                    argv, setup = shells(home)[name]
+                    with self.subTest(shell=name, option=option):
+                        shell = Shell(argv, setup.replace("R ready", "%s; R ready" % option), env)
+                        try:
+                            self.assertEqual(shell.after_tab("sorvane exec web-"),
+                                             "[sorvane][exec][e0e0e0e0e0e0e0e0]")
+                            self.assertNotIn(b"no match", shell.log)
+                        finally:
+                            shell.close()
 
     def test_with_nothing_listening(self):
         def check(shell, name, home):

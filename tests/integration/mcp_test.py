@@ -11,6 +11,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+from pathlib import Path
 
 
 import harness
@@ -434,15 +435,47 @@ class AuditLog(unittest.TestCase):
     def verify(self, log):
         return subprocess.run([mcp_bin(), "--verify-audit", str(log)], capture_output=True, text=True, timeout=60)
 
+    def test_only_a_private_regular_file_of_the_user_is_a_log(self):
+        with tempfile.TemporaryDirectory(prefix="sorvane-audit-") as tmp:
+            tmp = Path(tmp)
+            target = tmp / "target.log"
+            target.touch(mode=0o600)
+            (tmp / "link.log").symlink_to(target)
+            os.mkfifo(tmp / "fifo.log")
+            for name, mode in (("group.log", 0o620), ("others.log", 0o602), ("foreign.log", 0o600)):
+                (tmp / name).touch()
+                os.chmod(tmp / name, mode)
+            cases = [("link.log", "is a symbolic link"), ("fifo.log", "is not a regular file"),
+                     ("/dev/null", "is not a regular file"),
+                     ("group.log", "is writable by others than its owner"),
+                     ("others.log", "is writable by others than its owner")]
+            if os.geteuid() == 0:  # only root can give a file away
+                os.chown(tmp / "foreign.log", 65534, -1)
+                cases.append(("foreign.log", "is not owned by the current user"))
+            for name, why in cases:
+                with self.subTest(log=name):
+                    log = tmp / name
+                    result = subprocess.run([mcp_bin(), "--audit-log", str(log)], stdin=subprocess.DEVNULL,
+                                            capture_output=True, timeout=60)
+                    self.assertEqual((result.returncode, result.stdout, result.stderr.decode()),
+                                     (2, b"", "sorvane-mcp: cannot open the audit log %s: %s\n" % (log, why)))
+            self.assertEqual(target.read_bytes(), b"")
+
     def test_a_log_that_cannot_be_written_refuses_every_call(self):
-        with Peer.demo() as peer, self.serve(peer, "/dev/full") as server:
-            server.ask(INIT)
-            reply = server.ask(request(1, "tools/call", {"name": "exec", "arguments": {
-                "host": "a1b2c3d4e5f60718", "command": "touch never"}}))
-            self.assertTrue(reply["result"]["isError"])
-            self.assertRegex(reply["result"]["content"][0]["text"],
-                             r"^sorvane: \[bad_request\] the audit log cannot be written, so the call was not run: ")
-            self.assertIsNone(peer.request())
+        with tempfile.TemporaryDirectory(prefix="sorvane-audit-") as tmp:
+            log = Path(tmp) / "audit.log"
+            with Peer.demo() as peer, self.serve(peer, str(log)) as server:
+                server.ask(INIT)  # started: the log was made
+                # Swapped afterwards for a FIFO, where lines would vanish.
+                log.unlink()
+                os.mkfifo(log)
+                reply = server.ask(request(1, "tools/call", {"name": "exec", "arguments": {
+                    "host": "a1b2c3d4e5f60718", "command": "touch never"}}))
+                self.assertTrue(reply["result"]["isError"])
+                self.assertEqual(reply["result"]["content"][0]["text"],
+                                 "sorvane: [bad_request] the audit log cannot be written, so the call was not "
+                                 "run: is not a regular file")
+                self.assertIsNone(peer.request())
 
     def test_a_stopped_server_leaves_the_started_line_and_verify_warns(self):
         for stop in (signal.SIGKILL, signal.SIGTERM):
