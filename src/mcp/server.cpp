@@ -468,7 +468,7 @@ void Server::start_call(const Json& id, const Json& params, std::optional<RoundT
     const std::string why =
         "Server busy: too many tool calls are waiting for their turn (at most " +
         std::to_string(MAX_WAITING_CALLS) + " past --max-calls, with " +
-        std::to_string(MAX_OPEN_CALL_BYTES / (1024 * 1024)) +
+        std::to_string(MAX_OPEN_CALL_BYTES / (std::size_t{1024} * 1024)) +
         " MiB of messages among all open calls); call again once one has ended";
     safeguards_.record_refused(name.get_ref<const std::string&>(), arguments, why);
     return reply_error(id, SERVER_BUSY, why);
