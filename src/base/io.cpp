@@ -20,7 +20,7 @@ IoResult<void> write_all(ByteWriter& writer, ByteSpan bytes) {
 }
 
 IoResult<std::string> read_to_end(ByteReader& reader, std::size_t limit) {
-  constexpr std::size_t CHUNK = 64 * 1024;
+  constexpr std::size_t CHUNK = std::size_t{64} * 1024;
   std::string data;
   for (;;) {
     // One byte past the limit is enough to know that the stream is too long.
