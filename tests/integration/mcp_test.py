@@ -237,7 +237,7 @@ class StatelessRevision(unittest.TestCase):
             asked = server.ask(stateless(20, "tools/call", fleet, **capable))["result"]
             self.assertRegex(asked["inputRequests"]["confirm"]["params"]["message"], r"(?s)web-1.*web-2.*echo all")
             ran = server.ask(stateless(21, "tools/call", dict(fleet, **answer(asked["requestState"])), **capable))
-            self.assertEqual([r["exit_code"] for r in ran["result"]["structuredContent"]["results"]], [0, 0])
+            self.assertEqual([r["exit_code"] for r in ran["result"]["structuredContent"]["results"]], [0, 0], json.dumps(ran))
             seen += [asked, ran]
 
             # The client's roots are asked for when the operator allows no folder.
